@@ -1,0 +1,69 @@
+// A CAN endpoint below CANinterface.  Two backends: the kernel's SocketCAN
+// (where the kernel has it and the named interface exists) and an emulated bus
+// shared through memory by every process that opens the same interface name
+// under the same sandbox.
+//
+// Emulated bus contract (same as a SocketCAN raw socket without loopback of
+// its own frames):
+//  - every frame written by one endpoint reaches every other open endpoint on
+//    the same bus, in this and in other processes, in the order written, and
+//    never the writer itself;
+//  - filters: a frame passes when (id & mask) == (filter id & mask) for any
+//    filter; an empty list passes everything; setFilters replaces the list;
+//  - a reader that falls far behind loses its oldest frames (counted in
+//    droppedFrames()); writers and other readers are never held up;
+//  - the bus has a bandwidth: writing faster than it carries frames makes
+//    write() fail with ENOBUFS, as a full SocketCAN transmit queue does.
+#pragma once
+
+#include <linux/can.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class CanTransport {
+public:
+    virtual ~CanTransport() = default;
+
+    // False when the endpoint could not be opened; then write() and read()
+    // fail with EBADF.
+    virtual bool valid() const = 0;
+
+    // Writes one frame.  Returns sizeof(can_frame) when written, otherwise -1
+    // with errno set (ENOBUFS: transmit path full, try again later).
+    virtual ssize_t write(const can_frame& frame) = 0;
+
+    // Waits at most timeoutMs for a frame that passes the filters.  Returns
+    // sizeof(can_frame) with the frame, 0 on time-out or after wake(), -1 with
+    // errno on failure.
+    virtual ssize_t read(can_frame& frame, int timeoutMs) = 0;
+
+    // Replaces the receive filter list (count 0: receive everything).
+    // Returns 0 or -1 with errno.
+    virtual int setFilters(const can_filter* filters, std::size_t count) = 0;
+
+    // Makes a read() blocked in another thread return 0 at once.
+    virtual void wake() = 0;
+
+    // Frames lost by this endpoint because it did not read them in time.
+    virtual std::uint64_t droppedFrames() const = 0;
+
+    // "socketcan" or "emulated".
+    virtual const char* backendName() const = 0;
+};
+
+// Opens an endpoint on the named interface.  SocketCAN errors are printed with
+// perror ("socket", "SIOCGIFINDEX", "bind") only when the kernel has SocketCAN
+// and the interface exists but cannot be used.  Names longer than 15
+// characters are refused with a message and give an invalid endpoint.
+std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName);
+
+// Maximum interface name length (IFNAMSIZ - 1).
+constexpr std::size_t kMaxInterfaceName = 15;
+
+}  // namespace platform

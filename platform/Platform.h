@@ -1,0 +1,90 @@
+// The one place where the instrument's file system, devices, commands and
+// clock are named.  In the instrument build every path below is used as it
+// stands; in the PC build (the default) each one is mapped into a sandbox
+// folder laid out like the instrument's file system, so nothing a program or
+// a test does can reach this machine's clock, serial ports, console, network
+// set-up or files outside the sandbox.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Instrument paths.  Callers pass these to resolve(), never their own strings.
+namespace path {
+constexpr const char* kDataDir = "/var/lib/tarvel";      // settings, catalogue, errs, chanproc.a00 ...
+constexpr const char* kDatalogDir = "/var/www/datalogs"; // internal data logs
+constexpr const char* kSerialPort = "/dev/ttyS0";        // RS-232 SCPI port
+constexpr const char* kGpibPort = "/dev/gpib";           // GPIB-USB controller
+constexpr const char* kConsoleTty = "/dev/tty10";        // console tone device
+constexpr const char* kUsbDevice = "/dev/sdb1";          // USB drive, as listed in the mounts file
+constexpr const char* kMounts = "/proc/mounts";
+constexpr const char* kProcStat = "/proc/stat";
+constexpr const char* kScriptDir = "/usr/sbin";          // tvl4700-*.sh and tvlCLI.sh
+constexpr const char* kShutdown = "/sbin/shutdown";
+constexpr const char* kHwclock = "/sbin/hwclock";
+constexpr const char* kIfconfig = "/sbin/ifconfig";
+constexpr const char* kRm = "/bin/rm";
+constexpr const char* kRunDir = "/run/tvl";              // emulated CAN buses live here
+}  // namespace path
+
+// True in the instrument build (-DTVL_INSTRUMENT_BUILD=ON).
+bool isInstrumentBuild();
+
+// The sandbox root of the PC build ("" in the instrument build).  Tests that
+// need a sandbox of their own call setSandboxRoot() before anything else.
+std::string sandboxRoot();
+void setSandboxRoot(const std::string& root);
+
+// Handles "-sandbox DIR" on a program's command line in the PC build: sets the
+// root and removes the two words from argv.  The instrument build leaves argv
+// as it is.  Returns the new argc.
+int consumeSandboxOption(int argc, char** argv);
+
+// Maps an instrument path (one of path::k..., or a file below one of them) to
+// the path this build uses.  /proc/stat is read from the host in both builds.
+std::string resolve(const std::string& instrumentPath);
+// resolve(kDataDir + "/" + name)
+std::string dataFile(const std::string& name);
+// resolve(kScriptDir + "/" + name)
+std::string script(const std::string& name);
+// resolve("/sys/class/net/" + interfaceName + "/can_bittiming/bitrate")
+std::string canBitrateFile(const std::string& interfaceName);
+
+// Creates a folder and its parents (mode 0755).  Returns true when it exists.
+bool makeDirs(const std::string& dir);
+
+// Writes a whole file so that a crash leaves the old or the new file, never a
+// torn one: temporary file in the same folder, flush, fsync, rename.
+bool writeFileAtomic(const std::string& file, const std::string& contents);
+
+// --- Commands -------------------------------------------------------------
+// Every external command goes through here.  argv[0] is an instrument path
+// (path::kShutdown, script("tvl4700-network.sh") ...); it is resolved, so the
+// PC build runs the sandbox's stand-in.  No shell is involved.
+// Returns the command's exit status, or -1 when it could not be started.
+int runCommand(const std::vector<std::string>& argv);
+// As runCommand, collecting the command's standard output into output.
+int runCommandOutput(const std::vector<std::string>& argv, std::string& output);
+
+// --- Clock ----------------------------------------------------------------
+// The instrument's wall clock.  In the PC build setting it only keeps an
+// offset inside this process (the host clock is never changed).
+std::time_t now();
+struct timespec nowTimespec();
+// Returns 0 on success, -1 with errno on failure.
+int setSystemTime(std::time_t t);
+// The time most recently requested through setSystemTime (0 if none); for tests.
+std::time_t lastRequestedSystemTime();
+
+// --- Console tone ----------------------------------------------------------
+// Issues one console tone request (KDMKTONE) on an open descriptor of the
+// console device.  The PC build never sounds anything: it counts the request.
+void consoleTone(int fd, unsigned long argument);
+// Tone requests issued in this process (PC build); for tests.
+unsigned long toneCount();
+unsigned long lastToneArgument();
+
+}  // namespace platform

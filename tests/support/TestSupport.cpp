@@ -1,0 +1,134 @@
+#include "TestSupport.h"
+
+#include "platform/Platform.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempSandbox::TempSandbox(bool fillFromTemplate) {
+    char tmpl[] = "/tmp/tvl-test-XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    root = made ? made : "/tmp/tvl-test-failed";
+    if (fillFromTemplate) {
+        fs::path src = fs::path(TVL_SOURCE_DIR) / "data" / "sandbox";
+        std::error_code ec;
+        fs::copy(src, root, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    }
+    for (const char* d : {"var/lib/tarvel", "var/www/datalogs", "run/tvl", "media/usb", "dev", "proc"})
+        fs::create_directories(fs::path(root) / d);
+    previous = platform::sandboxRoot();
+    platform::setSandboxRoot(root);
+}
+
+TempSandbox::~TempSandbox() {
+    platform::setSandboxRoot(previous);
+    // Only ever a folder this fixture made under /tmp.
+    if (root.rfind("/tmp/tvl-test-", 0) == 0) {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+}
+
+std::string TempSandbox::file(const std::string& instrumentPath) const {
+    return root + instrumentPath;
+}
+
+std::string uniqueBusName(const char* prefix) {
+    static std::atomic<unsigned> counter{0};
+    std::ostringstream s;
+    s << prefix << std::hex << (static_cast<unsigned>(getpid()) & 0xFFFFF) << 'x' << counter++;
+    std::string name = s.str();
+    if (name.size() > 15) name = name.substr(name.size() - 15);
+    return name;
+}
+
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline,
+               std::chrono::milliseconds poll) {
+    auto end = std::chrono::steady_clock::now() + deadline;
+    while (true) {
+        if (pred()) return true;
+        if (std::chrono::steady_clock::now() >= end) return pred();
+        std::this_thread::sleep_for(poll);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (childPid > 0) stop();
+    if (!outputFile.empty()) unlink(outputFile.c_str());
+}
+
+bool ChildProcess::start(const std::string& program, const std::vector<std::string>& args) {
+    char tmpl[] = "/tmp/tvl-child-XXXXXX";
+    int fd = mkstemp(tmpl);
+    if (fd < 0) return false;
+    outputFile = tmpl;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) { close(fd); return false; }
+    if (pid == 0) {
+        setpgid(0, 0);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0) dup2(devnull, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fd);
+    childPid = pid;
+    return true;
+}
+
+bool ChildProcess::running() {
+    if (childPid <= 0) return false;
+    pid_t r = waitpid(childPid, &status, WNOHANG);
+    if (r == childPid) { childPid = -1; return false; }
+    return true;
+}
+
+int ChildProcess::wait(std::chrono::milliseconds deadline) {
+    if (!waitUntil([this] { return !running(); }, deadline)) return -1;
+    return status;
+}
+
+int ChildProcess::stop(std::chrono::milliseconds grace) {
+    if (!running()) return status;
+    kill(childPid, SIGTERM);
+    if (wait(grace) != -1) return status;
+    kill(-childPid, SIGKILL);
+    kill(childPid, SIGKILL);
+    waitpid(childPid, &status, 0);
+    childPid = -1;
+    return status;
+}
+
+std::string ChildProcess::output() const {
+    std::ifstream in(outputFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds deadline) {
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, deadline, std::chrono::milliseconds(20));
+}
+
+std::string binPath(const std::string& name) { return std::string(TVL_BIN_DIR) + "/" + name; }
+
+}  // namespace testsupport

@@ -1,0 +1,65 @@
+// Fixtures shared by the unit and end-to-end tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A sandbox of the test's own under /tmp, filled from the repository's
+// sandbox template, made current with platform::setSandboxRoot and removed
+// again at the end.  Child processes get "-sandbox" + path().
+class TempSandbox {
+public:
+    explicit TempSandbox(bool fillFromTemplate = true);
+    ~TempSandbox();
+    const std::string& path() const { return root; }
+    // root + instrumentPath
+    std::string file(const std::string& instrumentPath) const;
+private:
+    std::string root;
+    std::string previous;
+};
+
+// A CAN interface name no other test uses at the same time (at most 15 chars).
+std::string uniqueBusName(const char* prefix = "t");
+
+// Polls pred until it holds or the deadline passes.  Returns pred's last value.
+bool waitUntil(const std::function<bool()>& pred,
+               std::chrono::milliseconds deadline = std::chrono::seconds(10),
+               std::chrono::milliseconds poll = std::chrono::milliseconds(5));
+
+// A program started as a child process, its standard output and error going
+// to a file that the test can read while it runs.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();   // terminates the child if it still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // program: path of the executable; returns false when it cannot be started.
+    bool start(const std::string& program, const std::vector<std::string>& args);
+    bool running();
+    // SIGTERM, then SIGKILL after the grace period; returns the wait status.
+    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+    // Waits for the child to end on its own; -1 on time-out.
+    int wait(std::chrono::milliseconds deadline);
+    std::string output() const;   // everything it printed so far
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    pid_t pid() const { return childPid; }
+private:
+    pid_t childPid = -1;
+    int status = 0;
+    std::string outputFile;
+};
+
+// Path of a program built into build/bin.
+std::string binPath(const std::string& name);
+
+}  // namespace testsupport
