@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine and runs every test: a normal build and a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.  GUI tests share
+# one Xvfb started here.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+
+# One X server for the whole run.
+exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+xvfb_pid=$!
+read -r -t 20 display_number <&5 || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display_number"
+trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+
+status=0
+echo "=== tests (sanitizers) ==="
+ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 || status=1
+echo "=== tests ==="
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600 || status=1
+exit $status
