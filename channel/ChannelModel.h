@@ -1,0 +1,613 @@
+// ChannelModel: the state of one measurement channel and the driver of the
+// channel-processor card in its slot (channel 1-3, CAN node channel + 2).
+//
+// The model has no thread of its own.  Its code runs on the caller's thread
+// (GUI, SCPI, JSON, meter start-up), on the reader thread of its own
+// CANinterface (every card reply, the settings load) and on the threads of its
+// eight Timers.
+//
+// Thread safety: every scalar that one thread writes and another reads is an
+// atomic; texts (board information, unit texts) are guarded by textMutex and
+// handed out as copies; the calibration parameters are atomics of their own;
+// the correction tables are guarded by calTableMutex.  The CAN link is a
+// shared pointer taken under linkMutex (see link()), so a command racing
+// stopCan either goes out on the old link or is dropped.  The sample path
+// (onSample) takes no lock and allocates nothing.
+//
+// Card-owned state: a command does not store what it asks for (mode,
+// frequency range, range, capture state, parameters, texts); the card reports
+// the new state and the reply handler stores it.
+#pragma once
+
+#include "channel/ClassifierController.h"
+#include "ranges/DigitsDisplaySpec.h"
+#include "ranges/Probe.h"
+#include "ranges/RangeSpec.h"
+#include "ranges/RangeSpecTable.h"
+#include "ranges/TimebaseSpec.h"
+#include "runtime/Timer.h"
+
+#include <sigc++/sigc++.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CANinterface;
+
+// 3 card not heard yet, 0 no probe or card silent, 1 probe found, 2 probe ready.
+enum ChannelStatus {
+    kChannelNoProbe = 0,
+    kChannelProbeFound = 1,
+    kChannelProbeReady = 2,
+    kChannelStarting = 3,
+};
+
+// 0 zeroed, 1 zeroing, 2 timed out, 3 zero needed, 4 no probe.
+enum ZeroingState {
+    kZeroed = 0,
+    kZeroing = 1,
+    kZeroTimedOut = 2,
+    kZeroNeeded = 3,
+    kZeroNoProbe = 4,
+};
+
+// One waveform capture: the count the card announced (at most kCapacity) and
+// the samples as received, pair k at samples 2k and 2k+1.
+struct WaveformBuffer {
+    static constexpr int kCapacity = 500;
+    std::int32_t count = kCapacity;
+    float samples[kCapacity] = {};
+};
+
+// The host's copy of the card's 93 calibration parameters.  Each entry is an
+// atomic of its own: the CAN reader writes, SCPI/JSON/GUI threads read.
+class CalParameterTable {
+public:
+    static constexpr int kSize = 93;
+    CalParameterTable();
+    float get(int index) const;              // 0.0 outside 0-92
+    void set(int index, float value);        // ignored outside 0-92
+    float operator[](int index) const { return get(index); }
+    int size() const { return kSize; }
+private:
+    std::array<std::atomic<float>, kSize> values;
+};
+
+class ChannelModel : public sigc::trackable {
+public:
+    // Signals: the channel number first, then the values listed.
+    using SignalI = sigc::signal<void, int>;
+    using SignalII = sigc::signal<void, int, int>;
+    using SignalIII = sigc::signal<void, int, int, int>;
+    using SignalIB = sigc::signal<void, int, bool>;
+    using SignalIF = sigc::signal<void, int, float>;
+    using SignalIBF = sigc::signal<void, int, bool, float>;
+    using SignalHolds = sigc::signal<void, int, bool, bool, bool, bool, bool>;
+    using SignalReading = sigc::signal<void, int, float, float, float, float, float, int>;
+
+    static constexpr int kWaveformRingSize = 12;
+    static constexpr int kCalTableCount = 20;
+    static constexpr int kFrequencyPointCount = 15;
+    static constexpr float kQueryTimeoutResult = 99999.0f;
+
+    ChannelModel(int channel, const char* canInterfaceName);
+    virtual ~ChannelModel();
+
+    ChannelModel(const ChannelModel&) = delete;
+    ChannelModel& operator=(const ChannelModel&) = delete;
+
+    // ---- Card link and handshake
+    void startCan();
+    void stopCan();
+    void onCardReady();
+    void onHelloReply();
+    void onStartupTimeout();
+    // The link, or null while there is none.  Every command sends through it.
+    std::shared_ptr<CANinterface> link() const;
+
+    // ---- Card commands (measurement set-up)
+    void setFreqRange(int frequencyRange);
+    void setMode(int mode);
+    void toggleMode();
+    void setAutorange(bool on);
+    void sendGains();
+    void sendTriggerMode(int mode);
+    void requestAllData();
+
+    // ---- Calibration and card memory
+    void createNewCalTables(int a, int b, int c);
+    void setCalParameter(int index, float value);
+    float getCalParameter(int index) const;
+    void loadCardEeprom();
+    void writeCardEeprom();
+    void restoreCardFactoryDefaults();
+    void restoreCardRecalDefaults();
+    void setBoardModel(const char* text);
+    void setBoardRev(const char* text);
+    void setBoardSerial(const char* text);
+    void setBoardCalDate(const char* text);
+    int startCurrentRecal();
+
+    // ---- Analog outputs of the card
+    void setCdacOutput(int value);
+    void setUdacOutput(int value);
+    void setMdacOutput(int value);
+    void setMdacMode(int mode);
+
+    // ---- Diagnostics
+    void setDadcMode(int mode);
+    void setMuxDadcInput(int input);
+    void setMuxHallCurrent(int value);
+    void setMuxControlCurrentMode(int value);
+    void setMuxDcrefValue(int value);
+    void setMuxMadcInput(int input);
+    void setMuxHpfValue(int value);
+    void setMuxTampInput(int input);
+    void setMuxSampInput(int input);
+    void setMuxFampInput(int input);
+    void setMuxMdacRange(int value);
+    void setMuxUdacInput(int value);
+    void setMuxCdacRange(int value);
+    void setMuxUdacRange(int value);
+    void setDiagOption(int option, int a, int b, int c);
+    void setClassifierLine0(int level);
+    void setClassifierLine1(int level);
+
+    // Synchronous queries: send, then wait at most 1 s (monotonic clock) for
+    // the card's reply; 99999.0 when none came.  Serialised per channel; a
+    // reply that comes after its query gave up is dropped.
+    float getDadcReadingVolts();
+    float getDadcReadingCounts();
+
+    // ---- Card replies of the commands above
+    void onQueryReply(float value);
+    void onBoardInfo(int slot, const char* text);
+    void onDiagModeReply(int decimals, const char* unit);
+
+    // ---- Values derived from the current range
+    float getValueInUnits() const;
+    float getDisplayResolution() const;
+
+    // ---- Reading pipeline and autorange
+    void onSample(float value, int status);
+    void onRangeReply(int range);
+    void onModeReply(int mode, int frequencyRange, float sampleRate);
+    void onFrequency(float hz);
+    void setRange(int range);
+    void stepRangeUp(int range);
+    void cycleRange();
+    bool rangeFits(int range) const;
+    void sendRange(int range);
+    void applyAutorange(float magnitude);
+    void publishRange();
+    void emitNewReading();
+    void emitHolds();
+    std::vector<std::string> getRangeNames() const;
+    std::string getRangeName(int range) const;
+    std::string getCurrentRangeName() const;
+    std::string getUnitName() const;
+    std::string getValueFormat() const;
+    std::string getReportFormat() const;
+
+    // ---- Probe presence, settling and zeroing
+    void onProbeChanged(int state);
+    void onProbeSettled();
+    void setZeroingState(int state);
+    void startZero();
+    void onZeroDone(int result);
+    void onZeroingProgress(float percent);
+    void onZeroTimeout();
+    void onZeroDue();
+    void setBackplaneTemperature(float celsius);
+    void checkZeroValidity();
+    void setZeroMode(int mode);
+    void clearManualZero();
+    void editManualZero();
+    void applyManualZero();
+    void onCardEvent(int code);
+    void updateProbeQuestionableBit();
+
+    // ---- Holds, relative offset, trigger level and value editing
+    void setHoldActive(bool on);
+    void setMinHoldEnabled(bool on);
+    void setMaxHoldEnabled(bool on);
+    void setPeakHoldEnabled(bool on);
+    void setValleyHoldEnabled(bool on);
+    void toggleHoldActive();
+    void toggleMinHold();
+    void toggleMaxHold();
+    void togglePeakHold();
+    void toggleValleyHold();
+    void resetHolds();
+    void resetMinHold();
+    void resetMaxHold();
+    void resetPeakHold();
+    void resetValleyHold();
+    void onPeakValley(float peak, float valley);
+    void setAutoRelative();
+    void setManualRelative();
+    void disableRelative();
+    void toggleRelative();
+    void editRelativeOffset();
+    void setRelativeOffset(float gauss);          // non-finite values are refused
+    void editTriggerLevel(bool start);
+    void updateTriggerLevel(float gauss, bool editing);   // non-finite values are refused
+    void setTriggerLevel(float gauss);
+    void editIncrementDigit();
+    void editDecrementDigit();
+    void editDigitLeft();
+    void editDigitRight();
+    void editToggleSign();
+    void editReset();
+    bool isEditValueNegative() const;
+    int getEditSelectedDigit() const;
+
+    // ---- Units, analog outputs and waveform capture
+    void setFluxUnits(int unit);
+    void setTemperatureUnits(int unit);
+    void setTimeUnits(int unit);
+    void setDiagMode(int mode);
+    void setCdacMode(int mode);
+    void setUdacMode(int mode);
+    void setCdacScaling(int tenthsOfVolt);
+    void setUdacScaling(int tenthsOfVolt);
+    void setWaveformScale(int scale);
+    std::string getWaveformScaleText(int scale) const;
+    std::string getCurrentWaveformScaleText() const;
+    void armCapture();
+    void onCaptureRefresh();
+    void stopCapture();
+    void onCaptureState(int state);
+    void onWaveformStart(int sampleCount);
+    void onWaveformData(float first, float second);
+    void onWaveformEnd();
+
+    // ---- Calibration parameter and correction tables
+    void onCalParameter(int index, float value);
+    void onCalTableSizes(int dcLength, int fullScaleLength, int rmsLength);
+    void resizeDcLinearityTables(int length);
+    void resizeFrequencyCorrectionTables(int length);
+    void resizeRmsLinearityTables(int length);
+    void onCalTableElement(int table, unsigned index, float value);
+    float getCalTableElement(int table, int index) const;
+    int setCalTableElement(int table, int index, float value);
+
+    // ---- Settings file
+    void saveSettings();
+    void saveSettingsIfDirty();
+    void saveSettingsNow();
+    void startSettingsSaveTimer();
+    void loadSettings();
+    void applyDefaultSettings();
+
+    // ---- Reports (each refills its line list and returns it)
+    std::vector<std::string>& configurationDump();
+    std::vector<std::string>& parameterTableReport();
+    std::vector<std::string>& probeDataReport();
+    std::vector<std::string>& probeDcLinearityReport();
+    std::vector<std::string>& probeAcCorrectionReport();
+    std::vector<std::string>& probeMemoryDump();
+
+    // ---- Small operations
+    void markSettingsDirty() { settingsDirty = true; }
+    void setAutoFreq(bool) { markSettingsDirty(); }
+    bool isAutoFreq() const { return false; }
+    void onClassifierSettingsChanged(int) { markSettingsDirty(); }
+    float applyOffsets(float reading) const;
+    void resetAveraging();
+    void skipHalfSecondAndPublish();
+    void skipHalfSecond();
+    void skipQuarterSecond();
+    void setDisplayRate(float rate);             // rates <= 0 or not finite are refused
+    void updateSamplesPerAverage();
+    void onRateTimer();
+    float waveformScaleValue(int setting) const;
+
+    // ---- Accessors
+    std::string getBoardModel() const;
+    std::string getBoardRev() const;
+    std::string getBoardSerial() const;
+    std::string getBoardCalDate() const;
+    int getChannel() const { return channel; }
+    int getMode() const { return mode; }
+    int getFreqRange() const { return freqRange; }
+    int getRange() const { return range; }
+    int getFluxUnits() const { return fluxUnits; }
+    int getTemperatureUnits() const { return temperatureUnits; }
+    std::string getTemperatureUnitText() const;
+    int getTimeUnits() const { return timeUnits; }
+    std::string getSignalFreqUnitText() const;
+    std::string getSignalFreqFormat() const;
+    float getSignalFreq() const { return signalFreq; }
+    float getDisplaySignalFreq() const;
+    ClassifierController& getClassifierController() { return classifier; }
+    const ClassifierController& getClassifierController() const { return classifier; }
+    bool isAutorange() const { return autorange; }
+    int getZeroingState() const { return zeroingState; }
+    int getZeroMode() const { return zeroMode; }
+    int getLastZeroMode() const { return lastZeroMode; }
+    float getZeroingProgress() const { return zeroingProgress; }
+    int getChannelStatus() const { return channelStatus; }
+    bool isCardPresent() const { return cardPresent; }
+    void setDemoMode(bool on) { demoMode = on; }
+    bool isDemoMode() const { return demoMode; }
+    float getValue() const { return value; }
+    float getDisplayValue() const { return value * displayScale; }
+    float getRelativeOffset() const { return relativeOffset; }
+    float getDisplayRelativeOffset() const { return relativeOffset * displayScale; }
+    int getRelativeState() const { return relativeState; }
+    float getManualZeroOffset() const { return manualZeroOffset; }
+    float getDisplayManualZeroOffset() const { return manualZeroOffset * displayScale; }
+    int getManualZeroState() const { return manualZeroState; }
+    DigitsDisplaySpec& getDigitEditor() { return digitEditor; }
+    float getTriggerLevel() const { return triggerLevel; }
+    float getDisplayTriggerLevel() const { return triggerLevel * displayScale; }
+    bool isEditingTriggerLevel() const { return editingTriggerLevel; }
+    float getMinHoldValue() const { return minHoldValue; }
+    float getMaxHoldValue() const { return maxHoldValue; }
+    float getPeakHoldValue() const { return peakHoldValue; }
+    float getValleyHoldValue() const { return valleyHoldValue; }
+    float getDisplayMinHoldValue() const { return minHoldValue * displayScale; }
+    float getDisplayMaxHoldValue() const { return maxHoldValue * displayScale; }
+    float getDisplayPeakHoldValue() const { return peakHoldValue * displayScale; }
+    float getDisplayValleyHoldValue() const { return valleyHoldValue * displayScale; }
+    bool isHoldActive() const { return holdActive; }
+    bool isMinHoldEnabled() const { return minHoldEnabled; }
+    bool isMaxHoldEnabled() const { return maxHoldEnabled; }
+    bool isPeakHoldEnabled() const { return peakHoldEnabled; }
+    bool isValleyHoldEnabled() const { return valleyHoldEnabled; }
+    bool isOverRange() const { return overRange; }
+    int isClipped() const { return readingStatus; }
+    int getDiagMode() const { return diagMode; }
+    int getDiagDecimals() const { return diagDecimals; }
+    std::string getDiagUnitText() const;
+    const RangeSpec* getRangeSpec() const { return rangeSpec; }
+    int getCdacMode() const { return cdacMode; }
+    int getCdacScaling() const { return cdacScaling; }
+    int getUdacMode() const { return udacMode; }
+    int getUdacScaling() const { return udacScaling; }
+    int getMdacMode() const { return mdacMode; }
+    float getBackplaneTemperature() const { return backplaneTemperature; }
+    float getZeroTemperature() const { return zeroTemperature; }
+    float getCardSampleRate() const { return cardSampleRate; }
+    float getReceivedSampleRate() const { return receivedSampleRate; }
+    float getDisplayRate() const { return displayRate; }
+    float getDisplayedSampleRate() const { return displayedSampleRate; }
+    void setDecimation(int n);                   // below 1 stores 1
+    int getDecimation() const { return decimation; }
+    void setSamplesPerAverage(int n);            // below 1 stores 1
+    int getSamplesPerAverage() const { return samplesPerAverage; }
+    const WaveformBuffer& getWaveformBuffer() const { return waveformBuffers[readyWaveformBuffer]; }
+    int getWaveformScale() const { return waveformScale; }
+    int getCaptureState() const { return captureState; }
+    void setTimebase(int index) { timebaseIndex = index; }
+    void setTriggerMode(int triggerModeValue);
+    void setTriggerSlope(int slope) { triggerSlope = slope; }
+    const TimebaseSpec* getTimebaseSpec() const;
+    int getWaveformTimerPeriod() const;
+    void setWaveformTimerPeriod(int ms);
+    float getRmsOffset(int range) const;
+    float getWaveformScaleValue() const { return waveformScaleValue(waveformScale); }
+    float getTemperature() const;
+    bool hasProbeTemperatureSensor() const;
+    bool isTemperatureValid() const;
+    const std::string& getSettingsPath() const { return settingsPath; }
+    bool isSettingsDirty() const { return settingsDirty; }
+    bool isProbeFaultClearable() const { return probeFaultClearable; }
+
+    // ---- Forwarding accessors to the probe record
+    Probe& getProbe() { return probe; }
+    std::string getProbeModel() const;
+    std::string getProbeSerialNumber() const;
+    std::string getProbeCalibrationDate() const;
+    int getProbeSeries() const;
+    int getProbeHallCurrentLevel() const;
+    int getProbeAxis() const;
+    int getProbeType() const;
+    int getProbeClass() const;
+    bool isProbeSimulated() const;
+    float getProbeLoadedSensitivity() const;
+    float getProbeUnloadedSensitivity() const;
+    float getProbeSensitivityMultiplier() const;
+    float getProbeCalibrationCurrent() const;
+    float getProbeHallOutputImpedance() const;
+    float getProbeCableResistance() const;
+    float getProbeLinearizingResistor() const;
+    float getProbeAcCorrection200Hz() const;
+    float getProbeAcCorrection500Hz() const;
+    float getProbeAcCorrectionFactor(int index) const;
+    float getProbeDcLinearityFactor(int index) const;
+
+    // ---- Signals
+    SignalIII& signalModeChanged() { return modeChanged; }
+    SignalII& signalRangeChanged() { return rangeChanged; }
+    SignalIB& signalOverRangeChanged() { return overRangeChanged; }
+    SignalII& signalFluxUnitsChanged() { return fluxUnitsChanged; }
+    SignalII& signalTemperatureUnitsChanged() { return temperatureUnitsChanged; }
+    SignalII& signalTimeUnitsChanged() { return timeUnitsChanged; }
+    SignalHolds& signalHoldsChanged() { return holdsChanged; }
+    SignalReading& signalNewReading() { return newReading; }
+    SignalI& signalWaveformReady() { return waveformReady; }
+    SignalII& signalChannelStatusChanged() { return channelStatusChanged; }
+    SignalII& signalZeroingStateChanged() { return zeroingStateChanged; }
+    SignalII& signalZeroModeChanged() { return zeroModeChanged; }
+    SignalIF& signalZeroingProgress() { return zeroingProgressChanged; }
+    SignalII& signalRelativeStateChanged() { return relativeStateChanged; }
+    SignalII& signalManualZeroStateChanged() { return manualZeroStateChanged; }
+    SignalII& signalCdacModeChanged() { return cdacModeChanged; }
+    SignalII& signalCdacScalingChanged() { return cdacScalingChanged; }
+    SignalII& signalUdacModeChanged() { return udacModeChanged; }
+    SignalII& signalUdacScalingChanged() { return udacScalingChanged; }
+    SignalII& signalDiagModeChanged() { return diagModeChanged; }
+    SignalII& signalError() { return error; }
+    SignalII& signalWaveformScaleChanged() { return waveformScaleChanged; }
+    SignalIBF& signalTriggerLevelChanged() { return triggerLevelChanged; }
+    SignalII& signalCaptureStateChanged() { return captureStateChanged; }
+    SignalI& signalCaptureArmed() { return captureArmed; }
+
+protected:
+    // SCPI status bits of this channel (no bit for channels outside 1-3).
+    void setOverRangeBit(bool over);
+    void setRangeOperationBit(bool busy);
+    void setProbeQuestionableBit(bool fault);
+    void sendBoardText(int firstSlot, const char* text);
+    float runQuery(bool volts);
+    void connectReplyHandlers(CANinterface& link);
+    void copyText(char* dest, std::size_t size, const char* src);
+    std::string readText(const char* src) const;
+
+    // ---- Data, in declaration order
+    std::shared_ptr<CANinterface> canInterface;
+    char canInterfaceName[20] = {};
+    ClassifierController classifier;
+    char boardModel[15] = "unknown";
+    char boardRevision[15] = "0";
+    char boardSerial[15] = "0000";
+    char boardCalDate[15] = "01-01-1970";
+    int channel;
+    std::atomic<bool> demoMode{false};
+    std::atomic<int> mode{0};
+    std::atomic<int> freqRange{0};
+    bool autoFreq = false;
+    std::atomic<int> range{3};
+    std::atomic<int> fluxUnits{0};
+    std::atomic<int> temperatureUnits{1};
+    char temperatureUnitText[12] = "C";
+    std::atomic<int> timeUnits{0};
+    char signalFreqUnitText[10] = "Hz";
+    char signalFreqFormat[10] = "%4.1f";
+    std::atomic<int> diagMode{0};
+    std::atomic<int> diagDecimals{0};
+    std::atomic<bool> autorange{true};
+    std::atomic<int> zeroingState{kZeroNoProbe};
+    std::atomic<int> zeroMode{4};
+    std::atomic<int> lastZeroMode{4};
+    Probe probe;
+    std::atomic<bool> cardPresent{false};
+    std::atomic<float> value{0.0f};
+    std::atomic<float> relativeOffset{0.0f};
+    std::atomic<int> relativeState{0};
+    std::atomic<float> manualZeroOffset{0.0f};
+    std::atomic<int> manualZeroState{0};
+    DigitsDisplaySpec digitEditor{6};
+    char diagUnitText[12] = "??";
+    std::atomic<float> displayScale{1.0f};
+    std::atomic<float> signalFreq{0.0f};
+    std::atomic<bool> overRange{false};
+    std::atomic<float> minHoldValue{0.0f};
+    std::atomic<float> maxHoldValue{0.0f};
+    std::atomic<float> peakHoldValue{0.0f};
+    std::atomic<float> valleyHoldValue{0.0f};
+    std::atomic<int> statusAccumulator{0};
+    std::atomic<int> readingStatus{0};
+    std::atomic<bool> holdActive{false};
+    std::atomic<bool> minHoldEnabled{false};
+    std::atomic<bool> maxHoldEnabled{false};
+    std::atomic<bool> peakHoldEnabled{false};
+    std::atomic<bool> valleyHoldEnabled{false};
+    std::atomic<bool> resetHoldsPending{false};
+    std::atomic<int> samplesToSkip{0};
+    std::atomic<bool> publishRangeAfterSkip{false};
+    std::atomic<int> channelStatus{kChannelStarting};
+    Timer startupTimer{17000, false};
+    Timer settleTimer{500, false};
+    std::atomic<int> waveformSampleIndex{0};
+    WaveformBuffer waveformBuffers[kWaveformRingSize];
+    std::atomic<int> readyWaveformBuffer{0};
+    std::atomic<int> fillWaveformBuffer{0};
+    std::atomic<int> waveformScale{5};
+    Timer zeroTimeoutTimer{130000, false};
+    Timer zeroHourTimer{3600000, false};
+    Timer zeroQuarterHourTimer{900000, false};
+    std::atomic<float> zeroingProgress{0.0f};
+    std::atomic<float> zeroTemperature{0.0f};
+    std::atomic<float> backplaneTemperature{0.0f};
+    std::atomic<float> cardSampleRate{610.0f};
+    std::atomic<float> receivedSampleRate{0.0f};
+    std::atomic<float> displayRate{1.0f};
+    std::atomic<int> receivedSampleCount{0};
+    std::atomic<float> displayedSampleRate{0.0f};
+    std::atomic<int> displayedReadingCount{0};
+    Timer rateTimer{4000, true};
+    std::atomic<int> decimation{1};
+    std::atomic<int> samplesPerAverage{61};
+    std::atomic<int> averageCount{0};
+    std::atomic<double> averageSum{0.0};
+    std::atomic<int> decimationCounter{0};
+    std::atomic<int> cdacMode{0};
+    std::atomic<int> udacMode{0};
+    std::atomic<int> mdacMode{0};
+    std::atomic<int> cdacScaling{30};
+    std::atomic<int> udacScaling{30};
+    // Synchronous replies: one query at a time (queryMutex); the reply is
+    // taken only while a query waits for it (replyMutex, replyCondition).
+    std::mutex queryMutex;
+    std::mutex replyMutex;
+    std::condition_variable replyCondition;
+    bool replyWanted = false;
+    bool replyArrived = false;
+    float replyValue = 0.0f;
+    CalParameterTable calParameters;
+    std::array<std::vector<float>, kCalTableCount> calTables;
+    std::vector<float> frequencyPoints;
+    std::vector<std::string> configurationDumpLines;
+    std::vector<std::string> probeReportLines;
+    std::string settingsPath;
+    std::mutex settingsMutex;
+    std::atomic<bool> settingsDirty{false};
+    Timer settingsSaveTimer{10000, true};
+    RangeSpecTable* rangeSpecTable = nullptr;
+    std::atomic<const RangeSpec*> rangeSpec{nullptr};
+    TimebaseSpecTable timebaseTable;
+    std::atomic<bool> zeroReferenceValid{false};
+    std::atomic<float> triggerLevel{0.0f};
+    std::atomic<bool> editingTriggerLevel{false};
+    std::atomic<int> timebaseIndex{5};
+    std::atomic<int> triggerMode{0};
+    std::atomic<int> triggerSlope{0};
+    std::atomic<int> captureState{0};
+    std::atomic<bool> captureRunning{false};
+    Timer waveformTimer{100, false};
+    std::atomic<bool> probeFaultClearable{true};
+
+    // Locks and link bookkeeping beyond the table above.
+    mutable std::mutex linkMutex;        // guards canInterface
+    mutable std::mutex textMutex;        // guards the char[] texts
+    mutable std::mutex calTableMutex;    // guards calTables and the report lists
+    std::mutex probeStateMutex;          // serialises probe reports and settling
+    bool replyHandlersConnected = false; // reply handlers connected on this link
+    std::atomic<bool> settlePending{false};   // probe data read, settling not yet run
+
+    // ---- Signals
+    SignalIII modeChanged;
+    SignalII rangeChanged;
+    SignalIB overRangeChanged;
+    SignalII fluxUnitsChanged;
+    SignalII temperatureUnitsChanged;
+    SignalII timeUnitsChanged;
+    SignalHolds holdsChanged;
+    SignalReading newReading;
+    SignalI waveformReady;
+    SignalII channelStatusChanged;
+    SignalII zeroingStateChanged;
+    SignalII zeroModeChanged;
+    SignalIF zeroingProgressChanged;
+    SignalII relativeStateChanged;
+    SignalII manualZeroStateChanged;
+    SignalII cdacModeChanged;
+    SignalII cdacScalingChanged;
+    SignalII udacModeChanged;
+    SignalII udacScalingChanged;
+    SignalII diagModeChanged;
+    SignalII error;
+    SignalII waveformScaleChanged;
+    SignalIBF triggerLevelChanged;
+    SignalII captureStateChanged;
+    SignalI captureArmed;
+};
