@@ -1,0 +1,53 @@
+#include "ranges/TimebaseSpecTable.h"
+
+namespace {
+
+#define US " \xB5" "s"
+
+struct TimebaseRow {
+    int decimation;
+    int points;
+    const char* label;
+};
+
+// One line per group (frequency range), indices 0-5.  Each label is one
+// tenth of the trace: points / 10 x decimation x the group's sample period
+// (1.6 us in groups 0, 4 and 5, 3.2 us in group 1, 12.8 us in groups 2, 3).
+const TimebaseRow kTimebases[6][6] = {
+    {{1, 50, "8" US}, {1, 150, "24" US}, {1, 400, "64" US},
+     {5, 500, "400" US}, {20, 500, "1.6 ms"}, {80, 500, "6.4 ms"}},
+    {{1, 50, "16" US}, {1, 150, "48" US}, {1, 400, "128" US},
+     {2, 500, "320" US}, {10, 500, "1.6 ms"}, {40, 500, "6.4 ms"}},
+    {{1, 250, "320" US}, {1, 500, "640" US}, {2, 500, "1.28 ms"},
+     {3, 500, "1.92 ms"}, {5, 500, "3.2 ms"}, {10, 500, "6.4 ms"}},
+    {{1, 250, "320" US}, {1, 500, "640" US}, {2, 500, "1.28 ms"},
+     {5, 500, "3.2 ms"}, {10, 500, "6.4 ms"}, {200, 500, "128 ms"}},
+    {{1, 50, "8" US}, {1, 150, "24" US}, {1, 400, "64" US},
+     {5, 500, "400" US}, {25, 500, "2 ms"}, {200, 500, "16 ms"}},
+    {{1, 50, "8" US}, {1, 150, "24" US}, {1, 400, "64" US},
+     {5, 500, "400" US}, {25, 500, "2 ms"}, {200, 500, "16 ms"}},
+};
+
+#undef US
+
+}  // namespace
+
+TimebaseSpecTable::TimebaseSpecTable() {
+    for (int g = 0; g < 6; ++g) {
+        std::map<int, TimebaseSpec>& group = groups[g];
+        for (int i = 0; i < 6; ++i) {
+            const TimebaseRow& row = kTimebases[g][i];
+            group.emplace(i, TimebaseSpec(row.decimation, row.points, row.label));
+        }
+    }
+}
+
+TimebaseSpecTable::~TimebaseSpecTable() = default;
+
+const TimebaseSpec* TimebaseSpecTable::lookup(int group, int index) const {
+    auto g = groups.find(group);
+    if (g == groups.end()) return nullptr;
+    auto t = g->second.find(index);
+    if (t == g->second.end()) return nullptr;
+    return &t->second;
+}

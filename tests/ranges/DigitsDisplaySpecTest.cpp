@@ -1,0 +1,162 @@
+#include "ranges/DigitsDisplaySpec.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// The digits, index 0 first, read back through the editor itself: with
+// decimals 0 its value is the digit sum.
+std::vector<int> digitsOf(DigitsDisplaySpec& e) {
+    const int decimals = e.getDecimals();
+    e.setDecimals(0);
+    long sum = std::lround(std::fabs(e.getValue()));
+    e.setDecimals(decimals);
+    std::vector<int> out;
+    for (int i = 0; i < e.getDigitCount(); ++i, sum /= 10) out.push_back(static_cast<int>(sum % 10));
+    return out;
+}
+
+TEST(DigitsDisplaySpec, NewEditorHoldsZero) {
+    DigitsDisplaySpec e(6);
+    EXPECT_EQ(e.getValue(), 0.0f);
+    EXPECT_FALSE(e.isNegative());
+    EXPECT_EQ(e.getSelectedDigit(), 0);
+    EXPECT_EQ(e.getDecimals(), 0);
+}
+
+struct LoadCase {
+    int decimals;
+    float input;
+    std::vector<int> digits;   // index 0 first
+    bool negative;
+    float readBack;
+};
+
+TEST(DigitsDisplaySpec, LoadsDigitsSignAndDecimals) {
+    const LoadCase cases[] = {
+        {4, -12.34567f, {7, 5, 4, 3, 2, 1}, true, -12.3457f},
+        {4, 123.45678f, {8, 6, 5, 4, 3, 2}, false, 23.4568f},   // leading 1 dropped
+        {5, 3.3f, {0, 0, 0, 0, 3, 3}, false, 3.3f},
+        {0, 999999.0f, {9, 9, 9, 9, 9, 9}, false, 999999.0f},
+        {0, 2.5f, {3, 0, 0, 0, 0, 0}, false, 3.0f},               // halves away from zero
+        {0, -2.5f, {3, 0, 0, 0, 0, 0}, true, -3.0f},
+        {6, 0.123456f, {6, 5, 4, 3, 2, 1}, false, 0.123456f},      // all six are decimals
+        {3, 33.0f, {0, 0, 0, 3, 3, 0}, false, 33.0f},
+    };
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.input);
+        DigitsDisplaySpec e(6);
+        e.setDecimals(c.decimals);
+        e.setValue(c.input);
+        EXPECT_EQ(digitsOf(e), c.digits);
+        EXPECT_EQ(e.isNegative(), c.negative);
+        EXPECT_FLOAT_EQ(e.getValue(), c.readBack);
+    }
+}
+
+TEST(DigitsDisplaySpec, StepsWrapWithoutCarryAndKeepTheSign) {
+    DigitsDisplaySpec e(6);
+    e.setDecimals(2);
+    e.setValue(-0.19f);   // digits 9, 1, 0 ...
+    e.setSelectedDigit(0);
+    e.incrementDigit();
+    EXPECT_FLOAT_EQ(e.getValue(), -0.10f);   // 9 -> 0, digit 1 stays 1
+    EXPECT_TRUE(e.isNegative());
+    e.decrementDigit();
+    EXPECT_FLOAT_EQ(e.getValue(), -0.19f);   // 0 -> 9, no borrow
+    e.setSelectedDigit(2);
+    e.decrementDigit();
+    EXPECT_FLOAT_EQ(e.getValue(), -9.19f);   // 0 -> 9 on the selected digit only
+    e.setSelectedDigit(5);
+    for (int i = 0; i < 10; ++i) e.incrementDigit();   // a full turn
+    EXPECT_FLOAT_EQ(e.getValue(), -9.19f);
+}
+
+TEST(DigitsDisplaySpec, SelectionAndDecimalsStayInBounds) {
+    DigitsDisplaySpec e(6);
+    e.setSelectedDigit(5);
+    EXPECT_EQ(e.getSelectedDigit(), 5);
+    e.setSelectedDigit(6);
+    EXPECT_EQ(e.getSelectedDigit(), 5);
+    e.setSelectedDigit(-1);
+    EXPECT_EQ(e.getSelectedDigit(), 5);
+    e.setSelectedDigit(0);
+    EXPECT_EQ(e.getSelectedDigit(), 0);
+
+    e.setDecimals(6);
+    EXPECT_EQ(e.getDecimals(), 6);
+    e.setDecimals(7);
+    EXPECT_EQ(e.getDecimals(), 6);
+    e.setDecimals(-1);
+    EXPECT_EQ(e.getDecimals(), 6);
+}
+
+TEST(DigitsDisplaySpec, SignOfZero) {
+    DigitsDisplaySpec e(6);
+    e.toggleSign();
+    EXPECT_TRUE(e.isNegative());
+    EXPECT_EQ(e.getValue(), 0.0f);
+    EXPECT_TRUE(std::signbit(e.getValue()));   // -0.0
+    e.setValue(-0.0f);
+    EXPECT_FALSE(e.isNegative());
+    e.toggleSign();
+    e.toggleSign();
+    EXPECT_FALSE(e.isNegative());
+}
+
+TEST(DigitsDisplaySpec, NanIsIgnored) {
+    DigitsDisplaySpec e(6);
+    e.setDecimals(2);
+    e.setValue(-12.5f);
+    e.setValue(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_FLOAT_EQ(e.getValue(), -12.5f);
+    EXPECT_TRUE(e.isNegative());
+}
+
+TEST(DigitsDisplaySpec, InfinityAndValuesBeyondThirtyOneBitsClampToAllNines) {
+    const float cases[] = {std::numeric_limits<float>::infinity(), 3.0e9f, 1.0e30f,
+                           std::numeric_limits<float>::max()};
+    for (float x : cases) {
+        for (float s : {1.0f, -1.0f}) {
+            SCOPED_TRACE(x * s);
+            DigitsDisplaySpec e(6);
+            e.setDecimals(3);
+            e.setValue(s * x);
+            EXPECT_FLOAT_EQ(e.getValue(), s * 999.999f);
+            EXPECT_EQ(e.isNegative(), s < 0);
+        }
+    }
+    // Just below the clamp the low digits are kept, as for any other value.
+    DigitsDisplaySpec e(6);
+    e.setValue(2147483520.0f);
+    EXPECT_EQ(e.getValue(), 483520.0f);
+}
+
+TEST(DigitsDisplaySpec, DigitCountBounds) {
+    DigitsDisplaySpec none(0);
+    EXPECT_EQ(none.getDigitCount(), 0);
+    none.incrementDigit();
+    none.decrementDigit();
+    none.setValue(5.0f);
+    none.setSelectedDigit(0);
+    EXPECT_EQ(none.getSelectedDigit(), 0);
+    EXPECT_EQ(none.getValue(), 0.0f);
+    DigitsDisplaySpec negative(-3);
+    EXPECT_EQ(negative.getDigitCount(), 0);
+    EXPECT_EQ(negative.getValue(), 0.0f);
+
+    // More digits than the 32-bit digit sum holds are capped at nine.
+    DigitsDisplaySpec big(12);
+    EXPECT_EQ(big.getDigitCount(), DigitsDisplaySpec::kMaxDigits);
+    big.setValue(999999999.0f);   // nearest float is 1e9: the tenth digit is dropped
+    big.setDecimals(9);
+    big.setSelectedDigit(8);
+    big.incrementDigit();
+    EXPECT_FLOAT_EQ(big.getValue(), 0.1f);
+}
+
+}  // namespace
