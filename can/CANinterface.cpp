@@ -1,0 +1,189 @@
+// The endpoint, the filter list, the reader thread and the send path.
+#include "can/CANinterface.h"
+#include "can/FrameCodec.h"
+#include "platform/CanTransport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace can {
+
+namespace {
+
+class ClosedEndpoint : public platform::CanTransport {
+public:
+    bool valid() const override { return false; }
+    ssize_t write(const can_frame&) override { return fail(); }
+    ssize_t read(can_frame&, int) override { return fail(); }
+    int setFilters(const can_filter*, std::size_t) override { return static_cast<int>(fail()); }
+    void wake() override {}
+    std::uint64_t droppedFrames() const override { return 0; }
+    const char* backendName() const override { return "closed"; }
+private:
+    static ssize_t fail() {
+        errno = EBADF;
+        return -1;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<platform::CanTransport> closedEndpoint() {
+    return std::make_unique<ClosedEndpoint>();
+}
+
+void sleepNanoseconds(long nanoseconds) {
+    timespec t{nanoseconds / 1000000000L, nanoseconds % 1000000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+int writeWithBackoff(platform::CanTransport& endpoint, const can_frame& frame, SleepFn sleep) {
+    constexpr int kMaxTries = 18;
+    long interval = 1000;   // ns, doubled after every full-queue failure
+    int full = 0;           // writes that failed with ENOBUFS
+    for (;;) {
+        errno = 0;
+        const ssize_t written = endpoint.write(frame);
+        if (written == static_cast<ssize_t>(sizeof frame)) return 0;
+        const int err = errno;
+        if (written < 0 && err == ENOBUFS) {
+            sleep(interval);
+            if (++full == kMaxTries) return kMaxTries - 1;
+            interval *= 2;
+            continue;
+        }
+        // Another error, or a short write: the frame is lost.
+        std::printf("bytesSent = %d, errno = %d\n", static_cast<int>(written), err);
+        return -(full + 1);
+    }
+}
+
+}  // namespace can
+
+namespace {
+
+// Set by a reader thread while it runs; the destructor, called on that thread
+// by a handler, marks the object gone so that the loop touches nothing more.
+thread_local bool* readerObjectGone = nullptr;
+
+constexpr int kReadTimeoutMs = 1000;
+
+enum class Received { Frame, Nothing, Error };
+
+Received receiveOne(CANinterface& link, platform::CanTransport& endpoint) {
+    can_frame frame;
+    const ssize_t n = endpoint.read(frame, kReadTimeoutMs);
+    if (n < 0) {
+        std::perror("CANinterface::readMessage");
+        return Received::Error;
+    }
+    if (n == 0) return Received::Nothing;
+    if (n < static_cast<ssize_t>(sizeof frame)) {
+        std::fputs("Incomplete CAN frame", stdout);
+        std::fflush(stdout);
+        return Received::Nothing;
+    }
+    link.decodeFrame(frame);
+    return Received::Frame;
+}
+
+}  // namespace
+
+CANinterface::CANinterface(std::unique_ptr<platform::CanTransport> endpoint)
+    : transport(endpoint ? std::move(endpoint) : can::closedEndpoint()) {}
+
+CANinterface::~CANinterface() {
+    running.store(0);
+    if (!readerStarted) return;
+    if (pthread_equal(pthread_self(), readerThread)) {
+        // A handler is deleting its own link: the thread ends by itself once
+        // the handler returns, without touching this object again.
+        if (readerObjectGone) *readerObjectGone = true;
+        pthread_detach(readerThread);
+    } else {
+        transport->wake();
+        pthread_join(readerThread, nullptr);
+    }
+}
+
+int CANinterface::addFilter(int id, int mask) {
+    std::lock_guard<std::mutex> lock(filterMutex);
+    can_filter f;
+    f.can_id = static_cast<canid_t>(id);
+    f.can_mask = static_cast<canid_t>(mask);
+    filters.push_back(f);
+    return transport->setFilters(filters.data(), filters.size()) == 0 ? 0 : -1;
+}
+
+int CANinterface::setFilter(int id, int mask) {
+    {
+        std::lock_guard<std::mutex> lock(filterMutex);
+        filters.clear();
+    }
+    return addFilter(id, mask);
+}
+
+int CANinterface::startReader() {
+    if (readerStarted) {
+        if (running.load() || pthread_equal(pthread_self(), readerThread)) return EBUSY;
+        pthread_join(readerThread, nullptr);   // a stopped reader: end it before the next
+        readerStarted = false;
+    }
+    running.store(1);
+    const int rc = pthread_create(&readerThread, nullptr, &CANinterface::readerEntry, this);
+    if (rc != 0)
+        running.store(0);
+    else
+        readerStarted = true;
+    return rc;
+}
+
+void CANinterface::stopReader() {
+    running.store(0);
+    transport->wake();
+}
+
+void CANinterface::setKeyEventsEnabled(bool enabled) { keyEventsEnabled.store(enabled); }
+
+void* CANinterface::readerEntry(void* self) {
+    static_cast<CANinterface*>(self)->readerLoop();
+    return nullptr;
+}
+
+void CANinterface::readerLoop() {
+    bool gone = false;
+    readerObjectGone = &gone;
+    while (running.load()) {
+        // An endpoint that never opened has nothing to read: the reader ends.
+        if (!transport->valid()) break;
+        const Received r = receiveOne(*this, *transport);
+        if (gone) {   // destroyed by a handler: this object no longer exists
+            readerObjectGone = nullptr;
+            return;
+        }
+        if (r == Received::Error && !transport->valid()) break;
+    }
+    readerObjectGone = nullptr;
+}
+
+void CANinterface::readMessage() { receiveOne(*this, *transport); }
+
+int CANinterface::sendFrame(const can_frame* frame) {
+    if (!frame) return -1;
+    return can::writeWithBackoff(*transport, *frame);
+}
+
+int CANinterface::sendRawFrame(int id, int length, const char* bytes) {
+    if (length < 0 || length > 8 || (length > 0 && bytes == nullptr)) return -1;
+    can_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.can_id = static_cast<canid_t>(id);
+    frame.can_dlc = static_cast<std::uint8_t>(length);
+    if (length > 0) std::memcpy(frame.data, bytes, static_cast<std::size_t>(length));
+    return sendFrame(&frame);
+}
+
+std::uint64_t CANinterface::droppedFrames() const { return transport->droppedFrames(); }
