@@ -1,0 +1,51 @@
+#include "runtime/Speaker.h"
+
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+struct Case {
+    const char* name;
+    void (Speaker::*pattern)();
+    unsigned long tones;
+    unsigned long argument;
+};
+
+const Case kPatterns[] = {
+    {"beep", &Speaker::beep, 2, 3277993},          // 50 ms, count 1193
+    {"longTone", &Speaker::longTone, 1, 65538651}, // 1000 ms, count 2651
+    {"tripleBeep", &Speaker::tripleBeep, 3, 6555003},
+    {"shortBeep", &Speaker::shortBeep, 1, 6555003},  // 100 ms, count 1403
+};
+
+}  // namespace
+
+TEST(Speaker, ArgumentIsDurationShiftedOverCount) {
+    EXPECT_EQ(3277993ul, Speaker::toneArgument(50, 1193));
+    EXPECT_EQ(65538651ul, Speaker::toneArgument(1000, 2651));
+    EXPECT_EQ(6555003ul, Speaker::toneArgument(100, 1403));
+}
+
+TEST(Speaker, EachPatternIssuesItsTonesOnTheConsoleDevice) {
+    testsupport::TempSandbox sandbox;
+    std::ofstream(sandbox.file(platform::path::kConsoleTty)).put('\0');
+    for (const Case& c : kPatterns) {
+        const unsigned long before = platform::toneCount();
+        (Speaker::instance()->*c.pattern)();
+        EXPECT_EQ(c.tones, platform::toneCount() - before) << c.name;
+        EXPECT_EQ(c.argument, platform::lastToneArgument()) << c.name;
+    }
+}
+
+TEST(Speaker, SilentWithoutTheConsoleDevice) {
+    testsupport::TempSandbox sandbox;
+    std::remove(sandbox.file(platform::path::kConsoleTty).c_str());
+    const unsigned long before = platform::toneCount();
+    for (const Case& c : kPatterns) (Speaker::instance()->*c.pattern)();
+    EXPECT_EQ(before, platform::toneCount());
+}

@@ -1,0 +1,197 @@
+#include "runtime/Timer.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono;
+using testsupport::waitUntil;
+
+namespace {
+
+// Records every timeout: when, and on which thread.
+struct Recorder {
+    std::mutex lock;
+    std::vector<steady_clock::time_point> times;
+    std::vector<std::thread::id> threads;
+    std::atomic<int> count{0};
+
+    void connect(Timer& t) {
+        t.signalTimeout().connect([this] {
+            std::lock_guard<std::mutex> g(lock);
+            times.push_back(steady_clock::now());
+            threads.push_back(std::this_thread::get_id());
+            ++count;
+        });
+    }
+    milliseconds elapsed(steady_clock::time_point from, int i) {
+        std::lock_guard<std::mutex> g(lock);
+        return duration_cast<milliseconds>(times.at(i) - from);
+    }
+};
+
+}  // namespace
+
+TEST(Timer, DefaultIsOneShotOf500MsAndInactive) {
+    Timer t;
+    EXPECT_EQ(500, t.getPeriod());
+    EXPECT_FALSE(t.isRepeat());
+    EXPECT_FALSE(t.isActive());
+}
+
+TEST(Timer, OneShotRaisesOnceOnItsOwnThread) {
+    Timer t(100, false);
+    Recorder rec;
+    rec.connect(t);
+    const auto begin = steady_clock::now();
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(waitUntil([&] { return rec.count == 1; }));
+    EXPECT_GE(rec.elapsed(begin, 0), milliseconds(100));
+    EXPECT_NE(std::this_thread::get_id(), rec.threads.at(0));
+    EXPECT_FALSE(t.isActive());
+    // One more period's worth of time: still only one timeout.
+    std::this_thread::sleep_for(milliseconds(250));
+    EXPECT_EQ(1, rec.count);
+}
+
+TEST(Timer, RepeatingRaisesEveryPeriodUntilStopped) {
+    Timer t(30, true);
+    Recorder rec;
+    rec.connect(t);
+    const auto begin = steady_clock::now();
+    t.start();
+    ASSERT_TRUE(waitUntil([&] { return rec.count >= 4; }));
+    t.stop();
+    EXPECT_GE(rec.elapsed(begin, 3), milliseconds(4 * 30));
+    // At most the period in progress when stop() came could still end, and
+    // it does not raise: the count stays put from here on.
+    const int atStop = rec.count;
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(atStop, rec.count);
+}
+
+TEST(Timer, StopDuringTheSleepSilencesThePeriod) {
+    Timer t(300, false);
+    Recorder rec;
+    rec.connect(t);
+    t.start();
+    std::this_thread::sleep_for(milliseconds(50));
+    t.stop();
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_EQ(0, rec.count);
+    // The timer can be started again afterwards.
+    t.setPeriod(10);
+    t.start();
+    EXPECT_TRUE(waitUntil([&] { return rec.count == 1; }));
+}
+
+TEST(Timer, StartDuringTheSleepDoesNotRestartIt) {
+    Timer t(200, false);
+    Recorder rec;
+    rec.connect(t);
+    const auto begin = steady_clock::now();
+    t.start();
+    std::this_thread::sleep_for(milliseconds(100));
+    t.start();   // adds a second period, which raises nothing: the one-shot went inactive
+    ASSERT_TRUE(waitUntil([&] { return rec.count == 1; }));
+    // The first timeout came at the first period's planned end, not 200 ms after the second start.
+    EXPECT_LT(rec.elapsed(begin, 0), milliseconds(290));
+    std::this_thread::sleep_for(milliseconds(400));
+    EXPECT_EQ(1, rec.count);
+}
+
+TEST(Timer, AnExtraPeriodRaisesOnlyWhenActiveAtItsEnd) {
+    Timer t(100, false);
+    Recorder rec;
+    // The handler starts the timer again, so the queued extra period finds it active.
+    t.signalTimeout().connect([&] {
+        if (rec.count == 0) t.start();
+    });
+    rec.connect(t);
+    t.start();
+    t.start();
+    // The extra period raises because the handler made the timer active
+    // again; the restart's own period then finds it inactive.
+    ASSERT_TRUE(waitUntil([&] { return rec.count == 2; }));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(2, rec.count);
+}
+
+TEST(Timer, SetPeriodAppliesFromTheNextPeriod) {
+    Timer t(200, true);
+    Recorder rec;
+    rec.connect(t);
+    const auto begin = steady_clock::now();
+    t.start();
+    std::this_thread::sleep_for(milliseconds(50));
+    t.setPeriod(20);
+    ASSERT_TRUE(waitUntil([&] { return rec.count >= 3; }));
+    t.stop();
+    EXPECT_EQ(20, t.getPeriod());
+    EXPECT_GE(rec.elapsed(begin, 0), milliseconds(200));   // the running sleep kept its length
+    EXPECT_LT(rec.elapsed(begin, 2) - rec.elapsed(begin, 0), milliseconds(190));
+}
+
+TEST(Timer, PeriodZeroRaisesAtOnceAndRepeatsContinuously) {
+    Timer oneShot(0, false);
+    Recorder once;
+    once.connect(oneShot);
+    oneShot.start();
+    EXPECT_TRUE(waitUntil([&] { return once.count == 1; }, seconds(2)));
+
+    Timer repeating(0, true);
+    Recorder many;
+    many.connect(repeating);
+    repeating.start();
+    EXPECT_TRUE(waitUntil([&] { return many.count >= 100; }, seconds(5)));
+    repeating.stop();
+}
+
+TEST(Timer, LongPeriodsAreSleptInFull) {
+    // ms x 1000 in 32 bits would wrap for these (2 200 000 ms is past 2^31 us).
+    EXPECT_EQ(seconds(2200), Timer::sleepLength(2200000));
+    EXPECT_EQ(seconds(3600), Timer::sleepLength(3600000));
+    EXPECT_EQ(milliseconds(2147483647), Timer::sleepLength(2147483647));
+    EXPECT_EQ(nanoseconds(0), Timer::sleepLength(0));
+    EXPECT_EQ(nanoseconds(0), Timer::sleepLength(-5));
+
+    // And such a timer really waits: nothing within a short look.
+    Timer t(2200000, false);
+    Recorder rec;
+    rec.connect(t);
+    t.start();
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(0, rec.count);
+}   // destroyed mid-sleep: the destructor must not wait out the hour
+
+TEST(Timer, ManyTimersCreatedAndDestroyedInAnyState) {
+    for (int i = 0; i < 200; ++i) {
+        Timer idle(10, false);
+        Timer sleeping(3600000, true);
+        sleeping.start();
+        Timer busy(0, true);
+        std::atomic<int> n{0};
+        busy.signalTimeout().connect([&] { ++n; });
+        busy.start();
+        if (i % 20 == 0) waitUntil([&] { return n > 0; });
+    }
+    SUCCEED();
+}
+
+TEST(Timer, MayBeDeletedByItsOwnHandler) {
+    std::atomic<bool> done{false};
+    auto* t = new Timer(5, false);
+    t->signalTimeout().connect([&] {
+        delete t;
+        done = true;
+    });
+    t->start();
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }));
+}
