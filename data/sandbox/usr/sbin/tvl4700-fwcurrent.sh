@@ -1,0 +1,12 @@
+#!/bin/sh
+# Stand-in for the instrument's installed firmware version script (PC build).  Prints
+# etc/standin/tvl4700-fwcurrent.out of the sandbox when that file exists (tests write it),
+# otherwise the line below.
+root=$(cd "$(dirname "$0")/../.." && pwd -P) || exit 1
+mkdir -p "$root/var/log"
+echo "tvl4700-fwcurrent.sh $*" >> "$root/var/log/standin.log"
+if [ -f "$root/etc/standin/tvl4700-fwcurrent.out" ]; then
+    cat "$root/etc/standin/tvl4700-fwcurrent.out"
+    exit 0
+fi
+echo "1.0.0"

@@ -1,0 +1,130 @@
+// The kernel's SocketCAN backend: one raw socket bound to the interface.
+#include "platform/CanTransport.h"
+#include "platform/EmulatedBus.h"
+
+#include <fcntl.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+class SocketCanTransport : public CanTransport {
+public:
+    // Takes a socket already bound to the interface.
+    explicit SocketCanTransport(int boundSocket) : fd(boundSocket) {
+        wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    ~SocketCanTransport() override {
+        if (fd >= 0) close(fd);
+        if (wakeFd >= 0) close(wakeFd);
+    }
+
+    bool valid() const override { return fd >= 0; }
+
+    ssize_t write(const can_frame& frame) override {
+        if (fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        return ::write(fd, &frame, sizeof frame);
+    }
+
+    ssize_t read(can_frame& frame, int timeoutMs) override {
+        if (fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        struct pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        int n = poll(p, wakeFd >= 0 ? 2 : 1, timeoutMs);
+        if (n < 0) return errno == EINTR ? 0 : -1;
+        if (wakeFd >= 0 && (p[1].revents & POLLIN)) {
+            std::uint64_t count;
+            ssize_t ignored = ::read(wakeFd, &count, sizeof count);
+            (void)ignored;
+            return 0;
+        }
+        if (n == 0 || !(p[0].revents & (POLLIN | POLLERR))) return 0;
+        ssize_t got = ::read(fd, &frame, sizeof frame);
+        if (got >= 0 && got < ssize_t(sizeof frame)) {
+            errno = EIO;
+            return -1;
+        }
+        return got;
+    }
+
+    int setFilters(const can_filter* filters, std::size_t count) override {
+        if (fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        // The kernel takes an empty list as "receive nothing"; ours means
+        // "receive everything", which is the kernel's default filter.
+        static const can_filter all = {0, 0};
+        if (count == 0) return setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, &all, sizeof all);
+        return setsockopt(fd, SOL_CAN_RAW, CAN_RAW_FILTER, filters, socklen_t(count * sizeof(can_filter)));
+    }
+
+    void wake() override {
+        if (wakeFd < 0) return;
+        std::uint64_t one = 1;
+        ssize_t ignored = ::write(wakeFd, &one, sizeof one);
+        (void)ignored;
+    }
+
+    std::uint64_t droppedFrames() const override { return 0; }
+
+    const char* backendName() const override { return "socketcan"; }
+
+private:
+    int fd;
+    int wakeFd;
+};
+
+}  // namespace
+
+std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
+    if (!interfaceName || std::strlen(interfaceName) > kMaxInterfaceName)
+        return openEmulatedCanTransport(interfaceName);  // refuses with a message
+    int s = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (s < 0) {
+        if (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT) return openEmulatedCanTransport(interfaceName);
+        perror("socket");
+        return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
+    }
+    struct ifreq ifr;
+    std::memset(&ifr, 0, sizeof ifr);
+    std::strncpy(ifr.ifr_name, interfaceName, IFNAMSIZ - 1);
+    if (ioctl(s, SIOCGIFINDEX, &ifr) < 0) {
+        int e = errno;
+        close(s);
+        // No such interface in the kernel: the emulated bus of that name.
+        if (e == ENODEV) return openEmulatedCanTransport(interfaceName);
+        errno = e;
+        perror("SIOCGIFINDEX");
+        return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
+    }
+    struct sockaddr_can addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.can_family = AF_CAN;
+    addr.can_ifindex = ifr.ifr_ifindex;
+    if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) < 0) {
+        perror("bind");
+        close(s);
+        return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
+    }
+    return std::unique_ptr<CanTransport>(new SocketCanTransport(s));
+}
+
+}  // namespace platform

@@ -1,0 +1,399 @@
+// The emulated CAN bus between endpoints of this and of other processes.
+#include "platform/CanTransport.h"
+#include "platform/EmulatedBus.h"
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+can_frame makeFrame(canid_t id, std::initializer_list<unsigned> bytes = {}) {
+    can_frame f{};
+    f.can_id = id;
+    for (unsigned b : bytes) f.data[f.can_dlc++] = __u8(b);
+    return f;
+}
+
+// A frame carrying a 32-bit counter and a source number.
+can_frame counted(canid_t id, unsigned source, std::uint32_t n) {
+    return makeFrame(id, {source, n >> 24, (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF});
+}
+std::uint32_t counterOf(const can_frame& f) {
+    return std::uint32_t(f.data[1]) << 24 | std::uint32_t(f.data[2]) << 16 | std::uint32_t(f.data[3]) << 8 | f.data[4];
+}
+
+// Writes, retrying while the bus's bandwidth is used up.
+void writeRetrying(platform::CanTransport& bus, const can_frame& f) {
+    while (bus.write(f) != ssize_t(sizeof f)) {
+        ASSERT_EQ(errno, ENOBUFS);
+        std::this_thread::sleep_for(200us);
+    }
+}
+
+// A forked child process running body(); its exit status is body's result.
+// The child tells the parent it is ready through a pipe.
+class Child {
+public:
+    explicit Child(const std::function<int(Child&)>& body) {
+        if (pipe(ready) != 0 || pipe(go) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            close(go[1]);
+            int rc = body(*this);
+            _exit(rc);
+        }
+        close(ready[1]);
+        close(go[0]);
+    }
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(ready[0]);
+        close(go[1]);
+    }
+    // In the child.
+    void signalReady() {
+        char c = 1;
+        ssize_t n = ::write(ready[1], &c, 1);
+        (void)n;
+    }
+    void waitForGo() {
+        char c;
+        ssize_t n = ::read(go[0], &c, 1);
+        (void)n;
+    }
+    // In the parent.
+    bool waitReady() {
+        char c;
+        return ::read(ready[0], &c, 1) == 1;
+    }
+    void sendGo() {
+        char c = 1;
+        ssize_t n = ::write(go[1], &c, 1);
+        (void)n;
+    }
+    int exitCode() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+    void killHard() {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+
+private:
+    pid_t pid = -1;
+    int ready[2] = {-1, -1};
+    int go[2] = {-1, -1};
+};
+
+class EmulatedBus : public ::testing::Test {
+protected:
+    testsupport::TempSandbox box;
+    std::string name = testsupport::uniqueBusName("eb");
+    std::unique_ptr<platform::CanTransport> open() { return platform::openCanTransport(name.c_str()); }
+};
+
+TEST_F(EmulatedBus, FramesReachEveryOtherEndpointOfEveryProcessInOrder) {
+    auto a = open();
+    ASSERT_TRUE(a->valid());
+    EXPECT_STREQ(a->backendName(), "emulated");
+    constexpr std::uint32_t kCount = 300;
+    Child child([&](Child& self) {
+        auto b = open(), c = open();
+        self.signalReady();
+        for (auto* ep : {b.get(), c.get()}) {
+            for (std::uint32_t i = 0; i < kCount; ++i) {
+                can_frame f;
+                if (ep->read(f, 5000) != ssize_t(sizeof f)) return 1;
+                if (f.can_id != 0x123 || counterOf(f) != i) return 2;
+            }
+        }
+        // b's frame reaches c (and the parent), never b itself.
+        if (b->write(makeFrame(0x7FF, {0xAA})) != ssize_t(sizeof(can_frame))) return 3;
+        can_frame f;
+        if (c->read(f, 5000) != ssize_t(sizeof f) || f.can_id != 0x7FF) return 4;
+        if (b->read(f, 100) != 0) return 5;
+        return 0;
+    });
+    ASSERT_TRUE(child.waitReady());
+    for (std::uint32_t i = 0; i < kCount; ++i) writeRetrying(*a, counted(0x123, 0, i));
+    can_frame f;
+    ASSERT_EQ(a->read(f, 5000), ssize_t(sizeof f));
+    EXPECT_EQ(f.can_id, 0x7FFu);
+    EXPECT_EQ(f.can_dlc, 1);
+    EXPECT_EQ(f.data[0], 0xAA);
+    EXPECT_EQ(a->read(f, 50), 0);  // none of its own 300
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(a->droppedFrames(), 0u);
+}
+
+TEST_F(EmulatedBus, FiltersFollowSocketCanSemantics) {
+    auto tx = open(), rx = open();
+    const canid_t sent[] = {0x320, 0x321, 0x123, 0x3FF, 0x020, 0x7FF, 0x320 | CAN_EFF_FLAG};
+    struct Case {
+        const char* what;
+        std::vector<can_filter> filters;
+        std::vector<canid_t> expected;
+    } cases[] = {
+        {"no filter: everything", {}, {0x320, 0x321, 0x123, 0x3FF, 0x020, 0x7FF, 0x320 | CAN_EFF_FLAG}},
+        {"exact id", {{0x320, 0x7FF}}, {0x320, 0x320 | CAN_EFF_FLAG}},
+        {"exact id, standard frames only", {{0x320, 0x7FF | CAN_EFF_FLAG}}, {0x320}},
+        {"a block of ids (of either frame format)", {{0x300, 0x700}}, {0x320, 0x321, 0x3FF, 0x320 | CAN_EFF_FLAG}},
+        {"any of two", {{0x123, 0x7FF}, {0x020, 0x7FF}}, {0x123, 0x020}},
+        {"overlapping filters deliver once", {{0x320, 0x7FF}, {0x300, 0x700}}, {0x320, 0x321, 0x3FF, 0x320 | CAN_EFF_FLAG}},
+        {"inverted", {{0x320 | CAN_INV_FILTER, 0x7FF}}, {0x321, 0x123, 0x3FF, 0x020, 0x7FF}},
+        {"mask 0 passes all", {{0x555, 0}}, {0x320, 0x321, 0x123, 0x3FF, 0x020, 0x7FF, 0x320 | CAN_EFF_FLAG}},
+        {"destination node 7 (bits 5-7)", {{7 << 5, 7 << 5}}, {0x3FF, 0x7FF}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(rx->setFilters(c.filters.data(), c.filters.size()), 0);
+        for (canid_t id : sent) writeRetrying(*tx, makeFrame(id));
+        std::vector<canid_t> got;
+        can_frame f;
+        while (rx->read(f, 50) > 0) got.push_back(f.can_id);
+        EXPECT_EQ(got, c.expected) << c.what;
+    }
+}
+
+TEST_F(EmulatedBus, SetFiltersReplacesTheList) {
+    auto tx = open(), rx = open();
+    can_filter first = {0x100, 0x7FF}, second = {0x200, 0x7FF};
+    rx->setFilters(&first, 1);
+    rx->setFilters(&second, 1);
+    for (canid_t id : {0x100, 0x200}) writeRetrying(*tx, makeFrame(id));
+    can_frame f;
+    ASSERT_EQ(rx->read(f, 1000), ssize_t(sizeof f));
+    EXPECT_EQ(f.can_id, 0x200u);
+    EXPECT_EQ(rx->read(f, 50), 0);
+    rx->setFilters(nullptr, 0);  // empty list: everything again
+    for (canid_t id : {0x100, 0x200}) writeRetrying(*tx, makeFrame(id));
+    ASSERT_EQ(rx->read(f, 1000), ssize_t(sizeof f));
+    EXPECT_EQ(f.can_id, 0x100u);
+}
+
+TEST_F(EmulatedBus, ConcurrentWritersKeepTheirOwnOrder) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    auto rx = open();
+    constexpr unsigned kWriters = 3;
+    constexpr std::uint32_t kEach = 5000;
+    Child other([&](Child& self) {  // one writer in another process
+        auto tx = open();
+        self.signalReady();
+        self.waitForGo();
+        for (std::uint32_t i = 0; i < kEach; ++i)
+            if (tx->write(counted(0x100, 0, i)) != ssize_t(sizeof(can_frame))) return 1;
+        return 0;
+    });
+    ASSERT_TRUE(other.waitReady());
+    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<platform::CanTransport>> writers;
+    for (unsigned w = 1; w < kWriters; ++w) writers.push_back(open());
+    other.sendGo();
+    for (unsigned w = 1; w < kWriters; ++w)
+        threads.emplace_back([&, w] {
+            for (std::uint32_t i = 0; i < kEach; ++i) writers[w - 1]->write(counted(0x100 + w, w, i));
+        });
+    std::uint32_t next[kWriters] = {};
+    unsigned total = 0;
+    can_frame f;
+    while (total < kWriters * kEach && rx->read(f, 5000) > 0) {
+        unsigned w = f.data[0];
+        ASSERT_LT(w, kWriters);
+        ASSERT_EQ(counterOf(f), next[w]) << "writer " << w;
+        ++next[w];
+        ++total;
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(total, kWriters * kEach);
+    EXPECT_EQ(other.exitCode(), 0);
+}
+
+TEST_F(EmulatedBus, BusyReaderLosesNothingAtTheSimulatorsRate) {
+    auto rx = open();
+    constexpr std::uint32_t kFrames = 4000;  // one second at 4,000 frames/s
+    Child sender([&](Child& self) {
+        auto tx = open();
+        self.signalReady();
+        auto start = std::chrono::steady_clock::now();
+        for (std::uint32_t i = 0; i < kFrames; ++i) {
+            std::this_thread::sleep_until(start + i * 250us);
+            while (tx->write(counted(0x360, 0, i)) != ssize_t(sizeof(can_frame))) {
+                if (errno != ENOBUFS) return 1;
+                std::this_thread::sleep_for(100us);
+            }
+        }
+        return 0;
+    });
+    ASSERT_TRUE(sender.waitReady());
+    std::uint32_t got = 0;
+    can_frame f;
+    while (got < kFrames && rx->read(f, 5000) > 0) {
+        ASSERT_EQ(counterOf(f), got);
+        ++got;
+        if (got % 500 == 1) std::this_thread::sleep_for(100ms);  // the handler is busy
+    }
+    EXPECT_EQ(got, kFrames);
+    EXPECT_EQ(rx->droppedFrames(), 0u);
+    EXPECT_EQ(sender.exitCode(), 0);
+}
+
+TEST_F(EmulatedBus, StalledReaderNeverHoldsUpOthersAndCountsItsLosses) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    auto tx = open(), stalled = open(), live = open();
+    constexpr std::uint32_t kFrames = 200000;  // three times the ring
+    std::uint32_t liveGot = 0;
+    can_frame f;
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(tx->write(counted(0x200, 0, i)), ssize_t(sizeof f)) << i;
+        if (i % 1000 == 999) {
+            while (liveGot <= i && live->read(f, 1000) > 0) {
+                ASSERT_EQ(counterOf(f), liveGot);
+                ++liveGot;
+            }
+        }
+    }
+    EXPECT_EQ(liveGot, kFrames);
+    EXPECT_EQ(live->droppedFrames(), 0u);
+    // The stalled endpoint gets the newest frames, in order, and counts the rest.
+    std::uint32_t received = 0, last = 0;
+    while (stalled->read(f, 20) > 0) {
+        if (received) {
+            EXPECT_EQ(counterOf(f), last + 1);
+        }
+        last = counterOf(f);
+        ++received;
+    }
+    EXPECT_EQ(last, kFrames - 1);
+    EXPECT_GT(stalled->droppedFrames(), 0u);
+    EXPECT_EQ(received + stalled->droppedFrames(), kFrames);
+}
+
+TEST_F(EmulatedBus, WritingFasterThanTheBandwidthFailsWithEnobufs) {
+    auto tx = open(), rx = open();
+    int firstFailure = -1;
+    for (int i = 0; i < 5000 && firstFailure < 0; ++i) {
+        if (tx->write(makeFrame(0x111)) != ssize_t(sizeof(can_frame))) {
+            EXPECT_EQ(errno, ENOBUFS);
+            firstFailure = i;
+        }
+    }
+    ASSERT_GE(firstFailure, int(platform::kEmulatedBusBurstFrames) - 1);  // a burst goes through
+    // The bucket refills with time.
+    EXPECT_TRUE(testsupport::waitUntil([&] { return tx->write(makeFrame(0x111)) == ssize_t(sizeof(can_frame)); }));
+    can_frame f;
+    int got = 0;
+    while (rx->read(f, 20) > 0) ++got;
+    EXPECT_EQ(got, firstFailure + 1);  // refused frames never reach the bus
+}
+
+TEST_F(EmulatedBus, WriterKilledHoldingTheLockDoesNotWedgeTheBus) {
+    auto a = open(), b = open();
+    Child holder([&](Child& self) {
+        auto c = open();
+        if (!platform::testhooks::holdEmulatedBusLock(*c)) return 1;
+        self.signalReady();
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(holder.waitReady());
+    holder.killHard();
+    ASSERT_EQ(a->write(makeFrame(0x042, {1})), ssize_t(sizeof(can_frame)));
+    can_frame f;
+    ASSERT_EQ(b->read(f, 2000), ssize_t(sizeof f));
+    EXPECT_EQ(f.can_id, 0x042u);
+}
+
+TEST_F(EmulatedBus, WriterKilledMidStreamDoesNotWedgeTheBus) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    auto a = open(), b = open();
+    for (int round = 0; round < 5; ++round) {
+        Child writer([&](Child& self) {
+            auto c = open();
+            self.signalReady();
+            for (std::uint32_t i = 0;; ++i) c->write(counted(0x300, 1, i));
+            return 0;
+        });
+        ASSERT_TRUE(writer.waitReady());
+        can_frame f;
+        for (int i = 0; i < 1000; ++i) ASSERT_EQ(b->read(f, 2000), ssize_t(sizeof f));
+        writer.killHard();
+        while (b->read(f, 10) > 0) {
+        }
+        ASSERT_EQ(a->write(makeFrame(0x042)), ssize_t(sizeof f));
+        ASSERT_EQ(b->read(f, 2000), ssize_t(sizeof f));
+        EXPECT_EQ(f.can_id, 0x042u);
+    }
+}
+
+TEST_F(EmulatedBus, WakeEndsABlockedRead) {
+    auto rx = open();
+    std::atomic<ssize_t> result{-2};
+    std::thread reader([&] {
+        can_frame f;
+        result = rx->read(f, 60000);
+    });
+    rx->wake();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return result.load() != -2; }));
+    reader.join();
+    EXPECT_EQ(result.load(), 0);
+    // A read with a time-out on a silent bus returns 0 too.
+    can_frame f;
+    EXPECT_EQ(rx->read(f, 10), 0);
+}
+
+TEST_F(EmulatedBus, BadInterfaceNamesGiveAnInvalidEndpoint) {
+    for (const char* bad : {"abcdefghijklmnop", "", "a/b", ".."}) {
+        auto ep = platform::openCanTransport(bad);
+        EXPECT_FALSE(ep->valid()) << bad;
+        can_frame f = makeFrame(1);
+        EXPECT_EQ(ep->write(f), -1);
+        EXPECT_EQ(errno, EBADF);
+        EXPECT_EQ(ep->read(f, 0), -1);
+    }
+    EXPECT_TRUE(platform::openCanTransport("abcdefghijklmno")->valid());  // 15 characters
+}
+
+TEST_F(EmulatedBus, BusesAreSeparateByNameAndSandbox) {
+    auto a = open(), other = platform::openCanTransport(testsupport::uniqueBusName("eb").c_str());
+    auto b = open();
+    testsupport::TempSandbox second;
+    auto elsewhere = open();  // same name, another sandbox
+    ASSERT_EQ(a->write(makeFrame(0x10)), ssize_t(sizeof(can_frame)));
+    can_frame f;
+    EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
+    EXPECT_EQ(other->read(f, 20), 0);
+    EXPECT_EQ(elsewhere->read(f, 20), 0);
+}
+
+TEST_F(EmulatedBus, ABusFileOfAnotherLayoutIsMadeAnew) {
+    std::string file = platform::resolve(platform::path::kRunDir) + "/canbus/" + name;
+    platform::makeDirs(file.substr(0, file.rfind('/')));
+    ASSERT_TRUE(platform::writeFileAtomic(file, std::string(4096, 'x')));
+    auto a = open(), b = open();
+    ASSERT_TRUE(a->valid());
+    ASSERT_EQ(a->write(makeFrame(0x10)), ssize_t(sizeof(can_frame)));
+    can_frame f;
+    EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
+}
+
+}  // namespace

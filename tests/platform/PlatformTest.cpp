@@ -1,0 +1,263 @@
+// Path mapping, the command runner and the stand-in commands, the clock
+// offset, tone counting and atomic file writes of the PC build.
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string readFile(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& file, const std::string& text) {
+    platform::makeDirs(file.substr(0, file.rfind('/')));
+    std::ofstream(file) << text;
+}
+
+bool exists(const std::string& file) {
+    struct stat st;
+    return lstat(file.c_str(), &st) == 0;
+}
+
+void writeScript(const testsupport::TempSandbox& box, const std::string& instrumentPath, const std::string& body) {
+    writeFile(box.file(instrumentPath), "#!/bin/sh\n" + body);
+    chmod(box.file(instrumentPath).c_str(), 0755);
+}
+
+TEST(PlatformPaths, EveryInstrumentPathMapsIntoTheSandbox) {
+    testsupport::TempSandbox box;
+    const std::string root = box.path();
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {platform::path::kDataDir, root + "/var/lib/tarvel"},
+        {platform::path::kDatalogDir, root + "/var/www/datalogs"},
+        {platform::path::kSerialPort, root + "/dev/ttyS0"},
+        {platform::path::kGpibPort, root + "/dev/gpib"},
+        {platform::path::kConsoleTty, root + "/dev/tty10"},
+        {platform::path::kMounts, root + "/proc/mounts"},
+        {platform::path::kShutdown, root + "/sbin/shutdown"},
+        {platform::path::kHwclock, root + "/sbin/hwclock"},
+        {platform::path::kIfconfig, root + "/sbin/ifconfig"},
+        {platform::path::kRm, root + "/bin/rm"},
+        {platform::path::kRunDir, root + "/run/tvl"},
+        {"/usr/sbin/tvl4700-network.sh", root + "/usr/sbin/tvl4700-network.sh"},
+        {"/sys/class/net/can0/can_bittiming/bitrate", root + "/sys/class/net/can0/can_bittiming/bitrate"},
+        // Parent references never climb out of the sandbox.
+        {"/var/www/datalogs/../../../../etc/passwd", root + "/etc/passwd"},
+        {"/..", root},
+        {"var//lib/./tarvel/", root + "/var/lib/tarvel"},
+        // A path already inside the sandbox stays as it is.
+        {root + "/var/lib/tarvel/bp", root + "/var/lib/tarvel/bp"},
+        // The CPU counters are the host's.
+        {platform::path::kProcStat, "/proc/stat"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::resolve(c.in), c.out) << c.in;
+    EXPECT_EQ(platform::dataFile("bp"), root + "/var/lib/tarvel/bp");
+    EXPECT_EQ(platform::dataFile("../../../etc/x"), root + "/etc/x");
+    EXPECT_EQ(platform::script("tvlCLI.sh"), root + "/usr/sbin/tvlCLI.sh");
+    EXPECT_EQ(platform::canBitrateFile("can0"), root + "/sys/class/net/can0/can_bittiming/bitrate");
+    EXPECT_FALSE(platform::isInstrumentBuild());
+}
+
+TEST(PlatformPaths, SandboxOptionIsTakenOffTheCommandLine) {
+    testsupport::TempSandbox box;
+    char prog[] = "prog", a[] = "-can", b[] = "vcan0", opt[] = "-sandbox", dir[] = "rel/dir", c[] = "-x";
+    char* argv[] = {prog, a, opt, dir, b, c, nullptr};
+    int argc = platform::consumeSandboxOption(6, argv);
+    ASSERT_EQ(argc, 4);
+    EXPECT_STREQ(argv[1], "-can");
+    EXPECT_STREQ(argv[2], "vcan0");
+    EXPECT_STREQ(argv[3], "-x");
+    EXPECT_EQ(argv[4], nullptr);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(platform::sandboxRoot(), std::string(cwd) + "/rel/dir");  // made absolute
+}
+
+TEST(PlatformFiles, WriteFileAtomicReplacesWholeFiles) {
+    testsupport::TempSandbox box;
+    std::string dir = platform::resolve("/var/lib/tarvel/deep/er");
+    ASSERT_TRUE(platform::makeDirs(dir));
+    std::string file = dir + "/bp";
+    ASSERT_TRUE(platform::writeFileAtomic(file, "a: 1\n"));
+    EXPECT_EQ(readFile(file), "a: 1\n");
+    chmod(file.c_str(), 0640);
+    ASSERT_TRUE(platform::writeFileAtomic(file, "b: 2\nc: 3\n"));
+    EXPECT_EQ(readFile(file), "b: 2\nc: 3\n");
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the file keeps its mode
+    // No temporary file is left beside it.
+    std::string out;
+    EXPECT_FALSE(platform::writeFileAtomic(dir + "/missing/bp", "x"));
+    int n = 0;
+    for (const char* name : {"bp"}) n += exists(dir + "/" + name);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0);
+}
+
+TEST(PlatformCommands, ArgumentsReachTheCommandWithoutAShell) {
+    testsupport::TempSandbox box;
+    writeScript(box, "/usr/sbin/args.sh", "for a in \"$@\"; do echo \"[$a]\"; done\nexit 3\n");
+    std::string marker = box.path() + "/pwned";
+    std::string output;
+    int rc = platform::runCommandOutput({platform::script("args.sh"), "a b", "; touch " + marker, "$(touch " + marker + ")",
+                                         "`touch " + marker + "`", "*", ""},
+                                        output);
+    EXPECT_EQ(rc, 3);  // the exit status, not the wait status
+    EXPECT_EQ(output, "[a b]\n[; touch " + marker + "]\n[$(touch " + marker + ")]\n[`touch " + marker + "`]\n[*]\n[]\n");
+    EXPECT_FALSE(exists(marker));
+    // The instrument path is resolved as well.
+    EXPECT_EQ(platform::runCommand({"/usr/sbin/args.sh"}), 3);
+}
+
+TEST(PlatformCommands, NothingOutsideTheSandboxRuns) {
+    testsupport::TempSandbox box;
+    std::string marker = box.path() + "/ran";
+    // /bin/touch maps to the sandbox, where there is none.
+    EXPECT_EQ(platform::runCommand({"/usr/bin/touch", marker}), -1);
+    // A link inside the sandbox to a host program is refused.
+    platform::makeDirs(box.file("/sbin"));
+    ASSERT_EQ(symlink("/usr/bin/touch", box.file("/sbin/evil").c_str()), 0);
+    EXPECT_EQ(platform::runCommand({"/sbin/evil", marker}), -1);
+    EXPECT_FALSE(exists(marker));
+    // A file that is not executable cannot be started.
+    writeFile(box.file("/sbin/plain"), "#!/bin/sh\n");
+    chmod(box.file("/sbin/plain").c_str(), 0644);
+    EXPECT_EQ(platform::runCommand({"/sbin/plain"}), -1);
+    EXPECT_EQ(platform::runCommand({}), -1);
+}
+
+TEST(StandIns, SystemCommandsOnlyLogTheirCalls) {
+    testsupport::TempSandbox box;
+    EXPECT_EQ(platform::runCommand({platform::path::kShutdown, "-h", "now"}), 0);
+    EXPECT_EQ(platform::runCommand({platform::path::kHwclock, "--systohc"}), 0);
+    EXPECT_EQ(platform::runCommand({platform::path::kIfconfig, "can0", "down"}), 0);
+    EXPECT_EQ(platform::runCommand({platform::script("tvlCLI.sh")}), 0);
+    EXPECT_EQ(platform::runCommand({platform::script("tvl4700-update.sh")}), 0);
+    EXPECT_EQ(platform::runCommand({platform::script("tvl4700-usb-update.sh")}), 0);
+    EXPECT_EQ(readFile(box.file("/var/log/standin.log")),
+              "shutdown -h now\nhwclock --systohc\nifconfig can0 down\ntvlCLI.sh \ntvl4700-update.sh \n"
+              "tvl4700-usb-update.sh \n");
+}
+
+TEST(StandIns, NetworkScriptReadsBackWhatWasWritten) {
+    testsupport::TempSandbox box;
+    const std::string net = platform::script("tvl4700-network.sh");
+    std::string out;
+    EXPECT_EQ(platform::runCommandOutput({net, "--read"}, out), 0);
+    EXPECT_EQ(out, "dhcp 169.254.15.181 255.255.0.0 169.254.1.1 169.254.1.1\n");
+    EXPECT_EQ(platform::runCommand({net, "--write", "10.0.0.5", "255.255.255.0", "10.0.0.0", "10.0.0.1", "10.0.0.2", "x"}), 0);
+    EXPECT_EQ(platform::runCommandOutput({net, "--read"}, out), 0);
+    EXPECT_EQ(out, "static 10.0.0.5 255.255.255.0 10.0.0.1 10.0.0.2 x\n");
+    EXPECT_EQ(platform::runCommand({net, "--write", "dhcp"}), 0);
+    EXPECT_EQ(platform::runCommandOutput({net, "--read"}, out), 0);
+    EXPECT_EQ(out, "dhcp 10.0.0.5 255.255.255.0 10.0.0.1 10.0.0.2 x\n");
+    EXPECT_NE(platform::runCommand({net, "--write", "1.2.3.4"}), 0);
+    EXPECT_NE(readFile(box.file("/var/log/standin.log")).find("tvl4700-network.sh --write dhcp\n"), std::string::npos);
+}
+
+TEST(StandIns, FirmwareStatusScriptsPrintTheirLine) {
+    testsupport::TempSandbox box;
+    struct Case {
+        const char* script;
+        const char* expected;
+    } cases[] = {{"tvl4700-nwstatus.sh", "yes no\n"},
+                 {"tvl4700-fwcurrent.sh", "1.0.0\n"},
+                 {"tvl4700-fwnetwork.sh", "false N/A\n"},
+                 {"tvl4700-fwusb.sh", "nodrive\n"}};
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(platform::runCommandOutput({platform::script(c.script)}, out), 0);
+        EXPECT_EQ(out, c.expected) << c.script;
+    }
+    // A mounted drive without an update file.
+    writeFile(box.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
+    std::string out;
+    platform::runCommandOutput({platform::script("tvl4700-fwusb.sh")}, out);
+    EXPECT_EQ(out, "nofile\n");
+    // Tests choose a script's line by writing etc/standin/<script>.out.
+    writeFile(box.file("/etc/standin/tvl4700-fwnetwork.out"), "true 2.1.0\n");
+    platform::runCommandOutput({platform::script("tvl4700-fwnetwork.sh")}, out);
+    EXPECT_EQ(out, "true 2.1.0\n");
+}
+
+TEST(StandIns, ProfilesSaveAndRestoreTheSettingsFiles) {
+    testsupport::TempSandbox box;
+    auto data = [&](const char* f) { return platform::dataFile(f); };
+    auto save = [](const char* n) { return platform::runCommand({platform::script("tvl4700-save-profile.sh"), n}); };
+    auto restore = [](const char* n) { return platform::runCommand({platform::script("tvl4700-restore-profile.sh"), n}); };
+    writeFile(data("bp"), "lcdlevel: 3\n");
+    writeFile(data("ch1"), "range: 2\n");
+    ASSERT_EQ(save("3"), 0);
+    writeFile(data("bp"), "lcdlevel: 7\n");
+    writeFile(data("ch2"), "range: 1\n");
+    ASSERT_EQ(restore("3"), 0);
+    EXPECT_EQ(readFile(data("bp")), "lcdlevel: 3\n");
+    EXPECT_EQ(readFile(data("ch1")), "range: 2\n");
+    EXPECT_FALSE(exists(data("ch2")));  // not part of the profile
+    // Profile 0 without a saved factory profile: every file goes, defaults apply.
+    ASSERT_EQ(restore("0"), 0);
+    for (const char* f : {"bp", "ch1", "ch2", "ch3"}) EXPECT_FALSE(exists(data(f))) << f;
+    for (const char* bad : {"0", "11", "x", "../1"}) EXPECT_NE(save(bad), 0) << bad;
+    EXPECT_NE(restore("5"), 0);  // never saved
+    EXPECT_NE(restore("11"), 0);
+}
+
+TEST(StandIns, RmRemovesOnlyInsideTheSandbox) {
+    testsupport::TempSandbox box;
+    std::string logs = box.file("/var/www/datalogs");
+    for (const char* f : {"data0001.csv", "data 0002.csv", "keep.txt"}) writeFile(logs + "/" + f, "x\n");
+    testsupport::TempSandbox outside;  // a second folder this test owns
+    std::string victim = outside.path() + "/victim.csv";
+    writeFile(victim, "keep me\n");
+    platform::setSandboxRoot(box.path());
+
+    EXPECT_EQ(platform::runCommand({platform::path::kRm, "-f", "/var/www/datalogs/*.csv"}), 0);
+    EXPECT_FALSE(exists(logs + "/data0001.csv"));
+    EXPECT_FALSE(exists(logs + "/data 0002.csv"));
+    EXPECT_TRUE(exists(logs + "/keep.txt"));
+    // An absolute host path means the sandbox's copy of it; parent
+    // references and links lead nowhere outside.
+    platform::runCommand({platform::path::kRm, "-f", victim});
+    platform::runCommand({platform::path::kRm, "-f", box.path() + "/var/../../.." + victim});
+    ASSERT_EQ(symlink(outside.path().c_str(), (logs + "/link").c_str()), 0);
+    EXPECT_NE(platform::runCommand({platform::path::kRm, "-f", "/var/www/datalogs/link/victim.csv"}), 0);
+    EXPECT_TRUE(exists(victim));
+    EXPECT_NE(platform::runCommand({platform::path::kRm, "-rf", "/var/.."}), 0);
+    EXPECT_TRUE(exists(logs + "/keep.txt"));
+}
+
+TEST(PlatformClock, SettingTheTimeKeepsAnOffsetInThisProcess) {
+    std::time_t host = std::time(nullptr);
+    std::time_t wanted = host + 10 * 86400;
+    ASSERT_EQ(platform::setSystemTime(wanted), 0);
+    EXPECT_EQ(platform::lastRequestedSystemTime(), wanted);
+    EXPECT_LE(std::labs(long(platform::now() - wanted)), 2);
+    EXPECT_LE(std::labs(long(platform::nowTimespec().tv_sec - wanted)), 2);
+    EXPECT_LE(std::labs(long(std::time(nullptr) - host)), 2);  // the host clock is untouched
+    platform::setSystemTime(std::time(nullptr));
+    EXPECT_LE(std::labs(long(platform::now() - std::time(nullptr))), 1);
+}
+
+TEST(PlatformTone, TonesAreCountedNotSounded) {
+    unsigned long before = platform::toneCount();
+    platform::consoleTone(-1, (50ul << 16) | 1193);
+    platform::consoleTone(-1, (100ul << 16) | 1193);
+    EXPECT_EQ(platform::toneCount(), before + 2);
+    EXPECT_EQ(platform::lastToneArgument(), (100ul << 16) | 1193);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// canbus-send <interface> <can_id>#{data}: sends one frame.
+#include "platform/CanTransport.h"
+#include "platform/Platform.h"
+#include "tools/canbus/FrameText.h"
+
+#include <cstdio>
+
+namespace {
+
+void usage() {
+    std::fprintf(stderr,
+                 "Usage: canbus-send [-sandbox DIR] <interface> <can_id>#{data}\n"
+                 "  <can_id>: 3 hex digits (standard frame) or 8 (extended frame)\n"
+                 "  {data}:   0..8 bytes as hex pairs, optionally separated by '.'\n"
+                 "            or R for a remote request\n"
+                 "Examples: canbus-send vcan0 16A#   canbus-send vcan0 320#3F80000000\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    argc = platform::consumeSandboxOption(argc, argv);
+    if (argc != 3) {
+        usage();
+        return 1;
+    }
+    can_frame frame;
+    if (!canbus::parseFrame(argv[2], frame)) {
+        std::fprintf(stderr, "Wrong CAN frame format: %s\n", argv[2]);
+        usage();
+        return 1;
+    }
+    auto bus = platform::openCanTransport(argv[1]);
+    if (!bus->valid()) return 1;
+    if (bus->write(frame) != ssize_t(sizeof frame)) {
+        std::perror("write");
+        return 1;
+    }
+    return 0;
+}
