@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 namespace can {
 
@@ -97,16 +98,33 @@ CANinterface::CANinterface(std::unique_ptr<platform::CanTransport> endpoint)
 
 CANinterface::~CANinterface() {
     running.store(0);
-    if (!readerStarted) return;
-    if (pthread_equal(pthread_self(), readerThread)) {
-        // A handler is deleting its own link: the thread ends by itself once
-        // the handler returns, without touching this object again.
-        if (readerObjectGone) *readerObjectGone = true;
-        pthread_detach(readerThread);
-    } else {
-        transport->wake();
-        pthread_join(readerThread, nullptr);
+    if (readerStarted) {
+        if (pthread_equal(pthread_self(), readerThread)) {
+            // A handler is deleting its own link: the thread ends by itself once
+            // the handler returns, without touching this object again.
+            if (readerObjectGone) *readerObjectGone = true;
+            pthread_detach(readerThread);
+        } else {
+            transport->wake();
+            pthread_join(readerThread, nullptr);
+        }
     }
+    // End every connection now: a signal destroyed while it emits would still
+    // call the handlers connected after the one that deleted this object.
+    for (sigc::signal_base* s : std::initializer_list<sigc::signal_base*>{
+             &HelloReply, &KeyPressed, &Sample, &WaveformStart, &WaveformData, &WaveformEnd,
+             &RangeReply, &ModeReply, &PeakValley, &ProbePresence, &DiagModeReply, &ZeroDone,
+             &ZeroingProgress, &BackplaneTemperature, &BackplaneCalParameter, &ProbeData,
+             &CalParameter, &CalTableSizes, &CalTableElement, &Frequency, &BoardInfo,
+             &BackplaneBoardInfo, &QueryReply, &CardEvent, &FrontPanelVersion, &PsuVersion,
+             &TriggerModeReply, &PowerOnMode, &CardReady, &BootloadNotice, &ButtonBacklightRequest,
+             &SetPowerOnModeRequest, &HostReady, &HelloRequest, &SetRangeRequest, &ResetPeaksRequest,
+             &SendAllRequest, &SetModeRequest, &SetDiagModeRequest, &ZeroRequest,
+             &CalSaveToEepromRequest, &CalLoadFromEepromRequest, &CalSetParameterRequest,
+             &CalCreateNewTablesRequest, &SetCalTableElementRequest, &BoardInfoRequest,
+             &BackplaneBoardInfoRequest, &TriggerModeRequest, &TriggerLevelRequest, &WaveformRequest,
+             &StopWaitingRequest, &TemperatureRequest})
+        s->clear();
 }
 
 int CANinterface::addFilter(int id, int mask) {
