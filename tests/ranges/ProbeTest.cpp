@@ -388,7 +388,7 @@ TEST_P(ProbeDecode, TextsAreReadWhole) {
     EXPECT_EQ(probe.getModel(), "BBBBBBBBBBBB");
 }
 
-INSTANTIATE_TEST_SUITE_P(Feeders, ProbeDecode, ::testing::Values(FeederKind::Direct),
+INSTANTIATE_TEST_SUITE_P(Feeders, ProbeDecode, ::testing::Values(FeederKind::Direct, FeederKind::Bus),
                          [](const ::testing::TestParamInfo<FeederKind>& info) { return feederName(info.param); });
 
 }  // namespace
