@@ -57,12 +57,14 @@ std::string normalize(const std::string& p) {
     return out.empty() ? "/" : out;
 }
 
+#ifndef TVL_INSTRUMENT_BUILD
 std::string absolute(const std::string& dir) {
     if (!dir.empty() && dir[0] == '/') return normalize(dir);
     char cwd[PATH_MAX];
     if (!getcwd(cwd, sizeof cwd)) return normalize("/" + dir);
     return normalize(std::string(cwd) + "/" + dir);
 }
+#endif
 
 bool isInside(const std::string& file, const std::string& root) {
     return file.size() > root.size() && file.compare(0, root.size(), root) == 0 && file[root.size()] == '/';
@@ -193,6 +195,7 @@ void setSandboxRoot(const std::string& root) {
 
 int consumeSandboxOption(int argc, char** argv) {
 #ifdef TVL_INSTRUMENT_BUILD
+    (void)argv;
     return argc;
 #else
     for (int i = 1; i < argc; ++i) {
