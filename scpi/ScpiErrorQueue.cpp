@@ -1,0 +1,175 @@
+#include "scpi/ScpiErrorQueue.h"
+
+#include "platform/Platform.h"
+#include "runtime/ErrorList.h"
+#include "scpi/ScpiRegisterManager.h"
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+constexpr int kErrorQueueStatusBit = 2;
+
+int toInt(const std::string& text) {
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// A detail as it goes into its line: no line break may split the entry.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+}  // namespace
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+ScpiErrorQueue* ScpiErrorQueue::instance() {
+    static ScpiErrorQueue* const queue = new ScpiErrorQueue(   // never freed
+        platform::dataFile("errs"), *ErrorList::instance(), *ScpiRegisterManager::instance());
+    return queue;
+}
+
+ScpiErrorQueue::ScpiErrorQueue(const std::string& file, ErrorList& errors, ScpiRegisterManager& status)
+    : path(file), catalogue(errors), registers(status) {
+    load();
+    saveTimer.signalTimeout().connect(sigc::mem_fun(*this, &ScpiErrorQueue::saveIfDirty));
+    {
+        Lock guard(lock);
+        changed = false;   // a freshly loaded queue is not written back unchanged
+    }
+    saveTimer.start();
+}
+
+ScpiErrorQueue::~ScpiErrorQueue() { saveTimer.stop(); }
+
+void ScpiErrorQueue::push(std::unique_ptr<TvlError> record) {
+    if (!record) return;
+    Lock guard(lock);
+    pushLocked(std::move(record));
+}
+
+void ScpiErrorQueue::pushLocked(std::unique_ptr<TvlError> record) {
+    if (entries.size() > kCapacity) return;   // overflow entry already there: dropped
+    if (entries.size() == kCapacity) record = catalogue.lookup(kOverflowCode);
+    entries.push_back(std::move(record));
+    updateStatusBitLocked();
+    changed = true;
+}
+
+std::unique_ptr<TvlError> ScpiErrorQueue::popOldest() {
+    Lock guard(lock);
+    std::unique_ptr<TvlError> oldest;
+    if (!entries.empty()) {
+        oldest = std::move(entries.front());
+        entries.pop_front();
+        changed = true;
+    }
+    updateStatusBitLocked();
+    return oldest;
+}
+
+std::unique_ptr<TvlError> ScpiErrorQueue::newest() const {
+    Lock guard(lock);
+    if (entries.empty()) return nullptr;
+    return std::make_unique<TvlError>(*entries.back());
+}
+
+void ScpiErrorQueue::clear() {
+    Lock guard(lock);
+    entries.clear();
+    updateStatusBitLocked();
+    changed = true;
+}
+
+std::size_t ScpiErrorQueue::size() const {
+    Lock guard(lock);
+    return entries.size();
+}
+
+std::vector<TvlError> ScpiErrorQueue::getErrors() const {
+    Lock guard(lock);
+    std::vector<TvlError> copies;
+    copies.reserve(entries.size());
+    for (const auto& e : entries) copies.push_back(*e);
+    return copies;
+}
+
+bool ScpiErrorQueue::isChanged() const {
+    Lock guard(lock);
+    return changed;
+}
+
+void ScpiErrorQueue::updateStatusBit() {
+    Lock guard(lock);
+    updateStatusBitLocked();
+}
+
+void ScpiErrorQueue::updateStatusBitLocked() {
+    if (entries.empty())
+        registers.clearStatusBit(kErrorQueueStatusBit);
+    else
+        registers.setStatusBit(kErrorQueueStatusBit);
+}
+
+void ScpiErrorQueue::load() {
+    std::ifstream file(path);
+    if (!file) return;
+    std::string line;
+    while (std::getline(file, line)) {
+        const std::string::size_type first = line.find(',');
+        const std::string code = line.substr(0, first);
+        if (code.empty()) continue;
+        if (first == std::string::npos || first + 1 == line.size()) {
+            std::cout << "error field 2 (" << line << ")" << std::endl;
+            continue;
+        }
+        const std::string::size_type second = line.find(',', first + 1);
+        const std::string detail = line.substr(first + 1, second == std::string::npos
+                                                              ? std::string::npos
+                                                              : second - first - 1);
+        std::unique_ptr<TvlError> record = catalogue.lookup(toInt(code));
+        if (!detail.empty()) record->setDetail(detail);
+        push(std::move(record));
+    }
+}
+
+std::string ScpiErrorQueue::fileContentsLocked() const {
+    std::string contents;
+    for (const auto& e : entries)
+        contents += std::to_string(e->getCode()) + "," + oneLine(e->getDetail()) + ",\n";
+    return contents;
+}
+
+void ScpiErrorQueue::write(const std::string& contents) {
+    platform::writeFileAtomic(path, contents);   // failure: nothing written, nothing reported
+}
+
+void ScpiErrorQueue::save() {
+    std::lock_guard<std::mutex> writing(saveLock);
+    std::string contents;
+    {
+        Lock guard(lock);
+        contents = fileContentsLocked();
+    }
+    write(contents);
+}
+
+void ScpiErrorQueue::saveIfDirty() {
+    std::lock_guard<std::mutex> writing(saveLock);
+    std::string contents;
+    {
+        Lock guard(lock);
+        if (!changed) return;
+        contents = fileContentsLocked();
+        changed = false;   // cleared also when the write fails: the next change tries again
+    }
+    write(contents);
+}
