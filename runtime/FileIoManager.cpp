@@ -1,0 +1,340 @@
+#include "runtime/FileIoManager.h"
+
+#include "platform/Platform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char* kCountersName = "fileio";
+constexpr const char* kWebRoot = "/var/www";    // internal logs live in kWebRoot + "/datalogs"
+constexpr const char* kUsbFolder = "/tvl4700";
+constexpr const char* kUsbDevice = "/dev/sdb1";
+
+const char* fluxUnitText(int unit) {
+    static const char* const texts[] = {"G", "T", "Oe", "A/m"};
+    return unit >= 0 && unit < 4 ? texts[unit] : "";
+}
+
+const char* temperatureUnitText(int unit) {
+    static const char* const texts[] = {"F", "C", "K"};
+    return unit >= 0 && unit < 3 ? texts[unit] : "";
+}
+
+// True when format holds exactly one conversion of one floating-point value
+// (flags, width, precision, 'l' at most) besides literal text and "%%".
+bool isSingleFloatFormat(const std::string& format) {
+    int conversions = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') continue;
+        if (i + 1 < format.size() && format[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        ++i;
+        while (i < format.size() && std::strchr("-+ #0", format[i]) && format[i] != '\0') ++i;
+        while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        if (i < format.size() && format[i] == '.') {
+            ++i;
+            while (i < format.size() && format[i] >= '0' && format[i] <= '9') ++i;
+        }
+        if (i < format.size() && format[i] == 'l') ++i;
+        if (i >= format.size() || !std::strchr("fFeEgG", format[i]) || format[i] == '\0') return false;
+        ++conversions;
+    }
+    return conversions == 1;
+}
+
+// The report format comes from the range table; a text that is not a
+// single floating-point conversion is never handed to printf.
+std::string formatValue(const std::string& format, double value) {
+    char text[128];
+    const char* safe = isSingleFloatFormat(format) ? format.c_str() : "%f";
+    std::snprintf(text, sizeof text, safe, value);
+    return text;
+}
+
+std::string formatNumber(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Creates a missing folder with search permission for everyone.
+bool ensureFolder(const std::string& dir) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (mkdir(dir.c_str(), 0755) == 0) return true;
+    return errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A mount point is used as a path below the layer's root: absolute and
+// never climbing with "..".
+bool isUsableMountPoint(const std::string& dir) {
+    if (dir.empty() || dir[0] != '/') return false;
+    std::size_t i = 0;
+    while (i <= dir.size()) {
+        std::size_t j = dir.find('/', i);
+        if (j == std::string::npos) j = dir.size();
+        if (dir.compare(i, j - i, "..") == 0 && j - i == 2) return false;
+        i = j + 1;
+    }
+    return true;
+}
+
+// A plain file name of the internal log folder.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name.find('/') == std::string::npos &&
+           name.find("..") == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+FileIoManager* FileIoManager::instance() {
+    static FileIoManager* manager = new FileIoManager();
+    return manager;
+}
+
+FileIoManager::FileIoManager() { loadCounters(); }
+
+FileIoManager::~FileIoManager() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    closeLog();
+}
+
+void FileIoManager::setDataLogSource(DataLogSource* s) { source.store(s); }
+
+// ---------------------------------------------------------------- counters
+
+void FileIoManager::loadCounters() {
+    std::lock_guard<std::mutex> lock(countersMutex);
+    std::ifstream in(platform::dataFile(kCountersName));
+    std::string word;
+    int value = 0;
+    while (in >> word >> value) {
+        if (word == "screenshotcounter:")
+            screenCaptureCounter = value;
+        else if (word == "datalogcounter:")
+            dataLogCounter = value;
+    }
+}
+
+void FileIoManager::saveCounters() {
+    std::lock_guard<std::mutex> lock(countersMutex);
+    std::string text = "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
+                       "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
+    platform::writeFileAtomic(platform::dataFile(kCountersName), text);
+}
+
+int FileIoManager::nextDataLogNumber() {
+    std::lock_guard<std::mutex> lock(countersMutex);
+    return ++dataLogCounter;
+}
+
+int FileIoManager::nextScreenCaptureNumber() {
+    std::lock_guard<std::mutex> lock(countersMutex);
+    return ++screenCaptureCounter;
+}
+
+// ---------------------------------------------------------------- USB drive
+
+bool FileIoManager::findUsbDrive() {
+    std::ifstream in(platform::resolve(platform::path::kMounts));
+    if (!in) {
+        std::printf("Cannot open /proc/mounts for reading\n");
+        std::fflush(stdout);
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, std::strlen(kUsbDevice), kUsbDevice) != 0) continue;
+        char device[256] = "";
+        char dir[256] = "";
+        if (std::sscanf(line.c_str(), "%255s %255s", device, dir) != 2) continue;
+        // "/dev/sdb10" begins with the name too, but is another partition.
+        if (std::strcmp(device, kUsbDevice) != 0) continue;
+        if (!isUsableMountPoint(dir)) return false;
+        std::lock_guard<std::mutex> lock(mountMutex);
+        mountPoint = dir;
+        return true;
+    }
+    return false;
+}
+
+std::string FileIoManager::getMountPoint() const {
+    std::lock_guard<std::mutex> lock(mountMutex);
+    return mountPoint;
+}
+
+// ---------------------------------------------------------------- data logs
+
+void FileIoManager::readChannels(DataLogChannel channels[3], bool present[3], bool& threeChannel) {
+    DataLogSource* s = source.load();
+    threeChannel = s ? s->isThreeChannelModel() : false;
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        channels[slot - 1] = DataLogChannel{};
+        present[slot - 1] = s && s->readChannel(slot, channels[slot - 1]);
+    }
+}
+
+void FileIoManager::startLogging(int destination, int status1, int status2, int status3) {
+    // The channels are asked before the log lock is taken, so the lock is
+    // never held while another model's code runs.
+    DataLogChannel channels[3];
+    bool present[3];
+    bool threeChannel;
+    readChannels(channels, present, threeChannel);
+
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (loggingState.load() != kOff) return;
+    const int status[3] = {status1, status2, status3};
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        channelLogged[i] = status[i] == 2 && present[i];
+        frequencyLogged[i] = channelLogged[i] && channels[i].mode == 1;
+        temperatureLogged[i] = present[i] && channels[i].temperatureValid;
+        any = any || channelLogged[i];
+    }
+    if (!any) throw LocalExceptionNoProbe();
+    rowCount.store(0);
+    openLogFile(destination);
+    writeHeader(channels, threeChannel);
+    loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+}
+
+void FileIoManager::startLoggingSingleChannel(int destination, int status2) {
+    DataLogChannel channels[3];
+    bool present[3];
+    bool threeChannel;
+    readChannels(channels, present, threeChannel);
+
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (loggingState.load() != kOff) return;
+    if (status2 != 2 || !present[1]) throw LocalExceptionNoProbe();
+    openLogFile(destination);
+    rowCount.store(0);
+    for (int i = 0; i < 3; ++i) {
+        channelLogged[i] = i == 1;
+        frequencyLogged[i] = i == 1 && channels[i].mode == 1;
+        temperatureLogged[i] = i == 1 && channels[i].temperatureValid;
+    }
+    writeHeader(channels, false);
+    loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+}
+
+// Called with the log lock held.  The number is used up even when the
+// start fails; it reaches the counters file with the next save.
+void FileIoManager::openLogFile(int destination) {
+    char fileName[32];
+    std::snprintf(fileName, sizeof fileName, "/data%04d.csv", nextDataLogNumber());
+    std::string name;
+    std::string file;
+    if (destination == kUsbDrive) {
+        if (!findUsbDrive()) throw LocalExceptionNoUsbDrive();
+        std::string mount = getMountPoint();
+        name = kUsbFolder;
+        if (!ensureFolder(platform::resolve(mount + name))) throw LocalExceptionMkdirFailure();
+        name += "/data";
+        if (!ensureFolder(platform::resolve(mount + name))) throw LocalExceptionMkdirFailure();
+        name += fileName;
+        file = platform::resolve(mount + name);
+    } else {
+        name = std::string("/datalogs") + fileName;
+        file = platform::resolve(kWebRoot + name);
+    }
+    logName = name;
+    logFile = file;
+    logStream.close();
+    logStream.clear();
+    logStream.open(file, std::ios::out | std::ios::trunc);
+    if (!logStream.is_open()) throw LocalExceptionFileCreateFailure();
+    saveCounters();
+}
+
+void FileIoManager::writeHeaderColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel) {
+    std::string prefix = threeChannel ? "CH" + std::to_string(slot) + " " : "";
+    int i = static_cast<int>(slot) - 1;
+    logStream << prefix << "Flux " << fluxUnitText(channel.fluxUnits) << ' '
+              << (channel.mode != 0 ? "AC," : "DC,");
+    if (frequencyLogged[i]) logStream << prefix << (channel.timeUnits == 1 ? "Period Sec" : "Freq Hz") << ',';
+    if (temperatureLogged[i])
+        logStream << prefix << "Temp " << temperatureUnitText(channel.temperatureUnits) << ',';
+}
+
+void FileIoManager::writeHeader(const DataLogChannel channels[3], bool threeChannel) {
+    logStream << "Timestamp,";
+    for (unsigned slot = 1; slot <= 3; ++slot)
+        if (channelLogged[slot - 1]) writeHeaderColumns(slot, channels[slot - 1], threeChannel);
+    logStream << '\n' << std::flush;
+}
+
+void FileIoManager::writeRow() {
+    if (loggingState.load() == kOff) return;
+    DataLogChannel channels[3];
+    bool present[3];
+    bool threeChannel;
+    readChannels(channels, present, threeChannel);
+
+    struct timespec now = platform::nowTimespec();
+    tzset();
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    char clock[80];
+    std::strftime(clock, sizeof clock, "%Y-%m-%d %H:%M:%S", &local);
+    char stamp[96];
+    long milliseconds = static_cast<long>(now.tv_nsec / 1000 / 1000) % 1000;
+    std::snprintf(stamp, sizeof stamp, "%s.%03ld", clock, milliseconds);
+
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (loggingState.load() == kOff || !logStream.is_open()) return;
+    std::string row = std::string(stamp) + ",";
+    for (int i = 0; i < 3; ++i) {
+        if (!channelLogged[i]) continue;
+        const DataLogChannel& c = channels[i];
+        // A channel that went away keeps its columns, empty.
+        if (present[i]) row += formatValue(c.reportFormat, c.valueInUnits);
+        row += ',';
+        if (frequencyLogged[i]) {
+            if (present[i]) row += formatNumber(c.timeUnits != 0 ? "%1.8f" : "%5.1f", c.signalFreq);
+            row += ',';
+        }
+        if (temperatureLogged[i]) {
+            if (present[i] && c.temperatureValid) row += formatNumber("%3.1f", c.temperature);
+            row += ',';
+        }
+    }
+    logStream << row << '\n' << std::flush;
+    if (rowCount.fetch_add(1) + 1 >= kMaxRows) closeLog();
+}
+
+// Called with the log lock held.
+void FileIoManager::closeLog() {
+    loggingState.store(kOff);
+    if (logStream.is_open()) logStream.close();
+}
+
+std::string FileIoManager::stopLogging() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    closeLog();
+    return logName;
+}
+
+void FileIoManager::discardLog() {
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (loggingState.load() == kOff) return;
+    closeLog();
+    unlink(logFile.c_str());
+}
+
+bool FileIoManager::deleteInternalLog(int destination, const std::string& fileName) {
+    if (destination != kInternal) return false;
+    if (!isPlainFileName(fileName)) return false;
+    std::string file = platform::resolve(std::string(platform::path::kDatalogDir) + "/" + fileName);
+    return unlink(file.c_str()) == 0;
+}
