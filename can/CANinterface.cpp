@@ -127,21 +127,28 @@ CANinterface::~CANinterface() {
         s->clear();
 }
 
-int CANinterface::addFilter(int id, int mask) {
-    std::lock_guard<std::mutex> lock(filterMutex);
+namespace {
+
+can_filter makeFilter(int id, int mask) {
     can_filter f;
     f.can_id = static_cast<canid_t>(id);
     f.can_mask = static_cast<canid_t>(mask);
-    filters.push_back(f);
+    return f;
+}
+
+}  // namespace
+
+// The whole list goes to the endpoint on every change, as one call.
+int CANinterface::addFilter(int id, int mask) {
+    std::lock_guard<std::mutex> lock(filterMutex);
+    filters.push_back(makeFilter(id, mask));
     return transport->setFilters(filters.data(), filters.size()) == 0 ? 0 : -1;
 }
 
 int CANinterface::setFilter(int id, int mask) {
-    {
-        std::lock_guard<std::mutex> lock(filterMutex);
-        filters.clear();
-    }
-    return addFilter(id, mask);
+    std::lock_guard<std::mutex> lock(filterMutex);
+    filters.assign(1, makeFilter(id, mask));
+    return transport->setFilters(filters.data(), filters.size()) == 0 ? 0 : -1;
 }
 
 int CANinterface::startReader() {
