@@ -1,0 +1,38 @@
+// BackplaneSim: the simulated backplane board (CAN node 2).  Its reader thread
+// answers the host's status request with the 14 calibration constants, the
+// four board-information strings and the temperature, stores calibration
+// constants and board information, and echoes what it stored.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+class CANinterface;
+
+class BackplaneSim {
+public:
+    static constexpr int kCalParameterCount = 14;
+
+    BackplaneSim(const char* interfaceName, float temperature);
+    // Stops the reader thread and closes the link.
+    virtual ~BackplaneSim();
+
+    BackplaneSim(const BackplaneSim&) = delete;
+    BackplaneSim& operator=(const BackplaneSim&) = delete;
+
+private:
+    void _setDefaults();
+    void _sendAllCalParameters();
+    void _sendBoardInfoString(int k);
+    void _handleTempRequest();
+    void _handleCalSetParameter(int index, float value);
+    void _handleBoardInfo(int slot, const char* text);
+
+    float temperature;
+    std::unique_ptr<CANinterface> link;
+    char model[15];
+    char rev[15];
+    char serial[15];
+    char calDate[15];
+    std::vector<float> calParameters;
+};

@@ -1,0 +1,95 @@
+// mendra: simulates the three channel-processor cards and the backplane on
+// the CAN bus, so that tvl4700 runs without that hardware.
+//
+//   mendra [-can NAME] [-sandbox DIR]
+//
+// Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
+#include "platform/Platform.h"
+#include "simulator/BackplaneSim.h"
+#include "simulator/ChannelSim.h"
+#include "simulator/Console.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+constexpr std::size_t kNameBuffer = 20;   // a name of at most 19 characters
+
+struct CardSetup {
+    int channel;
+    double unused;
+    double noiseLevel;   // percent of full scale
+};
+
+constexpr CardSetup kCards[] = {
+    {1, 1000.0, 40.0},
+    {2, -518.0, 10.0},
+    {3, 124.0, 80.0},
+};
+
+// Waits up to seconds for SIGTERM or SIGINT; true when one came.
+bool waitForStop(const sigset_t& stopSignals, int seconds) {
+    timespec timeout{seconds, 0};
+    while (true) {
+        const int sig = sigtimedwait(&stopSignals, nullptr, &timeout);
+        if (sig == SIGTERM || sig == SIGINT) return true;
+        if (sig < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    argc = platform::consumeSandboxOption(argc, argv);
+
+    char interfaceName[kNameBuffer] = "can0";
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-can") != 0) continue;
+        if (i + 1 >= argc) break;
+        const char* name = argv[++i];
+        if (std::strlen(name) >= kNameBuffer) {
+            std::fprintf(stderr, "mendra: interface name too long (at most %zu characters): %s\n",
+                         kNameBuffer - 1, name);
+            return 2;
+        }
+        std::strcpy(interfaceName, name);
+    }
+
+    // Every thread started from here on inherits the mask, so the stop
+    // signals reach only the wait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    BackplaneSim backplane(interfaceName, 27.0f);
+    sim::say("Using CAN ", interfaceName);
+
+    std::unique_ptr<ChannelSim> cards[3];
+    for (int i = 0; i < 3; ++i)
+        cards[i] = std::make_unique<ChannelSim>(kCards[i].channel, interfaceName, kCards[i].unused,
+                                                kCards[i].noiseLevel);
+    for (auto& card : cards) {
+        card->_setChannelId(card->getChannel());
+        card->_setProbeType(3);
+        card->_setStatus(1);
+    }
+
+    // The probes become ready after two 5 s periods.
+    bool stop = false;
+    for (int period = 1; !stop; ++period) {
+        stop = waitForStop(stopSignals, 5);
+        if (!stop && period == 2)
+            for (auto& card : cards) card->_setStatus(2);
+    }
+
+    for (auto& card : cards) card.reset();
+    return 0;
+}
