@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -14,13 +16,14 @@ struct Case {
     void (Speaker::*pattern)();
     unsigned long tones;
     unsigned long argument;
+    int blocksMs;   // sum of the pauses
 };
 
 const Case kPatterns[] = {
-    {"beep", &Speaker::beep, 2, 3277993},          // 50 ms, count 1193
-    {"longTone", &Speaker::longTone, 1, 65538651}, // 1000 ms, count 2651
-    {"tripleBeep", &Speaker::tripleBeep, 3, 6555003},
-    {"shortBeep", &Speaker::shortBeep, 1, 6555003},  // 100 ms, count 1403
+    {"beep", &Speaker::beep, 2, 3277993, 200},            // 50 ms, count 1193
+    {"longTone", &Speaker::longTone, 1, 65538651, 500},   // 1000 ms, count 2651
+    {"tripleBeep", &Speaker::tripleBeep, 3, 6555003, 600},
+    {"shortBeep", &Speaker::shortBeep, 1, 6555003, 200},  // 100 ms, count 1403
 };
 
 }  // namespace
@@ -36,7 +39,9 @@ TEST(Speaker, EachPatternIssuesItsTonesOnTheConsoleDevice) {
     std::ofstream(sandbox.file(platform::path::kConsoleTty)).put('\0');
     for (const Case& c : kPatterns) {
         const unsigned long before = platform::toneCount();
+        const auto start = std::chrono::steady_clock::now();
         (Speaker::instance()->*c.pattern)();
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(c.blocksMs)) << c.name;
         EXPECT_EQ(c.tones, platform::toneCount() - before) << c.name;
         EXPECT_EQ(c.argument, platform::lastToneArgument()) << c.name;
     }
