@@ -179,3 +179,39 @@ TEST_F(NetworkConfigurationTest, InvalidFieldsReturnTheirBitsAndRunNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the sandbox's own stand-in script: what apply() writes, the next
+// configuration reads back.
+TEST(NetworkConfigurationStandIn, ManualSettingsRoundTripThroughTheScript) {
+    testsupport::TempSandbox sandbox;
+    if (!rtmtest::exists(sandbox.file("/usr/sbin/tvl4700-network.sh")))
+        GTEST_SKIP() << "the sandbox template has no network script";
+    testing::internal::CaptureStdout();
+    {
+        NetworkConfiguration n;
+        n.setAddressMode(1);
+        n.setIpAddress("192.168.7.20");
+        n.setNetmask("255.255.255.0");
+        n.setGateway("192.168.7.1");
+        n.setDnsServer("192.168.7.2");
+        EXPECT_EQ(n.apply(), 0);
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("rc = 0"), std::string::npos) << out;
+    NetworkConfiguration again;
+    EXPECT_EQ(again.getAddressMode(), 1);
+    EXPECT_EQ(again.getIpAddress(), "192.168.7.20");
+    EXPECT_EQ(again.getNetmask(), "255.255.255.0");
+    EXPECT_EQ(again.getGateway(), "192.168.7.1");
+    EXPECT_EQ(again.getDnsServer(), "192.168.7.2");
+
+    testing::internal::CaptureStdout();
+    again.setAddressMode(0);
+    EXPECT_EQ(again.apply(), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(NetworkConfiguration().getAddressMode(), 0);
+}
+
+}  // namespace
