@@ -24,7 +24,7 @@
 #include "ranges/Probe.h"
 #include "ranges/RangeSpec.h"
 #include "ranges/RangeSpecTable.h"
-#include "ranges/TimebaseSpec.h"
+#include "ranges/TimebaseSpecTable.h"
 #include "runtime/Timer.h"
 
 #include <sigc++/sigc++.h>
@@ -95,6 +95,7 @@ public:
     static constexpr int kCalTableCount = 20;
     static constexpr int kFrequencyPointCount = 15;
     static constexpr float kQueryTimeoutResult = 99999.0f;
+    using CalTables = std::array<std::vector<float>, kCalTableCount>;
 
     ChannelModel(int channel, const char* canInterfaceName);
     virtual ~ChannelModel();
@@ -286,13 +287,14 @@ public:
     void loadSettings();
     void applyDefaultSettings();
 
-    // ---- Reports (each refills its line list and returns it)
-    std::vector<std::string>& configurationDump();
-    std::vector<std::string>& parameterTableReport();
-    std::vector<std::string>& probeDataReport();
-    std::vector<std::string>& probeDcLinearityReport();
-    std::vector<std::string>& probeAcCorrectionReport();
-    std::vector<std::string>& probeMemoryDump();
+    // ---- Reports (each refills its line list under calTableMutex and
+    // returns a copy of it, so callers on different threads never share one)
+    std::vector<std::string> configurationDump();
+    std::vector<std::string> parameterTableReport();
+    std::vector<std::string> probeDataReport();
+    std::vector<std::string> probeDcLinearityReport();
+    std::vector<std::string> probeAcCorrectionReport();
+    std::vector<std::string> probeMemoryDump();
 
     // ---- Small operations
     void markSettingsDirty() { settingsDirty = true; }
@@ -462,6 +464,22 @@ protected:
     void copyText(char* dest, std::size_t size, const char* src);
     std::string readText(const char* src) const;
 
+    // Value editing: the target the keys act on, in the order relative
+    // offset, manual zero offset, trigger level.  digitEditor is guarded by
+    // editMutex; no signal is raised while it is held.
+    enum class EditTarget { kNone, kRelative, kManualZero, kTriggerLevel };
+    EditTarget editTarget() const;
+    float editLimit() const;                 // 1.1 x the current full scale
+    void loadEditor(float gauss);            // range decimals, display units, digit 0
+    void editStep(bool increment);
+    void applyEdit(EditTarget target, float gauss);
+    void emitEditTarget(EditTarget target);
+    void requestWaveform(int cardMode);
+    void loadTriggerLevel(float gauss);      // from the settings file
+    std::string settingsFileContents() const;
+    // Copies of the parameters and the tables, taken under calTableMutex.
+    void copyCalibration(std::vector<float>& parameters, CalTables& tables) const;
+
     // ---- Data, in declaration order
     std::shared_ptr<CANinterface> canInterface;
     char canInterfaceName[20] = {};
@@ -581,6 +599,7 @@ protected:
     mutable std::mutex textMutex;        // guards the char[] texts
     mutable std::mutex calTableMutex;    // guards calTables and the report lists
     std::mutex probeStateMutex;          // serialises probe reports and settling
+    mutable std::mutex editMutex;        // guards digitEditor
     bool replyHandlersConnected = false; // reply handlers connected on this link
     std::atomic<bool> settlePending{false};   // probe data read, settling not yet run
 

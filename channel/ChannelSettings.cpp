@@ -1,0 +1,212 @@
+// The channel settings file (ch1, ch2, ch3 in the data folder): 22 lines of
+// "key: value", written whole by the 10 s save timer after a change (or at
+// once by saveSettingsNow) and read back through the ordinary setters, which
+// also drive the card.  The file is replaced atomically, so a crash or power
+// cut leaves the old or the new file.
+#include "channel/ChannelModel.h"
+
+#include "can/CANinterface.h"
+#include "platform/Platform.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// Pause after each setting read or defaulted, so the card keeps up with the
+// commands the setters send.
+constexpr std::chrono::milliseconds kSettingPause(20);
+// saveSettingsNow: lets a write already under way end first.
+constexpr std::chrono::milliseconds kFlushPause(50);
+
+constexpr int kDefaultScaling = 30;
+constexpr int kMaxScaling = 100;
+constexpr int kNoZeroMode = 4;
+
+void pause(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
+
+// One value as the reader sees it: its integer and float readings.
+struct SettingValue {
+    long i;
+    float f;
+};
+
+// What the reader carries from key to key.
+struct LoadState {
+    int mode = 0;
+    bool zeroModeSeen = false;
+};
+
+using KeyAction = std::function<void(ChannelModel&, const SettingValue&, LoadState&)>;
+
+struct KeyHandler {
+    const char* key;
+    KeyAction apply;
+};
+
+}  // namespace
+
+std::string ChannelModel::settingsFileContents() const {
+    std::ostringstream out;
+    out << "mode: " << getMode() << "\n"
+        << "range: " << getRange() << "\n"
+        << "autorange: " << (isAutorange() ? 1 : 0) << "\n"
+        << "freqrange: " << getFreqRange() << "\n"
+        << "autofreq: " << (isAutoFreq() ? 1 : 0) << "\n"
+        << "cdacmode: " << getCdacMode() << "\n"
+        << "cdacrange: " << getCdacScaling() << "\n"
+        << "udacmode: " << getUdacMode() << "\n"
+        << "udacrange: " << getUdacScaling() << "\n"
+        << "minhold: " << (isMinHoldEnabled() ? 1 : 0) << "\n"
+        << "maxhold: " << (isMaxHoldEnabled() ? 1 : 0) << "\n"
+        << "peakhold: " << (isPeakHoldEnabled() ? 1 : 0) << "\n"
+        << "valleyhold: " << (isValleyHoldEnabled() ? 1 : 0) << "\n"
+        << "holdactive: " << (isHoldActive() ? 1 : 0) << "\n"
+        << "fluxunits: " << getFluxUnits() << "\n"
+        << "tempunits: " << getTemperatureUnits() << "\n"
+        << "timeunits: " << getTimeUnits() << "\n"
+        << "zeromode: " << getZeroMode() << "\n"
+        << "clupperthresh: " << classifier.getUpperThreshold() << "\n"
+        << "cllowerthresh: " << classifier.getLowerThreshold() << "\n"
+        << "waveformscale: " << waveformScale.load() << "\n"
+        << "triggerlevel: " << triggerLevel.load() << "\n";
+    return out.str();
+}
+
+void ChannelModel::saveSettings() {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    // A file that cannot be written stays as it was; nothing is reported.
+    platform::writeFileAtomic(settingsPath, settingsFileContents());
+}
+
+// The flag is cleared before the values are read, so a setting changed while
+// the file is written marks the settings dirty again and is not lost.
+void ChannelModel::saveSettingsIfDirty() {
+    if (settingsDirty.exchange(false)) saveSettings();
+}
+
+void ChannelModel::saveSettingsNow() {
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        settingsSaveTimer.stop();
+    }
+    pause(kFlushPause);
+    saveSettings();
+}
+
+// A running timer is not started again: a second start would add a second
+// save chain to the running one.
+void ChannelModel::startSettingsSaveTimer() {
+    if (!settingsSaveTimer.isActive()) settingsSaveTimer.start();
+}
+
+void ChannelModel::loadSettings() {
+    static const KeyHandler handlers[] = {
+        {"mode:", [](ChannelModel&, const SettingValue& v, LoadState& s) { s.mode = static_cast<int>(v.i); }},
+        {"range:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setRange(static_cast<int>(v.i)); }},
+        {"autorange:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             if (v.i != 0) m.setAutorange(true);
+         }},
+        {"freqrange:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
+             if (auto l = m.link()) l->sendSetMode(m.getChannel(), s.mode, static_cast<int>(v.i));
+         }},
+        {"autofreq:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setAutoFreq(v.i != 0); }},
+        {"cdacmode:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setCdacMode(static_cast<int>(v.i)); }},
+        {"cdacrange:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.setCdacScaling(v.i >= 0 && v.i <= kMaxScaling ? static_cast<int>(v.i) : kDefaultScaling);
+         }},
+        {"udacmode:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setUdacMode(static_cast<int>(v.i)); }},
+        {"udacrange:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.setUdacScaling(v.i == kMaxScaling ? kMaxScaling : kDefaultScaling);
+         }},
+        {"minhold:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setMinHoldEnabled(v.i != 0); }},
+        {"maxhold:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setMaxHoldEnabled(v.i != 0); }},
+        {"peakhold:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setPeakHoldEnabled(v.i != 0); }},
+        {"valleyhold:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setValleyHoldEnabled(v.i != 0); }},
+        {"holdactive:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setHoldActive(v.i != 0); }},
+        {"fluxunits:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setFluxUnits(static_cast<int>(v.i)); }},
+        {"tempunits:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.setTemperatureUnits(static_cast<int>(v.i));
+         }},
+        {"timeunits:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setTimeUnits(static_cast<int>(v.i)); }},
+        {"zeromode:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
+             m.setZeroMode(static_cast<int>(v.i));
+             s.zeroModeSeen = true;
+         }},
+        {"clupperthresh:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.getClassifierController().setUpperThreshold(v.f);
+         }},
+        {"cllowerthresh:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.getClassifierController().setLowerThreshold(v.f);
+         }},
+        {"waveformscale:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.setWaveformScale(static_cast<int>(v.i));
+         }},
+        {"triggerlevel:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.loadTriggerLevel(v.f); }},
+    };
+
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::ifstream in(settingsPath);
+        if (!in) {
+            applyDefaultSettings();
+        } else {
+            setWaveformScale(0);
+            LoadState state;
+            std::string key, text;
+            while (in >> key >> text) {
+                // A value that is not a number reads as 0.
+                const SettingValue v{std::strtol(text.c_str(), nullptr, 10),
+                                     std::strtof(text.c_str(), nullptr)};
+                for (const KeyHandler& h : handlers) {
+                    if (key == h.key) {
+                        h.apply(*this, v, state);
+                        break;
+                    }
+                }
+                pause(kSettingPause);
+            }
+            if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
+            setWaveformScale(waveformScale);
+        }
+    }
+    startSettingsSaveTimer();
+}
+
+// The trigger level from the file: stored and announced, not sent to the card
+// and not marked dirty.  A level that is not a finite number is ignored.
+void ChannelModel::loadTriggerLevel(float gauss) {
+    if (!std::isfinite(gauss)) return;
+    triggerLevel = gauss;
+    triggerLevelChanged.emit(channel, editingTriggerLevel, gauss);
+}
+
+void ChannelModel::applyDefaultSettings() {
+    // Each step is followed by a pause unless marked false.
+    const std::pair<std::function<void()>, bool> steps[] = {
+        {[this] { setMode(0); }, true},
+        {[this] { setRange(3); }, true},
+        {[this] { setAutorange(true); }, true},
+        {[this] { setMinHoldEnabled(false); }, true},
+        {[this] { setMaxHoldEnabled(false); }, true},
+        {[this] { setPeakHoldEnabled(false); }, true},
+        {[this] { setValleyHoldEnabled(false); }, true},
+        {[this] { setHoldActive(false); }, true},
+        {[this] { setFreqRange(0); }, true},
+        {[this] { setAutoFreq(false); }, true},
+        {[this] { setCdacMode(0); }, true},
+        {[this] { setCdacScaling(kDefaultScaling); }, false},
+        {[this] { setUdacMode(0); }, true},
+        {[this] { setUdacScaling(kDefaultScaling); }, true},
+        {[this] { setZeroMode(kNoZeroMode); }, false},
+    };
+    for (const auto& step : steps) {
+        step.first();
+        if (step.second) pause(kSettingPause);
+    }
+}
