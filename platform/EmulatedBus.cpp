@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -26,13 +27,32 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x54564C42;  // "TVLB"
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kSlotCount = 65536;   // power of two
-constexpr std::uint32_t kHeaderSize = 4096;
+constexpr std::uint32_t kHeaderSize = 16384;
+constexpr std::uint32_t kMaxEntries = 64;      // endpoints woken one by one
+constexpr std::uint32_t kWakeFilters = 8;      // filters a writer checks before waking
+constexpr std::uint32_t kWakeAll = ~std::uint32_t(0);
 constexpr std::uint64_t kSlotBusy = ~std::uint64_t(0);
 // How far past the oldest frame a lapped reader lands, so that it does not
 // lose the slot it is about to read at once again.
 constexpr std::uint64_t kLapMargin = kSlotCount / 16;
+
+// A reader's entry in the bus file, so that a writer wakes only the readers
+// that sleep and want the frame.  Claimed by the opener (pid), freed when the
+// endpoint closes; an entry whose process has died is taken over by the next
+// endpoint that opens.  Endpoints beyond the table sleep on the bus-wide word.
+struct WakeEntry {
+    std::atomic<std::int32_t> pid;           // 0: free
+    std::atomic<std::uint32_t> wakeWord;     // futex
+    std::atomic<std::uint32_t> sleeping;     // 1 while the reader waits (or is about to)
+    std::atomic<std::uint32_t> filterVersion;// odd while the filters below change
+    std::atomic<std::uint64_t> id;           // endpoint id
+    std::atomic<std::uint64_t> sleepSeq;     // the reader's position when it went to sleep
+    std::atomic<std::uint32_t> filterCount;  // kWakeAll: every frame
+    std::atomic<std::uint32_t> filterId[kWakeFilters];
+    std::atomic<std::uint32_t> filterMask[kWakeFilters];
+};
 
 struct BusHeader {
     std::uint32_t magic;
@@ -50,6 +70,8 @@ struct BusHeader {
     double burstFrames;
     double tokens;
     std::int64_t lastRefillNs;            // CLOCK_MONOTONIC
+    std::atomic<std::uint32_t> entriesUsed; // high-water mark of the table
+    WakeEntry entries[kMaxEntries];
 };
 static_assert(sizeof(BusHeader) <= kHeaderSize, "bus header too large");
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "shared atomics must be lock-free");
@@ -92,6 +114,21 @@ int futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, int time
 void futexWakeAll(std::atomic<std::uint32_t>* word) {
     syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
+
+// An endpoint's word: one reader sleeps on it at a time.
+void futexWakeOne(std::atomic<std::uint32_t>* word) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE, 1, nullptr, nullptr, 0);
+}
+
+// SocketCAN's rule: a filter passes when (id & mask) == (filter id & mask),
+// inverted by CAN_INV_FILTER in the filter id.
+bool filterPasses(canid_t canId, canid_t filterId, canid_t mask) {
+    bool inverted = (filterId & CAN_INV_FILTER) != 0;
+    canid_t want = filterId & ~canid_t(CAN_INV_FILTER);
+    return ((canId & mask) == (want & mask)) != inverted;
+}
+
+bool processGone(std::int32_t pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
 
 bool validName(const char* name) {
     if (!name || !*name) {
@@ -218,8 +255,16 @@ public:
         if (!validName(name)) return;
         if (!bus.open(name)) return;
         id = bus.header()->nextEndpointId.fetch_add(1) + 1;
-        cursor = bus.header()->writeSeq.load(std::memory_order_acquire);
+        cursor = bus.header()->writeSeq.load();
+        claimEntry();
         ok = true;
+    }
+
+    ~EmulatedEndpoint() override {
+        if (entry) {
+            entry->sleeping.store(0);
+            entry->pid.store(0);
+        }
     }
 
     bool valid() const override { return ok; }
@@ -256,10 +301,9 @@ public:
         s.word[0].store(w[0], std::memory_order_relaxed);
         s.word[1].store(w[1], std::memory_order_relaxed);
         s.seq.store(seq, std::memory_order_release);
-        h->writeSeq.store(seq + 1, std::memory_order_release);
+        h->writeSeq.store(seq + 1);
         bus.unlock();
-        h->futexWord.fetch_add(1);
-        if (h->waiters.load() > 0) futexWakeAll(&h->futexWord);
+        wakeReaders(frame.can_id, seq);
         return ssize_t(sizeof(can_frame));
     }
 
@@ -280,10 +324,15 @@ public:
                 if (left <= 0) return 0;
                 waitMs = int((left + 999999) / 1000000);
             }
-            h->waiters.fetch_add(1);
-            std::uint32_t seen = h->futexWord.load();
-            if (h->writeSeq.load() == cursor && !wakeRequested.load()) futexWait(&h->futexWord, seen, waitMs);
-            h->waiters.fetch_sub(1);
+            // Announce the sleep, then look once more: a writer that
+            // published before seeing the announcement is seen here.
+            std::atomic<std::uint32_t>* word = entry ? &entry->wakeWord : &h->futexWord;
+            std::atomic<std::uint32_t>* sleepers = entry ? &entry->sleeping : &h->waiters;
+            if (entry) entry->sleepSeq.store(cursor);
+            sleepers->fetch_add(1);
+            std::uint32_t seen = word->load();
+            if (h->writeSeq.load() == cursor && !wakeRequested.load()) futexWait(word, seen, waitMs);
+            sleepers->fetch_sub(1);
         }
     }
 
@@ -298,14 +347,29 @@ public:
         }
         std::lock_guard<std::mutex> lock(filterMutex);
         filterList.assign(filters, filters + count);
+        if (entry) {
+            // Publish the filters for the writers, then wake the reader so
+            // that it goes back to sleep under the new ones.
+            entry->filterVersion.fetch_add(1);
+            std::uint32_t n = count == 0 || count > kWakeFilters ? kWakeAll : std::uint32_t(count);
+            for (std::uint32_t i = 0; n != kWakeAll && i < n; ++i) {
+                entry->filterId[i].store(filters[i].can_id);
+                entry->filterMask[i].store(filters[i].can_mask);
+            }
+            entry->filterCount.store(n);
+            entry->filterVersion.fetch_add(1);
+            entry->wakeWord.fetch_add(1);
+            futexWakeOne(&entry->wakeWord);
+        }
         return 0;
     }
 
     void wake() override {
         if (!ok) return;
         wakeRequested.store(true);
-        bus.header()->futexWord.fetch_add(1);
-        futexWakeAll(&bus.header()->futexWord);
+        std::atomic<std::uint32_t>* word = entry ? &entry->wakeWord : &bus.header()->futexWord;
+        word->fetch_add(1);
+        futexWakeAll(word);
     }
 
     std::uint64_t droppedFrames() const override { return dropped.load(); }
@@ -313,17 +377,62 @@ public:
     const char* backendName() const override { return "emulated"; }
 
     bool holdLock() { return ok && bus.lock(); }
+    int entryIndex() const { return entry ? int(entry - bus.header()->entries) : -1; }
 
 private:
+    // Takes a free entry of the wake table, or one whose process has died.
+    void claimEntry() {
+        BusHeader* h = bus.header();
+        std::int32_t self = std::int32_t(getpid());
+        for (std::uint32_t i = 0; i < kMaxEntries && !entry; ++i) {
+            WakeEntry& e = h->entries[i];
+            std::int32_t owner = e.pid.load();
+            if (owner != 0 && !processGone(owner)) continue;
+            if (!e.pid.compare_exchange_strong(owner, self)) continue;
+            e.sleeping.store(0);
+            e.filterCount.store(kWakeAll);
+            e.id.store(id);
+            entry = &e;
+            std::uint32_t used = h->entriesUsed.load();
+            while (used < i + 1 && !h->entriesUsed.compare_exchange_weak(used, i + 1)) {
+            }
+        }
+    }
+
+    // Wakes the sleeping readers that want this frame: those of the table
+    // whose filters pass it (or that have slept for half a ring, so that they
+    // never fall a ring behind unawares), and all readers outside the table.
+    void wakeReaders(canid_t canId, std::uint64_t seq) {
+        BusHeader* h = bus.header();
+        h->futexWord.fetch_add(1);
+        if (h->waiters.load() > 0) futexWakeAll(&h->futexWord);
+        std::uint32_t used = std::min(h->entriesUsed.load(), kMaxEntries);
+        for (std::uint32_t i = 0; i < used; ++i) {
+            WakeEntry& e = h->entries[i];
+            if (e.pid.load() == 0 || e.sleeping.load() == 0 || e.id.load() == id) continue;
+            if (!wants(e, canId) && seq - e.sleepSeq.load() < kSlotCount / 2) continue;
+            e.wakeWord.fetch_add(1);
+            futexWakeOne(&e.wakeWord);
+        }
+    }
+
+    // Whether the entry's published filters pass the frame; when they are
+    // being changed, yes.
+    static bool wants(WakeEntry& e, canid_t canId) {
+        std::uint32_t before = e.filterVersion.load();
+        std::uint32_t n = e.filterCount.load();
+        if ((before & 1) || n == kWakeAll || n > kWakeFilters) return true;
+        bool pass = false;
+        for (std::uint32_t i = 0; i < n && !pass; ++i)
+            pass = filterPasses(canId, e.filterId[i].load(), e.filterMask[i].load());
+        return pass || e.filterVersion.load() != before;
+    }
+
     bool passes(canid_t canId) {
         std::lock_guard<std::mutex> lock(filterMutex);
         if (filterList.empty()) return true;
-        for (const can_filter& f : filterList) {
-            bool inverted = (f.can_id & CAN_INV_FILTER) != 0;
-            canid_t want = f.can_id & ~canid_t(CAN_INV_FILTER);
-            bool match = (canId & f.can_mask) == (want & f.can_mask);
-            if (match != inverted) return true;
-        }
+        for (const can_filter& f : filterList)
+            if (filterPasses(canId, f.can_id, f.can_mask)) return true;
         return false;
     }
 
@@ -367,6 +476,7 @@ private:
     BusMapping bus;
     bool ok = false;
     std::uint64_t id = 0;
+    WakeEntry* entry = nullptr;        // null: beyond the table
     std::uint64_t cursor = 0;          // next sequence number to read
     std::mutex readMutex;
     std::mutex filterMutex;
@@ -398,6 +508,11 @@ namespace testhooks {
 bool holdEmulatedBusLock(CanTransport& endpoint) {
     auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);
     return e && e->holdLock();
+}
+
+int emulatedWakeEntry(CanTransport& endpoint) {
+    auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);
+    return e ? e->entryIndex() : -1;
 }
 }  // namespace testhooks
 

@@ -6,11 +6,15 @@
 // a process-shared robust mutex (a writer that dies holding it leaves it to
 // the next one, which finds EOWNERDEAD and carries on), so frames are totally
 // ordered.  Each endpoint keeps its own read position in its own process:
-// nothing of an endpoint lives in the file, so an endpoint of a crashed
-// process needs no clean-up.  A reader that falls more than a ring behind is
-// moved forward and counts the frames it lost.  Readers sleep on a futex word
-// in the header; writers wake them.  The bus's bandwidth is a token bucket in
-// the header: a write that finds it empty fails with ENOBUFS.
+// the ring needs nothing from an endpoint, so a crashed process leaves it
+// intact.  A reader that falls more than a ring behind is moved forward and
+// counts the frames it lost.  Readers sleep on futex words: each endpoint
+// has an entry in a wake table in the header (64 of them) with its
+// filters, so a writer wakes only the sleeping readers that want the frame;
+// the entry of a process that died is taken over by the next endpoint that
+// opens.  Endpoints beyond the table sleep on a bus-wide word that every
+// write bumps.  The bus's bandwidth is a token bucket in the header: a write
+// that finds it empty fails with ENOBUFS.
 //
 // Limits: no arbitration, no error frames; the ring holds 65,536 frames
 // (eight seconds of a saturated 1 Mbit/s bus).
@@ -40,6 +44,8 @@ namespace testhooks {
 // Takes the bus's writer lock through the endpoint and keeps it (for a test
 // that kills the holder).  Returns false on a non-emulated endpoint.
 bool holdEmulatedBusLock(CanTransport& endpoint);
+// The endpoint's entry in the bus's wake table, -1 when it has none.
+int emulatedWakeEntry(CanTransport& endpoint);
 }  // namespace testhooks
 
 }  // namespace platform

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -177,6 +179,78 @@ void printLoad(const char* title, const LoadResult& r) {
     std::printf("  senders: CPU %.2f us/frame (paced senders: with their sleeps between frames)\n", r.sent > 0 ? 1e6 * r.senderCpu / r.sent : 0);
 }
 
+// Readers on their own threads, one endpoint each, until the bus is quiet.
+struct ReaderSet {
+    std::vector<std::thread> threads;
+    std::vector<double> counts;
+    explicit ReaderSet(const std::vector<can_filter>& filters) : counts(filters.size()) {
+        for (std::size_t i = 0; i < filters.size(); ++i) {
+            auto bus = std::shared_ptr<platform::CanTransport>(platform::openCanTransport(kBus));
+            bus->setFilters(&filters[i], 1);
+            threads.emplace_back([this, i, bus] {
+                can_frame f;
+                // Idle until traffic starts, then read until it stops.
+                while (bus->read(f, 5000) > 0) {
+                    counts[i] += 1;
+                    while (bus->read(f, 500) > 0) counts[i] += 1;
+                    break;
+                }
+            });
+        }
+    }
+    double join() {
+        double total = 0;
+        for (auto& t : threads) t.join();
+        for (double c : counts) total += c;
+        return total;
+    }
+};
+
+// The endpoints the two programs open: the main program's key link,
+// backplane link and three channel links (each filtered on its source node),
+// the simulator's three cards and backplane (each filtered on its
+// destination node), and three cards streaming samples to the main program.
+void programsTopology(double seconds) {
+    const double perCard = 4000.0 / 3;
+    Worker mainProgram([&] {
+        ReaderSet readers({{0x000, 0x700}, {0x200, 0x700}, {0x300, 0x700}, {0x400, 0x700}, {0x500, 0x700}});
+        double cpu0 = cpuSeconds();
+        Report r;
+        r.frames = readers.join();
+        r.cpu = cpuSeconds() - cpu0;
+        return r;
+    });
+    Worker simulator([&] {
+        ReaderSet readers({{2 << 5, 7 << 5}, {3 << 5, 7 << 5}, {4 << 5, 7 << 5}, {5 << 5, 7 << 5}});
+        double cpu0 = cpuSeconds();
+        std::vector<std::thread> cards;
+        Report r;
+        for (int card = 0; card < 3; ++card)
+            cards.emplace_back([&, card] {
+                auto bus = platform::openCanTransport(kBus);
+                auto start = Clock::now();
+                canid_t id = canid_t((3 + card) << 8 | 1 << 5 | 2);
+                for (std::uint32_t i = 0; i < std::uint32_t(perCard * seconds); ++i) {
+                    std::this_thread::sleep_until(start + std::chrono::nanoseconds(std::int64_t(i * 1e9 / perCard)));
+                    sendWithBackoff(*bus, frameOf(id, i));
+                }
+            });
+        for (auto& t : cards) t.join();
+        r.extra[0] = readers.join();
+        r.cpu = cpuSeconds() - cpu0;
+        return r;
+    });
+    mainProgram.go();
+    simulator.go();
+    Report m = mainProgram.result(), sim = simulator.result();
+    double sent = 3 * std::floor(perCard * seconds);
+    std::printf("The two programs' endpoints (5 in the main program, 4 + 3 senders in the simulator), 4,000 frames/s\n");
+    std::printf("  main program: %.0f of %.0f frames received, CPU %.2f us per frame sent (%.1f %% of a core)\n",
+                m.frames, sent, 1e6 * m.cpu / sent, 100 * m.cpu / seconds);
+    std::printf("  simulator:    CPU %.2f us per frame sent, pacing included (%.1f %% of a core)\n",
+                1e6 * sim.cpu / sent, 100 * sim.cpu / seconds);
+}
+
 void roundTrip(int count) {
     Worker echo([&] {
         auto bus = platform::openCanTransport(kBus);
@@ -238,6 +312,8 @@ int main(int argc, char** argv) {
     platform::setSandboxRoot(tmpl);
     std::printf("Emulated CAN bus, %u cores\n\n", std::thread::hardware_concurrency());
 
+    programsTopology(seconds);
+    std::printf("\n");
     printLoad("Three senders at the simulator's rate (4,000 frames/s in all), bus bandwidth on",
               load(4000.0 / 3, seconds, true));
     std::printf("\n");
