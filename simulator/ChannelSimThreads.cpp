@@ -5,12 +5,26 @@
 #include "simulator/ChannelSim.h"
 #include "simulator/Console.h"
 
+#include <pthread.h>
+
 #include <cstdlib>
+#include <string>
 
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
+namespace {
+
+// "stream1", "zero2" ...: shows which card a thread serves in ps and top.
+void nameThread(const char* role, int channel) {
+    const std::string name = role + std::to_string(channel);
+    pthread_setname_np(pthread_self(), name.c_str());
+}
+
+}  // namespace
+
 void ChannelSim::_streamLoop() {
+    nameThread("stream", channel);
     int peakTicks = 0;
     int autorangeTicks = 0;
     int cycle = 0;
@@ -49,6 +63,7 @@ void ChannelSim::_streamLoop() {
 }
 
 void ChannelSim::_zeroLoop() {
+    nameThread("zero", channel);
     zeroing = true;
     link->sendZeroingProgress(channel, 0.0f);
     sim::say(0);
@@ -77,6 +92,7 @@ void ChannelSim::_handleWaveformRequest(int requestMode, int slope, int decimati
 }
 
 void ChannelSim::_captureLoop() {
+    nameThread("capture", channel);
     std::unique_lock<std::mutex> lock(captureMutex);
     while (true) {
         captureCv.wait(lock, [this] { return captureStopping || pendingCapture.has_value(); });

@@ -1,0 +1,248 @@
+// bench-mendra [-seconds N]: starts mendra (beside this program in bin/) on a
+// private emulated bus in a sandbox of its own, puts the three cards at their
+// fastest tick (mode 2: 1638 us), has them send all and waits for their
+// probes to be ready; then, for N seconds (default 10), counts the frames the
+// cards stream and mendra's CPU time, and prints both against the nominal
+// rate.  Not a test: it reports figures, the target being under 5 % of one
+// core.
+#include "can/CANinterface.h"
+#include "platform/CanTransport.h"
+#include "platform/Platform.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTickUs = 1638;
+constexpr int kCards = 3;
+
+struct Counters {
+    std::atomic<long> samples[kCards]{};
+    std::atomic<long> frequencies[kCards]{};
+    std::atomic<long> peaks[kCards]{};
+    std::atomic<long> other{0};
+    std::atomic<int> hello[kCards]{};
+    std::atomic<int> presence[kCards]{};
+    std::atomic<int> cardReady[kCards]{};
+};
+
+// Counts every frame to the host by card and command.
+void countFrames(platform::CanTransport& bus, Counters& n, const std::atomic<bool>& running) {
+    while (running) {
+        can_frame f{};
+        if (bus.read(f, 200) <= 0) continue;
+        const int id = static_cast<int>(f.can_id & CAN_SFF_MASK);
+        const int card = (id >> 8) - 3;
+        const int cmd = id & 0x1F;
+        if (card < 0 || card >= kCards) {
+            ++n.other;
+            continue;
+        }
+        switch (cmd) {
+        case 0x00: ++n.samples[card]; break;
+        case 0x10: ++n.frequencies[card]; break;
+        case 0x07: ++n.peaks[card]; break;
+        case 0x0A: n.hello[card] = 1; break;
+        case 0x05: n.presence[card] = f.data[0]; break;
+        case 0x06: n.cardReady[card] = 1; break;
+        default: ++n.other; break;
+        }
+    }
+}
+
+// utime + stime of a process, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int k = 3; k <= 15 && rest >> field; ++k) {
+        if (k == 14) utime = std::stoull(field);
+        if (k == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of each thread of a process, summed by thread name.
+std::map<std::string, double> cpuByThreadName(pid_t pid) {
+    std::map<std::string, double> out;
+    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(taskDir, ec)) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        const pid_t tid = static_cast<pid_t>(std::stol(entry.path().filename().string()));
+        std::ifstream in(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int k = 3; k <= 15 && rest >> field; ++k) {
+            if (k == 14) utime = std::stoull(field);
+            if (k == 15) stime = std::stoull(field);
+        }
+        (void)tid;
+        out[name] += static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return out;
+}
+
+template <class Pred>
+bool waitFor(Pred pred, std::chrono::seconds deadline) {
+    const auto end = Clock::now() + deadline;
+    while (Clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return pred();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-seconds") == 0 && i + 1 < argc) {
+            seconds = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "Usage: bench-mendra [-seconds N]\n");
+            return 2;
+        }
+    }
+    if (seconds <= 0) seconds = 10;
+
+    char sandboxTemplate[] = "/tmp/tvl-bench-XXXXXX";
+    const char* sandbox = mkdtemp(sandboxTemplate);
+    if (!sandbox) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    platform::setSandboxRoot(sandbox);
+    const std::string bus = "bm" + std::to_string(getpid() % 100000);
+    const std::string mendra =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "mendra").string();
+
+    auto listener = platform::openCanTransport(bus.c_str());
+    const can_filter toHost{0x020, 0x0E0};
+    listener->setFilters(&toHost, 1);
+    Counters n;
+    std::atomic<bool> running{true};
+    std::thread counter(countFrames, std::ref(*listener), std::ref(n), std::cref(running));
+    CANinterface host(bus.c_str());
+    host.setFilter(0x7FF, 0x7FF);   // sends only
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        if (devnull >= 0) dup2(devnull, 1);
+        execl(mendra.c_str(), mendra.c_str(), "-sandbox", sandbox, "-can", bus.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    int result = 0;
+    bool ok = waitFor(
+        [&] {
+            bool all = true;
+            for (int c = 0; c < kCards; ++c)
+                if (!n.hello[c]) {
+                    host.sendHello(c + 1);
+                    all = false;
+                }
+            return all;
+        },
+        std::chrono::seconds(10));
+    if (ok) {
+        for (int c = 1; c <= kCards; ++c) {
+            host.sendSetMode(c, 2, 0);   // fastest tick
+            host.sendSendAllRequest(c);
+        }
+        std::printf("mendra started (pid %d); waiting for its probes to be ready...\n", static_cast<int>(pid));
+        std::fflush(stdout);
+        ok = waitFor([&] {
+            for (int c = 0; c < kCards; ++c)
+                if (n.presence[c] != 2 || !n.cardReady[c]) return false;
+            return true;
+        }, std::chrono::seconds(20));
+    }
+    if (!ok) {
+        std::fprintf(stderr, "bench-mendra: mendra did not come up\n");
+        result = 1;
+    } else {
+        // Let the streams settle, then measure.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        long samples0[kCards], frequencies0[kCards], peaks0[kCards];
+        for (int c = 0; c < kCards; ++c) {
+            samples0[c] = n.samples[c];
+            frequencies0[c] = n.frequencies[c];
+            peaks0[c] = n.peaks[c];
+        }
+        const double cpu0 = cpuSeconds(pid);
+        const auto threads0 = cpuByThreadName(pid);
+        const auto t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double cpu1 = cpuSeconds(pid);
+        const auto threads1 = cpuByThreadName(pid);
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+
+        const double nominalTicks = 1e6 / kTickUs;
+        const double nominalFrames = kCards * (2 * nominalTicks + nominalTicks / (1000000 / kTickUs + 1));
+        long frames = 0;
+        std::printf("\nmendra, three cards at a %d us tick, measured over %.1f s:\n", kTickUs, wall);
+        for (int c = 0; c < kCards; ++c) {
+            const long s = n.samples[c] - samples0[c];
+            const long f = n.frequencies[c] - frequencies0[c];
+            const long p = n.peaks[c] - peaks0[c];
+            frames += s + f + p;
+            std::printf("  card %d: %7.1f samples/s (nominal %.1f, %.1f %%), %.1f peak frames/s\n", c + 1,
+                        s / wall, nominalTicks, 100.0 * s / wall / nominalTicks, p / wall);
+        }
+        const double cpuPercent = 100.0 * (cpu1 - cpu0) / wall;
+        std::printf("  frames/s: %.0f of nominal %.0f (%.1f %%)\n", frames / wall, nominalFrames,
+                    100.0 * frames / wall / nominalFrames);
+        std::printf("  CPU: %.2f %% of one core (target under 5 %%)%s\n", cpuPercent,
+                    cpuPercent < 5.0 ? "" : "  ABOVE TARGET");
+        std::printf("  CPU by thread name:");
+        for (const auto& [name, t1] : threads1) {
+            const auto before = threads0.find(name);
+            const double t0 = before == threads0.end() ? 0.0 : before->second;
+            std::printf("  %s %.2f %%", name.c_str(), 100.0 * (t1 - t0) / wall);
+        }
+        std::printf("\n");
+        std::printf("  frames lost by this listener: %llu\n",
+                    static_cast<unsigned long long>(listener->droppedFrames()));
+    }
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    running = false;
+    listener->wake();
+    counter.join();
+    std::error_code ec;
+    std::filesystem::remove_all(sandbox, ec);
+    return result;
+}
