@@ -64,7 +64,10 @@ bool writeFileAtomic(const std::string& file, const std::string& contents);
 // Every external command goes through here.  argv[0] is an instrument path
 // (path::kShutdown, script("tvl4700-network.sh") ...); it is resolved, so the
 // PC build runs the sandbox's stand-in.  No shell is involved.
-// Returns the command's exit status, or -1 when it could not be started.
+// Returns the command's exit status (128 + the signal number when a signal
+// ended it), or -1 when it could not be started.  The PC build refuses, with a
+// message on standard error, a command that does not lie inside the sandbox
+// (also through a link).  The command inherits standard input and error.
 int runCommand(const std::vector<std::string>& argv);
 // As runCommand, collecting the command's standard output into output.
 int runCommandOutput(const std::vector<std::string>& argv, std::string& output);

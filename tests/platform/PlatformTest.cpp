@@ -123,6 +123,16 @@ TEST(PlatformCommands, ArgumentsReachTheCommandWithoutAShell) {
     EXPECT_EQ(platform::runCommand({"/usr/sbin/args.sh"}), 3);
 }
 
+TEST(PlatformCommands, LongOutputIsCollectedWhole) {
+    testsupport::TempSandbox box;
+    // More than a pipe holds, so the runner must read while the command runs.
+    writeScript(box, "/usr/sbin/long.sh", "i=0\nwhile [ $i -lt 4000 ]; do echo \"line $i of a long output...........\"; i=$((i+1)); done\n");
+    std::string output;
+    ASSERT_EQ(platform::runCommandOutput({"/usr/sbin/long.sh"}, output), 0);
+    EXPECT_GT(output.size(), 100000u);
+    EXPECT_EQ(output.substr(output.size() - 38), "line 3999 of a long output...........\n");
+}
+
 TEST(PlatformCommands, NothingOutsideTheSandboxRuns) {
     testsupport::TempSandbox box;
     std::string marker = box.path() + "/ran";
