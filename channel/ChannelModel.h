@@ -600,7 +600,7 @@ protected:
     mutable std::mutex calTableMutex;    // guards calTables and the report lists
     std::mutex probeStateMutex;          // serialises probe reports and settling
     mutable std::mutex editMutex;        // guards digitEditor
-    bool replyHandlersConnected = false; // reply handlers connected on this link
+    CANinterface* replyHandlersLink = nullptr;  // link whose reply handlers are connected
     std::atomic<bool> settlePending{false};   // probe data read, settling not yet run
 
     // ---- Signals

@@ -92,5 +92,5 @@ private:
     sigc::signal<void, int, int, int> changed;
     sigc::signal<void, int> settingsChanged;
     sigc::signal<void, int> error;
-    mutable std::recursive_mutex mutex;
+    mutable std::mutex mutex;
 };

@@ -1,0 +1,239 @@
+// ChannelModel: probe presence and settling, the zero state machine with its
+// timers, manual zero, and the card's event codes with the questionable bit.
+#include "channel/ChannelModel.h"
+
+#include "can/CANinterface.h"
+#include "channel/ScpiStatusBits.h"
+
+#include <cmath>
+
+namespace {
+constexpr float kZeroDriftLimit = 5.0f;       // degrees Celsius
+constexpr float kUnsetAcOffsets = 0.00001f;
+constexpr int kFirstAcRmsOffset = 65;
+constexpr int kLastAcRmsOffset = 79;
+
+bool marksProbeDataInvalid(int code) {
+    return code == 1 || code == 4 || code == 6 || code == 9 || code == 10;
+}
+
+void startIfIdle(Timer& timer) {
+    // Starting a running timer queues a second period (a repeating one would
+    // then tick twice per period).
+    if (!timer.isActive()) timer.start();
+}
+}  // namespace
+
+// ---- Probe reports --------------------------------------------------------------
+
+void ChannelModel::onProbeChanged(int state) {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    startupTimer.stop();
+    switch (state) {
+    case 1:
+        channelStatus = kChannelProbeFound;
+        channelStatusChanged.emit(channel, kChannelProbeFound);
+        break;
+    case 2:
+        settlePending = true;
+        settleTimer.start();
+        break;
+    case 0:
+        // A removal also cancels a settling still pending: the channel must
+        // never become ready without a probe.
+        settlePending = false;
+        settleTimer.stop();
+        setZeroingState(kZeroNoProbe);
+        zeroTimeoutTimer.stop();
+        rateTimer.stop();
+        zeroQuarterHourTimer.stop();
+        resetAveraging();
+        resetHolds();
+        disableRelative();
+        channelStatus = kChannelNoProbe;
+        updateProbeQuestionableBit();
+        channelStatusChanged.emit(channel, kChannelNoProbe);
+        break;
+    default:
+        break;
+    }
+}
+
+void ChannelModel::onProbeSettled() {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    if (!settlePending.exchange(false)) return;   // removed in the meantime
+
+    const int probeClass = probe.getProbeClass();
+    if (probeClass == 0) setRange(3);
+    lastZeroMode = 4;
+    setZeroingState(kZeroNeeded);
+
+    if (rangeSpecTable->lookup(range, fluxUnits, probeClass)->isValid()) {
+        sendGains();
+    } else {
+        for (int r = 0; r <= 3; ++r) {
+            if (rangeSpecTable->lookup(r, fluxUnits, probeClass)->isValid()) {
+                setRange(r);
+                break;
+            }
+        }
+    }
+
+    resetAveraging();
+    skipHalfSecondAndPublish();
+    resetHoldsPending = true;
+    if (auto l = link()) l->sendResetPeaks(channel, 2);
+
+    receivedSampleCount = 0;
+    startIfIdle(rateTimer);
+    startIfIdle(zeroQuarterHourTimer);
+
+    disableRelative();
+    channelStatus = kChannelProbeReady;
+    updateProbeQuestionableBit();
+    channelStatusChanged.emit(channel, kChannelProbeReady);
+}
+
+// ---- Zeroing ----------------------------------------------------------------------
+
+void ChannelModel::setZeroingState(int state) {
+    zeroingState = state;
+    zeroingStateChanged.emit(channel, state);
+}
+
+void ChannelModel::startZero() {
+    if (channelStatus != kChannelProbeReady) return;
+    // Claim the zero atomically, so that two callers cannot both start one.
+    int previous = zeroingState;
+    if (previous == kZeroing || !zeroingState.compare_exchange_strong(previous, kZeroing)) return;
+    settingsSaveTimer.stop();
+    clearManualZero();
+    zeroingStateChanged.emit(channel, kZeroing);
+    if (auto l = link()) l->sendStartZero(channel, zeroMode);
+    zeroTimeoutTimer.start();
+}
+
+void ChannelModel::onZeroDone(int) {
+    zeroTimeoutTimer.stop();
+    setZeroingState(kZeroed);
+    zeroTemperature = backplaneTemperature.load();
+    lastZeroMode = zeroMode.load();
+    checkZeroValidity();
+    startIfIdle(settingsSaveTimer);
+}
+
+void ChannelModel::onZeroingProgress(float percent) {
+    zeroingProgress = percent;
+    zeroingProgressChanged.emit(channel, percent);
+}
+
+void ChannelModel::onZeroTimeout() {
+    // A time-out left over from an earlier zero (its period was still being
+    // slept when it was stopped) finds no zero running and is ignored.
+    if (zeroingState != kZeroing) return;
+    setZeroingState(kZeroTimedOut);
+}
+
+void ChannelModel::onZeroDue() {
+    zeroReferenceValid = true;
+    lastZeroMode = 4;
+    setZeroingState(kZeroNeeded);
+}
+
+void ChannelModel::setBackplaneTemperature(float celsius) {
+    backplaneTemperature = celsius;
+    const int state = zeroingState;
+    if ((state == kZeroed || state == kZeroTimedOut) && zeroReferenceValid &&
+        std::fabs(celsius - zeroTemperature.load()) >= kZeroDriftLimit) {
+        lastZeroMode = 4;
+        setZeroingState(kZeroNeeded);
+    }
+}
+
+void ChannelModel::checkZeroValidity() {
+    if (lastZeroMode != 1) return;   // only after a DC-only zero
+    const int state = zeroingState;
+    if (state == kZeroed && mode == 1) {
+        float sum = 0.0f;
+        for (int i = kFirstAcRmsOffset; i <= kLastAcRmsOffset; ++i) sum += calParameters.get(i);
+        if (std::fabs(sum) < kUnsetAcOffsets) setZeroingState(kZeroNeeded);
+    } else if (state == kZeroNeeded && mode == 0) {
+        setZeroingState(kZeroed);
+    }
+}
+
+void ChannelModel::setZeroMode(int m) {
+    zeroMode = m;
+    zeroModeChanged.emit(channel, m);
+    markSettingsDirty();
+}
+
+// ---- Manual zero ------------------------------------------------------------------
+
+void ChannelModel::clearManualZero() {
+    manualZeroState = 0;
+    manualZeroOffset = 0.0f;
+    manualZeroStateChanged.emit(channel, 0);
+}
+
+void ChannelModel::editManualZero() {
+    if (channelStatus != kChannelProbeReady) return;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        digitEditor.setDecimals(rangeSpec.load()->getDecimals());
+        digitEditor.setValue(manualZeroOffset * displayScale);
+    }
+    manualZeroState = 2;
+    manualZeroStateChanged.emit(channel, 2);
+}
+
+void ChannelModel::applyManualZero() {
+    bool negative;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        negative = digitEditor.isNegative();
+    }
+    const int state = (manualZeroOffset != 0.0f || negative) ? 1 : 0;
+    manualZeroState = state;
+    manualZeroStateChanged.emit(channel, state);
+}
+
+// ---- Card events ------------------------------------------------------------------
+
+void ChannelModel::onCardEvent(int code) {
+    if (marksProbeDataInvalid(code)) {
+        probe.setDataValid(false);
+        setProbeQuestionableBit(true);
+    } else if (code == 2) {
+        probeFaultClearable = false;
+        setProbeQuestionableBit(true);
+    }
+    error.emit(channel, code);
+}
+
+void ChannelModel::updateProbeQuestionableBit() {
+    if (probeFaultClearable && (channelStatus != kChannelProbeReady || probe.isDataValid())) {
+        setProbeQuestionableBit(false);
+    }
+}
+
+// ---- SCPI status bits of this channel ---------------------------------------------
+
+namespace {
+// Bits by channel 1-3.
+constexpr int kOverRangeBits[3] = {0, 10, 13};        // measurement register
+constexpr int kRangeChangeBits[3] = {1, 2, 3};        // operation register
+constexpr int kProbeFaultBits[3] = {8, 9, 10};        // questionable register
+}  // namespace
+
+void ChannelModel::setOverRangeBit(bool over) {
+    if (channel >= 1 && channel <= 3) scpibits::setMeasurementBit(kOverRangeBits[channel - 1], over);
+}
+
+void ChannelModel::setRangeOperationBit(bool busy) {
+    if (channel >= 1 && channel <= 3) scpibits::setOperationBit(kRangeChangeBits[channel - 1], busy);
+}
+
+void ChannelModel::setProbeQuestionableBit(bool fault) {
+    if (channel >= 1 && channel <= 3) scpibits::setQuestionableBit(kProbeFaultBits[channel - 1], fault);
+}
