@@ -49,17 +49,16 @@ bool parseInt(const char* text, int low, int high, int& value) {
 
 // One word typed by the user; false ends the session.
 bool interpret(const std::string& word, FrontPanelSim& panel) {
-    int code;
+    int code = 0;
     if (word == "q") return false;
     if (word == "?") {
         std::fputs(keyMapText().c_str(), stdout);
-    } else if (word == "b") {
-        panel.pressKey(31);
-    } else if (word == "e") {
-        panel.pressKey(32);
     } else if (word == "p0" || word == "p1") {
         panel.reportPowerOnMode(word[1] - '0');
-    } else if (parseInt(word.c_str(), 1, 32, code) && !keyName(code).empty()) {
+        std::printf("Reported power-on mode: %s\n", word[1] == '1' ? "run" : "standby");
+    } else if (word == "b" || word == "e" || (parseInt(word.c_str(), 1, 32, code) && !keyName(code).empty())) {
+        if (word == "b") code = 31;
+        if (word == "e") code = 32;
         panel.pressKey(code);
         std::printf("Pressed %s\n", keyName(code).c_str());
     } else {
@@ -72,6 +71,7 @@ bool interpret(const std::string& word, FrontPanelSim& panel) {
 // Reads words from the terminal until q, end of input or a stop signal.
 void interactive(FrontPanelSim& panel) {
     std::fputs(keyMapText().c_str(), stdout);
+    std::fputs("Type key codes (b Back, e Enter), p0 / p1 to report the power-on mode, ? or q.\n", stdout);
     std::fflush(stdout);
     std::string pending;
     while (!stopRequested) {
