@@ -18,8 +18,7 @@ constexpr int kKindHeld = 4;
 }  // namespace
 
 ErrorHandler::ErrorHandler(ChannelModel* model)
-    : rotationTimer(kRotationPeriodMs, false),
-      catalogue(ErrorList::instance()) {
+    : catalogue(ErrorList::instance()), rotationTimer(kRotationPeriodMs, false) {
     current = noError();
     model->signalError().connect(sigc::mem_fun(*this, &ErrorHandler::onErrorRaised));
     model->signalChannelStatusChanged().connect(

@@ -61,7 +61,6 @@ private:
     void setCurrent(ErrorPtr rec);
     ErrorPtr noError() const;
 
-    Timer rotationTimer;
     std::deque<ErrorPtr> queue;
     ErrorPtr current;
     ErrorList* catalogue;
@@ -72,4 +71,7 @@ private:
     mutable std::recursive_mutex opMutex;
     // Guards `current` alone, so the readout never waits for a beep.
     mutable std::mutex currentMutex;
+    // Last member: destroyed first, so its thread has ended before anything
+    // its slot uses goes.
+    Timer rotationTimer;
 };
