@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,7 +48,15 @@ public:
         std::memcpy(frame.data, f.data, 8);
         std::lock_guard<std::mutex> lock(mutex);
         frames.push_back(frame);
+        lastFirstByte[frame.id] = frame.data[0];
     }
+    // Byte 0 of the last frame with the id, kept across clear(); -1 when none came.
+    int lastByte0(int id) const {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto it = lastFirstByte.find(id);
+        return it == lastFirstByte.end() ? -1 : it->second;
+    }
+    // Forgets the frames received so far.
     void clear() {
         std::lock_guard<std::mutex> lock(mutex);
         frames.clear();
@@ -70,6 +79,7 @@ public:
 private:
     mutable std::mutex mutex;
     std::vector<Frame> frames;
+    std::map<int, int> lastFirstByte;
 };
 
 // Passes everything to the real endpoint and logs each frame read.

@@ -1,7 +1,8 @@
 // End-to-end tests of mendra: the real program on a private emulated bus,
 // checked from a host-side CANinterface peer in this process.  One mendra run
 // serves the whole Mendra suite, because its probes become ready only about
-// 10 s after it starts; the tests run in the order written.
+// 10 s after it starts.  Each test still sets up what it needs (a stream, the
+// probe ready), so that it also passes alone, as CTest runs it.
 #include "BusPeer.h"
 #include "support/TestSupport.h"
 
@@ -142,6 +143,22 @@ protected:
     // Runs a send-all on card c and checks its sequence.
     static void expectSendAll(int c, bool probeReady);
 
+    // Waits until card c has reported its probe ready (about 10 s after start).
+    static bool waitForProbeReady(int c) {
+        return testsupport::waitUntil([&] { return peer->log.lastByte0(cardReply(c, kPresence)) == 2; }, 15s);
+    }
+
+    // Card c streams once its probe is ready and it has had a send-all.  Each
+    // test that needs a stream makes sure of it, so that it also runs alone.
+    static void ensureStreaming(int c) {
+        ASSERT_TRUE(waitForProbeReady(c)) << "card " << c << " reported no ready probe";
+        if (streaming[c]) return;
+        const std::size_t before = peer->log.count(cardReply(c, kCardReady));
+        peer->can.sendSendAllRequest(c);
+        ASSERT_TRUE(waitForCount(cardReply(c, kCardReady), before + 1));
+        streaming[c] = true;
+    }
+
     static std::unique_ptr<testsupport::TempSandbox> sandbox;
     static std::string bus;
     static std::unique_ptr<BusPeer> peer;
@@ -150,6 +167,7 @@ protected:
     static bool ready;
     static std::atomic<int> helloReplies;
     static std::atomic<float> lastTemperature;
+    static bool streaming[4];
 };
 
 std::unique_ptr<testsupport::TempSandbox> Mendra::sandbox;
@@ -160,6 +178,7 @@ std::chrono::steady_clock::time_point Mendra::started;
 bool Mendra::ready = false;
 std::atomic<int> Mendra::helloReplies{0};
 std::atomic<float> Mendra::lastTemperature{0.0f};
+bool Mendra::streaming[4] = {};
 
 // Texts of four board-information strings sent as slots 0-7 (14 characters each).
 std::vector<std::string> boardTexts(const std::vector<Frame>& slots) {
@@ -457,21 +476,16 @@ TEST_F(Mendra, StopWaitingEndsAWaitingCaptureWithoutAFrame) {
 }
 
 TEST_F(Mendra, SendAllAfterProbeReadySendsTheProbeBlock) {
-    for (int c = 1; c <= 3; ++c) {
-        ASSERT_TRUE(testsupport::waitUntil(
-            [&] {
-                for (const Frame& f : peer->log.withId({cardReply(c, kPresence)}))
-                    if (f.data[0] == 2) return true;
-                return false;
-            },
-            15s))
-            << "card " << c << " reported no ready probe";
-    }
+    for (int c = 1; c <= 3; ++c) ASSERT_TRUE(waitForProbeReady(c)) << "card " << c << " reported no ready probe";
     EXPECT_GE(sinceStart(), 9s);
-    for (int c = 1; c <= 3; ++c) expectSendAll(c, true);
+    for (int c = 1; c <= 3; ++c) {
+        expectSendAll(c, true);
+        streaming[c] = true;
+    }
 }
 
 TEST_F(Mendra, CardsStreamWithinTheirNoiseBound) {
+    for (int c = 1; c <= 3; ++c) ASSERT_NO_FATAL_FAILURE(ensureStreaming(c));
     peer->log.clear();
     for (int c = 1; c <= 3; ++c) ASSERT_TRUE(waitForCount(cardReply(c, kSample), 300)) << "card " << c;
     for (int c = 1; c <= 3; ++c) {
@@ -495,6 +509,7 @@ TEST_F(Mendra, CardsStreamWithinTheirNoiseBound) {
 
 TEST_F(Mendra, AutorangeCyclesTheReportedRange) {
     const int c = 1;
+    ASSERT_NO_FATAL_FAILURE(ensureStreaming(c));
     peer->log.clear();
     peer->can.sendSetRange(c, 4);
     ASSERT_TRUE(waitForCount(cardReply(c, kRange), 6));
@@ -529,6 +544,7 @@ TEST_F(Mendra, ModeCommandSetsTheRate) {
 
 TEST_F(Mendra, ZeroRunReportsProgressWhileSamplesPause) {
     const int c = 3;
+    ASSERT_NO_FATAL_FAILURE(ensureStreaming(c));
     peer->log.clear();
     peer->can.sendStartZero(c, 0);
     ASSERT_TRUE(waitForCount(cardReply(c, kZeroDone), 1, 30s));
