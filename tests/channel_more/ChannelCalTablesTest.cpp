@@ -12,13 +12,13 @@ using chtest::TestChannel;
 
 namespace {
 
-class CalTables : public ::testing::Test {
+class ChannelCalTables : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{3};
 };
 
-TEST_F(CalTables, ParameterReportsOutsideTheTableChangeNothing) {
+TEST_F(ChannelCalTables, ParameterReportsOutsideTheTableChangeNothing) {
     ch.onCalParameter(92, 7.5f);
     ch.onCalParameter(93, 1.0f);
     ch.onCalParameter(-1, 1.0f);
@@ -26,7 +26,7 @@ TEST_F(CalTables, ParameterReportsOutsideTheTableChangeNothing) {
     EXPECT_FLOAT_EQ(ch.getCalParameter(0), 4000.038f);
 }
 
-TEST_F(CalTables, SizesReportResizesEachGroupAndKeepsEntries) {
+TEST_F(ChannelCalTables, SizesReportResizesEachGroupAndKeepsEntries) {
     ch.onCalTableSizes(10, 20, 30);
     const int expected[20] = {10, 10, 10, 10, 10, 20, 20, 20, 20, 15, 15, 15, 15, 30, 30, 30, 30, 30, 15, 15};
     for (int t = 0; t < 20; ++t) {
@@ -44,7 +44,7 @@ TEST_F(CalTables, SizesReportResizesEachGroupAndKeepsEntries) {
     EXPECT_EQ(ch.getCalTableElement(2, 9), 0.0f);   // regrown with zeros
 }
 
-TEST_F(CalTables, ElementReportBounds) {
+TEST_F(ChannelCalTables, ElementReportBounds) {
     // Low-end and the two further tables get their 15 entries only from a sizes report.
     ch.onCalTableElement(9, 0, 1.0f);
     ch.onCalTableElement(18, 0, 1.0f);
@@ -66,7 +66,7 @@ TEST_F(CalTables, ElementReportBounds) {
     EXPECT_EQ(ch.getCalTableElement(0, -1), 0.0f);
 }
 
-TEST_F(CalTables, SetElementRefusesWhatTheFrameCannotCarry) {
+TEST_F(ChannelCalTables, SetElementRefusesWhatTheFrameCannotCarry) {
     auto log = ch.attachFakeLink();
     ch.onCalTableSizes(4, 3, 2);
     struct Case {
@@ -86,7 +86,7 @@ TEST_F(CalTables, SetElementRefusesWhatTheFrameCannotCarry) {
 }
 
 // Tables resized on the CAN reader thread while other threads read them.
-TEST_F(CalTables, ResizingWhileReadingIsSafe) {
+TEST_F(ChannelCalTables, ResizingWhileReadingIsSafe) {
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int n = 0; n < 2000; ++n) {

@@ -13,7 +13,7 @@ using chtest::TestChannel;
 
 namespace {
 
-class Holds : public ::testing::Test {
+class ChannelHolds : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{1};
@@ -41,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(Holds, FlagsEmitAndMarkTheSettingsDirty) {
+TEST_F(ChannelHolds, FlagsEmitAndMarkTheSettingsDirty) {
     ch.toggleHoldActive();
     ch.toggleMinHold();
     ch.toggleMaxHold();
@@ -55,7 +55,7 @@ TEST_F(Holds, FlagsEmitAndMarkTheSettingsDirty) {
     EXPECT_FALSE(ch.isMinHoldEnabled());
 }
 
-TEST_F(Holds, ResetsAndCardReports) {
+TEST_F(ChannelHolds, ResetsAndCardReports) {
     ch.setReading(12.0f);
     ch.resetHolds();
     EXPECT_EQ(ch.getMinHoldValue(), 12.0f);
@@ -84,7 +84,7 @@ TEST_F(Holds, ResetsAndCardReports) {
     EXPECT_EQ(ch.getValleyHoldValue(), -5.0f);
 }
 
-TEST_F(Holds, RelativeNeedsAReadyProbe) {
+TEST_F(ChannelHolds, RelativeNeedsAReadyProbe) {
     for (int status : {0, 1, 3}) {
         ch.setStatus(status);
         ch.setAutoRelative();
@@ -98,7 +98,7 @@ TEST_F(Holds, RelativeNeedsAReadyProbe) {
     EXPECT_TRUE(relativeStates.empty());
 }
 
-TEST_F(Holds, RelativeCaptureByState) {
+TEST_F(ChannelHolds, RelativeCaptureByState) {
     ch.setStatus(2);
     ch.setReading(10.0f);
     ch.setAutoRelative();   // from off: the reading becomes the offset
@@ -119,7 +119,7 @@ TEST_F(Holds, RelativeCaptureByState) {
     EXPECT_EQ(relativeStates, (std::vector<int>{1, 1, 2, 1, 0, 1}));
 }
 
-TEST_F(Holds, RelativeOffsetFromRemoteIsLimited) {
+TEST_F(ChannelHolds, RelativeOffsetFromRemoteIsLimited) {
     useThirtyGaussRange();
     ch.setRelativeOffset(33.0f);   // exactly 1.1 x full scale
     EXPECT_EQ(ch.getRelativeOffset(), 33.0f);
@@ -134,7 +134,7 @@ TEST_F(Holds, RelativeOffsetFromRemoteIsLimited) {
     EXPECT_TRUE(ch.isEditValueNegative());
 }
 
-TEST_F(Holds, IncrementPastTheLimitIsUndoneWithABeep) {
+TEST_F(ChannelHolds, IncrementPastTheLimitIsUndoneWithABeep) {
     useThirtyGaussRange();
     ch.setStatus(2);
     ch.editRelativeOffset();
@@ -168,7 +168,7 @@ TEST_F(Holds, IncrementPastTheLimitIsUndoneWithABeep) {
     EXPECT_EQ(ch.getRelativeState(), 2);
 }
 
-TEST_F(Holds, ManualZeroOffsetIsEditedWithTheSameLimit) {
+TEST_F(ChannelHolds, ManualZeroOffsetIsEditedWithTheSameLimit) {
     useThirtyGaussRange();
     ch.setStatus(2);
     ch.editManualZero();
@@ -185,7 +185,7 @@ TEST_F(Holds, ManualZeroOffsetIsEditedWithTheSameLimit) {
 
 // Decrements are limited for every target, increments only for the
 // relative and manual-zero offsets.
-TEST_F(Holds, TriggerLevelEditing) {
+TEST_F(ChannelHolds, TriggerLevelEditing) {
     useThirtyGaussRange();
     ch.setStatus(2);
     ch.setTriggerLevel(2.5f);
@@ -211,7 +211,7 @@ TEST_F(Holds, TriggerLevelEditing) {
     EXPECT_EQ(triggerLevels.back(), (std::pair<bool, float>{false, 42.5f}));
 }
 
-TEST_F(Holds, KeysWithNothingEditedChangeOnlyTheEditor) {
+TEST_F(ChannelHolds, KeysWithNothingEditedChangeOnlyTheEditor) {
     useThirtyGaussRange();
     press(&ChannelModel::editDigitLeft, 5);
     unsigned long tones = platform::toneCount();

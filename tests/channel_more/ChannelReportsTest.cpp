@@ -18,7 +18,7 @@ namespace {
 std::string sp(int n) { return std::string(n, ' '); }
 const std::string kRule(61, '=');
 
-class Reports : public ::testing::Test {
+class ChannelReports : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{3};
@@ -42,7 +42,7 @@ protected:
 
 // ---- Configuration dump ---------------------------------------------------------
 
-TEST_F(Reports, DumpBeforeTheCardReportedSizes) {
+TEST_F(ChannelReports, DumpBeforeTheCardReportedSizes) {
     ch.onCalParameter(8, 2.5f);
     ch.onCalParameter(9, 10000.0f);
     ch.onCalParameter(26, 0.0f);
@@ -80,7 +80,7 @@ TEST_F(Reports, DumpBeforeTheCardReportedSizes) {
     EXPECT_EQ(ch.configurationDump(), expected);
 }
 
-TEST_F(Reports, DumpRowsRunIndexByIndexInSelectorOrder) {
+TEST_F(ChannelReports, DumpRowsRunIndexByIndexInSelectorOrder) {
     ch.onCalTableSizes(2, 1, 1);
     for (int t = 0; t < 20; ++t)
         for (unsigned i = 0; i < 15; ++i) ch.onCalTableElement(t, i, t + i / 10.0f);
@@ -111,7 +111,7 @@ TEST_F(Reports, DumpRowsRunIndexByIndexInSelectorOrder) {
 
 // ---- Board and parameter-table report ---------------------------------------------------
 
-TEST_F(Reports, ParameterTableReportBeforeTheCardSentAnything) {
+TEST_F(ChannelReports, ParameterTableReportBeforeTheCardSentAnything) {
     const Lines lines = ch.parameterTableReport();
     ASSERT_EQ(lines.size(), 141u);
     EXPECT_EQ(lines[0], "");
@@ -159,7 +159,7 @@ TEST_F(Reports, ParameterTableReportBeforeTheCardSentAnything) {
                               "  --------  --------  --------  --------  --------");
 }
 
-TEST_F(Reports, ParameterTableRowsAndLabels) {
+TEST_F(ChannelReports, ParameterTableRowsAndLabels) {
     ch.setBoardTexts("ABCDEFGHIJKLMN", "2", "12345", "05-06-2026");
     ch.onCalParameter(40, -12.4f);
     ch.onCalParameter(83, 123456.0f);
@@ -193,7 +193,7 @@ TEST_F(Reports, ParameterTableRowsAndLabels) {
     EXPECT_EQ(lines[147], "     0  (" + sp(7) + "-110.0%   ): " + "  7.000000" + zero + zero + zero + zero);
 }
 
-TEST_F(Reports, RmsPointsSpanTheRange) {
+TEST_F(ChannelReports, RmsPointsSpanTheRange) {
     ch.onCalTableSizes(0, 0, 3);
     const Lines lines = ch.parameterTableReport();
     ASSERT_EQ(lines.size(), 144u);
@@ -202,7 +202,7 @@ TEST_F(Reports, RmsPointsSpanTheRange) {
     EXPECT_EQ(lines[143].substr(0, 23), "     2  (" + sp(8) + "110.0%");
 }
 
-TEST_F(Reports, DumpAndParameterReportShareOneListButCallersGetCopies) {
+TEST_F(ChannelReports, DumpAndParameterReportShareOneListButCallersGetCopies) {
     const Lines dump = ch.configurationDump();
     const Lines table = ch.parameterTableReport();
     EXPECT_EQ(dump.size(), 28u);
@@ -212,7 +212,7 @@ TEST_F(Reports, DumpAndParameterReportShareOneListButCallersGetCopies) {
 
 // ---- Probe reports ------------------------------------------------------------------
 
-TEST_F(Reports, GeneralProbeDataOfAFreshRecord) {
+TEST_F(ChannelReports, GeneralProbeDataOfAFreshRecord) {
     const Lines lines = ch.probeDataReport();
     ASSERT_EQ(lines.size(), 24u);
     EXPECT_EQ(lines[0], "");
@@ -234,7 +234,7 @@ TEST_F(Reports, GeneralProbeDataOfAFreshRecord) {
     for (std::size_t i : {3, 4, 5, 6, 11, 14, 20, 23}) EXPECT_EQ(lines[i].size(), 75u) << i;
 }
 
-TEST_F(Reports, GeneralProbeDataCodesAndValues) {
+TEST_F(ChannelReports, GeneralProbeDataCodesAndValues) {
     // series 2, axis 3, type 7, Hall current high, simulated, sensor, class 0
     probeItem(6, {2, 3, 7, 1, 1, 1, 0});
     probeFloat(7, 1234.56f);
@@ -254,7 +254,7 @@ TEST_F(Reports, GeneralProbeDataCodesAndValues) {
     EXPECT_EQ(lines[21], "Main Data Calculated CRC" + sp(16) + sp(31) + "4660");
 }
 
-TEST_F(Reports, DcLinearityAndAcCorrectionFactors) {
+TEST_F(ChannelReports, DcLinearityAndAcCorrectionFactors) {
     probeFloat(16, -1.234567f, 0);
     Lines dc = ch.probeDcLinearityReport();
     ASSERT_EQ(dc.size(), 65u);
@@ -279,7 +279,7 @@ TEST_F(Reports, DcLinearityAndAcCorrectionFactors) {
     for (std::size_t i = 3; i < 45; ++i) EXPECT_EQ(ac[i].size(), 50u) << i;
 }
 
-TEST_F(Reports, ProbeMemoryDump) {
+TEST_F(ChannelReports, ProbeMemoryDump) {
     probeItem(23, {0x00, 0x10, 0xDE, 0xAD, 0xBE, 0xEF});
     const Lines lines = ch.probeMemoryDump();
     ASSERT_EQ(lines.size(), 52u);

@@ -33,13 +33,13 @@ bool contains(const std::vector<std::string>& frames, const std::string& f) {
     return std::find(frames.begin(), frames.end(), f) != frames.end();
 }
 
-class Settings : public ::testing::Test {
+class ChannelSettingsFile : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     std::string file = platform::dataFile("ch2");
 };
 
-TEST_F(Settings, FileHasTheTwentyTwoLinesInOrder) {
+TEST_F(ChannelSettingsFile, FileHasTheTwentyTwoLinesInOrder) {
     TestChannel ch(2);
     ch.attachFakeLink();
     EXPECT_EQ(ch.getSettingsPath(), file);
@@ -80,7 +80,7 @@ TEST_F(Settings, FileHasTheTwentyTwoLinesInOrder) {
               "triggerlevel: 1.23457e+06\n");
 }
 
-TEST_F(Settings, RoundTripThroughTheSetters) {
+TEST_F(ChannelSettingsFile, RoundTripThroughTheSetters) {
     {
         TestChannel ch(2);
         ch.setUdacMode(1);
@@ -121,7 +121,7 @@ TEST_F(Settings, RoundTripThroughTheSetters) {
     ch.stopSaveTimer();
 }
 
-TEST_F(Settings, MissingKeysKeepTheirValues) {
+TEST_F(ChannelSettingsFile, MissingKeysKeepTheirValues) {
     writeFile(file, "range: 1\n");
     TestChannel ch(2);
     ch.setMinHoldEnabled(true);
@@ -138,7 +138,7 @@ TEST_F(Settings, MissingKeysKeepTheirValues) {
     ch.stopSaveTimer();
 }
 
-TEST_F(Settings, AutorangeAfterTheRangeKey) {
+TEST_F(ChannelSettingsFile, AutorangeAfterTheRangeKey) {
     for (int on : {0, 1}) {
         writeFile(file, "range: 2\nautorange: " + std::to_string(on) + "\n");
         TestChannel ch(2);
@@ -148,7 +148,7 @@ TEST_F(Settings, AutorangeAfterTheRangeKey) {
     }
 }
 
-TEST_F(Settings, BadValues) {
+TEST_F(ChannelSettingsFile, BadValues) {
     writeFile(file,
               "cdacrange: 150\n"
               "udacrange: 50\n"
@@ -181,7 +181,7 @@ TEST_F(Settings, BadValues) {
     other.stopSaveTimer();
 }
 
-TEST_F(Settings, DefaultsWhenTheFileIsMissing) {
+TEST_F(ChannelSettingsFile, DefaultsWhenTheFileIsMissing) {
     TestChannel ch(2);
     auto log = ch.attachFakeLink();
     ch.setMaxHoldEnabled(true);
@@ -211,7 +211,7 @@ TEST_F(Settings, DefaultsWhenTheFileIsMissing) {
     EXPECT_NE(readFile(file).find("cdacrange: 30\n"), std::string::npos);
 }
 
-TEST_F(Settings, SaveTimerWritesOnlyWhenDirty) {
+TEST_F(ChannelSettingsFile, SaveTimerWritesOnlyWhenDirty) {
     TestChannel ch(2);
     ch.saveSettingsIfDirty();
     EXPECT_FALSE(std::ifstream(file).good());
@@ -228,7 +228,7 @@ TEST_F(Settings, SaveTimerWritesOnlyWhenDirty) {
 
 // A change made while the file is being written marks the settings dirty
 // again, so the next tick writes it.
-TEST_F(Settings, ChangeDuringTheWriteIsNotLost) {
+TEST_F(ChannelSettingsFile, ChangeDuringTheWriteIsNotLost) {
     TestChannel ch(2);
     std::atomic<bool> done{false};
     std::thread writer([&] {
@@ -243,7 +243,7 @@ TEST_F(Settings, ChangeDuringTheWriteIsNotLost) {
 }
 
 // The file is replaced whole: no temporary file stays behind.
-TEST_F(Settings, WrittenAtomically) {
+TEST_F(ChannelSettingsFile, WrittenAtomically) {
     TestChannel ch(2);
     ch.saveSettings();
     ch.setTimeUnits(1);

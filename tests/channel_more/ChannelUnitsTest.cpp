@@ -12,14 +12,14 @@ using chtest::TestChannel;
 
 namespace {
 
-class Units : public ::testing::Test {
+class ChannelUnits : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{1};
     std::shared_ptr<chtest::FrameLog> log = ch.attachFakeLink();
 };
 
-TEST_F(Units, FluxUnitResendsTheGainsAndChangesTheDisplayScale) {
+TEST_F(ChannelUnits, FluxUnitResendsTheGainsAndChangesTheDisplayScale) {
     ch.onRangeReply(0);   // 30 G
     ch.sendGains();
     log->take();
@@ -37,7 +37,7 @@ TEST_F(Units, FluxUnitResendsTheGainsAndChangesTheDisplayScale) {
     EXPECT_FLOAT_EQ(ch.getDisplayValue(), 10.0f);
 }
 
-TEST_F(Units, TemperatureAndTimeUnits) {
+TEST_F(ChannelUnits, TemperatureAndTimeUnits) {
     const struct {
         int unit;
         const char* letter;
@@ -55,7 +55,7 @@ TEST_F(Units, TemperatureAndTimeUnits) {
     EXPECT_TRUE(log->take().empty());
 }
 
-TEST_F(Units, AnalogOutputsAndDiagnosticMode) {
+TEST_F(ChannelUnits, AnalogOutputsAndDiagnosticMode) {
     std::vector<int> announced;
     ch.signalCdacModeChanged().connect([&](int, int m) { announced.push_back(m); });
     ch.signalUdacScalingChanged().connect([&](int, int v) { announced.push_back(v); });
@@ -86,7 +86,7 @@ TEST_F(Units, AnalogOutputsAndDiagnosticMode) {
     EXPECT_EQ(announced, (std::vector<int>{1, 3, 7, 30, 150}));
 }
 
-TEST_F(Units, WaveformScaleLabels) {
+TEST_F(ChannelUnits, WaveformScaleLabels) {
     ch.onRangeReply(2);   // 3 kG, shown in kG
     ch.sendGains();
     ASSERT_EQ(ch.getRangeSpec()->getUnitName(), "kG");
@@ -103,7 +103,7 @@ TEST_F(Units, WaveformScaleLabels) {
     EXPECT_EQ(ch.getCurrentWaveformScaleText(), ch.getWaveformScaleText(1));
 }
 
-TEST_F(Units, TheThirteenthWaveformOverwritesTheFirst) {
+TEST_F(ChannelUnits, TheThirteenthWaveformOverwritesTheFirst) {
     int ready = 0;
     ch.signalWaveformReady().connect([&](int) { ++ready; });
     for (int w = 0; w < 13; ++w) {
@@ -128,7 +128,7 @@ TEST_F(Units, TheThirteenthWaveformOverwritesTheFirst) {
     EXPECT_EQ(ch.getWaveformBuffer().samples[499], 2.0f);
 }
 
-TEST_F(Units, SingleCaptureIsTakenOnce) {
+TEST_F(ChannelUnits, SingleCaptureIsTakenOnce) {
     ch.setTriggerMode(3);
     ch.armCapture();
     // 0x02 [3, card mode 2, slope 0, decimation 80, 500 points] (filter 0, time base 5)
@@ -142,7 +142,7 @@ TEST_F(Units, SingleCaptureIsTakenOnce) {
     EXPECT_FALSE(testsupport::waitUntil([&] { return !log->take().empty(); }, std::chrono::milliseconds(100)));
 }
 
-TEST_F(Units, RunningCaptureRearmsAfterTheTimer) {
+TEST_F(ChannelUnits, RunningCaptureRearmsAfterTheTimer) {
     std::atomic<int> armed{0};
     ch.signalCaptureArmed().connect([&](int) { ++armed; });
     ch.setWaveformTimerPeriod(20);

@@ -31,7 +31,7 @@ enum Code {
     kShownAndRemote = 9006 // kind 2, displayed, SCPI reported
 };
 
-class Errors : public ::testing::Test {
+class ChannelErrorHandler : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{2};
@@ -69,7 +69,7 @@ protected:
     int current() const { return handler.getCurrentError()->getCode(); }
 };
 
-TEST_F(Errors, RotatingErrorsAreShownInTurn) {
+TEST_F(ChannelErrorHandler, RotatingErrorsAreShownInTurn) {
     EXPECT_EQ(current(), 0);
     EXPECT_EQ(raise(kRotating), kTripleBeep);
     EXPECT_EQ(current(), kRotating);
@@ -83,7 +83,7 @@ TEST_F(Errors, RotatingErrorsAreShownInTurn) {
     EXPECT_EQ(shown, (std::vector<int>{kRotating, kRotatingB, 0}));
 }
 
-TEST_F(Errors, KindOneOnlyBeeps) {
+TEST_F(ChannelErrorHandler, KindOneOnlyBeeps) {
     raise(kRotating);
     raise(kRotatingB);
     shown.clear();
@@ -93,7 +93,7 @@ TEST_F(Errors, KindOneOnlyBeeps) {
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(Errors, RemoteCopiesCarryTheChannel) {
+TEST_F(ChannelErrorHandler, RemoteCopiesCarryTheChannel) {
     EXPECT_EQ(raise(kRemoteOnly, 3), 0u);
     EXPECT_EQ(current(), 0);             // the readout is untouched
     EXPECT_TRUE(shown.empty());
@@ -107,7 +107,7 @@ TEST_F(Errors, RemoteCopiesCarryTheChannel) {
     EXPECT_EQ(handler.getCurrentError()->getDetail(), "");   // the shown record keeps no detail
 }
 
-TEST_F(Errors, LatchedErrorIgnoresEverythingUntilTheProbeGoes) {
+TEST_F(ChannelErrorHandler, LatchedErrorIgnoresEverythingUntilTheProbeGoes) {
     EXPECT_EQ(raise(kLatched), kLongTone);
     EXPECT_EQ(current(), kLatched);
     for (int code : {kRotating, kHeld, kBeepOnly, kShownAndRemote, kRemoteOnly})
@@ -125,7 +125,7 @@ TEST_F(Errors, LatchedErrorIgnoresEverythingUntilTheProbeGoes) {
     EXPECT_EQ(shown, (std::vector<int>{kLatched, 0}));
 }
 
-TEST_F(Errors, HeldErrorSurvivesTheProbeGoing) {
+TEST_F(ChannelErrorHandler, HeldErrorSurvivesTheProbeGoing) {
     EXPECT_EQ(raise(kHeld), kLongTone);
     status(0);
     EXPECT_EQ(current(), kHeld);
@@ -137,7 +137,7 @@ TEST_F(Errors, HeldErrorSurvivesTheProbeGoing) {
     EXPECT_EQ(handler.queuedCount(), 1u);
 }
 
-TEST_F(Errors, QueuedErrorsWaitBehindALatchedOne) {
+TEST_F(ChannelErrorHandler, QueuedErrorsWaitBehindALatchedOne) {
     raise(kRotating);
     raise(kRotatingB);
     raise(kRotatingB);
@@ -155,7 +155,7 @@ TEST_F(Errors, QueuedErrorsWaitBehindALatchedOne) {
     EXPECT_EQ(current(), 0);
 }
 
-TEST_F(Errors, UndefinedCodeIsShownAsUnknown) {
+TEST_F(ChannelErrorHandler, UndefinedCodeIsShownAsUnknown) {
     EXPECT_EQ(raise(123), kTripleBeep);
     EXPECT_EQ(current(), 123);
     EXPECT_EQ(handler.getCurrentError()->getDisplayLine1(), "Unknown Error");
@@ -163,7 +163,7 @@ TEST_F(Errors, UndefinedCodeIsShownAsUnknown) {
 }
 
 // One real rotation through the handler's own timer, with a short period.
-TEST_F(Errors, TimerRotatesTheQueue) {
+TEST_F(ChannelErrorHandler, TimerRotatesTheQueue) {
     handler.setRotationPeriod(50);
     raise(kRotating);
     raise(kRotatingB);
@@ -174,7 +174,7 @@ TEST_F(Errors, TimerRotatesTheQueue) {
 
 // The readout keeps reading the record it was given while other threads
 // replace it.
-TEST_F(Errors, ShownRecordOutlivesItsReplacement) {
+TEST_F(ChannelErrorHandler, ShownRecordOutlivesItsReplacement) {
     raise(kRotating);
     ErrorHandler::ErrorPtr held = handler.getCurrentError();
     status(0);
