@@ -1,6 +1,13 @@
 #include "meter/MeterModel.h"
 
+#include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
+#include "channel/ErrorHandler.h"
+#include "platform/Platform.h"
+#include "runtime/FirmwareUpdateModel.h"
+#include "runtime/NetworkConfiguration.h"
+#include "scpi/ScpiRegister.h"
+#include "scpi/ScpiRegisterManager.h"
 
 #include <chrono>
 #include <mutex>
@@ -10,6 +17,10 @@ namespace {
 std::mutex instanceMutex;
 MeterModel* theInstance = nullptr;
 constexpr std::chrono::milliseconds kModelDecisionDelay{1500};
+
+// Operation-register bits of the meter.
+constexpr int kBusyBit = 9;
+constexpr int kNoChannelActiveBit = 10;
 }  // namespace
 
 MeterModel* MeterModel::instance() {
@@ -18,27 +29,182 @@ MeterModel* MeterModel::instance() {
 
 MeterModel* MeterModel::instance(const char* name) {
     std::lock_guard<std::mutex> lock(instanceMutex);
-    if (!theInstance) theInstance = new MeterModel(name ? name : "can0");
+    if (!theInstance) {
+        theInstance = new MeterModel(name ? name : "can0");
+        theInstance->installDataLogSource();
+    }
     return theInstance;
 }
 
-MeterModel::MeterModel(const char* name) : canInterfaceName(name) {
+MeterModel::MeterModel(const char* name)
+    : canInterfaceName(name ? std::string(name).substr(0, 19) : "can0"), settingsPath(platform::dataFile("bp")) {
+    for (auto& value : backplaneCal) value = 0.0f;
+    backplaneCal[0] = 38.0f;
+
     for (unsigned slot = 1; slot <= kSlotCount; ++slot) {
         channels[slot - 1] = std::make_unique<ChannelModel>(static_cast<int>(slot), canInterfaceName.c_str());
+        errorHandlers[slot - 1] = std::make_unique<ErrorHandler>(channels[slot - 1].get());
     }
+    vectorSumRange = channels[0]->getRangeSpec();
+
+    using Reading = void (MeterModel::*)(int, float, float, float, float, float, int);
+    const Reading readingHandlers[kSlotCount] = {&MeterModel::onSlot1Reading, &MeterModel::onSlot2Reading,
+                                                 &MeterModel::onSlot3Reading};
+    for (unsigned i = 0; i < kSlotCount; ++i)
+        channels[i]->signalNewReading().connect(sigc::mem_fun(*this, readingHandlers[i]));
+    for (auto& ch : channels) ch->signalCaptureStateChanged().connect(sigc::mem_fun(*this, &MeterModel::onCaptureStateChanged));
+    for (auto& ch : channels) ch->signalTriggerLevelChanged().connect(sigc::mem_fun(*this, &MeterModel::onTriggerLevelChanged));
+    for (auto& ch : channels) ch->signalWaveformReady().connect(sigc::mem_fun(*this, &MeterModel::onWaveformReady));
+    for (auto& ch : channels) ch->signalZeroingStateChanged().connect(sigc::mem_fun(*this, &MeterModel::onZeroingStateChanged));
+    for (auto& ch : channels) ch->signalCaptureArmed().connect(sigc::mem_fun(*this, &MeterModel::onCaptureArmed));
+    for (auto& ch : channels) ch->signalModeChanged().connect(sigc::mem_fun(*this, &MeterModel::onChannelModeChanged));
+    for (auto& ch : channels) ch->signalChannelStatusChanged().connect(sigc::mem_fun(*this, &MeterModel::onChannelStatusChanged));
+
+    statusTimer.signalTimeout().connect(sigc::mem_fun(*this, &MeterModel::onStatusTimer));
+    saveTimer.signalTimeout().connect(sigc::mem_fun(*this, &MeterModel::onSaveTimer));
+    triggerRateTimer.signalTimeout().connect(sigc::mem_fun(*this, &MeterModel::updateTriggerRate));
+
+    networkConfiguration = new NetworkConfiguration();
+    firmwareUpdateModel = new FirmwareUpdateModel();
 }
 
-MeterModel::~MeterModel() = default;
+MeterModel::~MeterModel() {
+    // Only test models are ever destroyed: stop every thread that could call
+    // in before the members go.
+    statusTimer.stop();
+    saveTimer.stop();
+    triggerRateTimer.stop();
+    stopCan();
+    for (auto& handler : errorHandlers) handler.reset();
+    for (auto& ch : channels) ch.reset();
+    delete networkConfiguration;
+    delete firmwareUpdateModel;
+}
 
 ChannelModel* MeterModel::getChannel(unsigned slot) const {
     if (slot < 1 || slot > kSlotCount) return nullptr;
     return channels[slot - 1].get();
 }
 
+ErrorHandler* MeterModel::getErrorHandler(unsigned slot) const {
+    if (slot < 1 || slot > kSlotCount) return nullptr;
+    return errorHandlers[slot - 1].get();
+}
+
 void MeterModel::startChannelLinks() {
+    startChannelLinksAndDecide(false);
+}
+
+void MeterModel::startChannelLinksAndDecide(bool withStatusTimer) {
     for (auto& channel : channels) channel->startCan();
+    if (withStatusTimer) statusTimer.start();
     std::this_thread::sleep_for(kModelDecisionDelay);
+    threeChannelModel = false;
     bool all = true;
     for (auto& channel : channels) all = all && channel->isCardPresent();
     threeChannelModel = all;
+}
+
+void MeterModel::stopCan() {
+    statusTimer.stop();
+    for (auto& channel : channels) channel->stopCan();
+    std::shared_ptr<CANinterface> old;
+    {
+        std::lock_guard<std::mutex> lock(linkMutex);
+        old.swap(backplaneLink);
+    }
+    if (!old) return;
+    // The reader ends before the link goes; a sender still holding a copy
+    // only delays the deletion.
+    old->stopReader();
+    old.reset();
+}
+
+std::shared_ptr<CANinterface> MeterModel::backplane() const {
+    std::lock_guard<std::mutex> lock(linkMutex);
+    return backplaneLink;
+}
+
+// ---- Busy and any-channel-active bits
+
+void MeterModel::onZeroingStateChanged(int, int) {
+    bool now = false;
+    for (auto& ch : channels)
+        if (ch->getChannelStatus() == kChannelProbeReady && ch->getZeroingState() == kZeroing) now = true;
+    // Exchange, so that two readers reporting at once emit one change.
+    if (busy.exchange(now) == now) return;
+    ScpiRegister& operation = ScpiRegisterManager::instance()->getOperationRegister();
+    if (now) {
+        stopAcquisition();
+        operation.setConditionBit(kBusyBit);
+    } else {
+        operation.clearConditionBit(kBusyBit);
+    }
+    busyChanged.emit(now);
+}
+
+void MeterModel::updateAnyChannelActive() {
+    bool active = false;
+    if (threeChannelModel) {
+        for (auto& ch : channels)
+            if (ch->getChannelStatus() != kChannelNoProbe) active = true;
+    } else {
+        active = channels[1]->getChannelStatus() != kChannelNoProbe;
+    }
+    if (anyChannelActive.exchange(active) == active) return;
+    ScpiRegister& operation = ScpiRegisterManager::instance()->getOperationRegister();
+    if (active) {
+        operation.clearConditionBit(kNoChannelActiveBit);
+    } else {
+        operation.setConditionBit(kNoChannelActiveBit);
+    }
+}
+
+// ---- Data logging
+
+void MeterModel::installDataLogSource() {
+    FileIoManager::instance()->setDataLogSource(&dataLogBridge);
+}
+
+bool MeterModel::DataLogBridge::readChannel(unsigned slot, DataLogChannel& out) {
+    ChannelModel* ch = meter.getChannel(slot);
+    if (!ch) return false;
+    out.mode = ch->getMode();
+    out.fluxUnits = ch->getFluxUnits();
+    out.temperatureUnits = ch->getTemperatureUnits();
+    out.timeUnits = ch->getTimeUnits();
+    out.valueInUnits = ch->getValueInUnits();
+    out.reportFormat = ch->getReportFormat();
+    out.signalFreq = ch->getSignalFreq();
+    out.temperature = ch->getTemperature();
+    out.temperatureValid = ch->isTemperatureValid();
+    return true;
+}
+
+void MeterModel::startDataLogging(int destination) {
+    FileIoManager* files = FileIoManager::instance();
+    if (files->getLoggingState() != FileIoManager::kOff) return;
+    if (threeChannelModel) {
+        files->startLogging(destination, channels[0]->getChannelStatus(), channels[1]->getChannelStatus(),
+                            channels[2]->getChannelStatus());
+    } else {
+        files->startLoggingSingleChannel(destination, channels[1]->getChannelStatus());
+    }
+}
+
+std::string MeterModel::stopDataLogging() {
+    return FileIoManager::instance()->stopLogging();
+}
+
+void MeterModel::cancelDataLogging() {
+    FileIoManager::instance()->discardLog();
+}
+
+int MeterModel::getDataLogRowCount() const {
+    return FileIoManager::instance()->getRowCount();
+}
+
+void MeterModel::writeDataLogRow() {
+    FileIoManager* files = FileIoManager::instance();
+    if (files->getLoggingState() != FileIoManager::kOff) files->writeRow();
 }

@@ -1,52 +1,459 @@
-// MeterModel: the instrument-wide singleton that owns the three channel
-// models, one per card slot (slot n is channel card n, CAN node n + 2).
+// MeterModel: the instrument-wide singleton.  It owns the three channel
+// models, one per card slot (slot n is channel card n, CAN node n + 2), with
+// their error handlers; the backplane link to the backplane (node 2), the
+// front-panel controller (node 0) and the power supply (node 6); the meter
+// settings file and the profiles; the vector sum of the three channels with
+// its holds and relative offset; the waveform acquisition; the backplane's
+// two analog outputs; the network, firmware-update and serial-port
+// configuration; and a CPU-load monitor that paces the waveform refresh.
 //
-// This is the part the channel model and its callers rely on: the singleton,
-// the channel look-up by slot and the three-channel flag.
+// Sources, by concern:
+//   MeterModel.cpp       singleton, construction, channel access, model
+//                        decision, busy and any-channel-active bits, data-log
+//                        glue, stopCan
+//   MeterBackplane.cpp   the backplane link, its reports and commands
+//   MeterSettings.cpp    the settings file "bp", save timer, profiles
+//   VectorSum.cpp        vector sum, holds, relative offset and its entry
+//   MeterWaveform.cpp    waveform mode, time base, trigger, acquisition
+//   MeterAnalogOut.cpp   the backplane's analog outputs
+//   BackplaneReport.cpp  the backplane board-information report
+//
+// Threads: the code runs on the GUI thread, the backplane link's reader, the
+// channels' CAN readers and timers, the meter's three timers and the SCPI and
+// JSON server threads.  Scalars shared between them are atomics; texts are
+// guarded by textMutex and handed out as copies; the vector-sum results by
+// vectorSumMutex (one consistent snapshot); the settings file by
+// settingsMutex; the trigger-count history by triggerMutex.  No code holds
+// two of these at once.
+//
+// The backplane link exists from startBackplane to stopCan.  Every frame goes
+// through backplane(), which hands out a shared reference or null: a command
+// given while there is no link (before the start, during a reload of the
+// channel processors) is dropped.
 #pragma once
+
+#include "ranges/DigitsDisplaySpec.h"
+#include "ranges/TimebaseSpecTable.h"
+#include "runtime/CpuMonitor.h"
+#include "runtime/FileIoManager.h"
+#include "runtime/RS232Configuration.h"
+#include "runtime/Timer.h"
 
 #include <sigc++/sigc++.h>
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+class CANinterface;
 class ChannelModel;
+class ErrorHandler;
+class FirmwareUpdateModel;
+class NetworkConfiguration;
+class RangeSpec;
+class TimebaseSpec;
 
 class MeterModel : public sigc::trackable {
 public:
     static constexpr unsigned kSlotCount = 3;
+    static constexpr int kBackplaneCalCount = 14;
+    static constexpr int kProfileCount = 10;
 
+    // ---- Singleton
     // The singleton; the first call creates it on "can0".  Never null.
     static MeterModel* instance();
     // The singleton; the first call creates it on the named CAN interface
     // (the command line's "-can" option, or a test's private bus).  Later
     // calls return the existing one whatever the name.
     static MeterModel* instance(const char* canInterfaceName);
+    static MeterModel* instanceForInterface(const char* canInterfaceName) { return instance(canInterfaceName); }
 
     virtual ~MeterModel();
     MeterModel(const MeterModel&) = delete;
     MeterModel& operator=(const MeterModel&) = delete;
 
+    // ---- Channels (no remapping: the single-channel model's card is slot 2)
     // The channel model of slot 1-3; null for any other slot.
     ChannelModel* getChannel(unsigned slot) const;
+    ErrorHandler* getErrorHandler(unsigned slot) const;
+    ChannelModel* getTriggerChannelModel() const;
+    const TimebaseSpec* getTriggerChannelTimebaseSpec() const;
 
     // True on the three-channel model: every card answered the hello within
-    // 1.5 s of startChannelLinks.  False until then and on the single-channel
-    // model.
+    // 1.5 s of the start of the channel links.  False until then and on the
+    // single-channel model.
     bool isThreeChannelModel() const { return threeChannelModel; }
 
     // Starts the three channel links, waits 1.5 s and sets the three-channel
-    // flag from the cards that answered.
+    // flag from the cards that answered (no backplane link).
     void startChannelLinks();
-
     const std::string& getCanInterfaceName() const { return canInterfaceName; }
 
+    // ---- Backplane link (MeterBackplane.cpp)
+    // Opens the backplane link, starts the channel links and the status
+    // cycle, decides the model, asks for the backplane's status.
+    void startBackplane();
+    // Stops the status timer and every channel link, then the backplane
+    // link: its reader has ended before the link is deleted.
+    void stopCan();
+    // The link, or null while there is none.  Every frame goes through it.
+    std::shared_ptr<CANinterface> backplane() const;
+
+    void onBackplaneTemperature(float celsius);
+    void onBackplaneCalParameter(int index, float value);
+    void onBackplaneBoardInfo(int slot, const char* chars);
+    void onFrontPanelVersion(int major, int minor);
+    void onPsuVersion(int major, int minor);
+    void onPowerOnMode(int flag);
+    void onStatusTimer();
+    void enterDemoMode();
+
+    void setLcdLevel(int level);            // 1-8, else nothing
+    void setButtonLevel(int level);         // 1-8, else nothing
+    void setPowerOnMode(int mode);
+    void sendHostReady();
+    void loadBackplaneEeprom();
+    void writeBackplaneEeprom();
+    void restoreBackplaneRecalDefaults();
+    void restoreBackplaneFactoryDefaults();
+    void setBackplaneCalParameter(int index, float value);
+    void setSineWaveDacOutput(int value);   // clamped to -32767..32767
+    void setSineWaveDacMode(int mode);      // 0 or 1, else nothing
+    void setBackplaneModel(const char* text);
+    void setBackplaneRev(const char* text);
+    void setBackplaneSerial(const char* text);
+    void setBackplaneCalDate(const char* text);
+
+    bool isDemoMode() const { return demoMode; }
+    std::string getBackplaneModel() const;
+    std::string getBackplaneRev() const;
+    std::string getBackplaneSerial() const;
+    std::string getBackplaneCalDate() const;
+    float getBackplaneTemperature() const { return backplaneTemperature; }
+    // Calibration value 0-13; 0 for other indexes.
+    float getBackplaneCalParameter(int index) const;
+    std::string getFrontPanelFirmwareVersion() const;
+    std::string getPsuFirmwareVersion() const;
+    int getPowerOnMode() const { return powerOnMode; }
+    int getButtonLevel() const { return buttonLevel; }
+    int getLcdLevel() const { return lcdLevel; }
+
+    // ---- Backplane board-information report (BackplaneReport.cpp)
+    // Rebuilds the report lines and returns them (a copy, so two reports on
+    // different threads never share a list).
+    std::vector<std::string> backplaneInfoReport();
+
+    // ---- Settings file and profiles (MeterSettings.cpp)
+    void loadSettings();
+    // Writes the file (atomically); false when it could not be written.
+    bool saveSettings();
+    void flushSettings();
+    void onSaveTimer();
+    void startSettingsSaveTimers();
+    // Profiles 1-10; false for other numbers or when the script failed.
+    bool saveProfile(unsigned n);
+    // Profiles 0-10 (0: the factory settings); false for other numbers or
+    // when the script failed (the settings files are read again all the same).
+    bool restoreProfile(unsigned n);
+    bool restoreDefaults();
+    void setGpibAddress(int address);
+    int getGpibAddress() const { return gpibAddress; }
+    void setRS232Configuration(const RS232Configuration& config);
+    RS232Configuration getRS232Configuration() const;
+    const std::string& getSettingsPath() const { return settingsPath; }
+    bool isSettingsDirty() const { return settingsDirty; }
+    void markSettingsDirty() { settingsDirty = true; }
+    // The file's 20 lines as saveSettings writes them.
+    std::string settingsFileContents() const;
+
+    // ---- Vector sum, holds, relative offset (VectorSum.cpp)
+    void onSlot1Reading(int, float, float, float, float, float, int);
+    void onSlot2Reading(int, float, float, float, float, float, int);
+    void onSlot3Reading(int, float, float, float, float, float, int);
+    void computeVectorSum();
+    std::vector<float> getFluxSnapshot() const;
+    std::vector<float> getVectorSumAndAngles() const;
+    const RangeSpec* getVectorSumRangeSpec() const { return vectorSumRange; }
+    float getVectorSumValue() const;
+    float getVectorSumAngleX() const;
+    float getVectorSumAngleY() const;
+    float getVectorSumAngleZ() const;
+    float getVectorSumDisplayValue() const;
+    float getVectorSumMinHoldDisplayValue() const;
+    float getVectorSumMaxHoldDisplayValue() const;
+    float getVectorSumMinHoldValue() const { return minHoldValue; }
+    float getVectorSumMaxHoldValue() const { return maxHoldValue; }
+    float getVectorSumRelativeOffsetDisplayValue() const;
+    std::string getVectorSumUnitName() const;
+    std::string getVectorSumValueFormat() const;
+    std::string getVectorSumReportFormat() const;
+    bool isVectorSumHoldActive() const { return holdActive; }
+    bool isVectorSumMinHoldEnabled() const { return minHoldEnabled; }
+    bool isVectorSumMaxHoldEnabled() const { return maxHoldEnabled; }
+    int getVectorSumRelativeState() const { return relativeState; }
+    float getVectorSumRelativeOffset() const { return relativeOffset; }
+    bool isEditValueNegative() const;
+    int getEditSelectedDigit() const;
+    int getAngleUnits() const { return angleUnits; }
+    std::string getAngleUnitText() const;
+    std::string getAngleFormat() const;
+
+    void setVectorSumHoldActive(bool on);
+    void setVectorSumMinHoldEnabled(bool on);
+    void setVectorSumMaxHoldEnabled(bool on);
+    void toggleVectorSumHoldActive();
+    void toggleVectorSumMinHold();
+    void toggleVectorSumMaxHold();
+    void resetVectorSumMinHold();
+    void resetVectorSumMaxHold();
+    void resetVectorSumHolds();
+    void emitVectorSumHoldsChanged();
+    void disableVectorSumRelative();
+    void setVectorSumAutoRelative();
+    void setVectorSumManualRelative();
+    void setVectorSumRelativeOffset(float gauss);   // non-finite values are refused
+    void editVectorSumRelativeOffset();
+    void editIncrementDigit();
+    void editDecrementDigit();
+    void editDigitLeft();
+    void editDigitRight();
+    void editToggleSign();
+    void editReset();
+    void setAngleUnits(int units);
+    void setDisplayRate(float readingsPerSecond);
+    float getDisplayRate() const;
+
+    // ---- Waveform acquisition (MeterWaveform.cpp)
+    void enterWaveformMode();
+    void leaveWaveformMode() { waveformMode = false; }
+    bool isWaveformMode() const { return waveformMode; }
+    void startAcquisition();
+    void stopAcquisition();
+    int getAcquisitionState() const { return acquisitionState; }
+    float getTriggerRate() const { return triggerRate; }
+    void setAcquisitionState(int state);
+    void setTimebase(int index);            // 0-5, else nothing
+    void setTriggerMode(int mode);          // 0-3, else nothing
+    void setTriggerSlope(int slope);        // 0-1, else nothing
+    void setTriggerChannel(int slot);       // 1-3, else nothing
+    int getTimebase() const { return timebaseIndex; }
+    int getTriggerMode() const { return triggerMode; }
+    int getTriggerSlope() const { return triggerSlope; }
+    int getTriggerChannel() const { return triggerChannel; }
+    std::string getTimebaseLabel(int index) const;
+    std::string getTimebasePerDivText() const;
+    void onCaptureStateChanged(int slot, int state);
+    void onCaptureArmed(int slot);
+    void onTriggerLevelChanged(int slot, bool editing, float level);
+    void onWaveformReady(int slot);
+    void onChannelModeChanged(int slot, int mode, int freqRange);
+    void onChannelStatusChanged(int slot, int status);
+    void checkTriggerChannel();
+    void assignTriggerRoles();
+    void armTriggerChannel();
+    void updateTriggerRate();
+    int getCapturePhase() const { return capturePhase; }
+    int getCompletedCaptureCount() const { return completedCaptures; }
+    // The trigger channel's new refresh period after a capture at this CPU
+    // load (percent), from the present period: 60..950 ms.
+    static int pacedPeriod(int periodMs, double load);
+
+    // ---- Busy and any-channel-active bits (MeterModel.cpp)
+    bool isBusy() const { return busy; }
+    void onZeroingStateChanged(int slot, int state);
+    void updateAnyChannelActive();
+    bool isAnyChannelActive() const { return anyChannelActive; }
+
+    // ---- Analog outputs (MeterAnalogOut.cpp)
+    void setVectorSumOutputMode(int mode);
+    void setAuxOutputMode(int mode);
+    void setVectorSumOutputScaling(int tenths);
+    void setAuxOutputScaling(int tenths);
+    void setVectorSumDacRange(int range);
+    void setAuxDacRange(int range);
+    void setVectorSumDacOutput(int value);
+    void setAuxDacOutput(int value);
+    int getVectorSumOutputMode() const { return vectorSumOutputMode; }
+    int getAuxOutputMode() const { return auxOutputMode; }
+    int getVectorSumOutputScaling() const { return vectorSumOutputScaling; }
+    int getAuxOutputScaling() const { return auxOutputScaling; }
+
+    // ---- Data logging (MeterModel.cpp); FileIoManager exceptions pass through
+    void startDataLogging(int destination);
+    std::string stopDataLogging();
+    void cancelDataLogging();
+    int getDataLogRowCount() const;
+    void writeDataLogRow();
+    // Lets the file manager read this model's channels for log headers and
+    // rows (the singleton installs itself on creation).
+    void installDataLogSource();
+
+    // ---- Owned configuration
+    NetworkConfiguration* getNetworkConfiguration() const { return networkConfiguration; }
+    FirmwareUpdateModel* getFirmwareUpdateModel() const { return firmwareUpdateModel; }
+
+    // ---- Signals
+    using SignalVoid = sigc::signal<void>;
+    using SignalB = sigc::signal<void, bool>;
+    using SignalI = sigc::signal<void, int>;
+    using SignalF = sigc::signal<void, float>;
+    using SignalBBB = sigc::signal<void, bool, bool, bool>;
+    using SignalFFFF = sigc::signal<void, float, float, float, float>;
+    using SignalRS232 = sigc::signal<void, RS232Configuration>;
+
+    SignalFFFF& signalVectorSumUpdated() { return vectorSumUpdated; }
+    SignalBBB& signalVectorSumHoldsChanged() { return vectorSumHoldsChanged; }
+    SignalI& signalVectorSumOutputModeChanged() { return vectorSumOutputModeChanged; }
+    SignalI& signalVectorSumOutputScalingChanged() { return vectorSumOutputScalingChanged; }
+    SignalI& signalAuxOutputModeChanged() { return auxOutputModeChanged; }
+    SignalI& signalAuxOutputScalingChanged() { return auxOutputScalingChanged; }
+    SignalF& signalDisplayRateChanged() { return displayRateChanged; }
+    SignalI& signalAngleUnitsChanged() { return angleUnitsChanged; }
+    SignalI& signalVectorSumRelativeChanged() { return vectorSumRelativeChanged; }
+    SignalI& signalTimebaseChanged() { return timebaseChanged; }
+    SignalI& signalTriggerModeChanged() { return triggerModeChanged; }
+    SignalI& signalTriggerSlopeChanged() { return triggerSlopeChanged; }
+    SignalI& signalTriggerChannelChanged() { return triggerChannelChanged; }
+    SignalI& signalAcquisitionStateChanged() { return acquisitionStateChanged; }
+    SignalB& signalBusyChanged() { return busyChanged; }
+    SignalVoid& signalWaveformReady() { return waveformReady; }
+    SignalI& signalGpibAddressChanged() { return gpibAddressChanged; }
+    SignalRS232& signalRS232ConfigurationChanged() { return rs232ConfigurationChanged; }
+    SignalVoid& signalDefaultsRestored() { return defaultsRestored; }
+    SignalVoid& signalPowerOnModeReceived() { return powerOnModeReceived; }
+
 protected:
+    // Tests make models of their own through a subclass; the program uses
+    // instance().
     explicit MeterModel(const char* canInterfaceName);
 
-    std::string canInterfaceName;
+    void startChannelLinksAndDecide(bool withStatusTimer);
+    void sendBoardText(int firstSlot, const char* text);
+    void afterBackplaneEeprom();
+    bool runProfileScript(const char* script, unsigned n);
+    void applyDefaultSettings();
+    bool applySetting(const std::string& key, int value);
+    // The loader's way into the serial configuration: no signal.
+    void setRS232Field(int field, int code);
+    // The lowest slot with a ready probe paces the vector sum.
+    void onReading(unsigned slot);
+    bool isReadyAc(unsigned slot) const;
+
+    class DataLogBridge : public DataLogSource {
+    public:
+        explicit DataLogBridge(MeterModel& meter) : meter(meter) {}
+        bool isThreeChannelModel() override { return meter.isThreeChannelModel(); }
+        bool readChannel(unsigned slot, DataLogChannel& out) override;
+    private:
+        MeterModel& meter;
+    };
+
+    // ---- Data, in the order of the model's table
     std::array<std::unique_ptr<ChannelModel>, kSlotCount> channels;
+    std::array<std::unique_ptr<ErrorHandler>, kSlotCount> errorHandlers;
+    std::string canInterfaceName;
+    std::shared_ptr<CANinterface> backplaneLink;
+    char backplaneModel[15] = "unknown";
+    char backplaneRevision[15] = "0";
+    char backplaneSerial[15] = "0000";
+    char backplaneCalDate[15] = "01-01-1970";
+    std::atomic<bool> demoMode{false};
+    NetworkConfiguration* networkConfiguration = nullptr;
+    FirmwareUpdateModel* firmwareUpdateModel = nullptr;
+
+    // Vector-sum results: written together under vectorSumMutex.
+    mutable std::mutex vectorSumMutex;
+    float vectorSumValue = 0.0f;           // gauss, after the relative offset
+    float magnitude = 0.0f;                // gauss, before it
+    std::array<float, 3> channelSnapshot{{0.0f, 0.0f, 0.0f}};
+    float magnitudeInUnits = 0.0f;
+    std::array<float, 3> angles{{0.0f, 0.0f, 0.0f}};   // degrees
+    std::atomic<const RangeSpec*> vectorSumRange{nullptr};
+    // One computation (and the data-log row after it) at a time.
+    std::mutex computeMutex;
+    std::atomic<float> minHoldValue{0.0f};
+    std::atomic<float> maxHoldValue{0.0f};
+    std::atomic<bool> holdActive{false};
+    std::atomic<bool> minHoldEnabled{false};
+    std::atomic<bool> maxHoldEnabled{false};
+    std::atomic<float> relativeOffset{0.0f};
+    std::atomic<int> relativeState{0};
+    mutable std::mutex editMutex;          // guards offsetEntry
+    DigitsDisplaySpec offsetEntry{6};
+    std::atomic<int> angleUnits{0};
+    char angleUnitText[10] = {static_cast<char>(176), 0};
+    char angleFormat[10] = "%3.2f";
+
+    std::atomic<int> vectorSumOutputMode{0};
+    std::atomic<int> auxOutputMode{0};
+    std::atomic<int> vectorSumOutputScaling{30};
+    std::atomic<int> auxOutputScaling{30};
+
+    std::string settingsPath;
+    std::mutex settingsMutex;
+    std::atomic<bool> settingsDirty{false};
+    CpuMonitor cpuMonitor;
+    std::atomic<int> completedCaptures{0};
+    std::atomic<int> powerOnMode{0};
+    std::atomic<float> backplaneTemperature{0.0f};
     std::atomic<bool> threeChannelModel{false};
+    std::string frontPanelVersion = "unknown";
+    std::string psuVersion = "unknown";
+    std::atomic<int> buttonLevel{5};
+    std::atomic<int> lcdLevel{5};
+    std::atomic<bool> waveformMode{false};
+    std::atomic<int> timebaseIndex{5};
+    std::atomic<int> triggerMode{0};
+    std::atomic<int> triggerSlope{0};
+    std::atomic<int> triggerChannel{2};
+    std::atomic<int> acquisitionState{0};
+    std::atomic<int> capturePhase{0};
+    std::atomic<int> acksOutstanding{0};
+    std::atomic<int> recordsOutstanding{0};
+    std::mutex triggerMutex;               // triggerCount and triggerHistory
+    int triggerCount = 0;
+    std::deque<float> triggerHistory;
+    TimebaseSpecTable timebaseTable;
+    std::atomic<bool> busy{false};
+    std::atomic<float> triggerRate{0.0f};
+    std::array<std::atomic<float>, kBackplaneCalCount> backplaneCal;
+    std::atomic<int> gpibAddress{1};
+    RS232Configuration rs232Configuration;  // guarded by textMutex
+    std::atomic<bool> anyChannelActive{true};
+
+    mutable std::mutex linkMutex;          // guards backplaneLink
+    mutable std::mutex textMutex;          // board texts, versions, angle texts, serial settings
+    DataLogBridge dataLogBridge{*this};
+
+    // ---- Signals
+    SignalFFFF vectorSumUpdated;
+    SignalBBB vectorSumHoldsChanged;
+    SignalI vectorSumOutputModeChanged;
+    SignalI vectorSumOutputScalingChanged;
+    SignalI auxOutputModeChanged;
+    SignalI auxOutputScalingChanged;
+    SignalF displayRateChanged;
+    SignalI angleUnitsChanged;
+    SignalI vectorSumRelativeChanged;
+    SignalI timebaseChanged;
+    SignalI triggerModeChanged;
+    SignalI triggerSlopeChanged;
+    SignalI triggerChannelChanged;
+    SignalI acquisitionStateChanged;
+    SignalB busyChanged;
+    SignalVoid waveformReady;
+    SignalI gpibAddressChanged;
+    SignalRS232 rs232ConfigurationChanged;
+    SignalVoid defaultsRestored;
+    SignalVoid powerOnModeReceived;
+
+    // Timers last: they are destroyed first, so no tick runs into members
+    // already gone.
+    Timer statusTimer{20000, true};
+    Timer saveTimer{10000, true};
+    Timer triggerRateTimer{250, true};
 };

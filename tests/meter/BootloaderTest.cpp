@@ -3,7 +3,7 @@
 // stand-in records, every data frame on 0x001 and the timing log.
 #include "meter/DelfinoBootloader.h"
 
-#include "platform/CanTransport.h"
+#include "BusRecorder.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
@@ -30,52 +30,8 @@ void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-struct Frame {
-    int id;
-    std::vector<int> data;
-    bool operator==(const Frame& o) const { return id == o.id && data == o.data; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Frame& f) {
-    os << std::hex << f.id << "#";
-    for (int b : f.data) os << b << ".";
-    return os << std::dec;
-}
-
-// A second endpoint on the bus that keeps every frame it sees.
-class BusRecorder {
-public:
-    explicit BusRecorder(const std::string& bus) : transport(platform::openCanTransport(bus.c_str())) {
-        reader = std::thread([this] {
-            while (!stopping) {
-                can_frame f{};
-                if (transport->read(f, 50) == static_cast<ssize_t>(sizeof f)) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    Frame frame{static_cast<int>(f.can_id & 0x7FF), {}};
-                    for (int i = 0; i < f.can_dlc; ++i) frame.data.push_back(f.data[i]);
-                    frames.push_back(frame);
-                }
-            }
-        });
-    }
-    ~BusRecorder() {
-        stopping = true;
-        transport->wake();
-        reader.join();
-    }
-    std::vector<Frame> take() {
-        // Frames sent before the run ended are already queued for us.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::lock_guard<std::mutex> lock(mutex);
-        return frames;
-    }
-private:
-    std::unique_ptr<platform::CanTransport> transport;
-    std::atomic<bool> stopping{false};
-    std::mutex mutex;
-    std::vector<Frame> frames;
-    std::thread reader;
-};
+using metertest::BusRecorder;
+using metertest::Frame;
 
 class BootloaderTest : public ::testing::Test {
 protected:
@@ -114,7 +70,7 @@ TEST_F(BootloaderTest, SendsNoticesSwitchesBitRateAndEveryDataFrame) {
         {0x104, {0x00, 0x78}}, {0x1C4, {0x00, 0x78}}, {0x001, {0x12, 0x34}},
         {0x001, {0xFF, 0x00}}, {0x001, {0x0A, 0xFF}}, {0x001, {0x7E, 0x80}},
     };
-    EXPECT_EQ(recorder.take(), expected);
+    EXPECT_EQ(recorder.take(0), expected);
 
     std::string program = platform::dataFile("chanproc.a00");
     EXPECT_NE(out.find("Opened " + program + "\n"), std::string::npos) << out;
@@ -136,7 +92,7 @@ TEST_F(BootloaderTest, EmptyProgramStillSwitchesThereAndBack) {
     BusRecorder recorder(bus);
     DelfinoBootloader loader(bus.c_str());
     std::string out = run(loader);
-    EXPECT_EQ(recorder.take().size(), 2u) << "the two notices only";
+    EXPECT_EQ(recorder.take(0).size(), 2u) << "the two notices only";
     EXPECT_NE(out.find("Bootload Completed"), std::string::npos);
     EXPECT_EQ(bitrate(), "odd-token\n") << "the saved bit rate goes back unchanged";
 }
@@ -169,7 +125,7 @@ TEST_F(BootloaderTest, VirtualBusSkipsTheLoad) {
     DelfinoBootloader loader(vbus.c_str());
     std::string out = run(loader);
     EXPECT_EQ(out, "");
-    EXPECT_TRUE(recorder.take().empty());
+    EXPECT_TRUE(recorder.take(0).empty());
     EXPECT_EQ(standinLog(), "");
     std::ifstream log(platform::dataFile("bootload.log"));
     EXPECT_FALSE(log.good());
@@ -193,7 +149,7 @@ TEST_F(BootloaderTest, EarlyEndsStillFinishAndLeaveTheBusUp) {
         std::string out = run(loader);
         EXPECT_NE(out.find("Cannot open " + platform::canBitrateFile(other) + " for reading"), std::string::npos);
         EXPECT_NE(out.find("Bootload Failed"), std::string::npos);
-        EXPECT_EQ(recorder.take().size(), 2u);
+        EXPECT_EQ(recorder.take(0).size(), 2u);
         EXPECT_EQ(standinLog(), "");
     }
 }

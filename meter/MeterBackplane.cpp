@@ -1,0 +1,220 @@
+// The backplane link: the backplane (node 2), the front-panel controller
+// (node 0) and the power supply (node 6), their reports and the commands the
+// meter model sends them.
+#include "meter/MeterModel.h"
+
+#include "can/CANinterface.h"
+#include "channel/ChannelModel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+constexpr int kHostFilterId = 0x020;   // destination node 1, any source
+constexpr int kHostFilterMask = 0x0E0;
+constexpr std::chrono::milliseconds kEepromPause{500};
+constexpr int kEepromDoneOption = 10;
+
+bool isLevel(int level) { return level >= 1 && level <= 8; }
+
+std::string versionText(int major, int minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+}  // namespace
+
+void MeterModel::startBackplane() {
+    auto link = std::make_shared<CANinterface>(canInterfaceName.c_str());
+    link->setFilter(kHostFilterId, kHostFilterMask);
+    link->signalBackplaneTemperature().connect(sigc::mem_fun(*this, &MeterModel::onBackplaneTemperature));
+    link->signalBackplaneCalParameter().connect(sigc::mem_fun(*this, &MeterModel::onBackplaneCalParameter));
+    link->signalBackplaneBoardInfo().connect(sigc::mem_fun(*this, &MeterModel::onBackplaneBoardInfo));
+    link->signalFrontPanelVersion().connect(sigc::mem_fun(*this, &MeterModel::onFrontPanelVersion));
+    link->signalPowerOnMode().connect(sigc::mem_fun(*this, &MeterModel::onPowerOnMode));
+    link->signalPsuVersion().connect(sigc::mem_fun(*this, &MeterModel::onPsuVersion));
+    link->startReader();
+    std::shared_ptr<CANinterface> old;
+    {
+        std::lock_guard<std::mutex> lock(linkMutex);
+        old.swap(backplaneLink);
+        backplaneLink = link;
+    }
+    if (old) old->stopReader();
+    old.reset();
+
+    startChannelLinksAndDecide(true);
+    if (auto bp = backplane()) bp->sendTemperatureRequest();
+}
+
+// ---- Reports (backplane link's reader thread)
+
+void MeterModel::onBackplaneTemperature(float celsius) {
+    backplaneTemperature = celsius;
+    for (auto& ch : channels) ch->setBackplaneTemperature(celsius);
+}
+
+void MeterModel::onBackplaneCalParameter(int index, float value) {
+    if (index < 0 || index >= kBackplaneCalCount) return;
+    backplaneCal[index] = value;
+}
+
+void MeterModel::onBackplaneBoardInfo(int slot, const char* chars) {
+    if (slot < 0 || slot > 7 || !chars) return;
+    char* texts[4] = {backplaneModel, backplaneRevision, backplaneSerial, backplaneCalDate};
+    bool demo = false;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        char* text = texts[slot / 2];
+        if (slot % 2 == 0) {
+            std::memset(text, 0, 15);
+            std::memcpy(text, chars, 7);
+        } else {
+            std::memcpy(text + 7, chars, 7);
+        }
+        text[14] = '\0';
+        if (slot == 1) demo = std::memcmp(backplaneModel, "DEMO\0", 5) == 0;
+    }
+    if (demo) enterDemoMode();
+}
+
+void MeterModel::enterDemoMode() {
+    demoMode = true;
+    for (auto& ch : channels) ch->setDemoMode(true);
+}
+
+void MeterModel::onFrontPanelVersion(int major, int minor) {
+    std::lock_guard<std::mutex> lock(textMutex);
+    frontPanelVersion = versionText(major, minor);
+}
+
+void MeterModel::onPsuVersion(int major, int minor) {
+    std::lock_guard<std::mutex> lock(textMutex);
+    psuVersion = versionText(major, minor);
+}
+
+void MeterModel::onPowerOnMode(int flag) {
+    powerOnMode = flag != 0 ? 1 : 0;
+    powerOnModeReceived.emit();
+}
+
+void MeterModel::onStatusTimer() {
+    auto bp = backplane();
+    if (!bp) return;
+    bp->sendTemperatureRequest();
+    if (getFrontPanelFirmwareVersion() == "unknown") bp->sendFrontPanelVersionRequest();
+    if (getPsuFirmwareVersion() == "unknown") bp->sendPsuVersionRequest();
+}
+
+// ---- Texts
+
+std::string MeterModel::getBackplaneModel() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return backplaneModel;
+}
+
+std::string MeterModel::getBackplaneRev() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return backplaneRevision;
+}
+
+std::string MeterModel::getBackplaneSerial() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return backplaneSerial;
+}
+
+std::string MeterModel::getBackplaneCalDate() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return backplaneCalDate;
+}
+
+std::string MeterModel::getFrontPanelFirmwareVersion() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return frontPanelVersion;
+}
+
+std::string MeterModel::getPsuFirmwareVersion() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return psuVersion;
+}
+
+float MeterModel::getBackplaneCalParameter(int index) const {
+    if (index < 0 || index >= kBackplaneCalCount) return 0.0f;
+    return backplaneCal[index];
+}
+
+// ---- Commands
+
+void MeterModel::setLcdLevel(int level) {
+    if (!isLevel(level)) return;
+    lcdLevel = level;
+    markSettingsDirty();
+    if (auto bp = backplane()) bp->sendLcdBacklightLevel(level);
+}
+
+void MeterModel::setButtonLevel(int level) {
+    if (!isLevel(level)) return;
+    buttonLevel = level;
+    markSettingsDirty();
+    if (auto bp = backplane()) bp->sendButtonBacklightLevel(level);
+}
+
+void MeterModel::setPowerOnMode(int mode) {
+    if (auto bp = backplane()) bp->sendSetPowerOnMode(mode);
+}
+
+void MeterModel::sendHostReady() {
+    if (auto bp = backplane()) bp->sendHostReady();
+}
+
+void MeterModel::afterBackplaneEeprom() {
+    std::this_thread::sleep_for(kEepromPause);
+    for (auto& ch : channels) ch->setDiagOption(kEepromDoneOption, 0, 0, 0);
+}
+
+void MeterModel::loadBackplaneEeprom() {
+    if (auto bp = backplane()) bp->sendBackplaneEepromLoad();
+    afterBackplaneEeprom();
+}
+
+void MeterModel::writeBackplaneEeprom() {
+    if (auto bp = backplane()) bp->sendBackplaneEepromWrite();
+    afterBackplaneEeprom();
+}
+
+void MeterModel::restoreBackplaneRecalDefaults() {
+    if (auto bp = backplane()) bp->sendBackplaneRecalDefaults();
+}
+
+void MeterModel::restoreBackplaneFactoryDefaults() {
+    if (auto bp = backplane()) bp->sendBackplaneFactoryDefaults();
+}
+
+void MeterModel::setBackplaneCalParameter(int index, float value) {
+    if (auto bp = backplane()) bp->sendSetBackplaneCalParameter(index, value);
+}
+
+void MeterModel::setSineWaveDacOutput(int value) {
+    value = std::max(-32767, std::min(32767, value));
+    if (auto bp = backplane()) bp->sendSetSineWaveDacOutput(value);
+}
+
+void MeterModel::setSineWaveDacMode(int mode) {
+    if (mode != 0 && mode != 1) return;
+    if (auto bp = backplane()) bp->sendSetSineWaveDacMode(static_cast<unsigned>(mode));
+}
+
+void MeterModel::sendBoardText(int firstSlot, const char* text) {
+    char buffer[15] = {};
+    if (text) std::strncpy(buffer, text, 14);
+    auto bp = backplane();
+    if (!bp) return;
+    bp->sendSetBackplaneBoardInfo(firstSlot, buffer, 7);
+    bp->sendSetBackplaneBoardInfo(firstSlot + 1, buffer + 7, 7);
+}
+
+void MeterModel::setBackplaneModel(const char* text) { sendBoardText(0, text); }
+void MeterModel::setBackplaneRev(const char* text) { sendBoardText(2, text); }
+void MeterModel::setBackplaneSerial(const char* text) { sendBoardText(4, text); }
+void MeterModel::setBackplaneCalDate(const char* text) { sendBoardText(6, text); }

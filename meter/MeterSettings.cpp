@@ -1,0 +1,224 @@
+// The meter settings file ("bp" in the data folder), its 10 s save timer and
+// the profiles, which the platform's two profile scripts keep.
+//
+// File: one "key: value" line per setting, 20 lines in the order of the
+// table below, values in decimal, booleans 0 or 1.  The reader applies the
+// defaults first, then every known key through its setter, so each value
+// passes the setter's own range check (an out-of-range value keeps the
+// default).  A value that is not an integer ends the reading.
+#include "meter/MeterModel.h"
+
+#include "channel/ChannelModel.h"
+#include "platform/Platform.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr std::chrono::milliseconds kFlushPause{50};
+
+enum Rs232Field { kSpeed, kDataBits, kStopBits, kParity, kFlowControl };
+
+struct Setting {
+    const char* key;
+    int (*get)(const MeterModel&);
+    void (*set)(MeterModel&, int);
+};
+
+int rs232Get(const MeterModel& m, int field) {
+    RS232Configuration c = m.getRS232Configuration();
+    switch (field) {
+    case kSpeed: return c.getSpeed();
+    case kDataBits: return c.getDataBits();
+    case kStopBits: return c.getStopBits();
+    case kParity: return c.getParity();
+    default: return c.getFlowControl();
+    }
+}
+
+// The file's lines in their written order.  The five serial lines have no
+// setter here: the loader writes them into the configuration directly.
+const Setting kSettings[] = {
+    {"holdactive:", [](const MeterModel& m) { return int(m.isVectorSumHoldActive()); },
+     [](MeterModel& m, int v) { m.setVectorSumHoldActive(v != 0); }},
+    {"minhold:", [](const MeterModel& m) { return int(m.isVectorSumMinHoldEnabled()); },
+     [](MeterModel& m, int v) { m.setVectorSumMinHoldEnabled(v != 0); }},
+    {"maxhold:", [](const MeterModel& m) { return int(m.isVectorSumMaxHoldEnabled()); },
+     [](MeterModel& m, int v) { m.setVectorSumMaxHoldEnabled(v != 0); }},
+    {"vdacmode:", [](const MeterModel& m) { return m.getVectorSumOutputMode(); },
+     [](MeterModel& m, int v) { m.setVectorSumOutputMode(v); }},
+    {"vdacrange:", [](const MeterModel& m) { return m.getVectorSumOutputScaling(); },
+     [](MeterModel& m, int v) { m.setVectorSumOutputScaling(v); }},
+    {"adacmode:", [](const MeterModel& m) { return m.getAuxOutputMode(); },
+     [](MeterModel& m, int v) { m.setAuxOutputMode(v); }},
+    {"adacrange:", [](const MeterModel& m) { return m.getAuxOutputScaling(); },
+     [](MeterModel& m, int v) { m.setAuxOutputScaling(v); }},
+    {"buttonlevel:", [](const MeterModel& m) { return m.getButtonLevel(); },
+     [](MeterModel& m, int v) { m.setButtonLevel(v); }},
+    {"lcdlevel:", [](const MeterModel& m) { return m.getLcdLevel(); }, [](MeterModel& m, int v) { m.setLcdLevel(v); }},
+    {"angleunits:", [](const MeterModel& m) { return m.getAngleUnits(); },
+     [](MeterModel& m, int v) { m.setAngleUnits(v); }},
+    {"timebase:", [](const MeterModel& m) { return m.getTimebase(); }, [](MeterModel& m, int v) { m.setTimebase(v); }},
+    {"triggermode2:", [](const MeterModel& m) { return m.getTriggerMode(); },
+     [](MeterModel& m, int v) { m.setTriggerMode(v); }},
+    {"triggerslope:", [](const MeterModel& m) { return m.getTriggerSlope(); },
+     [](MeterModel& m, int v) { m.setTriggerSlope(v); }},
+    {"triggerchannel:", [](const MeterModel& m) { return m.getTriggerChannel(); },
+     [](MeterModel& m, int v) { m.setTriggerChannel(v); }},
+    {"gpibaddress:", [](const MeterModel& m) { return m.getGpibAddress(); },
+     [](MeterModel& m, int v) { m.setGpibAddress(v); }},
+    {"rs232speed:", [](const MeterModel& m) { return rs232Get(m, kSpeed); }, nullptr},
+    {"rs232databits:", [](const MeterModel& m) { return rs232Get(m, kDataBits); }, nullptr},
+    {"rs232stopbits:", [](const MeterModel& m) { return rs232Get(m, kStopBits); }, nullptr},
+    {"rs232parity:", [](const MeterModel& m) { return rs232Get(m, kParity); }, nullptr},
+    {"rs232flowcontrol:", [](const MeterModel& m) { return rs232Get(m, kFlowControl); }, nullptr},
+};
+constexpr int kFirstRs232Line = 15;
+
+}  // namespace
+
+std::string MeterModel::settingsFileContents() const {
+    std::ostringstream out;
+    for (const Setting& s : kSettings) out << s.key << ' ' << s.get(*this) << '\n';
+    return out.str();
+}
+
+bool MeterModel::saveSettings() {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    return platform::writeFileAtomic(settingsPath, settingsFileContents());
+}
+
+void MeterModel::applyDefaultSettings() {
+    setVectorSumMinHoldEnabled(false);
+    setVectorSumMaxHoldEnabled(false);
+    setVectorSumHoldActive(false);
+    setVectorSumOutputMode(0);
+    setVectorSumOutputScaling(30);
+    setAuxOutputMode(0);
+    setAuxOutputScaling(30);
+    setButtonLevel(5);
+    setLcdLevel(5);
+    setAngleUnits(0);
+    setTimebase(5);
+    setTriggerMode(0);
+    setTriggerSlope(0);
+    setTriggerChannel(2);
+    setGpibAddress(1);
+}
+
+void MeterModel::setRS232Field(int field, int code) {
+    std::lock_guard<std::mutex> lock(textMutex);
+    switch (field) {
+    case kSpeed: rs232Configuration.setSpeed(code); break;
+    case kDataBits: rs232Configuration.setDataBits(code); break;
+    case kStopBits: rs232Configuration.setStopBits(code); break;
+    case kParity: rs232Configuration.setParity(code); break;
+    default: rs232Configuration.setFlowControl(code); break;
+    }
+}
+
+bool MeterModel::applySetting(const std::string& key, int value) {
+    for (int i = 0; i < static_cast<int>(sizeof kSettings / sizeof kSettings[0]); ++i) {
+        const Setting& s = kSettings[i];
+        if (key != s.key) continue;
+        if (!s.set) {
+            setRS232Field(i - kFirstRs232Line, value);
+        } else if (key == "triggerchannel:" && !threeChannelModel) {
+            // The single-channel model triggers on its only card, slot 2.
+        } else {
+            s.set(*this, value);
+        }
+        return true;
+    }
+    return false;
+}
+
+void MeterModel::loadSettings() {
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::ifstream in(settingsPath);
+        applyDefaultSettings();
+        if (in) {
+            std::string key;
+            int value = 0;
+            while (in >> key >> value) applySetting(key, value);
+        }
+    }
+    saveTimer.start();
+    rs232ConfigurationChanged.emit(getRS232Configuration());
+}
+
+void MeterModel::onSaveTimer() {
+    // Cleared before writing: a change made while the file is written is
+    // written at the next tick.
+    if (settingsDirty.exchange(false)) saveSettings();
+}
+
+void MeterModel::flushSettings() {
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        saveTimer.stop();
+    }
+    std::this_thread::sleep_for(kFlushPause);
+    saveSettings();
+    for (auto& ch : channels) ch->saveSettingsNow();
+}
+
+void MeterModel::startSettingsSaveTimers() {
+    saveTimer.start();
+    for (auto& ch : channels) ch->startSettingsSaveTimer();
+}
+
+bool MeterModel::runProfileScript(const char* script, unsigned n) {
+    std::string command = std::string(platform::path::kScriptDir) + "/" + script;
+    return platform::runCommand({command, std::to_string(n)}) == 0;
+}
+
+bool MeterModel::saveProfile(unsigned n) {
+    if (n < 1 || n > static_cast<unsigned>(kProfileCount)) return false;
+    flushSettings();
+    bool ok = runProfileScript("tvl4700-save-profile.sh", n);
+    startSettingsSaveTimers();
+    return ok;
+}
+
+bool MeterModel::restoreProfile(unsigned n) {
+    if (n > static_cast<unsigned>(kProfileCount)) return false;
+    flushSettings();
+    bool ok = runProfileScript("tvl4700-restore-profile.sh", n);
+    // Read back whatever the script left, so the model matches the files.
+    loadSettings();
+    for (auto& ch : channels) ch->loadSettings();
+    startSettingsSaveTimers();
+    return ok;
+}
+
+bool MeterModel::restoreDefaults() {
+    bool ok = restoreProfile(0);
+    if (ok) defaultsRestored.emit();
+    return ok;
+}
+
+void MeterModel::setGpibAddress(int address) {
+    if (gpibAddress.exchange(address) == address) return;
+    gpibAddressChanged.emit(address);
+    markSettingsDirty();
+}
+
+void MeterModel::setRS232Configuration(const RS232Configuration& config) {
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        rs232Configuration = config;
+    }
+    markSettingsDirty();
+    rs232ConfigurationChanged.emit(getRS232Configuration());
+}
+
+RS232Configuration MeterModel::getRS232Configuration() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return rs232Configuration;
+}

@@ -1,0 +1,417 @@
+// The vector sum of the three channels: magnitude, direction angles, holds,
+// relative offset (automatic, remote or entered digit by digit), angle
+// units and the display rate passed to the channels.
+#include "meter/MeterModel.h"
+
+#include "can/CANinterface.h"
+#include "channel/ChannelModel.h"
+#include "ranges/RangeSpec.h"
+#include "runtime/Speaker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr float kEntryLimit = 1.1f;
+
+// Angle between the vector and one axis, in degrees.  The quotient is
+// clamped: rounding can push |component| / magnitude a hair past 1.
+float axisAngle(double component, double magnitude) {
+    double q = std::max(-1.0, std::min(1.0, component / magnitude));
+    return static_cast<float>(std::acos(q) * 180.0 / kPi);
+}
+
+}  // namespace
+
+// ---- Which reading starts a computation
+
+void MeterModel::onSlot1Reading(int, float, float, float, float, float, int) { onReading(1); }
+void MeterModel::onSlot2Reading(int, float, float, float, float, float, int) { onReading(2); }
+void MeterModel::onSlot3Reading(int, float, float, float, float, float, int) { onReading(3); }
+
+void MeterModel::onReading(unsigned slot) {
+    bool ready1 = channels[0]->getChannelStatus() == kChannelProbeReady;
+    bool ready2 = channels[1]->getChannelStatus() == kChannelProbeReady;
+    bool starts = (slot == 1 && ready1) || (slot == 2 && !ready1) || (slot == 3 && !ready1 && !ready2);
+    if (!starts) return;
+    // Slots 2 and 3 can both start one when no probe is ready: one
+    // computation and its log row at a time.
+    std::lock_guard<std::mutex> lock(computeMutex);
+    computeVectorSum();
+    writeDataLogRow();
+}
+
+void MeterModel::computeVectorSum() {
+    // 1. The range: the highest range among the ready slots, lowest slot on
+    // a tie; slot 1 when none is ready.
+    int chosen = -1;
+    for (unsigned i = 0; i < kSlotCount; ++i) {
+        if (channels[i]->getChannelStatus() != kChannelProbeReady) continue;
+        if (chosen < 0 || channels[i]->getRange() > channels[chosen]->getRange()) chosen = static_cast<int>(i);
+    }
+    if (chosen < 0) chosen = 0;
+    const RangeSpec* range = channels[chosen]->getRangeSpec();
+    vectorSumRange = range;
+
+    // 2. The axes: single-axis probes take slots 1, 2, 3 in order; axis
+    // probes go by their code.
+    int axisSlot[3] = {-1, -1, -1};
+    bool fixed = false;
+    for (unsigned i = 0; i < kSlotCount && !fixed; ++i) {
+        int code = channels[i]->getProbeAxis();
+        if (code == 0) {
+            fixed = true;
+        } else if (code >= 1 && code <= 3) {
+            axisSlot[code - 1] = static_cast<int>(i);
+        }
+    }
+    if (fixed) axisSlot[0] = 0, axisSlot[1] = 1, axisSlot[2] = 2;
+
+    double component[3];
+    for (int a = 0; a < 3; ++a) {
+        int s = axisSlot[a];
+        bool ready = s >= 0 && channels[s]->getChannelStatus() == kChannelProbeReady;
+        component[a] = ready ? channels[s]->getValue() : 0.0;
+    }
+    std::array<float, 3> snapshot;
+    for (unsigned i = 0; i < kSlotCount; ++i) snapshot[i] = channels[i]->getValueInUnits();
+
+    float mag = static_cast<float>(
+        std::sqrt(component[0] * component[0] + component[1] * component[1] + component[2] * component[2]));
+    std::array<float, 3> newAngles{{0.0f, 0.0f, 0.0f}};
+    if (mag != 0.0f)
+        for (int a = 0; a < 3; ++a) newAngles[a] = axisAngle(component[a], mag);
+    float value = relativeState != 0 ? mag - relativeOffset : mag;
+    float unitScale = range ? range->getUnitScale() : 1.0f;
+
+    // 3-9. One consistent snapshot for the readers.
+    {
+        std::lock_guard<std::mutex> lock(vectorSumMutex);
+        magnitude = mag;
+        vectorSumValue = value;
+        channelSnapshot = snapshot;
+        magnitudeInUnits = mag * unitScale;
+        angles = newAngles;
+    }
+
+    // 10. Tell the views.
+    vectorSumUpdated.emit(value, newAngles[0], newAngles[1], newAngles[2]);
+
+    // 11. The vector-sum output follows the value.
+    if (auto bp = backplane()) {
+        float fullScale = range ? range->getFullScale() : 0.0f;
+        int mode = vectorSumOutputMode;
+        if (mode == 0) {
+            bp->sendVectorSumOutput(0, fullScale);
+        } else if (mode == 4) {
+            std::int32_t word;
+            std::memcpy(&word, &value, sizeof word);
+            bp->sendVectorSumOutput(word, fullScale);
+        }
+    }
+
+    // 12. Holds follow the value whatever the flags say.
+    bool changed = false;
+    if (minHoldValue > value) {
+        minHoldValue = value;
+        changed = true;
+    }
+    if (value > maxHoldValue) {
+        maxHoldValue = value;
+        changed = true;
+    }
+    if (changed) emitVectorSumHoldsChanged();
+}
+
+// ---- Readers
+
+float MeterModel::getVectorSumValue() const {
+    std::lock_guard<std::mutex> lock(vectorSumMutex);
+    return vectorSumValue;
+}
+
+std::vector<float> MeterModel::getFluxSnapshot() const {
+    std::lock_guard<std::mutex> lock(vectorSumMutex);
+    return {channelSnapshot[0], channelSnapshot[1], channelSnapshot[2], magnitudeInUnits};
+}
+
+std::vector<float> MeterModel::getVectorSumAndAngles() const {
+    const RangeSpec* range = vectorSumRange;
+    float unitScale = range ? range->getUnitScale() : 1.0f;
+    float value;
+    std::array<float, 3> a;
+    {
+        std::lock_guard<std::mutex> lock(vectorSumMutex);
+        value = vectorSumValue;
+        a = angles;
+    }
+    int units = angleUnits;
+    std::vector<float> out{value * unitScale};
+    for (float degrees : a) {
+        if (units == 0) out.push_back(degrees);
+        else if (units == 1) out.push_back(static_cast<float>(kPi * degrees / 180.0));
+        else out.push_back(std::numeric_limits<float>::quiet_NaN());
+    }
+    return out;
+}
+
+float MeterModel::getVectorSumAngleX() const { return getVectorSumAndAngles()[1]; }
+float MeterModel::getVectorSumAngleY() const { return getVectorSumAndAngles()[2]; }
+float MeterModel::getVectorSumAngleZ() const { return getVectorSumAndAngles()[3]; }
+
+namespace {
+float displayScaleOf(const RangeSpec* range) { return range ? range->getDisplayScale() : 1.0f; }
+}  // namespace
+
+float MeterModel::getVectorSumDisplayValue() const {
+    return getVectorSumValue() * displayScaleOf(vectorSumRange);
+}
+
+float MeterModel::getVectorSumMinHoldDisplayValue() const {
+    return minHoldValue * displayScaleOf(vectorSumRange);
+}
+
+float MeterModel::getVectorSumMaxHoldDisplayValue() const {
+    return maxHoldValue * displayScaleOf(vectorSumRange);
+}
+
+float MeterModel::getVectorSumRelativeOffsetDisplayValue() const {
+    if (relativeState == 0) return 0.0f;
+    return relativeOffset * displayScaleOf(vectorSumRange);
+}
+
+std::string MeterModel::getVectorSumUnitName() const {
+    const RangeSpec* range = vectorSumRange;
+    return range ? range->getUnitName() : std::string();
+}
+
+std::string MeterModel::getVectorSumValueFormat() const {
+    const RangeSpec* range = vectorSumRange;
+    return range ? range->getValueFormat() : std::string("%f");
+}
+
+std::string MeterModel::getVectorSumReportFormat() const {
+    const RangeSpec* range = vectorSumRange;
+    return range ? range->getReportFormat() : std::string("%f");
+}
+
+bool MeterModel::isEditValueNegative() const {
+    std::lock_guard<std::mutex> lock(editMutex);
+    return offsetEntry.isNegative();
+}
+
+int MeterModel::getEditSelectedDigit() const {
+    std::lock_guard<std::mutex> lock(editMutex);
+    return offsetEntry.getSelectedDigit();
+}
+
+std::string MeterModel::getAngleUnitText() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return angleUnitText;
+}
+
+std::string MeterModel::getAngleFormat() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return angleFormat;
+}
+
+// ---- Holds
+
+void MeterModel::emitVectorSumHoldsChanged() {
+    vectorSumHoldsChanged.emit(holdActive, minHoldEnabled, maxHoldEnabled);
+}
+
+void MeterModel::setVectorSumHoldActive(bool on) {
+    markSettingsDirty();
+    holdActive = on;
+    emitVectorSumHoldsChanged();
+}
+
+void MeterModel::setVectorSumMinHoldEnabled(bool on) {
+    markSettingsDirty();
+    minHoldEnabled = on;
+    emitVectorSumHoldsChanged();
+}
+
+void MeterModel::setVectorSumMaxHoldEnabled(bool on) {
+    markSettingsDirty();
+    maxHoldEnabled = on;
+    emitVectorSumHoldsChanged();
+}
+
+void MeterModel::toggleVectorSumHoldActive() { setVectorSumHoldActive(!holdActive); }
+
+void MeterModel::toggleVectorSumMinHold() {
+    setVectorSumMinHoldEnabled(!minHoldEnabled);
+    if (minHoldEnabled) minHoldValue = getVectorSumValue();
+}
+
+void MeterModel::toggleVectorSumMaxHold() {
+    setVectorSumMaxHoldEnabled(!maxHoldEnabled);
+    if (maxHoldEnabled) maxHoldValue = getVectorSumValue();
+}
+
+void MeterModel::resetVectorSumMinHold() { minHoldValue = getVectorSumValue(); }
+void MeterModel::resetVectorSumMaxHold() { maxHoldValue = getVectorSumValue(); }
+
+void MeterModel::resetVectorSumHolds() {
+    resetVectorSumMinHold();
+    resetVectorSumMaxHold();
+}
+
+// ---- Relative offset
+
+void MeterModel::disableVectorSumRelative() {
+    relativeState = 0;
+    vectorSumRelativeChanged.emit(0);
+}
+
+void MeterModel::setVectorSumAutoRelative() {
+    int state = relativeState;
+    float value = getVectorSumValue();
+    if (state == 0) {
+        relativeOffset = value;
+    } else if (state == 2 || state == 3) {
+        relativeOffset = relativeOffset + value;
+    }
+    relativeState = 1;
+    vectorSumRelativeChanged.emit(1);
+}
+
+void MeterModel::setVectorSumManualRelative() {
+    relativeState = 2;
+    vectorSumRelativeChanged.emit(2);
+}
+
+void MeterModel::setVectorSumRelativeOffset(float gauss) {
+    if (!std::isfinite(gauss)) return;
+    relativeOffset = gauss;
+}
+
+void MeterModel::editVectorSumRelativeOffset() {
+    const RangeSpec* range = vectorSumRange;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        if (range) offsetEntry.setDecimals(range->getDecimals());
+        offsetEntry.setValue(relativeOffset * displayScaleOf(range));
+    }
+    relativeState = 3;
+    vectorSumRelativeChanged.emit(3);
+}
+
+namespace {
+// Steps the entry, or undoes the step when the offset would leave the limit.
+bool stepEntry(DigitsDisplaySpec& entry, bool up, const RangeSpec* range, float& gauss) {
+    float scale = displayScaleOf(range);
+    float fullScale = range ? range->getFullScale() : 0.0f;
+    if (up) entry.incrementDigit();
+    else entry.decrementDigit();
+    float v = entry.getValue() / scale;
+    if (std::fabs(v) > kEntryLimit * fullScale) {
+        if (up) entry.decrementDigit();
+        else entry.incrementDigit();
+        return false;
+    }
+    gauss = v;
+    return true;
+}
+}  // namespace
+
+void MeterModel::editIncrementDigit() {
+    float gauss = 0.0f;
+    bool ok;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        ok = stepEntry(offsetEntry, true, vectorSumRange, gauss);
+    }
+    if (!ok) {
+        Speaker::instance()->beep();
+        return;
+    }
+    relativeOffset = gauss;
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+void MeterModel::editDecrementDigit() {
+    float gauss = 0.0f;
+    bool ok;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        ok = stepEntry(offsetEntry, false, vectorSumRange, gauss);
+    }
+    if (!ok) {
+        Speaker::instance()->beep();
+        return;
+    }
+    relativeOffset = gauss;
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+void MeterModel::editDigitLeft() {
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        offsetEntry.setSelectedDigit(offsetEntry.getSelectedDigit() + 1);
+    }
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+void MeterModel::editDigitRight() {
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        offsetEntry.setSelectedDigit(offsetEntry.getSelectedDigit() - 1);
+    }
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+void MeterModel::editToggleSign() {
+    float gauss;
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        offsetEntry.toggleSign();
+        gauss = offsetEntry.getValue() / displayScaleOf(vectorSumRange);
+    }
+    relativeOffset = gauss;
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+void MeterModel::editReset() {
+    {
+        std::lock_guard<std::mutex> lock(editMutex);
+        offsetEntry.setValue(0.0f);
+    }
+    relativeOffset = 0.0f;
+    vectorSumRelativeChanged.emit(relativeState);
+}
+
+// ---- Units and rate
+
+void MeterModel::setAngleUnits(int units) {
+    angleUnits = units;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        if (units == 0) {
+            std::snprintf(angleUnitText, sizeof angleUnitText, "%c", 176);
+            std::snprintf(angleFormat, sizeof angleFormat, "%s", "%3.2f");
+        } else if (units == 1) {
+            std::snprintf(angleUnitText, sizeof angleUnitText, "%s", "rad");
+            std::snprintf(angleFormat, sizeof angleFormat, "%s", "%1.3f");
+        }
+    }
+    angleUnitsChanged.emit(units);
+    markSettingsDirty();
+}
+
+void MeterModel::setDisplayRate(float rate) {
+    if (!(rate > 0.25f && rate < 6.0f)) return;
+    for (auto& ch : channels) ch->setDisplayRate(rate);
+    displayRateChanged.emit(rate);
+}
+
+float MeterModel::getDisplayRate() const {
+    return channels[1]->getDisplayRate();
+}

@@ -1,0 +1,420 @@
+// The meter model's own state without cards: the settings file and its
+// range checks, the save tick and flush, profiles through the sandbox's
+// stand-in scripts, the relative offset and its digit entry, angle units and
+// display rate, the waveform settings, trigger rate and pacing, the busy bit
+// and the backplane report.
+#include "MeterTestSupport.h"
+
+#include "channel/ChannelModel.h"
+#include "platform/Platform.h"
+#include "ranges/RangeSpec.h"
+#include "ranges/RangeSpecTable.h"
+#include "ranges/TimebaseSpec.h"
+#include "ranges/TimebaseSpecTable.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+using metertest::readFile;
+using metertest::TestMeter;
+
+namespace {
+
+class MeterStateTest : public ::testing::Test {
+protected:
+    testsupport::TempSandbox sandbox;
+    std::string bus = testsupport::uniqueBusName("s");
+    TestMeter meter{bus};
+
+    std::string standinLog() { return readFile(sandbox.file("/var/log/standin.log")); }
+};
+
+const char* const kDefaultFile =
+    "holdactive: 0\nminhold: 0\nmaxhold: 0\nvdacmode: 0\nvdacrange: 30\nadacmode: 0\nadacrange: 30\n"
+    "buttonlevel: 5\nlcdlevel: 5\nangleunits: 0\ntimebase: 5\ntriggermode2: 0\ntriggerslope: 0\n"
+    "triggerchannel: 2\ngpibaddress: 1\nrs232speed: 2\nrs232databits: 1\nrs232stopbits: 0\n"
+    "rs232parity: 0\nrs232flowcontrol: 0\n";
+
+TEST_F(MeterStateTest, SettingsFileRoundTrips) {
+    EXPECT_EQ(meter.settingsFileContents(), kDefaultFile);
+    meter.threeChannelModel = true;
+    meter.setVectorSumHoldActive(true);
+    meter.setVectorSumMaxHoldEnabled(true);
+    meter.setVectorSumOutputMode(4);
+    meter.setAuxOutputScaling(100);
+    meter.setButtonLevel(7);
+    meter.setLcdLevel(2);
+    meter.setAngleUnits(1);
+    meter.setTimebase(3);
+    meter.setTriggerMode(2);
+    meter.setTriggerSlope(1);
+    meter.setTriggerChannel(3);
+    meter.setGpibAddress(12);
+    RS232Configuration serial;
+    serial.setSpeed(6);
+    serial.setParity(2);
+    serial.setFlowControl(1);
+    meter.setRS232Configuration(serial);
+    ASSERT_TRUE(meter.saveSettings());
+    std::string written = readFile(meter.getSettingsPath());
+    ASSERT_TRUE(meter.saveSettings());
+    EXPECT_EQ(readFile(meter.getSettingsPath()), written) << "written twice, byte for byte the same";
+
+    TestMeter other(bus);
+    other.threeChannelModel = true;
+    int serialSignals = 0;
+    other.signalRS232ConfigurationChanged().connect([&](RS232Configuration c) {
+        ++serialSignals;
+        EXPECT_EQ(c.getSpeed(), 6);
+    });
+    other.loadSettings();
+    EXPECT_EQ(other.settingsFileContents(), written);
+    EXPECT_EQ(serialSignals, 1);
+    EXPECT_EQ(other.getAngleFormat(), "%1.3f");
+}
+
+TEST_F(MeterStateTest, LoaderChecksEveryValueAndStopsAtANonNumber) {
+    meter.threeChannelModel = true;
+    struct Case {
+        const char* file;
+        std::function<bool(const MeterModel&)> holds;
+        const char* what;
+    } cases[] = {
+        {"timebase: 9\ntriggermode2: 4\ntriggerslope: 2\ntriggerchannel: 7\nlcdlevel: 12\nbuttonlevel: 0\n",
+         [](const MeterModel& m) {
+             return m.getTimebase() == 5 && m.getTriggerMode() == 0 && m.getTriggerSlope() == 0 &&
+                    m.getTriggerChannel() == 2 && m.getLcdLevel() == 5 && m.getButtonLevel() == 5;
+         },
+         "out-of-range values keep the defaults"},
+        {"timebase: -1\ntriggerchannel: 0\n",
+         [](const MeterModel& m) { return m.getTimebase() == 5 && m.getTriggerChannel() == 2; }, "below the range"},
+        {"timebase: 0\ntriggermode2: 3\ntriggerslope: 1\ntriggerchannel: 3\n",
+         [](const MeterModel& m) {
+             return m.getTimebase() == 0 && m.getTriggerMode() == 3 && m.getTriggerSlope() == 1 &&
+                    m.getTriggerChannel() == 3;
+         },
+         "the ends of the ranges are taken"},
+        {"lcdlevel: 3\nfancy: 4\ngpibaddress: 9\n",
+         [](const MeterModel& m) { return m.getLcdLevel() == 3 && m.getGpibAddress() == 9; },
+         "an unknown key is skipped with its value"},
+        {"lcdlevel: 3\nbuttonlevel: six\ngpibaddress: 9\n",
+         [](const MeterModel& m) { return m.getLcdLevel() == 3 && m.getButtonLevel() == 5 && m.getGpibAddress() == 1; },
+         "a value that is not a number ends the reading"},
+        {"holdactive: 7\nminhold: -1\n",
+         [](const MeterModel& m) { return m.isVectorSumHoldActive() && m.isVectorSumMinHoldEnabled(); },
+         "any non-zero value switches a hold on"},
+        {"rs232speed: 5\nrs232flowcontrol: 2\n",
+         [](const MeterModel& m) {
+             RS232Configuration c = m.getRS232Configuration();
+             return c.getSpeed() == 5 && c.getFlowControl() == 2 && c.getDataBits() == 1;
+         },
+         "serial settings go straight into the configuration"},
+    };
+    for (const Case& c : cases) {
+        platform::writeFileAtomic(meter.getSettingsPath(), c.file);
+        meter.setGpibAddress(1);
+        meter.loadSettings();
+        EXPECT_TRUE(c.holds(meter)) << c.what;
+    }
+    // A missing file gives the defaults.
+    std::remove(meter.getSettingsPath().c_str());
+    meter.loadSettings();
+    std::string contents = meter.settingsFileContents();
+    EXPECT_EQ(contents.substr(0, contents.find("rs232")), std::string(kDefaultFile).substr(0, contents.find("rs232")));
+}
+
+TEST_F(MeterStateTest, SaveTickAndFlush) {
+    meter.setGpibAddress(4);
+    EXPECT_TRUE(meter.isSettingsDirty());
+    meter.onSaveTimer();
+    EXPECT_FALSE(meter.isSettingsDirty());
+    EXPECT_NE(readFile(meter.getSettingsPath()).find("gpibaddress: 4\n"), std::string::npos);
+
+    // The same address changes nothing.
+    meter.setGpibAddress(4);
+    EXPECT_FALSE(meter.isSettingsDirty());
+    std::remove(meter.getSettingsPath().c_str());
+    meter.onSaveTimer();
+    EXPECT_EQ(readFile(meter.getSettingsPath()), "") << "a clean tick writes nothing";
+
+    // The flush writes the meter's and every channel's file (and must not
+    // wait for the settings lock it holds).
+    meter.loadSettings();
+    meter.flushSettings();
+    EXPECT_NE(readFile(meter.getSettingsPath()).find("gpibaddress: 1\n"), std::string::npos);
+    for (const char* ch : {"ch1", "ch2", "ch3"}) EXPECT_NE(readFile(platform::dataFile(ch)), "") << ch;
+}
+
+TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {
+    meter.loadSettings();
+    meter.setGpibAddress(7);
+    meter.getChannel(1)->setHoldActive(true);
+    meter.getChannel(3)->setFluxUnits(1);
+    ASSERT_TRUE(meter.saveProfile(3));
+    EXPECT_NE(standinLog().find("tvl4700-save-profile.sh 3\n"), std::string::npos);
+    EXPECT_NE(readFile(platform::dataFile("profiles/3/bp")).find("gpibaddress: 7\n"), std::string::npos);
+
+    meter.setGpibAddress(9);
+    meter.getChannel(1)->setHoldActive(false);
+    meter.getChannel(3)->setFluxUnits(0);
+    ASSERT_TRUE(meter.restoreProfile(3));
+    EXPECT_EQ(meter.getGpibAddress(), 7);
+    EXPECT_TRUE(meter.getChannel(1)->isHoldActive()) << "every channel file is read again";
+    EXPECT_EQ(meter.getChannel(3)->getFluxUnits(), 1);
+
+    // Numbers out of range do nothing at all, not even a flush.
+    std::string before = standinLog();
+    EXPECT_FALSE(meter.saveProfile(0));
+    EXPECT_FALSE(meter.saveProfile(11));
+    EXPECT_FALSE(meter.restoreProfile(11));
+    EXPECT_EQ(standinLog(), before);
+
+    // A profile that was never saved: the script fails, and so does the call.
+    EXPECT_FALSE(meter.restoreProfile(7));
+    EXPECT_EQ(meter.getGpibAddress(), 7) << "the files the script left are read again";
+
+    // Factory settings: profile 0, then the signal.
+    int restored = 0;
+    meter.signalDefaultsRestored().connect([&] { ++restored; });
+    ASSERT_TRUE(meter.restoreProfile(0));
+    EXPECT_EQ(restored, 0);
+    meter.setGpibAddress(5);
+    ASSERT_TRUE(meter.restoreDefaults());
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(meter.getGpibAddress(), 1);
+    EXPECT_FALSE(meter.getChannel(1)->isHoldActive());
+}
+
+TEST_F(MeterStateTest, RelativeOffsetStates) {
+    std::vector<int> states;
+    meter.signalVectorSumRelativeChanged().connect([&](int s) { states.push_back(s); });
+    {
+        std::lock_guard<std::mutex> lock(meter.vectorSumMutex);
+        meter.vectorSumValue = 12.0f;
+    }
+    meter.setVectorSumAutoRelative();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 12.0f);
+    {
+        std::lock_guard<std::mutex> lock(meter.vectorSumMutex);
+        meter.vectorSumValue = 2.0f;   // a later magnitude of 14, less the offset
+    }
+    meter.setVectorSumAutoRelative();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 12.0f) << "auto again keeps the offset";
+    meter.setVectorSumManualRelative();
+    meter.setVectorSumAutoRelative();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 14.0f) << "from manual: offset plus corrected value";
+    meter.setVectorSumRelativeOffset(NAN);
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 14.0f);
+    meter.disableVectorSumRelative();
+    EXPECT_EQ(meter.getVectorSumRelativeOffsetDisplayValue(), 0.0f);
+    EXPECT_EQ(states, (std::vector<int>{1, 1, 2, 1, 0}));
+}
+
+TEST_F(MeterStateTest, OffsetEntryStopsAtElevenTenthsOfFullScale) {
+    // The vector sum on a 30 G range with four decimals.
+    const RangeSpec* range = nullptr;
+    for (int probeClass = 0; probeClass <= 6 && !range; ++probeClass) {
+        const RangeSpec* r = RangeSpecTable::instance()->lookup(0, 0, probeClass);
+        if (r && r->getFullScale() == 30.0f && r->getDecimals() == 4 && r->getDisplayScale() == 1.0f) range = r;
+    }
+    ASSERT_NE(range, nullptr);
+    meter.vectorSumRange = range;
+
+    meter.setVectorSumRelativeOffset(32.0f);
+    meter.editVectorSumRelativeOffset();
+    EXPECT_EQ(meter.getVectorSumRelativeState(), 3);
+    for (int i = 0; i < 4; ++i) meter.editDigitLeft();
+    EXPECT_EQ(meter.getEditSelectedDigit(), 4);
+    unsigned long tones = platform::toneCount();
+    meter.editIncrementDigit();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 33.0f) << "33.0000 itself is accepted";
+    EXPECT_EQ(platform::toneCount(), tones);
+    meter.editIncrementDigit();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 33.0f) << "34 exceeds 1.1 x 30";
+    EXPECT_GT(platform::toneCount(), tones) << "refused with a beep";
+    meter.editDecrementDigit();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 32.0f) << "the refused step was undone";
+    meter.editToggleSign();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), -32.0f);
+    EXPECT_TRUE(meter.isEditValueNegative());
+    for (int i = 0; i < 9; ++i) meter.editDigitLeft();
+    EXPECT_EQ(meter.getEditSelectedDigit(), 5) << "stops at the sixth digit";
+    meter.editReset();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 0.0f);
+    EXPECT_EQ(meter.getEditSelectedDigit(), 5);
+}
+
+TEST_F(MeterStateTest, NothingReadyGivesAZeroVectorWithoutNaN) {
+    std::vector<float> emitted;
+    meter.signalVectorSumUpdated().connect([&](float v, float x, float y, float z) { emitted = {v, x, y, z}; });
+    meter.computeVectorSum();
+    EXPECT_EQ(emitted, (std::vector<float>{0.0f, 0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(meter.getVectorSumRangeSpec(), meter.getChannel(1)->getRangeSpec());
+    EXPECT_EQ(meter.getFluxSnapshot().size(), 4u);
+}
+
+TEST_F(MeterStateTest, AngleUnitsAndDisplayRate) {
+    EXPECT_EQ(meter.getAngleUnitText(), std::string(1, static_cast<char>(176)));
+    meter.setAngleUnits(1);
+    EXPECT_EQ(meter.getAngleUnitText(), "rad");
+    EXPECT_EQ(meter.getAngleFormat(), "%1.3f");
+    meter.setAngleUnits(2);
+    EXPECT_EQ(meter.getAngleUnitText(), "rad");
+    EXPECT_TRUE(std::isnan(meter.getVectorSumAngleX()));
+    meter.setAngleUnits(0);
+    EXPECT_EQ(meter.getAngleFormat(), "%3.2f");
+    EXPECT_EQ(meter.getVectorSumAngleY(), 0.0f);
+
+    std::vector<float> rates;
+    meter.signalDisplayRateChanged().connect([&](float r) { rates.push_back(r); });
+    for (float r : {0.25f, 6.0f, NAN, -1.0f}) meter.setDisplayRate(r);
+    meter.setDisplayRate(5.9f);
+    EXPECT_EQ(rates, (std::vector<float>{5.9f}));
+    for (unsigned slot = 1; slot <= 3; ++slot) EXPECT_FLOAT_EQ(meter.getChannel(slot)->getDisplayRate(), 5.9f);
+}
+
+TEST_F(MeterStateTest, HoldsToggleAndReset) {
+    std::vector<std::vector<bool>> holds;
+    meter.signalVectorSumHoldsChanged().connect([&](bool a, bool mn, bool mx) { holds.push_back({a, mn, mx}); });
+    {
+        std::lock_guard<std::mutex> lock(meter.vectorSumMutex);
+        meter.vectorSumValue = 4.0f;
+    }
+    meter.toggleVectorSumMinHold();
+    EXPECT_FLOAT_EQ(meter.getVectorSumMinHoldValue(), 4.0f);
+    meter.toggleVectorSumHoldActive();
+    EXPECT_FLOAT_EQ(meter.getVectorSumMaxHoldValue(), 0.0f) << "hold active changes no value";
+    meter.resetVectorSumHolds();
+    EXPECT_FLOAT_EQ(meter.getVectorSumMaxHoldValue(), 4.0f);
+    EXPECT_EQ(holds, (std::vector<std::vector<bool>>{{false, true, false}, {true, true, false}}));
+}
+
+TEST_F(MeterStateTest, WaveformSettingsAreRangeChecked) {
+    int timebaseSignals = 0;
+    meter.signalTimebaseChanged().connect([&](int) { ++timebaseSignals; });
+    for (int bad : {-1, 6, 100}) meter.setTimebase(bad);
+    for (int bad : {-1, 4}) meter.setTriggerMode(bad);
+    for (int bad : {-1, 2}) meter.setTriggerSlope(bad);
+    for (int bad : {0, 4}) meter.setTriggerChannel(bad);
+    EXPECT_EQ(timebaseSignals, 0);
+    EXPECT_FALSE(meter.isSettingsDirty());
+    EXPECT_NE(meter.getTriggerChannelModel(), nullptr);
+    EXPECT_NE(meter.getTriggerChannelTimebaseSpec(), nullptr);
+
+    meter.setTimebase(5);
+    TimebaseSpecTable table;
+    EXPECT_EQ(meter.getTimebasePerDivText(),
+              std::string(table.lookup(meter.getChannel(2)->getFreqRange(), 5)->getLabel()) + "/div");
+}
+
+TEST_F(MeterStateTest, TriggerRateKeepsTheLast32Ticks) {
+    for (int tick = 0; tick < 40; ++tick) {
+        {
+            std::lock_guard<std::mutex> lock(meter.triggerMutex);
+            meter.triggerCount = 2;
+        }
+        meter.updateTriggerRate();
+    }
+    EXPECT_FLOAT_EQ(meter.getTriggerRate(), 8.0f);
+
+    // The timer's tick and an arming reader thread share the history.
+    std::atomic<bool> stop{false};
+    std::thread ticks([&] {
+        while (!stop) meter.updateTriggerRate();
+    });
+    for (int i = 0; i < 2000; ++i) meter.onWaveformReady(meter.getTriggerChannel());
+    stop = true;
+    ticks.join();
+    EXPECT_GE(meter.getTriggerRate(), 0.0f);
+}
+
+TEST_F(MeterStateTest, PacingAimsAtSixtyPercentLoad) {
+    struct { int period; double load; int paced; } cases[] = {
+        {500, 60.0, 500}, {500, 0.0, 410}, {500, 100.0, 560}, {950, 100.0, 950},
+        {60, 0.0, 60}, {100, 59.5, 100}, {300, 70.0, 315},
+    };
+    for (auto& c : cases) EXPECT_EQ(MeterModel::pacedPeriod(c.period, c.load), c.paced) << c.period << " " << c.load;
+}
+
+TEST_F(MeterStateTest, CompletedCapturesTuneEverySecondOne) {
+    int ready = 0;
+    meter.signalWaveformReady().connect([&] { ++ready; });
+    meter.setTriggerMode(3);
+    meter.recordsOutstanding = 2;
+    meter.onWaveformReady(1);   // a follower's record
+    EXPECT_EQ(ready, 0);
+    meter.onWaveformReady(2);   // the trigger channel's, last
+    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(meter.getCompletedCaptureCount(), 1);
+    EXPECT_EQ(meter.getAcquisitionState(), 0);
+}
+
+TEST_F(MeterStateTest, BusyNeedsAReadyProbe) {
+    int signals = 0;
+    meter.signalBusyChanged().connect([&](bool) { ++signals; });
+    meter.onZeroingStateChanged(1, 1);
+    meter.onZeroingStateChanged(1, 1);
+    EXPECT_FALSE(meter.isBusy());
+    EXPECT_EQ(signals, 0);
+    meter.startAcquisition();
+    EXPECT_EQ(meter.getCapturePhase(), 0) << "refused: the trigger channel's probe is not ready";
+}
+
+TEST_F(MeterStateTest, BackplaneReport) {
+    std::vector<std::string> lines = meter.backplaneInfoReport();
+    ASSERT_EQ(lines.size(), 26u);
+    auto row = [](std::string name, std::string value) {
+        name.resize(40, ' ');
+        return name + std::string(15 - value.size(), ' ') + value;
+    };
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1], "Backplane Board Information");
+    EXPECT_EQ(lines[2], std::string(27, '-'));
+    EXPECT_EQ(lines[4], row("Model", "unknown"));
+    EXPECT_EQ(lines[5], row("Rev", "0"));
+    EXPECT_EQ(lines[6], row("Serial", "0000"));
+    EXPECT_EQ(lines[7], row("Cal Date", "01-01-1970"));
+    EXPECT_EQ(lines[8], row("Cal Temperature", "0.0"));
+    EXPECT_EQ(lines[10], "Backplane Cal Parameters");
+    EXPECT_EQ(lines[11], std::string(24, '-'));
+    EXPECT_EQ(lines[12], row("Sync Pulse Offset", "38"));
+    EXPECT_EQ(lines[24], row("ADAC Full Neg Output 10V Range", "0"));
+    EXPECT_EQ(lines[25], "");
+
+    meter.onBackplaneCalParameter(13, 25.96f);
+    meter.onBackplaneCalParameter(3, 2.6f);
+    meter.onBackplaneCalParameter(12, 12345678901234567.0f);
+    meter.onBackplaneBoardInfo(2, "ABCDEFG");
+    meter.onBackplaneBoardInfo(3, "HIJKLMN");
+    meter.onBackplaneBoardInfo(8, "XXXXXXX");
+    lines = meter.backplaneInfoReport();
+    EXPECT_EQ(lines[5], row("Rev", "ABCDEFGHIJKLMN"));
+    EXPECT_EQ(lines[8], row("Cal Temperature", "26.0"));
+    EXPECT_EQ(lines[15], row("VDAC Full Pos Output 3V Range", "3"));
+    EXPECT_GT(lines[24].size(), 55u) << "a wide value is printed whole";
+}
+
+TEST_F(MeterStateTest, DemoOnlyForTheExactModel) {
+    struct { const char* first; const char* second; bool demo; } cases[] = {
+        {"demo\0\0\0", "\0\0\0\0\0\0\0", false},
+        {"DEMOX\0\0", "\0\0\0\0\0\0\0", false},
+        {"DEMO\0\0\0", "Z\0\0\0\0\0\0", true},   // the second half lies beyond the NUL
+    };
+    for (auto& c : cases) {
+        TestMeter m(bus);
+        m.onBackplaneBoardInfo(0, c.first);
+        m.onBackplaneBoardInfo(1, c.second);
+        EXPECT_EQ(m.isDemoMode(), c.demo) << c.first;
+        EXPECT_EQ(m.getChannel(2)->isDemoMode(), c.demo);
+    }
+    // A second half alone keeps characters 1-7.
+    meter.onBackplaneBoardInfo(2, "ABCDEFG");
+    meter.onBackplaneBoardInfo(3, "HIJKLMN");
+    meter.onBackplaneBoardInfo(3, "1234567");
+    EXPECT_EQ(meter.getBackplaneRev(), "ABCDEFG1234567");
+}
+
+}  // namespace
