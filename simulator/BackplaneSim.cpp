@@ -18,9 +18,9 @@ void setText(char (&s)[15], const char* text) {
 
 }  // namespace
 
-BackplaneSim::BackplaneSim(const char* interfaceName, float temperature_) : temperature(temperature_) {
+BackplaneSim::BackplaneSim(const char* interfaceName, float temperature_)
+    : temperature(temperature_), link(new CANinterface(interfaceName)) {
     _setDefaults();
-    link = std::make_unique<CANinterface>(interfaceName);
     link->setFilter(0x040, 0x0E0);
     link->signalTemperatureRequest().connect(sigc::mem_fun(*this, &BackplaneSim::_handleTempRequest));
     link->signalCalSetParameterRequest().connect(sigc::mem_fun(*this, &BackplaneSim::_handleCalSetParameter));
@@ -30,8 +30,8 @@ BackplaneSim::BackplaneSim(const char* interfaceName, float temperature_) : temp
 }
 
 BackplaneSim::~BackplaneSim() {
-    link->stopReader();
-    link.reset();
+    // Joins the reader; a handler still running may yet send on the link.
+    delete link;
 }
 
 void BackplaneSim::_setDefaults() {

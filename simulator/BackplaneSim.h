@@ -29,7 +29,7 @@ private:
     void _handleBoardInfo(int slot, const char* text);
 
     float temperature;
-    std::unique_ptr<CANinterface> link;
+    CANinterface* const link;   // owned; deleted last, which joins its reader
     char model[15];
     char rev[15];
     char serial[15];

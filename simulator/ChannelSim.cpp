@@ -69,7 +69,7 @@ constexpr int kTablesC[] = {13, 14, 15, 16, 17};
 }  // namespace
 
 ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*/, double noise)
-    : channel(channel_) {
+    : channel(channel_), link(new CANinterface(interfaceName)) {
     setBoardText(_model, "");
     std::memcpy(_model, "111112222233333", 15);
     setBoardText(_rev, "111");
@@ -85,7 +85,6 @@ ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*
     _createTablesC(12);
     _lookupRangeSpec();
 
-    link = std::make_unique<CANinterface>(interfaceName);
     link->setFilter((channel + 2) << 5, 0x0E0);
     link->signalSetModeRequest().connect(sigc::mem_fun(*this, &ChannelSim::_handleSetMode));
     link->signalSetRangeRequest().connect(sigc::mem_fun(*this, &ChannelSim::_handleSetRange));
@@ -128,7 +127,7 @@ ChannelSim::~ChannelSim() {
     captureThread.join();
     streamThread.join();
     // Joins the reader; a handler still running may yet send on the link.
-    link.reset();
+    delete link;
 }
 
 // ---- Operations called by main -------------------------------------------

@@ -103,7 +103,7 @@ private:
     char _calDate[15];
     std::atomic<double> fieldLevel{0.0};
     std::atomic<double> noiseLevel{0.0};
-    std::unique_ptr<CANinterface> link;
+    CANinterface* const link;   // owned; deleted last, which joins its reader
     SineTable sine;
     std::atomic<bool> autorange{false};
     std::atomic<float> peakMax{0.0f};
