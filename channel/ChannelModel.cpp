@@ -84,6 +84,9 @@ ChannelModel::~ChannelModel() {
                      &zeroQuarterHourTimer, &rateTimer, &settingsSaveTimer, &waveformTimer}) {
         t->stop();
     }
+    // The probe and zero timer handlers run under probeStateMutex: once it
+    // has been taken here, none of them is still inside this model.
+    std::lock_guard<std::mutex> lock(probeStateMutex);
 }
 
 // ---- Card link ------------------------------------------------------------
@@ -176,6 +179,7 @@ void ChannelModel::onHelloReply() {
 }
 
 void ChannelModel::onStartupTimeout() {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
     channelStatus = kChannelNoProbe;
     channelStatusChanged.emit(channel, kChannelNoProbe);
 }

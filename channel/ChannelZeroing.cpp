@@ -130,11 +130,13 @@ void ChannelModel::onZeroingProgress(float percent) {
 void ChannelModel::onZeroTimeout() {
     // A time-out left over from an earlier zero (its period was still being
     // slept when it was stopped) finds no zero running and is ignored.
+    std::lock_guard<std::mutex> lock(probeStateMutex);
     if (zeroingState != kZeroing) return;
     setZeroingState(kZeroTimedOut);
 }
 
 void ChannelModel::onZeroDue() {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
     zeroReferenceValid = true;
     lastZeroMode = 4;
     setZeroingState(kZeroNeeded);

@@ -1,0 +1,274 @@
+// The reading pipeline: averaging, decimation, autorange, range fit,
+// over-range, mode and frequency reports, and the guards on rates.
+#include "ChannelFixture.h"
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+using namespace channeltest;
+
+namespace {
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr int kOverRangeBit = 10;     // measurement register, channel 2
+constexpr int kRangeBusyBit = 2;      // operation register, channel 2
+}  // namespace
+
+TEST(ChannelRates, DisplayRateSetsTheSamplesPerAverage) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(2, "unused");
+    m.setDisplayRate(2.0f);
+    EXPECT_EQ(m.getSamplesPerAverage(), 305);
+    m.setDisplayRate(10.0f);
+    EXPECT_EQ(m.getSamplesPerAverage(), 61);
+    m.setDisplayRate(700.0f);
+    EXPECT_EQ(m.getSamplesPerAverage(), 1);
+    EXPECT_EQ(m.getDecimation(), 1);
+}
+
+TEST(ChannelRates, UnusableRatesNeverReachADivision) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(2, "unused");
+    m.setDisplayRate(10.0f);
+    for (float bad : {0.0f, -1.0f, kNaN, kInf, -kInf}) {
+        m.setDisplayRate(bad);
+        EXPECT_FLOAT_EQ(m.getDisplayRate(), 10.0f) << bad;
+        EXPECT_EQ(m.getSamplesPerAverage(), 61) << bad;
+    }
+    // A card rate that is no rate keeps the last good one.
+    for (float bad : {0.0f, -610.0f, kNaN, kInf}) {
+        m.onModeReply(0, 0, bad);
+        EXPECT_FLOAT_EQ(m.getCardSampleRate(), 610.0f) << bad;
+        EXPECT_EQ(m.getSamplesPerAverage(), 61) << bad;
+    }
+    m.setDecimation(0);
+    EXPECT_EQ(m.getDecimation(), 1);
+    m.setDecimation(-5);
+    EXPECT_EQ(m.getDecimation(), 1);
+    m.setSamplesPerAverage(0);
+    EXPECT_EQ(m.getSamplesPerAverage(), 1);
+    // A sample with the guarded values makes a reading at once.
+    m.onSample(5.0f, 0);
+    EXPECT_FLOAT_EQ(m.getValue(), 5.0f);
+}
+
+TEST(ChannelFrequency, ShownAsFrequencyOrPeriod) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(1, "unused");
+    m.onFrequency(1200.0f);
+    EXPECT_EQ(m.getSignalFreqUnitText(), "Hz");
+    EXPECT_EQ(m.getSignalFreqFormat(), "%4.1f");
+    m.onFrequency(1500.0f);
+    EXPECT_EQ(m.getSignalFreqUnitText(), "kHz");
+    EXPECT_EQ(m.getSignalFreqFormat(), "%2.3f");
+    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 1.5f);
+
+    m.setTimeUnits(1);
+    m.onFrequency(1000.0f);   // a period of exactly 1 ms
+    EXPECT_EQ(m.getSignalFreqUnitText(), "msec");
+    EXPECT_EQ(m.getSignalFreqFormat(), "%3.2f");
+    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 1.0f);
+    m.onFrequency(2000.0f);
+    EXPECT_EQ(m.getSignalFreqUnitText(), "usec");
+    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 500.0f);
+}
+
+TEST(ChannelFrequency, NoSignalNeverGivesAnInfiniteOrNegativePeriod) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(1, "unused");
+    m.setTimeUnits(1);
+    for (float f : {0.0f, -50.0f, kNaN, -kInf, kInf, 1e-40f}) {
+        m.onFrequency(f);
+        const float shown = m.getDisplaySignalFreq();
+        EXPECT_TRUE(std::isfinite(m.getSignalFreq())) << f;
+        EXPECT_TRUE(std::isfinite(shown)) << f;
+        EXPECT_GE(shown, 0.0f) << f;
+    }
+}
+
+TEST(ChannelWaveform, AnnouncedCountIsClampedAndExtraPairsDropped) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(1, "unused");
+    m.onWaveformStart(100000);
+    for (int k = 0; k < 400; ++k) m.onWaveformData(float(2 * k), float(2 * k + 1));
+    m.onWaveformEnd();
+    const WaveformBuffer& b = m.getWaveformBuffer();
+    EXPECT_EQ(b.count, 500);
+    EXPECT_FLOAT_EQ(b.samples[498], 498.0f);
+    EXPECT_FLOAT_EQ(b.samples[499], 499.0f);
+
+    m.onWaveformStart(-3);
+    m.onWaveformEnd();
+    EXPECT_EQ(m.getWaveformBuffer().count, 0);
+}
+
+TEST_F(ChannelFixture, AveragesAndDecimatesTheCardSamples) {
+    makeReady();
+    model.setSamplesPerAverage(4);
+    const std::size_t before = readingCount();
+    card.out().sendSample(kChannel, 1.0f, 0);
+    card.out().sendSample(kChannel, 2.0f, 0);
+    card.out().sendSample(kChannel, 3.0f, 4);
+    card.out().sendSample(kChannel, 6.0f, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return readingCount() == before + 1; }));
+    EXPECT_FLOAT_EQ(model.getValue(), 3.0f);
+    EXPECT_EQ(model.isClipped(), 4) << "status bits of the averaged samples are kept";
+
+    model.setDecimation(2);
+    for (int i = 1; i <= 8; ++i) card.out().sendSample(kChannel, float(i), 0);   // keeps 2, 4, 6, 8
+    ASSERT_TRUE(testsupport::waitUntil([&] { return readingCount() == before + 2; }));
+    EXPECT_FLOAT_EQ(model.getValue(), 5.0f);
+    EXPECT_EQ(model.isClipped(), 0);
+}
+
+TEST_F(ChannelFixture, ModeReportRecomputesTheAverageAndAnnouncesTheMode) {
+    makeReady();
+    std::vector<std::pair<int, int>> modes;
+    model.signalModeChanged().connect([&](int, int m, int f) { modes.emplace_back(m, f); });
+    model.setDisplayRate(10.0f);
+    card.out().sendModeReply(kChannel, 0, 0, 610.0f);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !modes.empty(); }));
+    EXPECT_EQ(model.getSamplesPerAverage(), 61);
+    feed(1.0f, 61, 1);
+    model.setDisplayRate(700.0f);
+    feed(2.0f, 3, 3);
+}
+
+TEST_F(ChannelFixture, AutorangeStepsAtTheThresholds) {
+    makeReady();
+    ASSERT_TRUE(model.isAutorange());
+    model.setSamplesPerAverage(1);
+    // From the 30 kG range down to the 30 G range, one step per reading.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        card.out().sendSample(kChannel, 20.0f, 0);
+        return model.getRange() == 0;
+    }, std::chrono::seconds(10), std::chrono::milliseconds(50)));
+    EXPECT_EQ(model.getRangeSpec()->getRangeName(), "30G");
+
+    card.clear();
+    feed(27.0f, 3, 3);   // at the up threshold (0.9 x 30 G): stays
+    EXPECT_EQ(card.count(kSetRange), 0u);
+    feed(27.01f, 1, 1);
+    ASSERT_TRUE(card.waitForCount(kSetRange, 1));
+    EXPECT_EQ(card.frames(kSetRange)[0].data[0], 1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 1; }));
+
+    card.clear();
+    feed(24.0f, 3, 3);   // at the down threshold (0.8 x 30 G): stays
+    EXPECT_EQ(card.count(kSetRange), 0u);
+    feed(23.99f, 1, 1);
+    ASSERT_TRUE(card.waitForCount(kSetRange, 1));
+    EXPECT_EQ(card.frames(kSetRange)[0].data[0], 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 0; }));
+}
+
+TEST_F(ChannelFixture, RangeCommandHoldsTheOperationBitUntilTheCardConfirms) {
+    makeReady();
+    card.echoRange = false;
+    model.setRange(1);
+    ASSERT_TRUE(card.waitForCount(kSetRange, 2));   // present range again, then 1
+    EXPECT_TRUE(operationBit(kRangeBusyBit));
+    EXPECT_FALSE(model.isAutorange());
+    EXPECT_EQ(model.getRange(), 3) << "the range follows the card's report only";
+    card.out().sendRangeReply(kChannel, 1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 1; }));
+    EXPECT_FALSE(operationBit(kRangeBusyBit));
+    // The gains of the new range went to the card.
+    const auto gains = card.frames(kSetGain);
+    ASSERT_GE(gains.size(), 2u);
+    EXPECT_FLOAT_EQ(gainOf(gains.back()), 300.0f);
+}
+
+TEST_F(ChannelFixture, RangeFitsFollowsTheRmsOffsetAndTheRelativeOffset) {
+    makeReady();
+    card.out().sendCalParameter(kChannel, 61, 40.0f);   // DC RMS offset of range 0
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getCalParameter(61) == 40.0f; }));
+    EXPECT_FALSE(model.rangeFits(0));
+    EXPECT_TRUE(model.rangeFits(1));
+    EXPECT_FALSE(model.rangeFits(4));
+    card.out().sendCalParameter(kChannel, 61, 33.0f);   // exactly 1.1 x 30 G fits
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getCalParameter(61) == 33.0f; }));
+    EXPECT_TRUE(model.rangeFits(0));
+
+    model.setRelativeOffset(40.0f);
+    model.setManualRelative();
+    ASSERT_EQ(model.getRelativeState(), 2);
+    EXPECT_FALSE(model.rangeFits(0));
+    EXPECT_TRUE(model.rangeFits(1));
+
+    // A refused range re-announces the present one and raises error 11.
+    card.clear();
+    rangeAnnouncements.clear();
+    model.setRange(0);
+    EXPECT_EQ(copyOf(errors), std::vector<int>{11});
+    ASSERT_FALSE(copyOf(rangeAnnouncements).empty());
+    EXPECT_EQ(copyOf(rangeAnnouncements).back(), model.getRange());
+}
+
+TEST_F(ChannelFixture, OverRangeFlagsTheReadingAndSetsTheMeasurementBit) {
+    makeReady();
+    model.setSamplesPerAverage(1);
+    model.setRange(0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 0; }));
+    feed(10.0f, 1, 1);
+    EXPECT_FALSE(model.isOverRange());
+
+    feed(33.0f, 1, 1);   // exactly 1.1 x full scale is in range
+    EXPECT_FALSE(model.isOverRange());
+    EXPECT_FLOAT_EQ(model.getValue(), 33.0f);
+    EXPECT_FALSE(measurementBit(kOverRangeBit));
+
+    feed(33.01f, 1, 1);
+    EXPECT_TRUE(model.isOverRange());
+    EXPECT_FLOAT_EQ(model.getValue(), 33.0f) << "the last in-range reading stays";
+    EXPECT_TRUE(measurementBit(kOverRangeBit));
+    feed(40.0f, 2, 2);
+    EXPECT_EQ(copyOf(overRangeChanges), std::vector<bool>{true}) << "announced on transitions only";
+
+    feed(-5.0f, 1, 1);
+    EXPECT_FALSE(model.isOverRange());
+    EXPECT_FALSE(measurementBit(kOverRangeBit));
+    EXPECT_FLOAT_EQ(model.getValue(), -5.0f);
+    EXPECT_EQ(copyOf(overRangeChanges), (std::vector<bool>{true, false}));
+}
+
+TEST_F(ChannelFixture, RangeReportSkipsHalfASecondAndRestartsTheHolds) {
+    makeReady();
+    model.setSamplesPerAverage(1);
+    model.setAutorange(false);   // the small readings below must not move the range
+    ASSERT_TRUE(testsupport::waitUntil([] { return !operationBit(kRangeBusyBit); }));
+    // 40 samples counted over the 4 s rate period: 10 samples a second.
+    card.sendSamples(1.0f, 40);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return readingCount() >= 40; }));
+    model.onRateTimer();
+    EXPECT_FLOAT_EQ(model.getReceivedSampleRate(), 10.0f);
+
+    model.setRange(2);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const auto a = copyOf(rangeAnnouncements);
+        return !a.empty() && a.back() == 2;
+    }));
+    EXPECT_EQ(model.skipping(), 5);
+    const auto announced = copyOf(rangeAnnouncements).size();
+    const std::size_t before = readingCount();
+    card.sendSamples(100.0f, 5);
+    card.sendSamples(200.0f, 1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return readingCount() == before + 1; }));
+    EXPECT_FLOAT_EQ(model.getValue(), 200.0f);
+    EXPECT_EQ(copyOf(rangeAnnouncements).size(), announced + 1) << "range announced again at the end of the skip";
+    EXPECT_FLOAT_EQ(model.getMinHoldValue(), 200.0f);
+    EXPECT_FLOAT_EQ(model.getMaxHoldValue(), 200.0f);
+}
+
+TEST_F(ChannelFixture, DiagnosticReadingsBypassRanging) {
+    makeReady();
+    model.setSamplesPerAverage(1);
+    model.setDiagMode(2);
+    card.out().sendDiagModeReply(kChannel, 2, "V");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getDiagUnitText() == "V"; }));
+    feed(1.0e9f, 1, 1);
+    EXPECT_FLOAT_EQ(model.getValue(), 1.0e9f);
+    EXPECT_FALSE(model.isOverRange());
+    EXPECT_FLOAT_EQ(model.getDisplayValue(), 1.0e9f) << "display scale 1 in diagnostic mode";
+}

@@ -1,0 +1,153 @@
+// Probe presence and settling, zeroing, manual zero and the card's events.
+#include "ChannelFixture.h"
+
+#include <thread>
+
+using namespace channeltest;
+
+namespace {
+constexpr int kProbeFaultBit = 9;   // questionable register, channel 2
+}  // namespace
+
+TEST_F(ChannelFixture, ProbeDataSettleTheChannelToReady) {
+    startAndCardReady();
+    card.clear();
+    card.insertProbe(3);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
+    EXPECT_EQ(copyOf(channelStatuses), (std::vector<int>{1, 2}));
+    EXPECT_EQ(model.getZeroingState(), 3) << "a settled probe needs a zero";
+    EXPECT_EQ(model.getLastZeroMode(), 4);
+    ASSERT_TRUE(card.waitForCount(kResetPeaks, 1));
+    EXPECT_EQ(card.frames(kResetPeaks)[0].data[0], 2);
+    EXPECT_TRUE(card.count(kSetGain) >= 2u);
+    EXPECT_TRUE(model.rate().isActive());
+    EXPECT_FALSE(questionableBit(kProbeFaultBit));
+
+    card.removeProbe();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 0; }));
+    EXPECT_EQ(model.getZeroingState(), 4);
+    EXPECT_FALSE(model.rate().isActive());
+}
+
+TEST_F(ChannelFixture, ASettlingClassZeroProbeSelectsItsOnlyRange) {
+    startAndCardReady();
+    card.insertProbe(0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 3; }));
+    EXPECT_EQ(model.getRangeSpec()->getRangeName(), "1G");
+    const auto gains = card.frames(kSetGain);
+    ASSERT_FALSE(gains.empty());
+    EXPECT_FLOAT_EQ(gainOf(gains.back()), 3.0f) << "class 0 probes get the gain 3";
+}
+
+TEST_F(ChannelFixture, AProbeRemovedWhileSettlingNeverLeavesTheChannelReady) {
+    startAndCardReady();
+    card.insertProbe(3);
+    card.removeProbe();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const auto s = copyOf(channelStatuses);
+        return !s.empty() && s.back() == 0;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));   // past the 500 ms settle delay
+    EXPECT_EQ(model.getChannelStatus(), 0);
+    EXPECT_EQ(copyOf(channelStatuses), (std::vector<int>{1, 0}));
+    EXPECT_EQ(model.getZeroingState(), 4);
+}
+
+TEST_F(ChannelFixture, ZeroRunsToDone) {
+    makeReady();
+    model.setBackplaneTemperature(30.0f);
+    model.startZero();
+    model.startZero();
+    ASSERT_TRUE(card.waitForCount(kZero, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(card.count(kZero), 1u) << "a second start while zeroing sends nothing";
+    EXPECT_EQ(card.frames(kZero)[0].data[0], 0);
+    EXPECT_EQ(card.frames(kZero)[0].data[1], 4);
+    EXPECT_EQ(model.getZeroingState(), 1);
+    EXPECT_FALSE(model.saveTimer().isActive()) << "settings saves pause while zeroing";
+
+    card.out().sendZeroingProgress(kChannel, 50.0f);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingProgress() == 50.0f; }));
+    card.out().sendZeroDone(kChannel, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 0; }));
+    EXPECT_TRUE(model.saveTimer().isActive());
+    EXPECT_FLOAT_EQ(model.getZeroTemperature(), 30.0f);
+    EXPECT_EQ(model.getLastZeroMode(), 4);
+
+    // Drift only counts once a zero became due.
+    model.setBackplaneTemperature(40.0f);
+    EXPECT_EQ(model.getZeroingState(), 0);
+    model.setBackplaneTemperature(30.0f);
+    model.onZeroDue();
+    EXPECT_EQ(model.getZeroingState(), 3);
+}
+
+TEST_F(ChannelFixture, ZeroTimesOutWithoutAnAnswer) {
+    makeReady();
+    model.zeroTimeout().setPeriod(300);
+    model.startZero();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 2; }));
+    EXPECT_EQ(copyOf(zeroStates).back(), 2);
+    // A later zero can start again.
+    model.startZero();
+    ASSERT_TRUE(card.waitForCount(kZero, 2));
+}
+
+TEST(ChannelZeroRules, TemperatureDriftAndDcOnlyZero) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(1, "unused");
+    m.onZeroDue();                 // the hour after power-on has passed
+    m.setBackplaneTemperature(30.0f);
+    m.setZeroMode(1);
+    m.onZeroDone(0);               // a DC-only zero at 30 degrees
+    ASSERT_EQ(m.getZeroingState(), 0);
+    m.setBackplaneTemperature(34.9f);
+    EXPECT_EQ(m.getZeroingState(), 0);
+    m.setBackplaneTemperature(35.0f);
+    EXPECT_EQ(m.getZeroingState(), 3);
+
+    m.setBackplaneTemperature(30.0f);
+    m.onZeroDone(0);
+    m.onModeReply(1, 0, 610.0f);   // AC with no AC offsets: the DC-only zero does not serve
+    EXPECT_EQ(m.getZeroingState(), 3);
+    m.onModeReply(0, 0, 610.0f);
+    EXPECT_EQ(m.getZeroingState(), 0);
+}
+
+TEST_F(ChannelFixture, ManualZeroIsSubtractedAndClearedByAZero) {
+    makeReady();
+    model.setSamplesPerAverage(1);
+    model.editManualZero();
+    ASSERT_EQ(model.getManualZeroState(), 2);
+    model.getDigitEditor().toggleSign();
+    model.applyManualZero();
+    EXPECT_EQ(model.getManualZeroState(), 1) << "a negative zero offset stays on";
+    model.clearManualZero();
+    EXPECT_EQ(model.getManualZeroState(), 0);
+}
+
+TEST_F(ChannelFixture, CardEventsMarkTheProbeAndTheQuestionableBit) {
+    makeReady();
+    card.out().sendCardEvent(kChannel, 5);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return copyOf(errors).size() == 1; }));
+    EXPECT_FALSE(questionableBit(kProbeFaultBit));
+
+    card.out().sendCardEvent(kChannel, 4);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return copyOf(errors).size() == 2; }));
+    EXPECT_TRUE(questionableBit(kProbeFaultBit));
+    EXPECT_FALSE(model.getProbe().isDataValid());
+    card.removeProbe();   // removal clears the bit again
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 0; }));
+    EXPECT_FALSE(questionableBit(kProbeFaultBit));
+
+    card.out().sendCardEvent(kChannel, 2);   // a fault that stays for the run
+    ASSERT_TRUE(testsupport::waitUntil([&] { return copyOf(errors).size() == 3; }));
+    EXPECT_TRUE(questionableBit(kProbeFaultBit));
+    card.insertProbe(3);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
+    card.removeProbe();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 0; }));
+    EXPECT_TRUE(questionableBit(kProbeFaultBit));
+    EXPECT_EQ(copyOf(errors), (std::vector<int>{5, 4, 2}));
+}
