@@ -138,15 +138,26 @@ bool MeterModel::applySetting(const std::string& key, int value) {
 }
 
 void MeterModel::loadSettings() {
+    // The file is read under the settings lock; the values are applied after
+    // it is released, so no signal a setter raises runs under it.
+    std::string text;
+    bool opened;
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         std::ifstream in(settingsPath);
-        applyDefaultSettings();
-        if (in) {
-            std::string key;
-            int value = 0;
-            while (in >> key >> value) applySetting(key, value);
+        opened = static_cast<bool>(in);
+        if (opened) {
+            std::ostringstream data;
+            data << in.rdbuf();
+            text = data.str();
         }
+    }
+    applyDefaultSettings();
+    if (opened) {
+        std::istringstream in(text);
+        std::string key;
+        int value = 0;
+        while (in >> key >> value) applySetting(key, value);
     }
     saveTimer.start();
     rs232ConfigurationChanged.emit(getRS232Configuration());

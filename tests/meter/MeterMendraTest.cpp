@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -136,6 +137,37 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
     std::size_t before = sums.size();
     ASSERT_TRUE(testsupport::waitUntil([&] { return sums.size() >= before + 3; }, 10s));
     EXPECT_TRUE(vectorSumFrames.take(0).empty());
+
+    // A waveform acquisition over the three AC channels, trigger channel 2:
+    // every card stopped, then the roles, then the trigger channel armed.
+    for (unsigned slot = 1; slot <= 3; ++slot) meter->getChannel(slot)->setMode(1);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        for (unsigned slot = 1; slot <= 3; ++slot)
+            if (meter->getChannel(slot)->getMode() != 1) return false;
+        return true;
+    }));
+    meter->enterWaveformMode();
+    EXPECT_EQ(meter->getTriggerChannel(), 2);
+    std::atomic<int> waveforms{0};
+    meter->signalWaveformReady().connect([&] { ++waveforms; });
+    BusRecorder triggerFrames(bus, [](int id) { return id == 0x162 || id == 0x182 || id == 0x1A2; });
+    meter->startAcquisition();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waveforms >= 3; }, 20s)) << "state " << meter->getAcquisitionState();
+    EXPECT_NE(meter->getAcquisitionState(), 0);
+    int period = meter->getChannel(2)->getWaveformTimerPeriod();
+    EXPECT_TRUE(period >= 60 && period <= 950) << period;
+    meter->stopAcquisition();
+    meter->leaveWaveformMode();
+    EXPECT_EQ(meter->getAcquisitionState(), 0);
+    std::vector<std::pair<int, int>> roles;
+    for (const Frame& f : triggerFrames.take(0))
+        if (!f.data.empty() && f.data[0] <= 3) roles.push_back({f.id, f.data[0]});
+    // Arming the trigger channel first arms the two followers.
+    ASSERT_GE(roles.size(), 9u);
+    std::vector<std::pair<int, int>> expectedRoles = {{0x162, 0}, {0x182, 0}, {0x1A2, 0}, {0x162, 2}, {0x1A2, 2},
+                                                      {0x182, 1}, {0x162, 3}, {0x1A2, 3}, {0x182, 3}};
+    roles.resize(expectedRoles.size());
+    EXPECT_EQ(roles, expectedRoles);
 
     // The meter settings file round trips; a profile restores every file.
     meter->setGpibAddress(17);
