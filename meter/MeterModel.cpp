@@ -37,7 +37,10 @@ MeterModel* MeterModel::instance(const char* name) {
 }
 
 MeterModel::MeterModel(const char* name)
-    : canInterfaceName(name ? std::string(name).substr(0, 19) : "can0"), settingsPath(platform::dataFile("bp")) {
+    : canInterfaceName(name ? std::string(name).substr(0, 19) : "can0"),
+      angleUnitText(kDegreeText),
+      angleFormat(kDegreeFormat),
+      settingsPath(platform::dataFile("bp")) {
     for (auto& value : backplaneCal) value = 0.0f;
     backplaneCal[0] = 38.0f;
 

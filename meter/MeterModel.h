@@ -62,6 +62,10 @@ public:
     static constexpr unsigned kSlotCount = 3;
     static constexpr int kBackplaneCalCount = 14;
     static constexpr int kProfileCount = 10;
+    static const char* const kDegreeText;
+    static const char* const kDegreeFormat;
+    static const char* const kRadianText;
+    static const char* const kRadianFormat;
 
     // ---- Singleton
     // The singleton; the first call creates it on "can0".  Never null.
@@ -199,8 +203,10 @@ public:
     bool isEditValueNegative() const;
     int getEditSelectedDigit() const;
     int getAngleUnits() const { return angleUnits; }
-    std::string getAngleUnitText() const;
-    std::string getAngleFormat() const;
+    // The degree sign (one Latin-1 byte, 176) or "rad"; "%3.2f" or "%1.3f".
+    // Constant texts: the pointers stay valid for the life of the program.
+    const char* getAngleUnitText() const { return angleUnitText; }
+    const char* getAngleFormat() const { return angleFormat; }
 
     void setVectorSumHoldActive(bool on);
     void setVectorSumMinHoldEnabled(bool on);
@@ -371,6 +377,7 @@ protected:
     float magnitude = 0.0f;                // gauss, before it
     std::array<float, 3> channelSnapshot{{0.0f, 0.0f, 0.0f}};
     float magnitudeInUnits = 0.0f;
+    float valueUnitScale = 1.0f;           // unit scale of the range of that computation
     std::array<float, 3> angles{{0.0f, 0.0f, 0.0f}};   // degrees
     std::atomic<const RangeSpec*> vectorSumRange{nullptr};
     // One computation (and the data-log row after it) at a time.
@@ -385,8 +392,8 @@ protected:
     mutable std::mutex editMutex;          // guards offsetEntry
     DigitsDisplaySpec offsetEntry{6};
     std::atomic<int> angleUnits{0};
-    char angleUnitText[10] = {static_cast<char>(176), 0};
-    char angleFormat[10] = "%3.2f";
+    std::atomic<const char*> angleUnitText;
+    std::atomic<const char*> angleFormat;
 
     std::atomic<int> vectorSumOutputMode{0};
     std::atomic<int> auxOutputMode{0};
@@ -426,7 +433,7 @@ protected:
     std::atomic<bool> anyChannelActive{true};
 
     mutable std::mutex linkMutex;          // guards backplaneLink
-    mutable std::mutex textMutex;          // board texts, versions, angle texts, serial settings
+    mutable std::mutex textMutex;          // board texts, versions, serial settings
     DataLogBridge dataLogBridge{*this};
 
     // ---- Signals

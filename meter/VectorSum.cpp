@@ -18,6 +18,14 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr float kEntryLimit = 1.1f;
+}  // namespace
+
+const char* const MeterModel::kDegreeText = "\xB0";
+const char* const MeterModel::kDegreeFormat = "%3.2f";
+const char* const MeterModel::kRadianText = "rad";
+const char* const MeterModel::kRadianFormat = "%1.3f";
+
+namespace {
 
 // Angle between the vector and one axis, in degrees.  The quotient is
 // clamped: rounding can push |component| / magnitude a hair past 1.
@@ -96,6 +104,7 @@ void MeterModel::computeVectorSum() {
         vectorSumValue = value;
         channelSnapshot = snapshot;
         magnitudeInUnits = mag * unitScale;
+        valueUnitScale = unitScale;
         angles = newAngles;
     }
 
@@ -141,13 +150,13 @@ std::vector<float> MeterModel::getFluxSnapshot() const {
 }
 
 std::vector<float> MeterModel::getVectorSumAndAngles() const {
-    const RangeSpec* range = vectorSumRange;
-    float unitScale = range ? range->getUnitScale() : 1.0f;
+    float unitScale;
     float value;
     std::array<float, 3> a;
     {
         std::lock_guard<std::mutex> lock(vectorSumMutex);
         value = vectorSumValue;
+        unitScale = valueUnitScale;
         a = angles;
     }
     int units = angleUnits;
@@ -208,16 +217,6 @@ bool MeterModel::isEditValueNegative() const {
 int MeterModel::getEditSelectedDigit() const {
     std::lock_guard<std::mutex> lock(editMutex);
     return offsetEntry.getSelectedDigit();
-}
-
-std::string MeterModel::getAngleUnitText() const {
-    std::lock_guard<std::mutex> lock(textMutex);
-    return angleUnitText;
-}
-
-std::string MeterModel::getAngleFormat() const {
-    std::lock_guard<std::mutex> lock(textMutex);
-    return angleFormat;
 }
 
 // ---- Holds
@@ -392,15 +391,12 @@ void MeterModel::editReset() {
 
 void MeterModel::setAngleUnits(int units) {
     angleUnits = units;
-    {
-        std::lock_guard<std::mutex> lock(textMutex);
-        if (units == 0) {
-            std::snprintf(angleUnitText, sizeof angleUnitText, "%c", 176);
-            std::snprintf(angleFormat, sizeof angleFormat, "%s", "%3.2f");
-        } else if (units == 1) {
-            std::snprintf(angleUnitText, sizeof angleUnitText, "%s", "rad");
-            std::snprintf(angleFormat, sizeof angleFormat, "%s", "%1.3f");
-        }
+    if (units == 0) {
+        angleUnitText = kDegreeText;
+        angleFormat = kDegreeFormat;
+    } else if (units == 1) {
+        angleUnitText = kRadianText;
+        angleFormat = kRadianFormat;
     }
     angleUnitsChanged.emit(units);
     markSettingsDirty();

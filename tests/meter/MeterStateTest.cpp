@@ -73,7 +73,7 @@ TEST_F(MeterStateTest, SettingsFileRoundTrips) {
     other.loadSettings();
     EXPECT_EQ(other.settingsFileContents(), written);
     EXPECT_EQ(serialSignals, 1);
-    EXPECT_EQ(other.getAngleFormat(), "%1.3f");
+    EXPECT_STREQ(other.getAngleFormat(), "%1.3f");
 }
 
 TEST_F(MeterStateTest, LoaderChecksEveryValueAndStopsAtANonNumber) {
@@ -257,15 +257,15 @@ TEST_F(MeterStateTest, NothingReadyGivesAZeroVectorWithoutNaN) {
 }
 
 TEST_F(MeterStateTest, AngleUnitsAndDisplayRate) {
-    EXPECT_EQ(meter.getAngleUnitText(), std::string(1, static_cast<char>(176)));
+    EXPECT_STREQ(meter.getAngleUnitText(), "\xB0");
     meter.setAngleUnits(1);
-    EXPECT_EQ(meter.getAngleUnitText(), "rad");
-    EXPECT_EQ(meter.getAngleFormat(), "%1.3f");
+    EXPECT_STREQ(meter.getAngleUnitText(), "rad");
+    EXPECT_STREQ(meter.getAngleFormat(), "%1.3f");
     meter.setAngleUnits(2);
-    EXPECT_EQ(meter.getAngleUnitText(), "rad");
+    EXPECT_STREQ(meter.getAngleUnitText(), "rad");
     EXPECT_TRUE(std::isnan(meter.getVectorSumAngleX()));
     meter.setAngleUnits(0);
-    EXPECT_EQ(meter.getAngleFormat(), "%3.2f");
+    EXPECT_STREQ(meter.getAngleFormat(), "%3.2f");
     EXPECT_EQ(meter.getVectorSumAngleY(), 0.0f);
 
     std::vector<float> rates;
