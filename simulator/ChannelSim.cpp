@@ -5,7 +5,9 @@
 #include "simulator/Console.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -59,8 +61,8 @@ constexpr DiagReply kDiagReplies[] = {
 
 const char* const kBoardTextNames[] = {"_model = ", "_rev = ", "_serial = ", "_calDate = "};
 
-// Group of a correction table: 0 A (tables 0-4), 1 B (5-8), 2 fixed (9-12,
-// 18, 19), 3 C (13-17).
+// Correction tables by group: A, B and C have the lengths the host chooses,
+// the fixed tables always 15 elements.
 constexpr int kTablesA[] = {0, 1, 2, 3, 4};
 constexpr int kTablesB[] = {5, 6, 7, 8};
 constexpr int kTablesFixed[] = {9, 10, 11, 12, 18, 19};
@@ -70,8 +72,7 @@ constexpr int kTablesC[] = {13, 14, 15, 16, 17};
 
 ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*/, double noise)
     : channel(channel_), link(new CANinterface(interfaceName)) {
-    setBoardText(_model, "");
-    std::memcpy(_model, "111112222233333", 15);
+    std::memcpy(_model, "111112222233333", 15);   // all 15 bytes, no terminator
     setBoardText(_rev, "111");
     setBoardText(_serial, "1111");
     setBoardText(_calDate, "01-01-1111");
