@@ -1,9 +1,11 @@
 // canbus-send <interface> <can_id>#{data}: sends one frame.
+#include "can/CANinterface.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
 #include "tools/canbus/FrameText.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -32,9 +34,8 @@ int main(int argc, char** argv) {
     }
     auto bus = platform::openCanTransport(argv[1]);
     if (!bus->valid()) return 1;
-    if (bus->write(frame) != ssize_t(sizeof frame)) {
-        std::perror("write");
-        return 1;
-    }
-    return 0;
+    // Through the CAN layer's send path, so a busy bus is retried with its
+    // back-off instead of failing at once.
+    CANinterface can(std::move(bus));
+    return can.sendFrame(&frame) == 0 ? 0 : 1;
 }
