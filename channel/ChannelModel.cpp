@@ -135,9 +135,14 @@ void ChannelModel::stopCan() {
     }
     if (!old) return;
     classifier.setCanInterface(nullptr);
-    // The reader must have ended before the interface goes; a sender that
-    // still holds a copy only delays the destruction.
+    // The reader must have ended before the interface goes.  Copies taken
+    // for a send live only as long as the send: wait for them, so that the
+    // last reference (whose destruction joins the reader) is dropped here
+    // and not by a handler on the reader thread while this model goes on.
     old->stopReader();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (old.use_count() > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     old.reset();
     std::cout << "Channel " << channel << " CAN shuts off" << std::endl;
 }
@@ -166,10 +171,12 @@ void ChannelModel::onCardReady() {
     // Runs on the link's reader thread.  A card that sends card-ready again
     // on the same link (a second send-all) must not get every reply handled
     // twice: the handlers are connected once per link.
-    auto l = link();
-    if (l && l.get() != replyHandlersLink) {
-        connectReplyHandlers(*l);
-        replyHandlersLink = l.get();
+    {
+        auto l = link();
+        if (l && l.get() != replyHandlersLink) {
+            connectReplyHandlers(*l);
+            replyHandlersLink = l.get();
+        }
     }
     loadSettings();
 }

@@ -92,6 +92,13 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([] { return !operationBit(kChannel); }));
     }
 
+    // The card confirmed range r and the model has taken its RangeSpec.
+    bool waitForRange(int r) {
+        return testsupport::waitUntil([this, r] {
+            return model.getRange() == r && model.getRangeSpec()->getRangeName() == model.getRangeName(r);
+        });
+    }
+
     std::size_t readingCount() {
         std::lock_guard<std::mutex> lock(mutex);
         return readings.size();

@@ -144,6 +144,7 @@ TEST_F(ChannelFixture, AutorangeStepsAtTheThresholds) {
         card.out().sendSample(kChannel, 20.0f, 0);
         return model.getRange() == 0;
     }, std::chrono::seconds(10), std::chrono::milliseconds(50)));
+    ASSERT_TRUE(waitForRange(0));
     EXPECT_EQ(model.getRangeSpec()->getRangeName(), "30G");
 
     card.clear();
@@ -152,7 +153,7 @@ TEST_F(ChannelFixture, AutorangeStepsAtTheThresholds) {
     feed(27.01f, 1, 1);
     ASSERT_TRUE(card.waitForCount(kSetRange, 1));
     EXPECT_EQ(card.frames(kSetRange)[0].data[0], 1);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 1; }));
+    ASSERT_TRUE(waitForRange(1));
 
     card.clear();
     feed(24.0f, 3, 3);   // at the down threshold (0.8 x 30 G): stays
@@ -160,7 +161,7 @@ TEST_F(ChannelFixture, AutorangeStepsAtTheThresholds) {
     feed(23.99f, 1, 1);
     ASSERT_TRUE(card.waitForCount(kSetRange, 1));
     EXPECT_EQ(card.frames(kSetRange)[0].data[0], 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 0; }));
+    ASSERT_TRUE(waitForRange(0));
 }
 
 TEST_F(ChannelFixture, RangeCommandHoldsTheOperationBitUntilTheCardConfirms) {
@@ -172,7 +173,7 @@ TEST_F(ChannelFixture, RangeCommandHoldsTheOperationBitUntilTheCardConfirms) {
     EXPECT_FALSE(model.isAutorange());
     EXPECT_EQ(model.getRange(), 3) << "the range follows the card's report only";
     card.out().sendRangeReply(kChannel, 1);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 1; }));
+    ASSERT_TRUE(waitForRange(1));
     EXPECT_FALSE(operationBit(kRangeBusyBit));
     // The gains of the new range went to the card.
     const auto gains = card.frames(kSetGain);
@@ -210,7 +211,7 @@ TEST_F(ChannelFixture, OverRangeFlagsTheReadingAndSetsTheMeasurementBit) {
     makeReady();
     model.setSamplesPerAverage(1);
     model.setRange(0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 0; }));
+    ASSERT_TRUE(waitForRange(0));
     feed(10.0f, 1, 1);
     EXPECT_FALSE(model.isOverRange());
 

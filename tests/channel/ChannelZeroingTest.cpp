@@ -33,7 +33,7 @@ TEST_F(ChannelFixture, ASettlingClassZeroProbeSelectsItsOnlyRange) {
     startAndCardReady();
     card.insertProbe(0);
     ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 3; }));
+    ASSERT_TRUE(waitForRange(3));
     EXPECT_EQ(model.getRangeSpec()->getRangeName(), "1G");
     const auto gains = card.frames(kSetGain);
     ASSERT_FALSE(gains.empty());

@@ -123,7 +123,7 @@ TEST(ClassifierThresholds, ZeroThresholdsAndTheModeReport) {
 TEST_F(ChannelFixture, ThresholdEntryWithTheChannelKeys) {
     makeReady();
     model.setRange(0);   // 30 G, 4 decimals, display scale 1
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getRange() == 0; }));
+    ASSERT_TRUE(waitForRange(0));
     ClassifierController& c = model.getClassifierController();
     c.setUpperThreshold(32.0f);
     std::atomic<int> changes{0};
