@@ -273,3 +273,23 @@ TEST_F(ChannelFixture, DiagnosticReadingsBypassRanging) {
     EXPECT_FALSE(model.isOverRange());
     EXPECT_FLOAT_EQ(model.getDisplayValue(), 1.0e9f) << "display scale 1 in diagnostic mode";
 }
+
+TEST(ChannelGuards, NonFiniteOffsetsLevelsAndThresholdsAreRefused) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(2, "unused");
+    m.setRelativeOffset(12.0f);
+    m.setTriggerLevel(3.0f);
+    m.getClassifierController().setUpperThreshold(20.0f);
+    m.getClassifierController().setLowerThreshold(-20.0f);
+    for (float bad : {kNaN, kInf, -kInf}) {
+        m.setRelativeOffset(bad);
+        m.setTriggerLevel(bad);
+        m.updateTriggerLevel(bad, true);
+        m.getClassifierController().setUpperThreshold(bad);
+        m.getClassifierController().setLowerThreshold(bad);
+    }
+    EXPECT_FLOAT_EQ(m.getRelativeOffset(), 12.0f);
+    EXPECT_FLOAT_EQ(m.getTriggerLevel(), 3.0f);
+    EXPECT_FLOAT_EQ(m.getClassifierController().getUpperThreshold(), 20.0f);
+    EXPECT_FLOAT_EQ(m.getClassifierController().getLowerThreshold(), -20.0f);
+}
