@@ -33,8 +33,11 @@ float DigitsDisplaySpec::getValue() const {
 }
 
 void DigitsDisplaySpec::setValue(float x) {
-    if (std::isnan(x)) return;
-    sign = x < 0.0f ? -1.0f : 1.0f;
+    sign = x < 0.0f ? -1.0f : 1.0f;   // 0, -0.0 and NaN give +1
+    if (std::isnan(x)) {              // no number: load zero
+        for (int& d : digits) d = 0;
+        return;
+    }
 
     const float m = std::fabs(x) * static_cast<float>(kPow10[decimals]);
     if (!(m < 2147483648.0f)) {   // infinity or beyond 31 bits: clamp

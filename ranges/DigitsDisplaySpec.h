@@ -35,9 +35,10 @@ public:
 
     float getValue() const;
     // Loads sign and digits from x: the digits of lround(|x| x 10^decimals),
-    // keeping the digit count's low digits.  NaN is ignored (the editor keeps
-    // its value); infinity, and a magnitude whose digit sum would not fit in
-    // 31 bits, load the largest magnitude (all nines) with the sign of x.
+    // keeping the digit count's low digits.  The sign is -1 only when x < 0,
+    // so 0, -0.0 and NaN give +1; NaN loads zero.  Infinity, and a magnitude
+    // whose digit sum would not fit in 31 bits, load the largest magnitude
+    // (all nines) with the sign of x.
     void setValue(float x);
 
     void incrementDigit();

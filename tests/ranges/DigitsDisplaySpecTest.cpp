@@ -108,13 +108,18 @@ TEST(DigitsDisplaySpec, SignOfZero) {
     EXPECT_FALSE(e.isNegative());
 }
 
-TEST(DigitsDisplaySpec, NanIsIgnored) {
-    DigitsDisplaySpec e(6);
-    e.setDecimals(2);
-    e.setValue(-12.5f);
-    e.setValue(std::numeric_limits<float>::quiet_NaN());
-    EXPECT_FLOAT_EQ(e.getValue(), -12.5f);
-    EXPECT_TRUE(e.isNegative());
+// NaN takes the sign +1 like any value that is not below zero, and loads
+// zero rather than whatever lround would make of it.
+TEST(DigitsDisplaySpec, NanLoadsPositiveZero) {
+    for (float nan : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN()}) {
+        DigitsDisplaySpec e(6);
+        e.setDecimals(2);
+        e.setValue(-12.5f);
+        e.setValue(nan);
+        EXPECT_FALSE(e.isNegative());
+        EXPECT_EQ(e.getValue(), 0.0f);
+        EXPECT_FALSE(std::signbit(e.getValue()));
+    }
 }
 
 TEST(DigitsDisplaySpec, InfinityAndValuesBeyondThirtyOneBitsClampToAllNines) {
