@@ -12,7 +12,11 @@
 // the correction tables are guarded by calTableMutex.  The CAN link is a
 // shared pointer taken under linkMutex (see link()), so a command racing
 // stopCan either goes out on the old link or is dropped.  The sample path
-// (onSample) takes no lock and allocates nothing.
+// (onSample) allocates nothing; a frame that is skipped or only summed takes
+// no lock, and a finished reading takes only the classifier's own lock (and
+// the link's, when autorange sends a range).  Signals are raised on the
+// thread of the operation, as sigc++ does; a slot that shares data with
+// other threads guards it itself.
 //
 // Card-owned state: a command does not store what it asks for (mode,
 // frequency range, range, capture state, parameters, texts); the card reports
