@@ -13,9 +13,8 @@
 namespace {
 
 constexpr const char* kCountersName = "fileio";
-constexpr const char* kWebRoot = "/var/www";    // internal logs live in kWebRoot + "/datalogs"
 constexpr const char* kUsbFolder = "/tvl4700";
-constexpr const char* kUsbDevice = "/dev/sdb1";
+constexpr const char* kUsbDevice = platform::path::kUsbDevice;
 
 const char* fluxUnitText(int unit) {
     static const char* const texts[] = {"G", "T", "Oe", "A/m"};
@@ -245,8 +244,8 @@ void FileIoManager::openLogFile(int destination) {
         name += fileName;
         file = platform::resolve(mount + name);
     } else {
-        name = std::string("/datalogs") + fileName;
-        file = platform::resolve(kWebRoot + name);
+        name = std::string("/datalogs") + fileName;   // below the web server's root
+        file = platform::resolve(std::string(platform::path::kDatalogDir) + fileName);
     }
     logName = name;
     logFile = file;

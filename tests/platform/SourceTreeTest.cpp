@@ -1,0 +1,105 @@
+// Rules on the sources themselves: the instrument's paths, commands, clock and
+// console are named only in the platform layer, and nothing is configured
+// through environment variables.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Hit {
+    std::string file;
+    int line;
+    std::string text;
+};
+
+bool isSource(const fs::path& p) {
+    const std::string ext = p.extension().string();
+    return ext == ".cpp" || ext == ".h" || ext == ".hpp" || ext == ".cc";
+}
+
+// The top-level folders whose sources are scanned; build folders, the
+// repository's metadata and the sandbox template are not sources.
+bool skippedTopFolder(const std::string& name, const std::vector<std::string>& alsoSkipped) {
+    if (name.empty() || name[0] == '.' || name.rfind("build", 0) == 0 || name == "data") return true;
+    for (const auto& s : alsoSkipped)
+        if (name == s) return true;
+    return false;
+}
+
+// The code of a line: comments taken out (naively, which is enough here).
+std::string codeOf(const std::string& line, bool& inBlock) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        if (inBlock) {
+            std::size_t end = line.find("*/", i);
+            if (end == std::string::npos) return out;
+            inBlock = false;
+            i = end + 2;
+            continue;
+        }
+        if (line.compare(i, 2, "//") == 0) return out;
+        if (line.compare(i, 2, "/*") == 0) {
+            inBlock = true;
+            i += 2;
+            continue;
+        }
+        out += line[i++];
+    }
+    return out;
+}
+
+std::vector<Hit> scan(const std::vector<std::string>& skippedFolders, const std::regex& pattern) {
+    std::vector<Hit> hits;
+    const fs::path root(TVL_SOURCE_DIR);
+    for (const auto& top : fs::directory_iterator(root)) {
+        if (!top.is_directory() || skippedTopFolder(top.path().filename().string(), skippedFolders)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(top.path())) {
+            if (!entry.is_regular_file() || !isSource(entry.path())) continue;
+            if (entry.path().filename() == "SourceTreeTest.cpp") continue;
+            std::ifstream in(entry.path());
+            std::string line;
+            bool inBlock = false;
+            for (int n = 1; std::getline(in, line); ++n) {
+                const std::string code = codeOf(line, inBlock);
+                if (std::regex_search(code, pattern))
+                    hits.push_back({fs::relative(entry.path(), root).string(), n, line});
+            }
+        }
+    }
+    return hits;
+}
+
+std::string describe(const std::vector<Hit>& hits) {
+    std::string s;
+    for (const Hit& h : hits) s += "\n  " + h.file + ":" + std::to_string(h.line) + ": " + h.text;
+    return s;
+}
+
+}  // namespace
+
+TEST(SourceTree, InstrumentPathsAndCommandsAreNamedOnlyInThePlatformLayer) {
+    // A string literal that begins with one of the instrument's paths, or a
+    // call that reaches the shell, the clock or the console directly.
+    const std::regex pattern(
+        "\"(/var/lib/tarvel|/var/www|/dev/ttyS|/dev/gpib|/dev/tty10|/dev/sdb|/proc/mounts|/usr/sbin|"
+        "/sbin/|/bin/rm|/sys/class/net)"
+        "|(^|[^A-Za-z0-9_.>])(system|popen|stime|settimeofday|clock_settime|ioctl)\\s*\\("
+        "|KDMKTONE");
+    // Tests name instrument paths on purpose, to check where they land.
+    const std::vector<Hit> hits = scan({"platform", "tests"}, pattern);
+    EXPECT_TRUE(hits.empty()) << "outside platform/:" << describe(hits);
+}
+
+TEST(SourceTree, NothingIsConfiguredThroughTheEnvironment) {
+    const std::regex pattern("(^|[^A-Za-z0-9_])(secure_)?getenv\\s*\\(|[^A-Za-z0-9_]environ\\b");
+    const std::vector<Hit> hits = scan({}, pattern);
+    EXPECT_TRUE(hits.empty()) << describe(hits);
+}
