@@ -40,7 +40,8 @@ public:
 
     // Waits at most timeoutMs for a frame that passes the filters.  Returns
     // sizeof(can_frame) with the frame, 0 on time-out or after wake(), -1 with
-    // errno on failure.
+    // errno on failure, or a smaller count when the kernel handed over a short
+    // frame (which is then unusable).
     virtual ssize_t read(can_frame& frame, int timeoutMs) = 0;
 
     // Replaces the receive filter list (count 0: receive everything).

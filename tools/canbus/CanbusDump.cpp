@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
             std::perror("read");
             return 1;
         }
-        if (n == 0) continue;
+        if (n < static_cast<ssize_t>(sizeof frame)) continue;   // nothing, or a short frame
         std::printf("%s\n", canbus::formatFrame(name, frame).c_str());
         std::fflush(stdout);
         ++seen;

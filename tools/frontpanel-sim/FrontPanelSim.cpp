@@ -96,7 +96,7 @@ void FrontPanelSim::readerLoop() {
     while (running) {
         can_frame frame{};
         const ssize_t n = receiver->read(frame, 500);
-        if (n <= 0) continue;
+        if (n != static_cast<ssize_t>(sizeof frame)) continue;   // nothing, an error or a short frame
         handleFrame(static_cast<int>(frame.can_id & CAN_SFF_MASK), frame.can_dlc, frame.data);
     }
 }
