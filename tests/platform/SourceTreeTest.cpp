@@ -100,6 +100,8 @@ TEST(SourceTree, InstrumentPathsAndCommandsAreNamedOnlyInThePlatformLayer) {
 
 TEST(SourceTree, NothingIsConfiguredThroughTheEnvironment) {
     const std::regex pattern("(^|[^A-Za-z0-9_])(secure_)?getenv\\s*\\(|[^A-Za-z0-9_]environ\\b");
-    const std::vector<Hit> hits = scan({}, pattern);
+    // The programs and their libraries; a test may look at its own process's
+    // environment (the X display of the GUI tests, for one).
+    const std::vector<Hit> hits = scan({"tests"}, pattern);
     EXPECT_TRUE(hits.empty()) << describe(hits);
 }
