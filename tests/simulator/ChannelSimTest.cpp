@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <string>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -117,6 +120,127 @@ TEST_F(ChannelSimCard, SamplesCarryTheFieldWithinTheNoiseBound) {
     const double bound = 0.5 * 10.0 * 0.01 * kFullScale;
     for (const Frame& f : peer->log.withId({cardReply(kChannel, 0x00)}))
         EXPECT_LE(std::fabs(f.floatAt(0) - field), bound * (1 + 1e-6));
+}
+
+// What the host stored with commands 0x03, 0x07 and 0x08 is what the next
+// send-all reports, each value under the number it was set with.
+TEST_F(ChannelSimCard, SendAllReportsWhatTheHostStored) {
+    peer->can.sendCalSetParameter(kChannel, 92, 7.5f);
+    peer->can.sendSetCalTableElement(kChannel, 1, 3, 2.5f);
+    peer->can.sendSetCalTableElement(kChannel, 12, 14, 4.0f);
+    peer->can.sendSetCalTableElement(kChannel, 17, 11, 5.0f);
+    peer->can.sendSetCalTableElement(kChannel, 18, 0, 9.0f);   // not settable
+    peer->can.sendSetCalTableElement(kChannel, 5, 10, 9.0f);   // past group B (10)
+    peer->can.sendSetBoardInfo(kChannel, 4, "ABCDEFG", 7);
+    peer->can.sendSetBoardInfo(kChannel, 5, "HIJKLMN", 7);
+
+    // Table elements and parameters of the next send-all, by (table, index).
+    auto sendAll = [&](std::map<std::pair<int, int>, float>& elements, std::map<int, float>& parameters,
+                       std::string& serial) {
+        // A hello answered: every echo of the commands before it has come.
+        const std::size_t hellos = peer->log.count(cardReply(kChannel, 0x0A));
+        peer->can.sendHello(kChannel);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(cardReply(kChannel, 0x0A)) > hellos; }));
+        peer->log.clear();
+        peer->can.sendSendAllRequest(kChannel);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(cardReply(kChannel, 0x06)) == 1; }));
+        for (const Frame& f : peer->log.withId({cardReply(kChannel, 0x0E)}))
+            elements[{f.data[0], f.data[1]}] = f.floatAt(2);
+        for (const Frame& f : peer->log.withId({cardReply(kChannel, 0x0D)})) parameters[f.data[0]] = f.floatAt(1);
+        for (const Frame& f : peer->log.withId({cardReply(kChannel, 0x13)}))
+            if (f.data[0] == 4 || f.data[0] == 5) serial += f.text(1, 7);
+    };
+
+    std::map<std::pair<int, int>, float> elements;
+    std::map<int, float> parameters;
+    std::string serial;
+    ASSERT_NO_FATAL_FAILURE(sendAll(elements, parameters, serial));
+    EXPECT_EQ(parameters.at(92), 7.5f);
+    EXPECT_EQ(parameters.at(91), 0.0f);
+    EXPECT_EQ(elements.at({1, 3}), 2.5f);
+    EXPECT_EQ(elements.at({2, 3}), 1.0f);
+    EXPECT_EQ(elements.at({12, 14}), 4.0f);
+    EXPECT_EQ(elements.at({17, 11}), 5.0f);
+    EXPECT_EQ(elements.at({18, 0}), 1.0f);
+    EXPECT_EQ(elements.count({5, 10}), 0u);
+    EXPECT_EQ(serial, "ABCDEFGHIJKLMN");
+
+    // New tables start again from 1.0, the fixed ones included.
+    peer->can.sendCalCreateNewTables(kChannel, 3, 2, 1);
+    peer->can.sendSetCalTableElement(kChannel, 0, 3, 6.0f);    // past the new group A (3)
+    elements.clear();
+    serial.clear();
+    ASSERT_NO_FATAL_FAILURE(sendAll(elements, parameters, serial));
+    EXPECT_EQ(elements.size(), 3u * 5 + 2u * 4 + 15u * 6 + 1u * 5);
+    for (const auto& e : elements) EXPECT_EQ(e.second, 1.0f) << e.first.first << ", " << e.first.second;
+}
+
+// The card streams only once it is synced (a send-all) and its probe is
+// ready, and stops again when the probe status leaves 2.
+TEST_F(ChannelSimCard, StreamsOnlyWhenSyncedAndProbeReady) {
+    const int sample = cardReply(kChannel, 0x00);
+    card->_setStatus(2);
+    EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(sample) > 0; }, 300ms)) << "not synced";
+    peer->can.sendSendAllRequest(kChannel);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(sample) >= 10; }));
+    card->_setStatus(1);
+    peer->log.clear();
+    // At most a tick already under way.
+    EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(sample) > 1; }, 300ms)) << "probe not ready";
+    EXPECT_EQ(peer->log.count(cardReply(kChannel, 0x10)), peer->log.count(sample));
+}
+
+// Peak and valley of the samples x 1.15 hold from the start (0 and 0) until
+// command 0x04 restarts them from -30000 and 30000.
+TEST_F(ChannelSimCard, ResetPeaksRestartsPeakAndValley) {
+    const int peakValley = cardReply(kChannel, 0x07);
+    card->_setStatus(2);
+    peer->can.sendSendAllRequest(kChannel);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(peakValley) >= 1; }));
+    // Samples lie at 15 +- 1.5, their 1.15-fold at 15.525 to 18.975.
+    const double low = 1.15 * 13.5 * (1 - 1e-6), high = 1.15 * 16.5 * (1 + 1e-6);
+    const Frame first = peer->log.withId({peakValley}).front();
+    EXPECT_GE(first.floatAt(0), low);
+    EXPECT_LE(first.floatAt(0), high);
+    EXPECT_EQ(first.floatAt(4), 0.0f) << "the valley starts at 0, above every sample";
+
+    peer->log.clear();
+    peer->can.sendResetPeaks(kChannel, 2);
+    // The first report may race the reset; the second follows whole ticks after it.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(peakValley) >= 2; }));
+    const Frame after = peer->log.withId({peakValley})[1];
+    EXPECT_GE(after.floatAt(0), low);
+    EXPECT_LE(after.floatAt(0), high);
+    EXPECT_GE(after.floatAt(4), low);
+    EXPECT_LE(after.floatAt(4), after.floatAt(0));
+}
+
+// Command 0x00 with mode 1 and frequency range 2 slows the tick to 78125 us.
+TEST_F(ChannelSimCard, LowFrequencyModeSlowsTheStream) {
+    const int sample = cardReply(kChannel, 0x00);
+    card->_setStatus(2);
+    peer->can.sendSendAllRequest(kChannel);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(sample) >= 10; }));
+    peer->can.sendSetMode(kChannel, 1, 2);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(cardReply(kChannel, 0x01)) == 1; }));
+    EXPECT_EQ(peer->log.withId({cardReply(kChannel, 0x01)})[0].floatAt(2), 12.8f);
+    peer->log.clear();
+    // 800 ms hold about 10 ticks of 78 ms (a tick of 1.8 ms would give over 400).
+    EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(sample) > 20; }, 800ms));
+}
+
+// Only zero mode 0 (data byte 0 of command 0x16) starts a run, and a second
+// request during a run starts a second one.
+TEST_F(ChannelSimCard, ZeroRequestsStartRunsOnlyForModeZero) {
+    const int progress = cardReply(kChannel, 0x12);
+    peer->can.sendCurrentRecal(kChannel);   // 0x16 [2]
+    EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(progress) > 0; }, 300ms));
+    peer->can.sendStartZero(kChannel, 3);   // 0x16 [0, 3]: the zero mode byte is not passed on
+    peer->can.sendStartZero(kChannel, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(progress) >= 2; }));
+    const auto frames = peer->log.withId({progress});
+    EXPECT_EQ(frames[0].floatAt(0), 0.0f);
+    EXPECT_EQ(frames[1].floatAt(0), 0.0f) << "each run starts at 0";
 }
 
 }  // namespace
