@@ -115,6 +115,35 @@ TEST_F(FrontPanelSim, AnswersVersionsAndReportsItsPowerOnMode) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// The key map of the front panel: soft keys 1-6, per channel c the key k at
+// 7 + 8 (c - 1) + k, Back 31 and Enter 32; each key's backlight frame is
+// printed with its name.
+TEST_F(FrontPanelSim, NamesEveryKeyOfTheFrontPanel) {
+    ASSERT_TRUE(start({}));
+    // Up once it answers a version request.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            if (peer->log.count(0x029) > 0) return true;
+            peer->can.sendFrontPanelVersionRequest();
+            return false;
+        },
+        10s, 50ms));
+    const char* const channelKeys[8] = {"Range", "Mode", "Hold", "Reset holds", "Relative", "Zero", "Down", "Up"};
+    std::vector<std::pair<int, std::string>> names;
+    for (int k = 1; k <= 6; ++k) names.emplace_back(k, "Soft key " + std::to_string(k));
+    for (int c = 1; c <= 3; ++c)
+        for (int k = 0; k < 8; ++k)
+            names.emplace_back(7 + 8 * (c - 1) + k, "Channel " + std::to_string(c) + " " + channelKeys[k]);
+    names.emplace_back(31, "Back");
+    names.emplace_back(32, "Enter");
+    ASSERT_EQ(names.size(), 32u);
+    for (const auto& [code, name] : names) {
+        peer->can.sendButtonBacklight(code, 1);
+        const std::string line = "Key backlight: " + name + " (key " + std::to_string(code) + ") level 1\n";
+        EXPECT_TRUE(panel.waitForOutput(line, 5s)) << line << panel.output();
+    }
+}
+
 TEST_F(FrontPanelSim, RefusesBadArguments) {
     for (std::vector<std::string> args : {std::vector<std::string>{"-fpVersion", "2"},
                                           {"-psuVersion", "1.256"}, {"-powerOnMode", "2"}, {"0"}, {"33"}, {"x"}}) {
