@@ -57,17 +57,25 @@ public:
     void setRotationPeriod(int periodMs) { rotationTimer.setPeriod(periodMs); }
 
 private:
+    enum class Sound { kNone, kBeep, kLongTone, kTripleBeep };
+
     // Makes rec the shown record; called with opMutex held.
     void setCurrent(ErrorPtr rec);
     ErrorPtr noError() const;
+    // Sounds the pattern (a triple beep then starts the rotation timer),
+    // then, when changed, emits the current record; called after opMutex is
+    // released.
+    void announce(Sound sound, bool changed);
 
     std::deque<ErrorPtr> queue;
     ErrorPtr current;
     ErrorList* catalogue;
     SignalErrorChanged errorChanged;
 
-    // Serialises the slots (held through beeps and emits; recursive so that
-    // a slot of errorChanged may raise again).
+    // Serialises the slots' changes of the queue, the current record and
+    // the timer.  Beeps and errorChanged come after it is released: a
+    // readout's slot waits for the toolkit's lock, whose holder (the GUI
+    // thread) may itself be raising an error on this channel.
     mutable std::recursive_mutex opMutex;
     // Guards `current` alone, so the readout never waits for a beep.
     mutable std::mutex currentMutex;

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -195,6 +197,34 @@ TEST_F(ChannelErrorHandler, ShownRecordOutlivesItsReplacement) {
     }
     stop = true;
     reader.join();
+}
+
+// The readout's slot takes the toolkit's lock; the thread that holds it (the
+// GUI thread, in a menu action) may raise an error on the same channel at
+// that moment.  Neither may wait for the other.
+TEST_F(ChannelErrorHandler, SlotWaitingForTheToolkitLockHoldsUpNoRaiser) {
+    std::recursive_timed_mutex toolkit;
+    std::atomic<bool> slotWaiting{false}, slotTimedOut{false}, guiHoldsLock{false}, guiRaised{false};
+    handler.signalErrorChanged().connect([&](ErrorHandler::ErrorPtr) {
+        slotWaiting = true;
+        if (toolkit.try_lock_for(std::chrono::seconds(5)))
+            toolkit.unlock();
+        else
+            slotTimedOut = true;
+    });
+    std::thread gui([&] {
+        std::lock_guard<std::recursive_timed_mutex> lock(toolkit);
+        guiHoldsLock = true;
+        testsupport::waitUntil([&] { return slotWaiting.load(); });
+        raise(kBeepOnly);
+        guiRaised = true;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return guiHoldsLock.load(); }));
+    raise(kRotating);   // its slot waits for the toolkit's lock
+    gui.join();
+    EXPECT_TRUE(guiRaised);
+    EXPECT_FALSE(slotTimedOut);
+    EXPECT_EQ(current(), kRotating);
 }
 
 }  // namespace
