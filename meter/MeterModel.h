@@ -179,6 +179,27 @@ public:
     void onSlot2Reading(int, float, float, float, float, float, int);
     void onSlot3Reading(int, float, float, float, float, float, int);
     void computeVectorSum();
+
+    // One slot's part in a vector sum: probe ready (status 2), its range
+    // 0-3, its probe's axis code (0 single-axis, 1 X, 2 Y, 3 Z) and its
+    // reading in gauss.
+    struct VectorSumInput {
+        bool ready;
+        int range;
+        int axisCode;
+        double value;
+    };
+    // The slot (0-2) whose range the vector sum takes: the highest range
+    // among the ready slots, the lowest slot on a tie; slot 0 when none is
+    // ready.
+    static int vectorSumRangeSlot(const VectorSumInput in[3]);
+    // The X, Y and Z components in gauss: a single-axis probe anywhere fixes
+    // X, Y, Z to slots 1, 2, 3; otherwise each slot goes by its axis code.
+    // A slot that is not ready, or an axis no slot claims, gives 0.
+    static void vectorSumComponents(const VectorSumInput in[3], double component[3]);
+    // Angles in degrees between the vector and the axes; all 0 for a zero
+    // magnitude.
+    static void vectorSumAngles(const double component[3], float magnitude, float angles[3]);
     std::vector<float> getFluxSnapshot() const;
     std::vector<float> getVectorSumAndAngles() const;
     const RangeSpec* getVectorSumRangeSpec() const { return vectorSumRange; }

@@ -54,46 +54,58 @@ void MeterModel::onReading(unsigned slot) {
     writeDataLogRow();
 }
 
-void MeterModel::computeVectorSum() {
-    // 1. The range: the highest range among the ready slots, lowest slot on
-    // a tie; slot 1 when none is ready.
+int MeterModel::vectorSumRangeSlot(const VectorSumInput in[3]) {
     int chosen = -1;
-    for (unsigned i = 0; i < kSlotCount; ++i) {
-        if (channels[i]->getChannelStatus() != kChannelProbeReady) continue;
-        if (chosen < 0 || channels[i]->getRange() > channels[chosen]->getRange()) chosen = static_cast<int>(i);
+    for (int i = 0; i < 3; ++i) {
+        if (!in[i].ready) continue;
+        if (chosen < 0 || in[i].range > in[chosen].range) chosen = i;
     }
-    if (chosen < 0) chosen = 0;
-    const RangeSpec* range = channels[chosen]->getRangeSpec();
-    vectorSumRange = range;
+    return chosen < 0 ? 0 : chosen;
+}
 
-    // 2. The axes: single-axis probes take slots 1, 2, 3 in order; axis
-    // probes go by their code.
+void MeterModel::vectorSumComponents(const VectorSumInput in[3], double component[3]) {
     int axisSlot[3] = {-1, -1, -1};
     bool fixed = false;
-    for (unsigned i = 0; i < kSlotCount && !fixed; ++i) {
-        int code = channels[i]->getProbeAxis();
+    for (int i = 0; i < 3 && !fixed; ++i) {
+        int code = in[i].axisCode;
         if (code == 0) {
             fixed = true;
         } else if (code >= 1 && code <= 3) {
-            axisSlot[code - 1] = static_cast<int>(i);
+            axisSlot[code - 1] = i;
         }
     }
     if (fixed) axisSlot[0] = 0, axisSlot[1] = 1, axisSlot[2] = 2;
-
-    double component[3];
     for (int a = 0; a < 3; ++a) {
         int s = axisSlot[a];
-        bool ready = s >= 0 && channels[s]->getChannelStatus() == kChannelProbeReady;
-        component[a] = ready ? channels[s]->getValue() : 0.0;
+        component[a] = s >= 0 && in[s].ready ? in[s].value : 0.0;
     }
+}
+
+void MeterModel::vectorSumAngles(const double component[3], float magnitude, float angles[3]) {
+    for (int a = 0; a < 3; ++a) angles[a] = magnitude != 0.0f ? axisAngle(component[a], magnitude) : 0.0f;
+}
+
+void MeterModel::computeVectorSum() {
+    VectorSumInput in[3];
+    for (unsigned i = 0; i < kSlotCount; ++i) {
+        const ChannelModel& ch = *channels[i];
+        in[i] = {ch.getChannelStatus() == kChannelProbeReady, ch.getRange(), ch.getProbeAxis(),
+                 static_cast<double>(ch.getValue())};
+    }
+    // 1. The range of the highest ready range.
+    const RangeSpec* range = channels[vectorSumRangeSlot(in)]->getRangeSpec();
+    vectorSumRange = range;
+
+    // 2. The components along the axes.
+    double component[3];
+    vectorSumComponents(in, component);
     std::array<float, 3> snapshot;
     for (unsigned i = 0; i < kSlotCount; ++i) snapshot[i] = channels[i]->getValueInUnits();
 
     float mag = static_cast<float>(
         std::sqrt(component[0] * component[0] + component[1] * component[1] + component[2] * component[2]));
-    std::array<float, 3> newAngles{{0.0f, 0.0f, 0.0f}};
-    if (mag != 0.0f)
-        for (int a = 0; a < 3; ++a) newAngles[a] = axisAngle(component[a], mag);
+    std::array<float, 3> newAngles;
+    vectorSumAngles(component, mag, newAngles.data());
     float value = relativeState != 0 ? mag - relativeOffset : mag;
     float unitScale = range ? range->getUnitScale() : 1.0f;
 

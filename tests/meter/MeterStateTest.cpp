@@ -256,6 +256,55 @@ TEST_F(MeterStateTest, NothingReadyGivesAZeroVectorWithoutNaN) {
     EXPECT_EQ(meter.getFluxSnapshot().size(), 4u);
 }
 
+// The vector of three readings: which slot sets the range, which slot is
+// which axis, and the angles.
+TEST(VectorSumMath, RangeAxesAndAngles) {
+    using In = MeterModel::VectorSumInput;
+    struct Case {
+        const char* what;
+        In in[3];
+        int rangeSlot;
+        double x, y, z;
+    } cases[] = {
+        {"three single-axis probes", {{true, 1, 0, 3.0}, {true, 1, 0, 4.0}, {true, 1, 0, 0.0}}, 0, 3, 4, 0},
+        {"axes 3, 1, 2: X is slot 2, Y slot 3, Z slot 1",
+         {{true, 0, 3, 1.0}, {true, 2, 1, 2.0}, {true, 1, 2, 3.0}}, 1, 2, 3, 1},
+        {"only slot 2 ready, single-axis probes", {{false, 3, 0, 7.0}, {true, 1, 0, -6.0}, {false, 3, 0, 8.0}}, 1, 0,
+         -6, 0},
+        {"a single-axis probe in slot 3 fixes the axes",
+         {{true, 2, 2, 1.0}, {true, 2, 1, 2.0}, {true, 3, 0, 5.0}}, 2, 1, 2, 5},
+        {"a later code replaces an earlier one; unclaimed axis 0",
+         {{true, 2, 1, 1.0}, {true, 2, 1, 2.0}, {true, 0, 3, 5.0}}, 0, 2, 0, 5},
+        {"unknown codes are ignored", {{true, 0, 7, 1.0}, {true, 0, 2, 2.0}, {true, 0, 3, 3.0}}, 0, 0, 2, 3},
+        {"nothing ready: slot 1's range, zero vector", {{false, 3, 0, 1.0}, {false, 2, 0, 2.0}, {false, 1, 0, 3.0}},
+         0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MeterModel::vectorSumRangeSlot(c.in), c.rangeSlot) << c.what;
+        double component[3];
+        MeterModel::vectorSumComponents(c.in, component);
+        EXPECT_EQ(component[0], c.x) << c.what;
+        EXPECT_EQ(component[1], c.y) << c.what;
+        EXPECT_EQ(component[2], c.z) << c.what;
+    }
+
+    // 3, 4, 0 G: 5 G at 53.13, 36.87 and 90 degrees.
+    const double c340[3] = {3.0, 4.0, 0.0};
+    float angles[3];
+    MeterModel::vectorSumAngles(c340, 5.0f, angles);
+    EXPECT_NEAR(angles[0], 53.13f, 0.005f);
+    EXPECT_NEAR(angles[1], 36.87f, 0.005f);
+    EXPECT_FLOAT_EQ(angles[2], 90.0f);
+    // A zero vector has angles 0, not NaN; a component a rounding step past
+    // the single-precision magnitude still gives a number.
+    const double zero[3] = {0.0, 0.0, 0.0};
+    MeterModel::vectorSumAngles(zero, 0.0f, angles);
+    EXPECT_EQ(std::vector<float>(angles, angles + 3), (std::vector<float>{0.0f, 0.0f, 0.0f}));
+    const double along[3] = {-0.1, 0.0, 0.0};
+    MeterModel::vectorSumAngles(along, static_cast<float>(0.1) * 0.99999994f, angles);
+    EXPECT_FLOAT_EQ(angles[0], 180.0f);
+}
+
 TEST_F(MeterStateTest, AngleUnitsAndDisplayRate) {
     EXPECT_STREQ(meter.getAngleUnitText(), "\xB0");
     meter.setAngleUnits(1);
