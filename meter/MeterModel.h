@@ -256,6 +256,11 @@ public:
 
     // ---- Waveform acquisition (MeterWaveform.cpp)
     void enterWaveformMode();
+    // The one frequency range of the waveform mode for the slots' ranges:
+    // the widest of the ready slots' (3 below 2 below 1 below 0, 4 and 5
+    // above them all, the first of those two met stays); 1 when none is
+    // ready.
+    static int commonFreqRange(const bool ready[3], const int freqRange[3]);
     void leaveWaveformMode() { waveformMode = false; }
     bool isWaveformMode() const { return waveformMode; }
     void startAcquisition();

@@ -53,18 +53,28 @@ const TimebaseSpec* MeterModel::getTriggerChannelTimebaseSpec() const {
 
 // ---- Waveform mode
 
-void MeterModel::enterWaveformMode() {
+int MeterModel::commonFreqRange(const bool ready[3], const int freqRange[3]) {
     int choice = 3;
     bool anyReady = false;
-    for (auto& ch : channels) {
-        if (ch->getChannelStatus() != kChannelProbeReady) continue;
-        int b = ch->getFreqRange();
+    for (int i = 0; i < 3; ++i) {
+        if (!ready[i]) continue;
+        int b = freqRange[i];
         if (!anyReady || width(b) > width(choice)) {
             if (width(b) >= 0) choice = b;
         }
         anyReady = true;
     }
-    if (!anyReady) choice = 1;
+    return anyReady ? choice : 1;
+}
+
+void MeterModel::enterWaveformMode() {
+    bool ready[3];
+    int freqRange[3];
+    for (unsigned i = 0; i < kSlotCount; ++i) {
+        ready[i] = channels[i]->getChannelStatus() == kChannelProbeReady;
+        freqRange[i] = channels[i]->getFreqRange();
+    }
+    int choice = commonFreqRange(ready, freqRange);
     for (auto& ch : channels) ch->setFreqRange(choice);
     waveformMode = true;
     checkTriggerChannel();

@@ -359,6 +359,25 @@ TEST_F(MeterStateTest, WaveformSettingsAreRangeChecked) {
               std::string(table.lookup(meter.getChannel(2)->getFreqRange(), 5)->getLabel()) + "/div");
 }
 
+TEST(WaveformMode, CommonFrequencyRangeIsTheWidestOfTheReadySlots) {
+    struct Case {
+        bool ready[3];
+        int range[3];
+        int common;
+    } cases[] = {
+        {{true, true, true}, {2, 0, 1}, 0},
+        {{true, true, true}, {3, 2, 3}, 2},
+        {{true, false, true}, {4, 0, 5}, 4},   // 4 met first stays
+        {{true, true, false}, {5, 4, 0}, 5},   // 5 met first stays
+        {{false, true, true}, {4, 0, 1}, 0},   // a slot that is not ready does not count
+        {{false, false, true}, {0, 0, 3}, 3},  // the first ready slot's range is taken
+        {{false, false, false}, {0, 4, 5}, 1}, // none ready: 20 Hz to 10 kHz
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MeterModel::commonFreqRange(c.ready, c.range), c.common)
+            << c.range[0] << c.range[1] << c.range[2];
+}
+
 TEST_F(MeterStateTest, TriggerRateKeepsTheLast32Ticks) {
     for (int tick = 0; tick < 40; ++tick) {
         {
