@@ -588,6 +588,39 @@ TEST(MendraProcess, RefusesAnInterfaceNameLongerThanItsBuffer) {
     EXPECT_NE(mendra.output().find("too long"), std::string::npos) << mendra.output();
 }
 
+// "-can NAME" picks the bus wherever it stands; other arguments are ignored,
+// and "-can" as the last argument leaves the default "can0".
+TEST(MendraProcess, TakesTheInterfaceNameFromItsCommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string bus;   // "" : a fresh private name, put where "@" stands
+    };
+    const Case cases[] = {
+        {{"-can"}, "can0"},
+        {{"extra", "-can", "@", "more"}, ""},
+        {{"-can", "ignored", "-can", "@"}, ""},
+    };
+    for (const Case& k : cases) {
+        testsupport::TempSandbox sandbox;   // a bus "can0" of its own
+        const std::string bus = k.bus.empty() ? testsupport::uniqueBusName("mc") : k.bus;
+        std::vector<std::string> args{"-sandbox", sandbox.path()};
+        for (const std::string& a : k.args) args.push_back(a == "@" ? bus : a);
+        BusPeer peer(bus);
+        peer.start();
+        testsupport::ChildProcess mendra;
+        ASSERT_TRUE(mendra.start(testsupport::binPath("mendra"), args));
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] {
+                if (peer.log.count(cardReply(1, kHello)) > 0) return true;
+                peer.can.sendHello(1);
+                return false;
+            },
+            10s, 50ms))
+            << bus;
+        EXPECT_TRUE(mendra.waitForOutput("Using CAN " + bus + "\n", 5s)) << mendra.output();
+    }
+}
+
 TEST(MendraProcess, StopsCleanlyOnTermAndInterrupt) {
     testsupport::TempSandbox sandbox;
     for (int sig : {SIGTERM, SIGINT, SIGTERM}) {
