@@ -88,6 +88,15 @@ private:
     int wakeFd;
 };
 
+// The PC build falls back to the emulated bus where the kernel has no
+// SocketCAN or no such interface; the instrument always has its bus, so
+// there a missing one is reported as the failing call.
+#ifdef TVL_INSTRUMENT_BUILD
+constexpr bool kEmulatedFallback = false;
+#else
+constexpr bool kEmulatedFallback = true;
+#endif
+
 }  // namespace
 
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
@@ -95,7 +104,8 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
         return openEmulatedCanTransport(interfaceName);  // refuses with a message
     int s = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
     if (s < 0) {
-        if (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT) return openEmulatedCanTransport(interfaceName);
+        if (kEmulatedFallback && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT))
+            return openEmulatedCanTransport(interfaceName);
         perror("socket");
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }
@@ -105,8 +115,8 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
     if (ioctl(s, SIOCGIFINDEX, &ifr) < 0) {
         int e = errno;
         close(s);
-        // No such interface in the kernel: the emulated bus of that name.
-        if (e == ENODEV) return openEmulatedCanTransport(interfaceName);
+        // No such interface in the kernel: in the PC build, the emulated bus of that name.
+        if (kEmulatedFallback && e == ENODEV) return openEmulatedCanTransport(interfaceName);
         errno = e;
         perror("SIOCGIFINDEX");
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
