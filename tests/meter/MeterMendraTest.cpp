@@ -8,6 +8,8 @@
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/FileIoManager.h"
+#include "scpi/ScpiRegister.h"
+#include "scpi/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +170,28 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
                                                       {0x182, 1}, {0x162, 3}, {0x1A2, 3}, {0x182, 3}};
     roles.resize(expectedRoles.size());
     EXPECT_EQ(roles, expectedRoles);
+
+    // Every ready slot shows in the status registers: measurement bits 3-5,
+    // operation bits 4-6; operation bit 10 (no channel active) is clear.
+    ScpiRegister& measurement = ScpiRegisterManager::instance()->getMeasurementRegister();
+    ScpiRegister& operation = ScpiRegisterManager::instance()->getOperationRegister();
+    EXPECT_EQ(measurement.getCondition() & 0x38, 0x38);
+    EXPECT_EQ(operation.getCondition() & 0x70, 0x70);
+    EXPECT_EQ(operation.getCondition() & (1 << 10), 0);
+
+    // A zero on a ready slot makes the meter busy: the running acquisition
+    // stops and operation bit 9 is set, with one busy signal.
+    std::atomic<int> busySignals{0};
+    meter->signalBusyChanged().connect([&](bool busy) {
+        if (busy) ++busySignals;
+    });
+    meter->startAcquisition();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter->getAcquisitionState() != 0; }, 10s));
+    meter->getChannel(1)->startZero();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter->isBusy(); }));
+    EXPECT_EQ(meter->getAcquisitionState(), 0);
+    EXPECT_NE(operation.getCondition() & (1 << 9), 0);
+    EXPECT_EQ(busySignals.load(), 1);
 
     // The meter settings file round trips; a profile restores every file.
     meter->setGpibAddress(17);
