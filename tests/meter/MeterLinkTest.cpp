@@ -36,6 +36,8 @@ std::vector<int> zeros(std::vector<int> head, std::size_t length) {
 
 TEST_F(MeterLinkTest, EveryCommandSendsItsFrame) {
     BusRecorder recorder(bus, metertest::toNodes026);
+    // Card command 0x17 (diagnostic option) to cards 1-3.
+    BusRecorder diagOptions(bus, [](int id) { return id == 0x177 || id == 0x197 || id == 0x1B7; });
     TestMeter meter(bus);
     testing::internal::CaptureStdout();
     meter.startBackplane();
@@ -92,6 +94,11 @@ TEST_F(MeterLinkTest, EveryCommandSendsItsFrame) {
         c.act();
         EXPECT_EQ(recorder.take(c.frames.size()), c.frames) << c.what;
     }
+    // After an EEPROM load or write every card is told option 10, in slot order.
+    std::vector<Frame> option10 = {{0x177, zeros({0, 10}, 8)}, {0x197, zeros({0, 10}, 8)}, {0x1B7, zeros({0, 10}, 8)}};
+    std::vector<Frame> twice = option10;
+    twice.insert(twice.end(), option10.begin(), option10.end());
+    EXPECT_EQ(diagOptions.take(6), twice);
 
     // What the setters stored.
     EXPECT_EQ(meter.getLcdLevel(), 8);
