@@ -399,6 +399,47 @@ TEST_F(MeterStateTest, TriggerRateKeepsTheLast32Ticks) {
     EXPECT_GE(meter.getTriggerRate(), 0.0f);
 }
 
+// The two phases of a start, counted off by the cards' capture-state
+// reports.  No probe is ready here, so the trigger channel (slot 2) takes
+// part alone.
+TEST_F(MeterStateTest, StartPhasesCountTheCardsReports) {
+    struct { int triggerMode; bool rateTimer; } cases[] = {{0, true}, {3, false}};
+    for (auto& c : cases) {
+        meter.setTriggerMode(c.triggerMode);
+        meter.threeChannelModel = true;
+        meter.capturePhase = 1;
+        meter.acksOutstanding = 3;
+        meter.getChannel(2)->setWaveformTimerPeriod(500);
+        meter.onCaptureStateChanged(1, 1);
+        meter.onCaptureStateChanged(3, 2);
+        EXPECT_EQ(meter.acksOutstanding, 3) << "phase 1 counts stop reports only";
+        meter.onCaptureStateChanged(1, 0);
+        meter.onCaptureStateChanged(2, 0);
+        EXPECT_EQ(meter.getCapturePhase(), 1);
+        meter.onCaptureStateChanged(3, 0);
+        EXPECT_EQ(meter.getCapturePhase(), 2) << "roles sent";
+        EXPECT_EQ(meter.acksOutstanding, 1) << "the trigger channel alone";
+        EXPECT_EQ(meter.getChannel(2)->getWaveformTimerPeriod(), 60);
+        meter.onCaptureStateChanged(2, 1);   // any state counts in phase 2
+        EXPECT_EQ(meter.getCapturePhase(), 0);
+        EXPECT_EQ(meter.getAcquisitionState(), 1) << "armed, waiting for a trigger";
+        EXPECT_EQ(meter.triggerRateTimer.isActive(), c.rateTimer) << "trigger mode " << c.triggerMode;
+        meter.onCaptureStateChanged(2, 0);
+        EXPECT_EQ(meter.getCapturePhase(), 0) << "a report while idle is ignored";
+        meter.stopAcquisition();
+        EXPECT_EQ(meter.getAcquisitionState(), 0);
+        EXPECT_FALSE(meter.triggerRateTimer.isActive());
+    }
+}
+
+TEST_F(MeterStateTest, TriggerChannelLevelGoesToTheOtherChannels) {
+    meter.onTriggerLevelChanged(1, false, 7.0f);   // not the trigger channel
+    EXPECT_EQ(meter.getChannel(3)->getTriggerLevel(), 0.0f);
+    meter.onTriggerLevelChanged(2, true, 1.5f);
+    EXPECT_EQ(meter.getChannel(1)->getTriggerLevel(), 1.5f);
+    EXPECT_EQ(meter.getChannel(3)->getTriggerLevel(), 1.5f);
+}
+
 TEST_F(MeterStateTest, PacingAimsAtSixtyPercentLoad) {
     struct { int period; double load; int paced; } cases[] = {
         {500, 60.0, 500}, {500, 0.0, 410}, {500, 100.0, 560}, {950, 100.0, 950},

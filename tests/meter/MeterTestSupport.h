@@ -21,6 +21,8 @@ public:
     using MeterModel::vectorSumValue;
     using MeterModel::recordsOutstanding;
     using MeterModel::acksOutstanding;
+    using MeterModel::capturePhase;
+    using MeterModel::triggerRateTimer;
 };
 
 inline std::string readFile(const std::string& path) {
