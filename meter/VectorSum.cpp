@@ -284,9 +284,17 @@ void MeterModel::disableVectorSumRelative() {
 
 void MeterModel::setVectorSumAutoRelative() {
     int state = relativeState;
-    float value = getVectorSumValue();
+    float value;
+    float present;
+    {
+        std::lock_guard<std::mutex> lock(vectorSumMutex);
+        value = vectorSumValue;
+        present = magnitude;
+    }
     if (state == 0) {
-        relativeOffset = value;
+        // The present magnitude: the value may still carry the offset of a
+        // relative state switched off since the last computation.
+        relativeOffset = present;
     } else if (state == 2 || state == 3) {
         relativeOffset = relativeOffset + value;
     }

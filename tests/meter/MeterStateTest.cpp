@@ -191,16 +191,15 @@ TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {
 TEST_F(MeterStateTest, RelativeOffsetStates) {
     std::vector<int> states;
     meter.signalVectorSumRelativeChanged().connect([&](int s) { states.push_back(s); });
-    {
+    auto computed = [&](float magnitude, float value) {
         std::lock_guard<std::mutex> lock(meter.vectorSumMutex);
-        meter.vectorSumValue = 12.0f;
-    }
+        meter.magnitude = magnitude;
+        meter.vectorSumValue = value;
+    };
+    computed(12.0f, 12.0f);
     meter.setVectorSumAutoRelative();
     EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 12.0f);
-    {
-        std::lock_guard<std::mutex> lock(meter.vectorSumMutex);
-        meter.vectorSumValue = 2.0f;   // a later magnitude of 14, less the offset
-    }
+    computed(14.0f, 2.0f);   // a later magnitude of 14, less the offset
     meter.setVectorSumAutoRelative();
     EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 12.0f) << "auto again keeps the offset";
     meter.setVectorSumManualRelative();
@@ -210,7 +209,12 @@ TEST_F(MeterStateTest, RelativeOffsetStates) {
     EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 14.0f);
     meter.disableVectorSumRelative();
     EXPECT_EQ(meter.getVectorSumRelativeOffsetDisplayValue(), 0.0f);
-    EXPECT_EQ(states, (std::vector<int>{1, 1, 2, 1, 0}));
+    // Switched on again before the next computation: the offset is the
+    // present magnitude, not the value that still carries the old offset.
+    computed(16.0f, 2.0f);
+    meter.setVectorSumAutoRelative();
+    EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 16.0f);
+    EXPECT_EQ(states, (std::vector<int>{1, 1, 2, 1, 0, 1}));
 }
 
 TEST_F(MeterStateTest, OffsetEntryStopsAtElevenTenthsOfFullScale) {

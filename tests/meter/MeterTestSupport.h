@@ -19,6 +19,7 @@ public:
     using MeterModel::vectorSumRange;
     using MeterModel::vectorSumMutex;
     using MeterModel::vectorSumValue;
+    using MeterModel::magnitude;
     using MeterModel::recordsOutstanding;
     using MeterModel::acksOutstanding;
     using MeterModel::capturePhase;
