@@ -17,6 +17,17 @@ constexpr int kResetPeak = 0;
 constexpr int kResetValley = 1;
 constexpr int kResetPeakAndValley = 2;
 constexpr float kLimitFactor = 1.1f;
+
+// Whether an editor value (display units, `decimals` digits after the point)
+// lies beyond 1.1 x full scale.  The test is made in the editor's own digits:
+// the editor value divided by a display scale such as 0.1 comes out a hair
+// above the limit in single precision, and 1.1 x full scale itself must be
+// accepted in every unit.  The limit is rounded to the editor's last digit.
+bool beyondEditLimit(float shown, float fullScale, float displayScale, int decimals) {
+    const double unit = std::pow(10.0, -decimals);
+    const double limit = static_cast<double>(kLimitFactor) * fullScale * displayScale;
+    return std::fabs(static_cast<double>(shown)) > std::round(limit / unit) * unit + unit / 2;
+}
 }  // namespace
 
 // ---- Holds ------------------------------------------------------------------
@@ -232,10 +243,14 @@ void ChannelModel::editStep(bool increment) {
         else
             digitEditor.decrementDigit();
         target = editTarget();
-        gauss = digitEditor.getValue() / displayScale;
+        const float shown = digitEditor.getValue();
+        const float scale = displayScale;
+        gauss = shown / scale;
         const bool limited = !increment || target == EditTarget::kRelative ||
                              target == EditTarget::kManualZero;
-        if (limited && std::fabs(gauss) > editLimit()) {
+        const RangeSpec* spec = rangeSpec;
+        const float fullScale = spec ? spec->getFullScale() : 0.0f;
+        if (limited && beyondEditLimit(shown, fullScale, scale, digitEditor.getDecimals())) {
             if (increment)
                 digitEditor.decrementDigit();
             else

@@ -168,6 +168,38 @@ TEST_F(ChannelHolds, IncrementPastTheLimitIsUndoneWithABeep) {
     EXPECT_EQ(ch.getRelativeState(), 2);
 }
 
+// 1.1 x full scale is accepted in every display unit: 300 G shown in mT
+// (display scale 0.1) takes 33.0000 and refuses 33.0001.
+TEST_F(ChannelHolds, EditLimitHoldsExactlyInOtherUnits) {
+    ch.onRangeReply(1);
+    ch.setFluxUnits(1);
+    ASSERT_FLOAT_EQ(ch.getRangeSpec()->getFullScale(), 300.0f);
+    ASSERT_FLOAT_EQ(ch.getRangeSpec()->getDisplayScale(), 0.1f);
+    ASSERT_EQ(ch.getRangeSpec()->getDecimals(), 4);
+    ch.setStatus(2);
+    ch.editRelativeOffset();
+    press(&ChannelModel::editDigitLeft, 5);   // tens
+    press(&ChannelModel::editIncrementDigit, 3);
+    ch.editDigitRight();                       // units
+    unsigned long tones = platform::toneCount();
+    press(&ChannelModel::editIncrementDigit, 3);
+    EXPECT_EQ(platform::toneCount(), tones);
+    EXPECT_FLOAT_EQ(ch.getDigitEditor().getValue(), 33.0f);
+    EXPECT_NEAR(ch.getRelativeOffset(), 330.0f, 0.001f);
+    press(&ChannelModel::editDigitRight, 4);
+    ch.editIncrementDigit();                   // 33.0001 mT
+    EXPECT_EQ(platform::toneCount() - tones, 2u);
+    EXPECT_FLOAT_EQ(ch.getDigitEditor().getValue(), 33.0f);
+    // Negative values are held to the same magnitude.
+    ch.editToggleSign();
+    tones = platform::toneCount();
+    press(&ChannelModel::editDigitLeft, 4);   // units
+    ch.editDecrementDigit();                   // -32.0000
+    ch.editIncrementDigit();                   // -33.0000 again
+    EXPECT_EQ(platform::toneCount(), tones);
+    EXPECT_FLOAT_EQ(ch.getDigitEditor().getValue(), -33.0f);
+}
+
 TEST_F(ChannelHolds, ManualZeroOffsetIsEditedWithTheSameLimit) {
     useThirtyGaussRange();
     ch.setStatus(2);
