@@ -148,7 +148,14 @@ int main(int argc, char** argv) {
     if (isatty(0)) {
         interactive(panel);
     } else if (keys.empty()) {
-        while (!stopRequested) pause();
+        // The stop signals stay blocked between the check and the wait, so
+        // one that comes in between is not lost.
+        sigset_t stopSignals, previous;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGTERM);
+        sigaddset(&stopSignals, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+        while (!stopRequested) sigsuspend(&previous);
     }
     return 0;
 }
