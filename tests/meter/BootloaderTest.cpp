@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <fstream>
 #include <mutex>
@@ -152,6 +154,41 @@ TEST_F(BootloaderTest, EarlyEndsStillFinishAndLeaveTheBusUp) {
         EXPECT_EQ(recorder.take(0).size(), 2u);
         EXPECT_EQ(standinLog(), "");
     }
+}
+
+TEST_F(BootloaderTest, FailingIfconfigIsReportedAndTheRunGoesOn) {
+    writeFile(platform::dataFile("chanproc.a00"), "01 02");
+    std::string ifconfig = sandbox.file("/sbin/ifconfig");
+    std::remove(ifconfig.c_str());
+    writeFile(ifconfig, "#!/bin/sh\nexit 3\n");
+    chmod(ifconfig.c_str(), 0755);
+    BusRecorder recorder(bus);
+    DelfinoBootloader loader(bus.c_str());
+    std::string out = run(loader);
+    std::size_t failures = 0;
+    for (std::size_t at = out.find("system returns 3\n"); at != std::string::npos;
+         at = out.find("system returns 3\n", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 4u) << out;
+    EXPECT_NE(out.find("Bootload Completed"), std::string::npos) << out;
+    EXPECT_EQ(recorder.take(0).size(), 3u) << "the notices and the data frame";
+    EXPECT_EQ(bitrate(), "500000\n");
+}
+
+TEST_F(BootloaderTest, BitRateThatCannotBeWrittenBringsTheBusBackUp) {
+    writeFile(platform::dataFile("chanproc.a00"), "01 02");
+    // A folder in place of the bit-timing file: it opens for reading (and
+    // reads nothing) but not for writing.
+    std::string path = platform::canBitrateFile(bus);
+    std::remove(path.c_str());
+    ASSERT_TRUE(platform::makeDirs(path));
+    BusRecorder recorder(bus);
+    DelfinoBootloader loader(bus.c_str());
+    std::string out = run(loader);
+    EXPECT_NE(out.find("Cannot open " + path + " for writing\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Bootload Failed"), std::string::npos) << out;
+    EXPECT_EQ(standinLog(), "ifconfig " + bus + " down\nifconfig " + bus + " up\n");
+    EXPECT_EQ(recorder.take(0).size(), 2u) << "the notices only";
 }
 
 TEST_F(BootloaderTest, UnsafeInterfaceNamesAreRefused) {
