@@ -217,13 +217,22 @@ TEST_F(MeterStateTest, RelativeOffsetStates) {
     EXPECT_EQ(states, (std::vector<int>{1, 1, 2, 1, 0, 1}));
 }
 
+// A range of the table with this full scale (gauss), flux unit, display
+// scale and decimals.
+const RangeSpec* findRange(float fullScale, int fluxUnit, float displayScale, int decimals) {
+    for (int probeClass = 0; probeClass <= 6; ++probeClass)
+        for (int index = 0; index < 4; ++index) {
+            const RangeSpec* r = RangeSpecTable::instance()->lookup(index, fluxUnit, probeClass);
+            if (r && r->getFullScale() == fullScale && r->getDecimals() == decimals &&
+                std::fabs(r->getDisplayScale() - displayScale) < 1e-6f * displayScale)
+                return r;
+        }
+    return nullptr;
+}
+
 TEST_F(MeterStateTest, OffsetEntryStopsAtElevenTenthsOfFullScale) {
     // The vector sum on a 30 G range with four decimals.
-    const RangeSpec* range = nullptr;
-    for (int probeClass = 0; probeClass <= 6 && !range; ++probeClass) {
-        const RangeSpec* r = RangeSpecTable::instance()->lookup(0, 0, probeClass);
-        if (r && r->getFullScale() == 30.0f && r->getDecimals() == 4 && r->getDisplayScale() == 1.0f) range = r;
-    }
+    const RangeSpec* range = findRange(30.0f, 0, 1.0f, 4);
     ASSERT_NE(range, nullptr);
     meter.vectorSumRange = range;
 
@@ -249,6 +258,24 @@ TEST_F(MeterStateTest, OffsetEntryStopsAtElevenTenthsOfFullScale) {
     meter.editReset();
     EXPECT_FLOAT_EQ(meter.getVectorSumRelativeOffset(), 0.0f);
     EXPECT_EQ(meter.getEditSelectedDigit(), 5);
+}
+
+// Shown in mT on the 300 G range: 33.0000 mT is 1.1 x full scale, and is
+// accepted although 33.0000 / 0.1 comes out above 330 in single precision.
+TEST_F(MeterStateTest, OffsetEntryAcceptsElevenTenthsOfFullScaleInTesla) {
+    const RangeSpec* range = findRange(300.0f, 1, 0.1f, 4);
+    ASSERT_NE(range, nullptr);
+    meter.vectorSumRange = range;
+    meter.setVectorSumRelativeOffset(320.0f);
+    meter.editVectorSumRelativeOffset();
+    for (int i = 0; i < 4; ++i) meter.editDigitLeft();
+    unsigned long tones = platform::toneCount();
+    meter.editIncrementDigit();
+    EXPECT_NEAR(meter.getVectorSumRelativeOffset(), 330.0f, 0.001f);
+    EXPECT_EQ(platform::toneCount(), tones) << "33.0000 mT is accepted";
+    meter.editIncrementDigit();
+    EXPECT_NEAR(meter.getVectorSumRelativeOffset(), 330.0f, 0.001f) << "34 mT is refused";
+    EXPECT_GT(platform::toneCount(), tones);
 }
 
 TEST_F(MeterStateTest, NothingReadyGivesAZeroVectorWithoutNaN) {
