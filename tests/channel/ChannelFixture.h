@@ -121,8 +121,9 @@ protected:
     testsupport::TempSandbox sandbox;
     std::string bus;
     ScriptedCard card;
-    TestChannel model;
 
+    // Declared before the model, so they outlive it: a timer handler still
+    // running while the model goes records into them until its thread ends.
     std::mutex mutex;
     std::vector<float> readings;
     std::vector<int> statuses;
@@ -131,6 +132,8 @@ protected:
     std::vector<int> errors;
     std::vector<int> rangeAnnouncements;
     std::vector<bool> overRangeChanges;
+
+    TestChannel model;
 };
 
 }  // namespace channeltest

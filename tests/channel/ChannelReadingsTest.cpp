@@ -2,8 +2,10 @@
 // over-range, mode and frequency reports, and the guards on rates.
 #include "ChannelFixture.h"
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <thread>
 
 using namespace channeltest;
@@ -124,11 +126,15 @@ TEST_F(ChannelFixture, AveragesAndDecimatesTheCardSamples) {
 
 TEST_F(ChannelFixture, ModeReportRecomputesTheAverageAndAnnouncesTheMode) {
     makeReady();
-    std::vector<std::pair<int, int>> modes;
-    model.signalModeChanged().connect([&](int, int m, int f) { modes.emplace_back(m, f); });
+    // Shared with the slot, which runs on the reader thread and stays
+    // connected as long as the model lives.
+    auto dcReports = std::make_shared<std::atomic<int>>(0);
+    model.signalModeChanged().connect([dcReports](int, int m, int f) {
+        if (m == 0 && f == 0) ++*dcReports;
+    });
     model.setDisplayRate(10.0f);
     card.out().sendModeReply(kChannel, 0, 0, 610.0f);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !modes.empty(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return *dcReports > 0; }));
     EXPECT_EQ(model.getSamplesPerAverage(), 61);
     feed(1.0f, 61, 1);
     model.setDisplayRate(700.0f);
