@@ -144,11 +144,11 @@ TEST_F(MeterLinkTest, SettingsLoadSendsTheLevelsTwice) {
 
 TEST_F(MeterLinkTest, ReportsOfTheBackplaneFrontPanelAndPowerSupply) {
     TestMeter meter(bus);
+    std::atomic<int> powerOnReports{0};
+    meter.signalPowerOnModeReceived().connect([&] { ++powerOnReports; });
     testing::internal::CaptureStdout();
     meter.startBackplane();
     testing::internal::GetCapturedStdout();
-    int powerOnReports = 0;
-    meter.signalPowerOnModeReceived().connect([&] { ++powerOnReports; });
 
     CANinterface peer(bus.c_str());
     peer.sendBackplaneTemperature(21.5f);

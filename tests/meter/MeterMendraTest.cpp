@@ -58,6 +58,21 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
     MeterModel* meter = MeterModel::instanceForInterface(bus.c_str());
     ASSERT_EQ(meter, MeterModel::instance());
     ASSERT_EQ(meter, MeterModel::instanceForInterface("other0"));
+    // Slots are connected before any reader thread runs: a signal must not
+    // be connected to while another thread emits it.
+    VectorSums sums;
+    std::atomic<bool> collecting{false};
+    meter->signalVectorSumUpdated().connect([&](float v, float x, float y, float z) {
+        if (!collecting) return;
+        std::lock_guard<std::mutex> lock(sums.mutex);
+        sums.sums.push_back({v, x, y, z});
+    });
+    std::atomic<int> waveforms{0};
+    meter->signalWaveformReady().connect([&] { ++waveforms; });
+    std::atomic<int> busySignals{0};
+    meter->signalBusyChanged().connect([&](bool busy) {
+        if (busy) ++busySignals;
+    });
     meter->startBackplane();
     testing::internal::GetCapturedStdout();
 
@@ -92,11 +107,7 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
     meter->setDisplayRate(5.0f);
 
     // The vector sum of the three noise readings, with a data log running.
-    VectorSums sums;
-    meter->signalVectorSumUpdated().connect([&](float v, float x, float y, float z) {
-        std::lock_guard<std::mutex> lock(sums.mutex);
-        sums.sums.push_back({v, x, y, z});
-    });
+    collecting = true;
     meter->startDataLogging(FileIoManager::kInternal);
     ASSERT_TRUE(testsupport::waitUntil([&] { return sums.size() >= 10; }, 20s));
     std::string logName = meter->stopDataLogging();
@@ -150,8 +161,6 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
     }));
     meter->enterWaveformMode();
     EXPECT_EQ(meter->getTriggerChannel(), 2);
-    std::atomic<int> waveforms{0};
-    meter->signalWaveformReady().connect([&] { ++waveforms; });
     BusRecorder triggerFrames(bus, [](int id) { return id == 0x162 || id == 0x182 || id == 0x1A2; });
     meter->startAcquisition();
     ASSERT_TRUE(testsupport::waitUntil([&] { return waveforms >= 3; }, 20s)) << "state " << meter->getAcquisitionState();
@@ -181,17 +190,14 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
 
     // A zero on a ready slot makes the meter busy: the running acquisition
     // stops and operation bit 9 is set, with one busy signal.
-    std::atomic<int> busySignals{0};
-    meter->signalBusyChanged().connect([&](bool busy) {
-        if (busy) ++busySignals;
-    });
     meter->startAcquisition();
     ASSERT_TRUE(testsupport::waitUntil([&] { return meter->getAcquisitionState() != 0; }, 10s));
+    const int busyBefore = busySignals;
     meter->getChannel(1)->startZero();
     ASSERT_TRUE(testsupport::waitUntil([&] { return meter->isBusy(); }));
     EXPECT_EQ(meter->getAcquisitionState(), 0);
     EXPECT_NE(operation.getCondition() & (1 << 9), 0);
-    EXPECT_EQ(busySignals.load(), 1);
+    EXPECT_EQ(busySignals.load(), busyBefore + 1);
 
     // The meter settings file round trips; a profile restores every file.
     meter->setGpibAddress(17);
