@@ -118,6 +118,7 @@ TEST(ChannelZeroRules, TemperatureDriftAndDcOnlyZero) {
 TEST_F(ChannelFixture, ManualZeroIsSubtractedAndClearedByAZero) {
     makeReady();
     model.setSamplesPerAverage(1);
+    model.setAutorange(false);
     model.editManualZero();
     ASSERT_EQ(model.getManualZeroState(), 2);
     model.getDigitEditor().toggleSign();
@@ -125,6 +126,26 @@ TEST_F(ChannelFixture, ManualZeroIsSubtractedAndClearedByAZero) {
     EXPECT_EQ(model.getManualZeroState(), 1) << "a negative zero offset stays on";
     model.clearManualZero();
     EXPECT_EQ(model.getManualZeroState(), 0);
+
+    // An offset entered with the keys is subtracted from every reading,
+    // while editing and once applied.
+    model.editManualZero();
+    model.editIncrementDigit();
+    const float offset = model.getManualZeroOffset();
+    ASSERT_GT(offset, 0.0f);
+    feed(1000.0f, 1, 1);
+    EXPECT_FLOAT_EQ(model.getValue(), 1000.0f - offset);
+    model.applyManualZero();
+    ASSERT_EQ(model.getManualZeroState(), 1);
+    feed(2000.0f, 1, 1);
+    EXPECT_FLOAT_EQ(model.getValue(), 2000.0f - offset);
+
+    // A zero starts without it.
+    model.startZero();
+    EXPECT_EQ(model.getManualZeroState(), 0);
+    EXPECT_FLOAT_EQ(model.getManualZeroOffset(), 0.0f);
+    feed(3000.0f, 1, 1);
+    EXPECT_FLOAT_EQ(model.getValue(), 3000.0f);
 }
 
 TEST_F(ChannelFixture, CardEventsMarkTheProbeAndTheQuestionableBit) {
