@@ -40,10 +40,6 @@ struct SettingValue {
 struct LoadState {
     int mode = 0;
     bool zeroModeSeen = false;
-    // An upper threshold the classifier refused because it lies below the
-    // lower one in force; tried again once the file's lower one is set.
-    bool upperPending = false;
-    float pendingUpper = 0.0f;
 };
 
 using KeyAction = std::function<void(ChannelModel&, const SettingValue&, LoadState&)>;
@@ -142,17 +138,11 @@ void ChannelModel::loadSettings() {
              m.setZeroMode(static_cast<int>(v.i));
              s.zeroModeSeen = true;
          }},
-        {"clupperthresh:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
-             auto& classifier = m.getClassifierController();
-             classifier.setUpperThreshold(v.f);
-             s.upperPending = classifier.getUpperThreshold() != v.f;
-             s.pendingUpper = v.f;
+        {"clupperthresh:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.getClassifierController().setUpperThreshold(v.f);
          }},
-        {"cllowerthresh:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
-             auto& classifier = m.getClassifierController();
-             classifier.setLowerThreshold(v.f);
-             if (s.upperPending) classifier.setUpperThreshold(s.pendingUpper);
-             s.upperPending = false;
+        {"cllowerthresh:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+             m.getClassifierController().setLowerThreshold(v.f);
          }},
         {"waveformscale:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
              m.setWaveformScale(static_cast<int>(v.i));

@@ -257,24 +257,3 @@ TEST_F(ChannelSettingsFile, WrittenAtomically) {
 }
 
 }  // namespace
-
-// The file holds the upper threshold before the lower one.  Thresholds that
-// both lie below the lower threshold in force must still both be restored,
-// although the classifier refuses an upper threshold below its lower one.
-TEST_F(ChannelSettingsFile, ThresholdsBelowThePresentOnesAreRestored) {
-    TestChannel ch(2);
-    auto& classifier = ch.getClassifierController();
-    const float fullScale = ch.getRangeSpec() ? ch.getRangeSpec()->getFullScale() : 0.0f;
-    ASSERT_GT(fullScale, 0.0f);
-    classifier.setUpperThreshold(0.8f * fullScale);
-    classifier.setLowerThreshold(0.6f * fullScale);
-    ASSERT_FLOAT_EQ(classifier.getLowerThreshold(), 0.6f * fullScale);
-
-    std::ostringstream text;
-    text << "clupperthresh: " << 0.4f * fullScale << "\ncllowerthresh: " << 0.2f * fullScale << "\n";
-    writeFile(file, text.str());
-    ch.loadSettings();
-    EXPECT_FLOAT_EQ(classifier.getUpperThreshold(), 0.4f * fullScale);
-    EXPECT_FLOAT_EQ(classifier.getLowerThreshold(), 0.2f * fullScale);
-    ch.stopSaveTimer();
-}
