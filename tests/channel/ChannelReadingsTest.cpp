@@ -181,10 +181,12 @@ TEST_F(ChannelFixture, RangeCommandHoldsTheOperationBitUntilTheCardConfirms) {
     card.out().sendRangeReply(kChannel, 1);
     ASSERT_TRUE(waitForRange(1));
     EXPECT_FALSE(operationBit(kRangeBusyBit));
-    // The gains of the new range went to the card.
-    const auto gains = card.frames(kSetGain);
-    ASSERT_GE(gains.size(), 2u);
-    EXPECT_FLOAT_EQ(gainOf(gains.back()), 300.0f);
+    // The gains of the new range go to the card (they cross the bus after the
+    // range report has been handled, so wait for them).
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        const auto gains = card.frames(kSetGain);
+        return gains.size() >= 2u && gainOf(gains.back()) == 300.0f;
+    }));
 }
 
 TEST_F(ChannelFixture, RangeFitsFollowsTheRmsOffsetAndTheRelativeOffset) {
