@@ -2,6 +2,7 @@
 // handed straight to the probe's slots and once as frames over the emulated
 // bus from a second CAN endpoint.
 #include "ProbeFeeder.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -372,6 +373,9 @@ TEST_P(ProbeDecode, TextsAreReadWhole) {
                 ++reads;
             }
         });
+    // Let the readers get going before the writes start (a loaded machine may
+    // not schedule them until the writer is done otherwise).
+    EXPECT_TRUE(testsupport::waitUntil([&] { return reads.load() > 0; }));
     const int rounds = GetParam() == FeederKind::Bus ? 300 : 20000;
     for (int i = 0; i < rounds; ++i) {
         send(0, text("AAAAAA"));
