@@ -183,11 +183,29 @@ TEST_F(ChannelSimCard, StreamsOnlyWhenSyncedAndProbeReady) {
     EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(sample) > 0; }, 300ms)) << "not synced";
     peer->can.sendSendAllRequest(kChannel);
     ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(sample) >= 10; }));
+    // The presence frame that reports the probe gone marks, in the order the
+    // frames crossed the bus, where streaming has to stop: only a tick already
+    // under way may still send a sample after it.
+    const int presence = cardReply(kChannel, 0x05);
     card->_setStatus(1);
-    peer->log.clear();
-    // At most a tick already under way.
-    EXPECT_FALSE(testsupport::waitUntil([&] { return peer->log.count(sample) > 1; }, 300ms)) << "probe not ready";
-    EXPECT_EQ(peer->log.count(cardReply(kChannel, 0x10)), peer->log.count(sample));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.lastByte0(presence) == 1; }));
+    auto samplesAfterLeaving = [&] {
+        std::size_t n = 0;
+        bool left = false;
+        for (const Frame& f : peer->log.all()) {
+            if (f.id == presence) left = f.data[0] == 1;
+            else if (left && f.id == sample) ++n;
+        }
+        return n;
+    };
+    EXPECT_FALSE(testsupport::waitUntil([&] { return samplesAfterLeaving() > 1; }, 300ms)) << "probe not ready";
+    // Each tick sends its frequency right after its sample, the last one too.
+    const int frequency = cardReply(kChannel, 0x10);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return peer->log.count(frequency) == peer->log.count(sample); }))
+        << peer->log.count(frequency) << " frequencies, " << peer->log.count(sample) << " samples";
+    const std::vector<Frame> stream = peer->log.withId({sample, frequency});
+    for (std::size_t i = 0; i < stream.size(); ++i)
+        ASSERT_EQ(stream[i].id, i % 2 == 0 ? sample : frequency) << "frame " << i;
 }
 
 // Peak and valley of the samples x 1.15 hold from the start (0 and 0) until
