@@ -86,11 +86,19 @@ void MeterModel::vectorSumAngles(const double component[3], float magnitude, flo
 }
 
 void MeterModel::computeVectorSum() {
+    // Each channel's reading is read once: the channel reader threads keep
+    // replacing it, and the snapshot must show the very readings the
+    // magnitude was computed from.
     VectorSumInput in[3];
+    std::array<float, 3> snapshot;
     for (unsigned i = 0; i < kSlotCount; ++i) {
         const ChannelModel& ch = *channels[i];
+        const float reading = ch.getValue();
         in[i] = {ch.getChannelStatus() == kChannelProbeReady, ch.getRange(), ch.getProbeAxis(),
-                 static_cast<double>(ch.getValue())};
+                 static_cast<double>(reading)};
+        // As ChannelModel::getValueInUnits, on this reading.
+        const RangeSpec* spec = ch.getRangeSpec();
+        snapshot[i] = spec ? reading * spec->getUnitScale() : reading;
     }
     // 1. The range of the highest ready range.
     const RangeSpec* range = channels[vectorSumRangeSlot(in)]->getRangeSpec();
@@ -99,8 +107,6 @@ void MeterModel::computeVectorSum() {
     // 2. The components along the axes.
     double component[3];
     vectorSumComponents(in, component);
-    std::array<float, 3> snapshot;
-    for (unsigned i = 0; i < kSlotCount; ++i) snapshot[i] = channels[i]->getValueInUnits();
 
     float mag = static_cast<float>(
         std::sqrt(component[0] * component[0] + component[1] * component[1] + component[2] * component[2]));
