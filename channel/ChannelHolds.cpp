@@ -17,17 +17,6 @@ constexpr int kResetPeak = 0;
 constexpr int kResetValley = 1;
 constexpr int kResetPeakAndValley = 2;
 constexpr float kLimitFactor = 1.1f;
-
-// Whether an editor value (display units, `decimals` digits after the point)
-// lies beyond 1.1 x full scale.  The test is made in the editor's own digits:
-// the editor value divided by a display scale such as 0.1 comes out a hair
-// above the limit in single precision, and 1.1 x full scale itself must be
-// accepted in every unit.  The limit is rounded to the editor's last digit.
-bool beyondEditLimit(float shown, float fullScale, float displayScale, int decimals) {
-    const double unit = std::pow(10.0, -decimals);
-    const double limit = static_cast<double>(kLimitFactor) * fullScale * displayScale;
-    return std::fabs(static_cast<double>(shown)) > std::round(limit / unit) * unit + unit / 2;
-}
 }  // namespace
 
 // ---- Holds ------------------------------------------------------------------
@@ -250,7 +239,7 @@ void ChannelModel::editStep(bool increment) {
                              target == EditTarget::kManualZero;
         const RangeSpec* spec = rangeSpec;
         const float fullScale = spec ? spec->getFullScale() : 0.0f;
-        if (limited && beyondEditLimit(shown, fullScale, scale, digitEditor.getDecimals())) {
+        if (limited && digitEditor.isBeyond(static_cast<double>(kLimitFactor) * fullScale * scale)) {
             if (increment)
                 digitEditor.decrementDigit();
             else

@@ -263,7 +263,7 @@ void ClassifierController::editStep(bool increment) {
         auto step = [this](bool up) { up ? editor.incrementDigit() : editor.decrementDigit(); };
         step(increment);
         const float v = editor.getValue() / limits.displayScale;
-        if (std::fabs(v) > kLimitFactor * limits.fullScale) {
+        if (editor.isBeyond(static_cast<double>(kLimitFactor) * limits.fullScale * limits.displayScale)) {
             step(!increment);
             beyondFullScale = true;
         } else if (mode == kClassifierEditLower) {

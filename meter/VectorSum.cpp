@@ -330,17 +330,6 @@ void MeterModel::editVectorSumRelativeOffset() {
 }
 
 namespace {
-// Whether an entry (display units, `decimals` digits after the point) lies
-// beyond 1.1 x full scale.  Tested in the entry's own digits: divided by a
-// display scale such as 0.1 (mT), 1.1 x full scale itself comes out a hair
-// above the limit in single precision, and it must be accepted in every
-// unit.  The limit is rounded to the entry's last digit.
-bool beyondEntryLimit(float shown, float fullScale, float displayScale, int decimals) {
-    const double unit = std::pow(10.0, -decimals);
-    const double limit = static_cast<double>(kEntryLimit) * fullScale * displayScale;
-    return std::fabs(static_cast<double>(shown)) > std::round(limit / unit) * unit + unit / 2;
-}
-
 // Steps the entry, or undoes the step when the offset would leave the limit.
 bool stepEntry(DigitsDisplaySpec& entry, bool up, const RangeSpec* range, float& gauss) {
     float scale = displayScaleOf(range);
@@ -349,7 +338,7 @@ bool stepEntry(DigitsDisplaySpec& entry, bool up, const RangeSpec* range, float&
     else entry.decrementDigit();
     float shown = entry.getValue();
     float v = shown / scale;
-    if (beyondEntryLimit(shown, fullScale, scale, entry.getDecimals())) {
+    if (entry.isBeyond(static_cast<double>(kEntryLimit) * fullScale * scale)) {
         if (up) entry.decrementDigit();
         else entry.incrementDigit();
         return false;

@@ -60,3 +60,8 @@ void DigitsDisplaySpec::decrementDigit() {
     int& d = digits[static_cast<std::size_t>(selectedDigit)];
     d = d <= 0 ? 9 : d - 1;
 }
+
+bool DigitsDisplaySpec::isBeyond(double limit) const {
+    const double unit = std::pow(10.0, -decimals);
+    return std::fabs(static_cast<double>(getValue())) > std::round(limit / unit) * unit + unit / 2;
+}

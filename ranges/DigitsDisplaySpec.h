@@ -44,6 +44,13 @@ public:
     void incrementDigit();
     void decrementDigit();
 
+    // Whether the value lies beyond +-limit (limit in the same display units).
+    // Compared in the editor's own digits: the limit is rounded to the last
+    // digit, so a limit that falls on a digit (1.1 x full scale in any unit,
+    // although a product like 330 x 0.1 is not exact in single precision) is
+    // itself within.
+    bool isBeyond(double limit) const;
+
 private:
     int selectedDigit = 0;
     int decimals = 0;

@@ -141,3 +141,27 @@ TEST_F(ChannelFixture, ThresholdEntryWithTheChannelKeys) {
     c.endEdit();
     EXPECT_EQ(c.getMode(), 0);
 }
+
+// 1.1 x full scale is accepted in every unit: in millitesla the product with
+// the display scale 0.1 is not exact in single precision.
+TEST_F(ChannelFixture, ThresholdEntryReachesExactlyTheLimitInTesla) {
+    makeReady();
+    model.setRange(1);   // 300 G
+    ASSERT_TRUE(waitForRange(1));
+    model.setFluxUnits(1);
+    ASSERT_FLOAT_EQ(model.getRangeSpec()->getDisplayScale(), 0.1f);
+    ASSERT_EQ(model.getRangeSpec()->getDecimals(), 4);
+    ClassifierController& c = model.getClassifierController();
+    c.setUpperThreshold(320.0f);   // 32.0000 mT
+    c.editUpperThreshold();
+    c.selectEditDigit(4);          // the units digit
+    const unsigned long tones = platform::toneCount();
+    c.editIncrementDigit();        // 33.0000 mT = 1.1 x full scale
+    EXPECT_EQ(platform::toneCount(), tones);
+    EXPECT_NEAR(c.getUpperThreshold(), 330.0f, 0.001f);
+    c.selectEditDigit(0);
+    c.editIncrementDigit();        // 33.0001 mT: undone with a beep
+    EXPECT_GT(platform::toneCount(), tones);
+    EXPECT_NEAR(c.getUpperThreshold(), 330.0f, 0.001f);
+    c.endEdit();
+}
