@@ -185,8 +185,7 @@ void MeterModel::startSettingsSaveTimers() {
 }
 
 bool MeterModel::runProfileScript(const char* script, unsigned n) {
-    std::string command = std::string(platform::path::kScriptDir) + "/" + script;
-    return platform::runCommand({command, std::to_string(n)}) == 0;
+    return platform::runCommand({platform::script(script), std::to_string(n)}) == 0;
 }
 
 bool MeterModel::saveProfile(unsigned n) {
