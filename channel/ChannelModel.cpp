@@ -259,7 +259,10 @@ float ChannelModel::getRmsOffset(int r) const {
 }
 
 float ChannelModel::waveformScaleValue(int setting) const {
-    const float f = rangeSpec.load()->getFullScale();
+    return waveformDivision(rangeSpec.load()->getFullScale(), setting);
+}
+
+float ChannelModel::waveformDivision(float f, int setting) {
     switch (setting) {
     case 0: return f / 60.0f;
     case 1: return f / 30.0f;

@@ -314,6 +314,9 @@ public:
     void updateSamplesPerAverage();
     void onRateTimer();
     float waveformScaleValue(int setting) const;
+    // One division of the waveform view at scale setting 0-5 for a full
+    // scale f (any unit); 5.0 for any other setting.
+    static float waveformDivision(float f, int setting);
 
     // ---- Accessors
     std::string getBoardModel() const;

@@ -105,17 +105,7 @@ void ChannelModel::setWaveformScale(int scale) {
 std::string ChannelModel::getWaveformScaleText(int scale) const {
     const RangeSpec* spec = rangeSpec;
     if (!spec) return "";
-    const float f = spec->getFullScale() * displayScale;
-    float perDivision;
-    switch (scale) {
-    case 0: perDivision = f / 60; break;
-    case 1: perDivision = f / 30; break;
-    case 2: perDivision = f / 15; break;
-    case 3: perDivision = f / 6; break;
-    case 4: perDivision = f / 3; break;
-    case 5: perDivision = 2 * f / 3; break;
-    default: perDivision = 5.0f; break;
-    }
+    const float perDivision = waveformDivision(spec->getFullScale() * displayScale, scale);
     const std::string format = spec->getPerDivisionFormat();
     char text[64];
     std::snprintf(text, sizeof text, format.c_str(), static_cast<double>(perDivision));
