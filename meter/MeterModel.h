@@ -365,6 +365,9 @@ protected:
 
     void startChannelLinksAndDecide(bool withStatusTimer);
     void sendBoardText(int firstSlot, const char* text);
+    // One step of the selected digit of the offset entry; a step that would
+    // leave 1.1 x full scale is undone with a beep.
+    void editStepDigit(bool up);
     void afterBackplaneEeprom();
     bool runProfileScript(const char* script, unsigned n);
     void applyDefaultSettings();

@@ -348,12 +348,12 @@ bool stepEntry(DigitsDisplaySpec& entry, bool up, const RangeSpec* range, float&
 }
 }  // namespace
 
-void MeterModel::editIncrementDigit() {
+void MeterModel::editStepDigit(bool up) {
     float gauss = 0.0f;
     bool ok;
     {
         std::lock_guard<std::mutex> lock(editMutex);
-        ok = stepEntry(offsetEntry, true, vectorSumRange, gauss);
+        ok = stepEntry(offsetEntry, up, vectorSumRange, gauss);
     }
     if (!ok) {
         Speaker::instance()->beep();
@@ -363,20 +363,8 @@ void MeterModel::editIncrementDigit() {
     vectorSumRelativeChanged.emit(relativeState);
 }
 
-void MeterModel::editDecrementDigit() {
-    float gauss = 0.0f;
-    bool ok;
-    {
-        std::lock_guard<std::mutex> lock(editMutex);
-        ok = stepEntry(offsetEntry, false, vectorSumRange, gauss);
-    }
-    if (!ok) {
-        Speaker::instance()->beep();
-        return;
-    }
-    relativeOffset = gauss;
-    vectorSumRelativeChanged.emit(relativeState);
-}
+void MeterModel::editIncrementDigit() { editStepDigit(true); }
+void MeterModel::editDecrementDigit() { editStepDigit(false); }
 
 void MeterModel::editDigitLeft() {
     {
