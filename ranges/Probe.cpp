@@ -1,6 +1,7 @@
 #include "ranges/Probe.h"
 
 #include "can/CANinterface.h"
+#include "can/FrameCodec.h"
 
 #include <cstring>
 
@@ -23,15 +24,7 @@ enum ItemKind {
     kMemoryImage = 23,        // index BE16, four bytes
 };
 
-unsigned be16(const unsigned char* b) { return static_cast<unsigned>(b[0]) << 8 | b[1]; }
-
-float beFloat(const unsigned char* b) {
-    const std::uint32_t u = static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
-                            static_cast<std::uint32_t>(b[2]) << 8 | b[3];
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
+float beFloat(const unsigned char* b) { return can::bitsFloat(can::getBE32(b)); }
 
 }  // namespace
 
@@ -107,14 +100,14 @@ void Probe::onProbeData(int kind, const char* bytes) {
         if (b[0] < kAcFactorCount) acCorrectionFactors[b[0]].store(beFloat(b + 1));
         return;
     case kMainDataCrcs:
-        mainDataCalculatedCrc.store(static_cast<int>(be16(b)));
-        mainDataStoredCrc.store(static_cast<int>(be16(b + 2)));
+        mainDataCalculatedCrc.store(static_cast<int>(can::getBE16(b)));
+        mainDataStoredCrc.store(static_cast<int>(can::getBE16(b + 2)));
         return;
     case kTempCompCrcs:
-        tempCompCalculatedCrc.store(static_cast<int>(be16(b)));
-        tempCompStoredCrc.store(static_cast<int>(be16(b + 2)));
+        tempCompCalculatedCrc.store(static_cast<int>(can::getBE16(b)));
+        tempCompStoredCrc.store(static_cast<int>(can::getBE16(b + 2)));
         return;
-    case kMemoryImage: storeMemoryBytes(be16(b), b + 2); return;
+    case kMemoryImage: storeMemoryBytes(can::getBE16(b), b + 2); return;
     default: break;
     }
 
