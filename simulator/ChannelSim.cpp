@@ -1,21 +1,17 @@
 #include "simulator/ChannelSim.h"
 
 #include "can/CANinterface.h"
+#include "can/FrameCodec.h"
 #include "ranges/RangeSpecTable.h"
 #include "simulator/Console.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <string>
 
 namespace {
 
-int floatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return static_cast<int>(bits);
-}
+int floatBits(float value) { return static_cast<int>(can::floatBits(value)); }
 
 // Text up to its first zero byte, at most 15 characters.
 std::string boardText(const char (&s)[15]) {
@@ -235,13 +231,8 @@ void ChannelSim::_sendProbeData() {
         int item;
         float value;
     } values[] = {{7, 10.0f}, {8, 10.0f}, {9, multiplier}, {10, 10.0f}, {11, 2.0f},
-                  {12, 0.0f}, {13, 0.0f}, {14, 1.0f}, {15, 1.0f}};
+                  {12, 0.0f}, {13, 0.0f}, {14, 1.0f}, {15, 1.0f}, {20, 26.3f}};
     for (const auto& v : values) link->sendProbeDataValue(channel, v.item, floatBits(v.value));
-
-    const std::uint32_t temperature = static_cast<std::uint32_t>(floatBits(26.3f));
-    const char temperatureBytes[4] = {static_cast<char>(temperature >> 24), static_cast<char>(temperature >> 16),
-                                      static_cast<char>(temperature >> 8), static_cast<char>(temperature)};
-    link->sendProbeDataBytes(channel, 20, temperatureBytes, 4);
 
     for (int i = 0; i <= 60; ++i) link->sendProbeDataIndexed(channel, 16, i, floatBits(1.0f));
     for (int i = 0; i <= 39; ++i) link->sendProbeDataIndexed(channel, 17, i, floatBits(1.0f));
