@@ -227,6 +227,13 @@ void FileIoManager::startLoggingSingleChannel(int destination, int status2) {
     loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
 }
 
+std::string FileIoManager::makeUsbFolder(const std::string& mount, const std::string& sub) {
+    const std::string folder = platform::resolve(mount + kUsbFolder + sub);
+    if (!ensureFolder(platform::resolve(mount + kUsbFolder)) || !ensureFolder(folder))
+        throw LocalExceptionMkdirFailure();
+    return folder;
+}
+
 // Called with the log lock held.  The number is used up even when the
 // start fails; it reaches the counters file with the next save.
 void FileIoManager::openLogFile(int destination) {
@@ -236,13 +243,8 @@ void FileIoManager::openLogFile(int destination) {
     std::string file;
     if (destination == kUsbDrive) {
         if (!findUsbDrive()) throw LocalExceptionNoUsbDrive();
-        std::string mount = getMountPoint();
-        name = kUsbFolder;
-        if (!ensureFolder(platform::resolve(mount + name))) throw LocalExceptionMkdirFailure();
-        name += "/data";
-        if (!ensureFolder(platform::resolve(mount + name))) throw LocalExceptionMkdirFailure();
-        name += fileName;
-        file = platform::resolve(mount + name);
+        name = std::string(kUsbFolder) + "/data" + fileName;
+        file = makeUsbFolder(getMountPoint(), "/data") + fileName;
     } else {
         name = std::string("/datalogs") + fileName;   // below the web server's root
         file = platform::resolve(std::string(platform::path::kDatalogDir) + fileName);

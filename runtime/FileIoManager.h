@@ -110,6 +110,10 @@ private:
     int nextScreenCaptureNumber();
     void readChannels(DataLogChannel channels[3], bool present[3], bool& threeChannel);
     void openLogFile(int destination);
+    // Makes <mount>/tvl4700 and <mount>/tvl4700<sub> where missing (never the
+    // mount point itself) and returns the latter as this build uses it.
+    // Throws LocalExceptionMkdirFailure.
+    static std::string makeUsbFolder(const std::string& mount, const std::string& sub);
     void writeHeaderColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel);
     void writeHeader(const DataLogChannel channels[3], bool threeChannel);
     void closeLog();

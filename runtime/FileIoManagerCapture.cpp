@@ -6,10 +6,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>   // before jpeglib.h, which uses FILE
 #include <jpeglib.h>
@@ -102,13 +100,6 @@ bool writeJpeg(std::FILE* file, const ScreenImage& screen) {
     return true;
 }
 
-bool ensureFolder(const std::string& dir) {
-    struct stat st;
-    if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (mkdir(dir.c_str(), 0755) == 0) return true;
-    return errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 void FileIoManager::pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
@@ -136,10 +127,7 @@ std::string FileIoManager::captureScreen(const std::string& displayName) {
     if (!grabScreen(displayName.empty() ? nullptr : displayName.c_str(), screen))
         throw LocalExceptionFileCreateFailure();
 
-    std::string mount = getMountPoint();
-    if (!ensureFolder(platform::resolve(mount + "/tvl4700"))) throw LocalExceptionMkdirFailure();
-    std::string folder = platform::resolve(mount + kScreensFolder);
-    if (!ensureFolder(folder)) throw LocalExceptionMkdirFailure();
+    const std::string folder = makeUsbFolder(getMountPoint(), "/screens");
 
     char fileName[32];
     std::snprintf(fileName, sizeof fileName, "/scrn%04d.jpg", nextScreenCaptureNumber());
