@@ -418,6 +418,15 @@ TEST_F(MeterStateTest, TriggerRateKeepsTheLast32Ticks) {
         meter.updateTriggerRate();
     }
     EXPECT_FLOAT_EQ(meter.getTriggerRate(), 8.0f);
+    // One tick of 34 triggers: 31 ticks of 2 and this one make 96 in 32
+    // ticks, 3 a tick, 12 a second (a window of 31 or 33 ticks gives
+    // another rate).
+    {
+        std::lock_guard<std::mutex> lock(meter.triggerMutex);
+        meter.triggerCount = 34;
+    }
+    meter.updateTriggerRate();
+    EXPECT_FLOAT_EQ(meter.getTriggerRate(), 12.0f);
 
     // The timer's tick and an arming reader thread share the history.
     std::atomic<bool> stop{false};
