@@ -87,11 +87,14 @@ std::string describe(const std::vector<Hit>& hits) {
 
 TEST(SourceTree, InstrumentPathsAndCommandsAreNamedOnlyInThePlatformLayer) {
     // A string literal that begins with one of the instrument's paths, or a
-    // call that reaches the shell, the clock or the console directly.
+    // call that reaches the shell, the clock or the console directly.  The
+    // wall clock is read through platform::now as well: it carries the time
+    // the PC build set.
     const std::regex pattern(
         "\"(/var/lib/tarvel|/var/www|/dev/ttyS|/dev/gpib|/dev/tty10|/dev/sdb|/proc/mounts|/usr/sbin|"
         "/sbin/|/bin/rm|/sys/class/net)"
         "|(^|[^A-Za-z0-9_.>])(system|popen|stime|settimeofday|clock_settime|ioctl)\\s*\\("
+        "|(^|[^A-Za-z0-9_.>])(time|gettimeofday)\\s*\\(|system_clock::now|CLOCK_REALTIME"
         "|KDMKTONE");
     // Tests name instrument paths on purpose, to check where they land.
     const std::vector<Hit> hits = scan({"platform", "tests"}, pattern);
