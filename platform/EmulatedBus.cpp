@@ -137,7 +137,7 @@ bool validName(const char* name) {
     }
     std::size_t len = std::strlen(name);
     if (len > kMaxInterfaceName) {
-        std::fprintf(stderr, "CAN interface name too long (at most %zu characters): %s\n", kMaxInterfaceName, name);
+        std::fprintf(stderr, "CAN interface name longer than %zu characters: %s\n", kMaxInterfaceName, name);
         return false;
     }
     if (std::strchr(name, '/') || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
