@@ -4,6 +4,7 @@
 // bus in a temporary sandbox of its own.
 //
 //   bench-canbus [seconds per load run, default 3]
+#include "can/FrameCodec.h"
 #include "platform/CanTransport.h"
 #include "platform/EmulatedBus.h"
 #include "platform/Platform.h"
@@ -97,17 +98,9 @@ can_frame frameOf(canid_t id, std::uint32_t n) {
     return f;
 }
 
-// CANinterface's back-off on a full transmit path: 1 us, doubling, 18 tries.
+// Through the CAN layer's send path, with its back-off on a full transmit path.
 bool sendWithBackoff(platform::CanTransport& bus, const can_frame& f) {
-    long ns = 1000;
-    for (int tries = 0; tries < 18; ++tries) {
-        if (bus.write(f) == ssize_t(sizeof f)) return true;
-        if (errno != ENOBUFS) return false;
-        struct timespec ts = {ns / 1000000000, ns % 1000000000};
-        nanosleep(&ts, nullptr);
-        ns *= 2;
-    }
-    return false;
+    return can::writeWithBackoff(bus, f) == 0;
 }
 
 // Opens the endpoint before the go, as the two programs do at start-up.
