@@ -1,5 +1,6 @@
 // Payload and identifier helpers shared by the frame builders, the decode
-// table and the send path.  Internal to the CAN layer.
+// table and the send path, and by programs that pack or read payloads of
+// their own.
 #pragma once
 
 #include <linux/can.h>

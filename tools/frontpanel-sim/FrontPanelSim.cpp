@@ -1,6 +1,7 @@
 #include "tools/frontpanel-sim/FrontPanelSim.h"
 
 #include "can/CANinterface.h"
+#include "can/FrameCodec.h"
 #include "platform/CanTransport.h"
 
 #include <cstdio>
@@ -20,8 +21,6 @@ constexpr can_filter kReceiveFilters[] = {
     {0x100, 0x7E0},
     {0x1C0, 0x7E0},
 };
-
-int be16(const unsigned char* d) { return d[0] << 8 | d[1]; }
 
 }  // namespace
 
@@ -114,10 +113,10 @@ void FrontPanelSim::handleFrame(int id, int /*length*/, const unsigned char* d) 
         s << "LCD brightness: " << int(d[0]);
         break;
     case 0x104:
-        s << "Bootload notice to the front panel: " << be16(d);
+        s << "Bootload notice to the front panel: " << can::getBE16(d);
         break;
     case 0x1C4:
-        s << "Bootload notice to the power supply: " << be16(d);
+        s << "Bootload notice to the power supply: " << can::getBE16(d);
         break;
     case 0x109: {
         const char reply[3] = {static_cast<char>(options.frontPanel.major), 0,
