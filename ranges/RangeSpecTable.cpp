@@ -1,7 +1,5 @@
 #include "ranges/RangeSpecTable.h"
 
-#include "ranges/RangeTableRows.h"
-
 #include <cstring>
 
 namespace {
@@ -32,21 +30,9 @@ RangeSpecTable* RangeSpecTable::instance() {
 
 RangeSpecTable::RangeSpecTable() {
     using namespace rangerows;
-    constexpr int kGroups = kUnitLevelOfClass[kProbeClasses - 1] + 1;
-
-    // Every (group, unit) starts with the default record on ranges 0-4.
-    RangeLevel* levels[kGroups][kFluxUnits];
-    for (int g = 0; g < kGroups; ++g) {
-        auto units = std::make_unique<UnitLevel>();
-        for (int u = 0; u < kFluxUnits; ++u) {
-            auto ranges = std::make_unique<RangeLevel>();
-            for (int r = 0; r <= kNoRange; ++r) (*ranges)[r] = &defaultRecord;
-            levels[g][u] = ranges.get();
-            (*units)[u] = ranges.get();
-            rangeLevels.push_back(std::move(ranges));
-        }
-        unitLevels.push_back(std::move(units));
-    }
+    for (auto& units : index)
+        for (auto& ranges : units)
+            for (const RangeSpec*& spec : ranges) spec = &defaultRecord;
 
     for (std::size_t i = 0; i < kFormatRowCount; ++i) {
         const FormatRow& row = kFormatRows[i];
@@ -58,23 +44,20 @@ RangeSpecTable::RangeSpecTable() {
             gauss->fullScale, row.decimals, row.reportFormat, row.unitLabel, row.rangeLabel,
             unit->displayScale, unit->unitScale);
         if (row.group == 0) record->setResolution(kClass0Resolution);
-        (*levels[row.group][row.fluxUnit])[row.range] = record.get();
+        for (int c = 0; c < kProbeClasses; ++c)
+            if (kUnitLevelOfClass[c] == row.group) index[c][row.fluxUnit][row.range] = record.get();
         records.push_back(std::move(record));
     }
-
-    for (int c = 0; c < kProbeClasses; ++c) classes[c] = unitLevels[kUnitLevelOfClass[c]].get();
 }
 
 RangeSpecTable::~RangeSpecTable() = default;
 
 const RangeSpec* RangeSpecTable::lookup(int range, int fluxUnit, int probeClass) const {
-    auto c = classes.find(probeClass);
-    if (c == classes.end()) return &defaultRecord;
-    auto u = c->second->find(fluxUnit);
-    if (u == c->second->end()) return &defaultRecord;
-    auto r = u->second->find(range);
-    if (r == u->second->end()) return &defaultRecord;
-    return r->second;
+    using namespace rangerows;
+    if (probeClass < 0 || probeClass >= kProbeClasses || fluxUnit < 0 || fluxUnit >= kFluxUnits ||
+        range < 0 || range > kNoRange)
+        return &defaultRecord;
+    return index[probeClass][fluxUnit][range];
 }
 
 std::vector<std::string> RangeSpecTable::getRangeNames(int fluxUnit, int probeClass) const {

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "ranges/RangeSpec.h"
+#include "ranges/RangeTableRows.h"
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,14 +38,8 @@ public:
 private:
     RangeSpecTable();
 
-    using RangeLevel = std::map<int, const RangeSpec*>;
-    using UnitLevel = std::map<int, const RangeLevel*>;
-
     RangeSpec defaultRecord;
-    std::map<int, const UnitLevel*> classes;
-
-    // Storage behind the index.
     std::vector<std::unique_ptr<RangeSpec>> records;
-    std::vector<std::unique_ptr<RangeLevel>> rangeLevels;
-    std::vector<std::unique_ptr<UnitLevel>> unitLevels;
+    // By class, unit and range (4 included); classes 5 and 6 share records.
+    const RangeSpec* index[rangerows::kProbeClasses][rangerows::kFluxUnits][rangerows::kNoRange + 1];
 };
