@@ -60,7 +60,8 @@ void ChannelModel::onSample(float sample, int status) {
     applyAutorange(std::fabs(reading));
 
     const RangeSpec* spec = rangeSpec.load();
-    const bool over = std::fabs(applyOffsets(reading)) > spec->getOverRangeLimit();
+    const float v = applyOffsets(reading);
+    const bool over = std::fabs(v) > spec->getOverRangeLimit();
     if (over != overRange.load()) {
         overRange = over;
         overRangeChanged.emit(channel, over);
@@ -74,7 +75,6 @@ void ChannelModel::onSample(float sample, int status) {
         return;
     }
 
-    const float v = applyOffsets(reading);
     value = v;
     classifier.classify(v);
 
