@@ -10,10 +10,13 @@ struct TimebaseRow {
     const char* label;
 };
 
+constexpr int kGroups = 6;     // frequency ranges 0-5
+constexpr int kPerGroup = 6;   // time-base choices 0-5
+
 // One line per group (frequency range), indices 0-5.  Each label is one
 // tenth of the trace: points / 10 x decimation x the group's sample period
 // (1.6 us in groups 0, 4 and 5, 3.2 us in group 1, 12.8 us in groups 2, 3).
-const TimebaseRow kTimebases[6][6] = {
+const TimebaseRow kTimebases[kGroups][kPerGroup] = {
     {{1, 50, "8" US}, {1, 150, "24" US}, {1, 400, "64" US},
      {5, 500, "400" US}, {20, 500, "1.6 ms"}, {80, 500, "6.4 ms"}},
     {{1, 50, "16" US}, {1, 150, "48" US}, {1, 400, "128" US},
@@ -33,21 +36,13 @@ const TimebaseRow kTimebases[6][6] = {
 }  // namespace
 
 TimebaseSpecTable::TimebaseSpecTable() {
-    for (int g = 0; g < 6; ++g) {
-        std::map<int, TimebaseSpec>& group = groups[g];
-        for (int i = 0; i < 6; ++i) {
-            const TimebaseRow& row = kTimebases[g][i];
-            group.emplace(i, TimebaseSpec(row.decimation, row.points, row.label));
-        }
-    }
+    for (const auto& group : kTimebases)
+        for (const TimebaseRow& row : group) timebases.emplace_back(row.decimation, row.points, row.label);
 }
 
 TimebaseSpecTable::~TimebaseSpecTable() = default;
 
 const TimebaseSpec* TimebaseSpecTable::lookup(int group, int index) const {
-    auto g = groups.find(group);
-    if (g == groups.end()) return nullptr;
-    auto t = g->second.find(index);
-    if (t == g->second.end()) return nullptr;
-    return &t->second;
+    if (group < 0 || group >= kGroups || index < 0 || index >= kPerGroup) return nullptr;
+    return &timebases[static_cast<std::size_t>(group * kPerGroup + index)];
 }

@@ -7,7 +7,7 @@
 
 #include "ranges/TimebaseSpec.h"
 
-#include <map>
+#include <vector>
 
 class TimebaseSpecTable {
 public:
@@ -19,5 +19,5 @@ public:
     const TimebaseSpec* lookup(int group, int index) const;
 
 private:
-    std::map<int, std::map<int, TimebaseSpec>> groups;
+    std::vector<TimebaseSpec> timebases;   // 6 x 6, group by group
 };
