@@ -102,7 +102,6 @@ void MeterModel::startChannelLinksAndDecide(bool withStatusTimer) {
     for (auto& channel : channels) channel->startCan();
     if (withStatusTimer) statusTimer.start();
     std::this_thread::sleep_for(kModelDecisionDelay);
-    threeChannelModel = false;
     bool all = true;
     for (auto& channel : channels) all = all && channel->isCardPresent();
     threeChannelModel = all;
