@@ -13,15 +13,14 @@ namespace {
 constexpr std::size_t kMaxLineLength = 255;
 constexpr int kFieldCount = 8;
 
-// strtol in base 10, kept within the range of an int.
-int toInt(const std::string& text) {
-    long value = std::strtol(text.c_str(), nullptr, 10);
+}  // namespace
+
+int ErrorList::toInt(const std::string& text) {
+    const long value = std::strtol(text.c_str(), nullptr, 10);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
 }
-
-}  // namespace
 
 ErrorList* ErrorList::instance() {
     static ErrorList* const catalogue = [] {

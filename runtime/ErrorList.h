@@ -55,6 +55,10 @@ public:
     // Number of defined codes.
     std::size_t size() const;
 
+    // A number field as the catalogue reads it (format above), kept within
+    // the range of an int.  The SCPI error queue's file uses the same.
+    static int toInt(const std::string& text);
+
 private:
     mutable std::mutex lock;
     std::map<int, TvlError> records;

@@ -4,21 +4,12 @@
 #include "runtime/ErrorList.h"
 #include "scpi/ScpiRegisterManager.h"
 
-#include <climits>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
 namespace {
 
 constexpr int kErrorQueueStatusBit = 2;
-
-int toInt(const std::string& text) {
-    long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
 
 // A detail as it goes into its line: no line break may split the entry.
 std::string oneLine(std::string text) {
@@ -135,7 +126,7 @@ void ScpiErrorQueue::load() {
         const std::string detail = line.substr(first + 1, second == std::string::npos
                                                               ? std::string::npos
                                                               : second - first - 1);
-        std::unique_ptr<TvlError> record = catalogue.lookup(toInt(code));
+        std::unique_ptr<TvlError> record = catalogue.lookup(ErrorList::toInt(code));
         if (!detail.empty()) record->setDetail(detail);
         push(std::move(record));
     }
