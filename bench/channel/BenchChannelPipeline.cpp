@@ -7,6 +7,7 @@
 //
 //   bench-channel [--benchmark_...]
 #include "can/CANinterface.h"
+#include "can/FrameCodec.h"
 #include "channel/ChannelModel.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
@@ -16,7 +17,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -35,16 +35,12 @@ public:
     const char* backendName() const override { return "null"; }
 };
 
+// Card command 0x00: the sample, big-endian float, then its status byte.
 can_frame sampleFrame(int channel, float value, int status) {
     can_frame f{};
-    f.can_id = static_cast<canid_t>((channel + 2) << 8 | 1 << 5 | 0x00);
+    f.can_id = can::identifier(can::Route::FromCard, 0x00, channel);
     f.can_dlc = 5;
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    f.data[0] = static_cast<std::uint8_t>(bits >> 24);
-    f.data[1] = static_cast<std::uint8_t>(bits >> 16);
-    f.data[2] = static_cast<std::uint8_t>(bits >> 8);
-    f.data[3] = static_cast<std::uint8_t>(bits);
+    can::putBE32(f.data, can::floatBits(value));
     f.data[4] = static_cast<std::uint8_t>(status);
     return f;
 }
