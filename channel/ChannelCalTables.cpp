@@ -59,19 +59,10 @@ void ChannelModel::resizeRmsLinearityTables(int length) {
 void ChannelModel::onCalTableElement(int table, unsigned index, float value) {
     std::lock_guard<std::mutex> lock(calTableMutex);
     if (table < 0 || table >= kCalTableCount) return;
-    std::size_t bound;
-    if (within(table, kDcFirst, kDcLast))
-        bound = calTables[kDcFirst].size();
-    else if (within(table, kFullScaleFirst, kFullScaleLast))
-        bound = calTables[7].size();
-    else if (within(table, kRmsFirst, kRmsLast))
-        bound = calTables[kRmsFirst].size();
-    else   // low end and the two further tables: at most 15 entries
-        bound = std::min<std::size_t>(kLowEndLength, calTables[table].size());
-    // Every table of a group has its group's length; check the table itself
-    // all the same, so a write can never land outside it.
-    bound = std::min(bound, calTables[table].size());
-    if (index < bound) calTables[table][index] = value;
+    // Every table is resized with its group (the low-end and further tables
+    // to their fixed 15 entries), so its own length is its group's bound.
+    std::vector<float>& t = calTables[table];
+    if (index < t.size()) t[index] = value;
 }
 
 float ChannelModel::getCalTableElement(int table, int index) const {
