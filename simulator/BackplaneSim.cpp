@@ -3,18 +3,13 @@
 #include "can/CANinterface.h"
 #include "simulator/Console.h"
 
-#include <cstring>
+#include <iterator>
 
 namespace {
 
 constexpr float kDefaultCalParameters[BackplaneSim::kCalParameterCount] = {
     37.0f, 0.0f, 0.0f, 19660.0f, -19660.0f, 30340.0f, -30340.0f,
     0.0f, 0.0f, 19660.0f, -19660.0f, 30340.0f, -30340.0f, 0.0f};
-
-void setText(char (&s)[15], const char* text) {
-    std::memset(s, 0, sizeof s);
-    std::memcpy(s, text, strnlen(text, sizeof s));
-}
 
 }  // namespace
 
@@ -35,17 +30,16 @@ BackplaneSim::~BackplaneSim() {
 }
 
 void BackplaneSim::_setDefaults() {
-    setText(model, "DEMO");
-    setText(rev, "111");
-    setText(serial, "1111");
-    setText(calDate, "01-01-1111");
+    board.set(0, "DEMO");
+    board.set(1, "111");
+    board.set(2, "1111");
+    board.set(3, "01-01-1111");
     calParameters.assign(std::begin(kDefaultCalParameters), std::end(kDefaultCalParameters));
 }
 
 void BackplaneSim::_sendBoardInfoString(int k) {
-    char* strings[] = {model, rev, serial, calDate};
-    link->sendBackplaneBoardInfo(2 * k, strings[k], 7);
-    link->sendBackplaneBoardInfo(2 * k + 1, strings[k] + 7, 7);
+    for (int slot = 2 * k; slot <= 2 * k + 1; ++slot)
+        link->sendBackplaneBoardInfo(slot, board.half(slot), sim::BoardInfo::kHalf);
 }
 
 void BackplaneSim::_sendAllCalParameters() {
@@ -74,13 +68,5 @@ void BackplaneSim::_handleBoardInfo(int slot, const char* text) {
         _sendBoardInfoString(0);
         return;
     }
-    char (*strings[])[15] = {&model, &rev, &serial, &calDate};
-    char* s = *strings[slot / 2];
-    if (slot % 2 == 0) {
-        std::memset(s, 0, 15);
-        std::memcpy(s, text, 7);
-        return;
-    }
-    std::memcpy(s + 7, text, 7);
-    _sendBoardInfoString(slot / 2);
+    if (board.store(slot, text)) _sendBoardInfoString(slot / 2);
 }

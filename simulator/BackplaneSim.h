@@ -4,6 +4,8 @@
 // constants and board information, and echoes what it stored.
 #pragma once
 
+#include "simulator/BoardInfo.h"
+
 #include <memory>
 #include <vector>
 
@@ -30,9 +32,6 @@ private:
 
     float temperature;
     CANinterface* const link;   // owned; deleted last, which joins its reader
-    char model[15];
-    char rev[15];
-    char serial[15];
-    char calDate[15];
+    sim::BoardInfo board;   // model, revision, serial number, calibration date
     std::vector<float> calParameters;
 };

@@ -6,22 +6,10 @@
 #include "simulator/Console.h"
 
 #include <cmath>
-#include <cstring>
-#include <string>
 
 namespace {
 
 int floatBits(float value) { return static_cast<int>(can::floatBits(value)); }
-
-// Text up to its first zero byte, at most 15 characters.
-std::string boardText(const char (&s)[15]) {
-    return std::string(s, strnlen(s, sizeof s));
-}
-
-void setBoardText(char (&s)[15], const char* text) {
-    std::memset(s, 0, sizeof s);
-    std::memcpy(s, text, strnlen(text, sizeof s));
-}
 
 // Tick period and the rate reported for a measurement mode and frequency range.
 struct TickRate {
@@ -68,10 +56,10 @@ constexpr int kTablesC[] = {13, 14, 15, 16, 17};
 
 ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*/, double noise)
     : channel(channel_), link(new CANinterface(interfaceName)) {
-    std::memcpy(_model, "111112222233333", 15);   // all 15 bytes, no terminator
-    setBoardText(_rev, "111");
-    setBoardText(_serial, "1111");
-    setBoardText(_calDate, "01-01-1111");
+    board.set(0, "111112222233333");   // all 15 bytes, no terminator
+    board.set(1, "111");
+    board.set(2, "1111");
+    board.set(3, "01-01-1111");
     noiseLevel = noise;
 
     rangeTable = RangeSpecTable::instance();
@@ -274,23 +262,15 @@ void ChannelSim::_handleStopWaiting() { waitingForTrigger = false; }
 void ChannelSim::_handleTriggerLevel(float level) { triggerLevel = level; }
 
 void ChannelSim::_sendBoardInfoString(int k) {
-    char* strings[] = {_model, _rev, _serial, _calDate};
-    link->sendBoardInfo(channel, 2 * k, strings[k], 7);
-    link->sendBoardInfo(channel, 2 * k + 1, strings[k] + 7, 7);
+    for (int slot = 2 * k; slot <= 2 * k + 1; ++slot)
+        link->sendBoardInfo(channel, slot, board.half(slot), sim::BoardInfo::kHalf);
 }
 
 void ChannelSim::_handleBoardInfo(int slot, const char* text) {
     if (slot < 0 || slot > 7) return;
+    if (!board.store(slot, text)) return;
     const int k = slot / 2;
-    char (*strings[])[15] = {&_model, &_rev, &_serial, &_calDate};
-    char* s = *strings[k];
-    if (slot % 2 == 0) {
-        std::memset(s, 0, 15);
-        std::memcpy(s, text, 7);
-        return;
-    }
-    std::memcpy(s + 7, text, 7);
-    sim::say(kBoardTextNames[k], boardText(*strings[k]));
+    sim::say(kBoardTextNames[k], board.text(k));
     _sendBoardInfoString(k);
 }
 

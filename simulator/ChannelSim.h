@@ -6,6 +6,7 @@
 // reader.  Fields that those threads share are atomics.
 #pragma once
 
+#include "simulator/BoardInfo.h"
 #include "simulator/SineWave.h"
 #include "simulator/StopFlag.h"
 
@@ -97,10 +98,7 @@ private:
     };
 
     int channel;
-    char _model[15];
-    char _rev[15];
-    char _serial[15];
-    char _calDate[15];
+    sim::BoardInfo board;   // _model, _rev, _serial, _calDate
     std::atomic<double> fieldLevel{0.0};
     std::atomic<double> noiseLevel{0.0};
     CANinterface* const link;   // owned; deleted last, which joins its reader
