@@ -68,9 +68,9 @@ void countFrames(platform::CanTransport& bus, Counters& n, const std::atomic<boo
     }
 }
 
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+// utime + stime from a process's or a thread's stat file, in seconds.
+double statCpuSeconds(const std::string& statFile) {
+    std::ifstream in(statFile);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos) return 0;
@@ -84,6 +84,8 @@ double cpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double cpuSeconds(pid_t pid) { return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
+
 // CPU seconds of each thread of a process, summed by thread name.
 std::map<std::string, double> cpuByThreadName(pid_t pid) {
     std::map<std::string, double> out;
@@ -93,20 +95,7 @@ std::map<std::string, double> cpuByThreadName(pid_t pid) {
         std::ifstream comm(entry.path() / "comm");
         std::string name;
         std::getline(comm, name);
-        const pid_t tid = static_cast<pid_t>(std::stol(entry.path().filename().string()));
-        std::ifstream in(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(text.substr(close + 2));
-        std::string field;
-        unsigned long long utime = 0, stime = 0;
-        for (int k = 3; k <= 15 && rest >> field; ++k) {
-            if (k == 14) utime = std::stoull(field);
-            if (k == 15) stime = std::stoull(field);
-        }
-        (void)tid;
-        out[name] += static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+        out[name] += statCpuSeconds(entry.path() / "stat");
     }
     return out;
 }
