@@ -176,12 +176,7 @@ void ChannelModel::onRangeReply(int r) {
     setRangeOperationBit(false);
     publishRange();
     if (relativeState == 3) {
-        {
-            std::lock_guard<std::mutex> lock(editMutex);
-            digitEditor.setDecimals(rangeSpec.load()->getDecimals());
-            digitEditor.setValue(relativeOffset * displayScale);
-            digitEditor.setSelectedDigit(0);
-        }
+        loadEditor(relativeOffset);   // the new range's decimals and scale
         relativeStateChanged.emit(channel, relativeState);
     }
     classifier.onRangeReport();
