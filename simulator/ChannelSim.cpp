@@ -234,8 +234,6 @@ void ChannelSim::_sendProbeData() {
 // ---- Host commands ---------------------------------------------------------
 
 void ChannelSim::_handleSetMode(int newMode, int newFreqRange) {
-    mode = newMode;
-    freqRange = newFreqRange;
     const TickRate tick = tickRateFor(newMode, newFreqRange);
     tickPeriodUs = tick.periodUs;
     link->sendModeReply(channel, newMode, newFreqRange, tick.rate);
@@ -333,7 +331,6 @@ void ChannelSim::_handleSetCalTableElement(int table, int index, float value) {
 void ChannelSim::_handleHello() { link->sendHelloReply(channel); }
 
 void ChannelSim::_handleSetDiagMode(int newMode) {
-    diagMode = newMode;
     for (const auto& reply : kDiagReplies) {
         if (reply.mode == newMode) {
             link->sendDiagModeReply(channel, reply.value, reply.text);

@@ -108,9 +108,6 @@ private:
     std::atomic<float> peakMin{0.0f};
     std::atomic<int> probeStatus{0};
     std::atomic<bool> synced{false};
-    std::atomic<int> mode{0};
-    std::atomic<int> freqRange{0};
-    std::atomic<int> diagMode{0};
     std::atomic<bool> zeroing{false};
     std::atomic<int> range{0};
     std::atomic<int> probeClass{3};
