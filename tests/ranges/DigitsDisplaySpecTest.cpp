@@ -164,4 +164,37 @@ TEST(DigitsDisplaySpec, DigitCountBounds) {
     EXPECT_FLOAT_EQ(big.getValue(), 0.1f);
 }
 
+struct LimitCase {
+    int decimals;
+    float value;
+    double limit;
+    bool beyond;
+};
+
+TEST(DigitsDisplaySpec, IsBeyondComparesInTheEditorsOwnDigits) {
+    // Limits made as the editor's users make them, 1.1f x full scale x the
+    // range table's display scale, which is never exact and may fall just
+    // below the digit that carries it (3 G in mT: 0.32999998...): that digit
+    // is within, the next one up beyond, on either sign.
+    const float mT = 0.099999994f;   // the table's G -> mT factor
+    const float T = 0.0001f;         // G -> T
+    const double mT3 = static_cast<double>(1.1f) * 3.0f * mT;      // 0.32999998748
+    const double mT30 = static_cast<double>(1.1f) * 30.0f * mT;    // 3.29999987483
+    const double T3 = static_cast<double>(1.1f) * 3.0f * T;        // 0.00032999999
+    const double G = static_cast<double>(1.1f) * 30000.0f;         // 33000.0007
+    const LimitCase cases[] = {
+        {3, 0.33f, mT3, false},     {3, 0.331f, mT3, true},     {3, -0.33f, mT3, false},
+        {3, -0.331f, mT3, true},    {3, 0.329f, mT3, false},    {2, 3.3f, mT30, false},
+        {2, 3.31f, mT30, true},     {5, 0.00033f, T3, false},   {5, 0.00034f, T3, true},
+        {0, 33000.0f, G, false},    {0, 33001.0f, G, true},     {0, 0.0f, 0.0, false},
+        {0, 1.0f, 0.0, true},
+    };
+    for (const LimitCase& c : cases) {
+        DigitsDisplaySpec e(6);
+        e.setDecimals(c.decimals);
+        e.setValue(c.value);
+        EXPECT_EQ(e.isBeyond(c.limit), c.beyond) << c.value << " against " << c.limit;
+    }
+}
+
 }  // namespace
