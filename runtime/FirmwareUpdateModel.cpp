@@ -49,7 +49,6 @@ void FirmwareUpdateModel::refresh() {
         internetUpdateAvailable = words.first == "true";
     }
 
-    usbUpdateAvailable = false;
     usbVersion = "N/A";
     if (runScript("tvl4700-fwusb.sh", words)) {
         if (words.first == "nodrive") {
