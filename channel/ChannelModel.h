@@ -23,6 +23,7 @@
 // the new state and the reply handler stores it.
 #pragma once
 
+#include "runtime/Signal.h"
 #include "channel/ClassifierController.h"
 #include "ranges/DigitsDisplaySpec.h"
 #include "ranges/Probe.h"
@@ -86,14 +87,14 @@ private:
 class ChannelModel : public sigc::trackable {
 public:
     // Signals: the channel number first, then the values listed.
-    using SignalI = sigc::signal<void, int>;
-    using SignalII = sigc::signal<void, int, int>;
-    using SignalIII = sigc::signal<void, int, int, int>;
-    using SignalIB = sigc::signal<void, int, bool>;
-    using SignalIF = sigc::signal<void, int, float>;
-    using SignalIBF = sigc::signal<void, int, bool, float>;
-    using SignalHolds = sigc::signal<void, int, bool, bool, bool, bool, bool>;
-    using SignalReading = sigc::signal<void, int, float, float, float, float, float, int>;
+    using SignalI = tvl::Signal<int>;
+    using SignalII = tvl::Signal<int, int>;
+    using SignalIII = tvl::Signal<int, int, int>;
+    using SignalIB = tvl::Signal<int, bool>;
+    using SignalIF = tvl::Signal<int, float>;
+    using SignalIBF = tvl::Signal<int, bool, float>;
+    using SignalHolds = tvl::Signal<int, bool, bool, bool, bool, bool>;
+    using SignalReading = tvl::Signal<int, float, float, float, float, float, int>;
 
     static constexpr int kWaveformRingSize = 12;
     static constexpr int kCalTableCount = 20;

@@ -8,6 +8,7 @@
 // operation whole.  It is released before any signal is raised.
 #pragma once
 
+#include "runtime/Signal.h"
 #include "ranges/DigitsDisplaySpec.h"
 
 #include <sigc++/sigc++.h>
@@ -64,9 +65,9 @@ public:
     void onRangeReport();
     void onModeReport();
 
-    sigc::signal<void, int, int, int>& signalChanged() { return changed; }
-    sigc::signal<void, int>& signalSettingsChanged() { return settingsChanged; }
-    sigc::signal<void, int>& signalError() { return error; }
+    tvl::Signal<int, int, int>& signalChanged() { return changed; }
+    tvl::Signal<int>& signalSettingsChanged() { return settingsChanged; }
+    tvl::Signal<int>& signalError() { return error; }
 
 private:
     struct Limits { float fullScale; float displayScale; int decimals; };
@@ -89,8 +90,8 @@ private:
     int state = kClassPass;
     float upperThreshold = 0.0f;
     float lowerThreshold = 0.0f;
-    sigc::signal<void, int, int, int> changed;
-    sigc::signal<void, int> settingsChanged;
-    sigc::signal<void, int> error;
+    tvl::Signal<int, int, int> changed;
+    tvl::Signal<int> settingsChanged;
+    tvl::Signal<int> error;
     mutable std::mutex mutex;
 };

@@ -18,6 +18,7 @@
 // reader still holds is never freed under it.
 #pragma once
 
+#include "runtime/Signal.h"
 #include "runtime/Timer.h"
 
 #include <sigc++/sigc++.h>
@@ -33,7 +34,7 @@ class TvlError;
 class ErrorHandler : public sigc::trackable {
 public:
     using ErrorPtr = std::shared_ptr<const TvlError>;
-    using SignalErrorChanged = sigc::signal<void, ErrorPtr>;
+    using SignalErrorChanged = tvl::Signal<ErrorPtr>;
 
     explicit ErrorHandler(ChannelModel* model);
     virtual ~ErrorHandler();

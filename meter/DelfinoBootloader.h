@@ -20,6 +20,7 @@
 // prints "Bootload Failed".  A second run is refused while one is going.
 #pragma once
 
+#include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
 #include <atomic>
@@ -53,7 +54,7 @@ public:
     void join();
 
     // Emitted at the end of every run, on the run's thread.
-    sigc::signal<void>& signalFinished() { return finished; }
+    tvl::Signal<>& signalFinished() { return finished; }
 
     const char* getInterfaceName() const { return interfaceName; }
 
@@ -78,6 +79,6 @@ private:
     pthread_t thread{};
     bool threadStarted = false;
     char interfaceName[20] = {};
-    sigc::signal<void> finished;
+    tvl::Signal<> finished;
     std::atomic<bool> running{false};
 };

@@ -32,6 +32,7 @@
 // channel processors) is dropped.
 #pragma once
 
+#include "runtime/Signal.h"
 #include "ranges/DigitsDisplaySpec.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/CpuMonitor.h"
@@ -329,13 +330,13 @@ public:
     FirmwareUpdateModel* getFirmwareUpdateModel() const { return firmwareUpdateModel; }
 
     // ---- Signals
-    using SignalVoid = sigc::signal<void>;
-    using SignalB = sigc::signal<void, bool>;
-    using SignalI = sigc::signal<void, int>;
-    using SignalF = sigc::signal<void, float>;
-    using SignalBBB = sigc::signal<void, bool, bool, bool>;
-    using SignalFFFF = sigc::signal<void, float, float, float, float>;
-    using SignalRS232 = sigc::signal<void, RS232Configuration>;
+    using SignalVoid = tvl::Signal<>;
+    using SignalB = tvl::Signal<bool>;
+    using SignalI = tvl::Signal<int>;
+    using SignalF = tvl::Signal<float>;
+    using SignalBBB = tvl::Signal<bool, bool, bool>;
+    using SignalFFFF = tvl::Signal<float, float, float, float>;
+    using SignalRS232 = tvl::Signal<RS232Configuration>;
 
     SignalFFFF& signalVectorSumUpdated() { return vectorSumUpdated; }
     SignalBBB& signalVectorSumHoldsChanged() { return vectorSumHoldsChanged; }

@@ -8,6 +8,7 @@
 // The changed signal is raised on the reader thread, with no lock held.
 #pragma once
 
+#include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
 #include <array>
@@ -28,7 +29,7 @@ public:
     static constexpr int kAcFactorCount = 40;    // 1-30 kHz by 1, 32-50 kHz by 2
     static constexpr int kMemorySize = 768;
 
-    using SignalChanged = sigc::signal<void, int>;
+    using SignalChanged = tvl::Signal<int>;
 
     Probe();
     virtual ~Probe();

@@ -1,3 +1,4 @@
+#include "runtime/Signal.h"
 #include "runtime/Timer.h"
 
 #include <semaphore.h>
@@ -12,7 +13,7 @@ struct Timer::State {
     std::atomic<int> periodMs;
     std::atomic<bool> repeat;
     std::atomic<bool> active{false};
-    sigc::signal<void> timeout;
+    tvl::Signal<> timeout;
     sem_t semaphore;
 
     // Ends the thread: set by the destructor, which also cuts a sleep short.
@@ -68,7 +69,7 @@ void Timer::setRepeat(bool repeat) { state->repeat = repeat; }
 bool Timer::isRepeat() const { return state->repeat; }
 bool Timer::isActive() const { return state->active; }
 
-sigc::signal<void>& Timer::signalTimeout() { return state->timeout; }
+tvl::Signal<>& Timer::signalTimeout() { return state->timeout; }
 
 std::chrono::nanoseconds Timer::sleepLength(int periodMs) {
     if (periodMs <= 0) return std::chrono::nanoseconds(0);

@@ -24,6 +24,7 @@
 // short and raises nothing).
 #pragma once
 
+#include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
 #include <chrono>
@@ -52,7 +53,7 @@ public:
     bool isRepeat() const;
     bool isActive() const;
 
-    sigc::signal<void>& signalTimeout();
+    tvl::Signal<>& signalTimeout();
 
     // Length of one period as slept by the timer thread: a negative period
     // counts as 0.  Computed in 64 bits, so no period overflows.

@@ -17,6 +17,7 @@
 // follows the registers in the order their changes happened.
 #pragma once
 
+#include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
 #include <cstdint>
@@ -47,7 +48,7 @@ public:
     void setClearOnRead();
     bool isClearOnRead() const;
 
-    sigc::signal<void, bool>& signalSummary() { return summary; }
+    tvl::Signal<bool>& signalSummary() { return summary; }
     void emitSummary();
 
 private:
@@ -60,7 +61,7 @@ private:
     std::uint32_t event = 0;
     std::uint32_t enable = 0;
     bool clearOnRead = false;
-    sigc::signal<void, bool> summary;
+    tvl::Signal<bool> summary;
 
     std::recursive_mutex ownLock;
     std::recursive_mutex* guard = &ownLock;

@@ -26,6 +26,7 @@
 // byte before it takes its port lock, never while holding it.
 #pragma once
 
+#include "runtime/Signal.h"
 #include "scpi/ScpiRegister.h"
 
 #include <sigc++/sigc++.h>
@@ -57,7 +58,7 @@ public:
     void setSrqEnable(int value);
     void updateMasterSummary();
 
-    sigc::signal<void, int>& signalStatusByteChanged() { return statusByteChanged; }
+    tvl::Signal<int>& signalStatusByteChanged() { return statusByteChanged; }
 
     // Prints "ScpiRegisterManager::ClearAll()" and clears the four registers'
     // condition and event words; enables, SRQ enable and status bit 2 stay.
@@ -78,5 +79,5 @@ private:
     ScpiRegister questionable;
     int statusByte = 0;
     int srqEnable = 0;
-    sigc::signal<void, int> statusByteChanged;
+    tvl::Signal<int> statusByteChanged;
 };

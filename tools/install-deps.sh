@@ -7,7 +7,7 @@ packages=(
   libjpeg62-turbo-dev libx11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils fonts-dejavu-core
-  python3 python3-pyvisa python3-pyvisa-py
+  python3 python3-pyvisa python3-pyvisa-py python3-pytest python3-serial
 )
 missing=()
 for p in "${packages[@]}"; do

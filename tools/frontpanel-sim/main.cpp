@@ -2,10 +2,11 @@
 //
 //   frontpanel-sim [-can NAME] [-sandbox DIR] [-fpVersion MAJOR.MINOR]
 //                  [-psuVersion MAJOR.MINOR] [-powerOnMode 0|1] [-pause MS]
-//                  [-quiet] [KEY ...]
+//                  [-quiet] [-stdin] [KEY ...]
 //
 // Presses the KEYs given (front-panel key codes, -pause MS apart), then:
-// from a terminal, reads keys interactively; otherwise, with no KEYs given,
+// from a terminal (or with -stdin, from whatever standard input is: a
+// script's pipe), reads keys interactively until end of input; otherwise, with no KEYs given,
 // keeps answering the host until SIGTERM or SIGINT; with KEYs given, ends.
 #include "platform/Platform.h"
 #include "tools/frontpanel-sim/FrontPanelSim.h"
@@ -33,9 +34,9 @@ void usage() {
     std::fprintf(stderr,
                  "Usage: frontpanel-sim [-can NAME] [-sandbox DIR] [-fpVersion MAJOR.MINOR]\n"
                  "                      [-psuVersion MAJOR.MINOR] [-powerOnMode 0|1] [-pause MS]\n"
-                 "                      [-quiet] [KEY ...]\n"
+                 "                      [-quiet] [-stdin] [KEY ...]\n"
                  "  KEY  a front-panel key code (1-32), pressed in order, MS milliseconds apart\n"
-                 "  Interactive (from a terminal): key codes, b (Back), e (Enter),\n"
+                 "  Interactive (from a terminal, or any standard input with -stdin): key codes, b (Back), e (Enter),\n"
                  "  p0 / p1 (report standby / run at power on), ? (key map), q (quit)\n");
 }
 
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
     FrontPanelSim::Options options;
     int pauseMs = 0;
     std::vector<int> keys;
+    bool readStdin = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -117,6 +119,8 @@ int main(int argc, char** argv) {
             ok = parseInt(argv[++i], 0, 600000, pauseMs);
         } else if (arg == "-quiet") {
             options.quiet = true;
+        } else if (arg == "-stdin") {
+            readStdin = true;
         } else {
             int code;
             ok = parseInt(arg.c_str(), 1, 32, code) && !keyName(code).empty();
@@ -145,7 +149,7 @@ int main(int argc, char** argv) {
         panel.pressKey(keys[k]);
     }
 
-    if (isatty(0)) {
+    if (isatty(0) || readStdin) {
         interactive(panel);
     } else if (keys.empty()) {
         // The stop signals stay blocked between the check and the wait, so

@@ -1,0 +1,46 @@
+// tvl4700: the instrument's main program.
+//   tvl4700 [-can <interface>] [-skipBootload]      (PC build: [-sandbox DIR])
+#include "frontpanel/GuiThread.h"
+#include "frontpanel/MainWindow.h"
+#include "platform/Platform.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    argc = platform::consumeSandboxOption(argc, argv);
+    // The toolkit lock is first taken here, before any other thread exists.
+    gui::initGuiThread();
+    // A client that goes away must never end the program: writes to a closed
+    // socket fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    char interfaceName[20] = "can0";
+    bool skipBootload = false;
+    for (int i = 1; i < argc; ++i) {
+        std::printf("argv[%d] = %s\n", i, argv[i]);
+        if (std::strcmp(argv[i], "-can") == 0) {
+            if (i + 1 >= argc) break;
+            std::strncpy(interfaceName, argv[i + 1], sizeof interfaceName - 1);
+            interfaceName[sizeof interfaceName - 1] = '\0';
+            ++i;
+        } else if (std::strcmp(argv[i], "-skipBootload") == 0) {
+            std::printf("Skipping Delfino Bootload\n");
+            skipBootload = true;
+        }
+    }
+
+    Fl_Double_Window* window = new Fl_Double_Window(640, 480);
+    window->end();
+    window->color(FL_BLACK);
+    MainWindow* mainWindow = new MainWindow(0, 0, window->w(), window->h(), interfaceName, skipBootload);
+    window->add(mainWindow);
+    Fl::visual(FL_DOUBLE | FL_INDEX);
+    window->show();
+    return Fl::run();
+}

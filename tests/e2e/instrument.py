@@ -1,0 +1,200 @@
+"""A whole instrument for end-to-end tests: mendra (the cards and backplane),
+optionally frontpanel-sim (the front-panel controller), and tvl4700, on an
+emulated CAN bus of their own, in a sandbox of their own, with the servers on
+ports the system picks (announced in the sandbox).
+
+    with Instrument() as inst:
+        inst.wait_ready()
+        s = socket.create_connection(("127.0.0.1", inst.json_port()))
+"""
+import os
+import random
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+BUILD_DIR = os.environ.get("TVL_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+SOURCE_DIR = os.environ.get("TVL_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+BIN_DIR = os.path.join(BUILD_DIR, "bin")
+
+
+def wait_until(pred, timeout=30.0, poll=0.05, what="condition"):
+    """Polls pred until it returns a true value; raises on time-out."""
+    end = time.monotonic() + timeout
+    while True:
+        value = pred()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise TimeoutError("timed out waiting for " + what)
+        time.sleep(poll)
+
+
+def make_sandbox(ports=(0, 0)):
+    """A fresh sandbox under /tmp filled from the repository's template."""
+    root = tempfile.mkdtemp(prefix="tvl-test-")
+    shutil.copytree(os.path.join(SOURCE_DIR, "data", "sandbox"), root, dirs_exist_ok=True)
+    for d in ("var/lib/tarvel", "var/www/datalogs", "var/log", "run/tvl", "media/usb", "dev", "proc"):
+        os.makedirs(os.path.join(root, d), exist_ok=True)
+    for d in ("bin", "sbin", "usr/sbin"):
+        folder = os.path.join(root, d)
+        for f in os.listdir(folder):
+            os.chmod(os.path.join(folder, f), 0o755)
+    marker = os.path.join(BUILD_DIR, "sandbox", ".tvl-sandbox")
+    if os.path.exists(marker):
+        shutil.copy(marker, os.path.join(root, ".tvl-sandbox"))
+    with open(os.path.join(root, "ports.conf"), "w") as f:
+        f.write("scpi: %d\njson: %d\n" % ports)
+    return root
+
+
+class Process:
+    """A child program whose output goes to a file the test can read."""
+
+    def __init__(self, name, args, sandbox, stdin=subprocess.DEVNULL):
+        self.name = name
+        self.log_path = os.path.join(sandbox, "var", "log", name + ".out")
+        self.log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
+                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin)
+
+    def output(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def wait_for_output(self, text, timeout=60.0):
+        return wait_until(lambda: text in self.output() or self._died(), timeout,
+                          what="%r in %s's output" % (text, self.name)) and self._check_alive(text)
+
+    def _died(self):
+        return self.proc.poll() is not None
+
+    def _check_alive(self, text):
+        if text in self.output():
+            return True
+        raise RuntimeError("%s ended (status %s) before printing %r:\n%s"
+                           % (self.name, self.proc.returncode, text, self.output()[-3000:]))
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def stop(self, grace=5.0):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(grace)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.log.close()
+        return self.proc.returncode
+
+
+class Instrument:
+    """mendra + (frontpanel-sim) + tvl4700 on a private bus and sandbox.
+
+    cards: passed to mendra as extra arguments (default: the three cards).
+    frontpanel: start frontpanel-sim too (its stdin is a pipe: send keys with
+    press()).
+    tvl_args: extra arguments for tvl4700 (default -skipBootload)."""
+
+    def __init__(self, mendra=True, frontpanel=False, tvl=True, tvl_args=("-skipBootload",),
+                 mendra_args=(), sandbox=None, bus=None):
+        self.sandbox = sandbox or make_sandbox()
+        self.own_sandbox = sandbox is None
+        # Interface names starting with 'v' are virtual buses: no bootload.
+        self.bus = bus or "v%x" % random.getrandbits(40)
+        self.procs = {}
+        self._want = (mendra, frontpanel, tvl, tuple(tvl_args), tuple(mendra_args))
+
+    # -- life cycle
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        mendra, frontpanel, tvl, tvl_args, mendra_args = self._want
+        if mendra:
+            self.start_program("mendra", ["-can", self.bus] + list(mendra_args))
+        if frontpanel:
+            self.start_program("frontpanel-sim", ["-can", self.bus, "-stdin"], stdin=subprocess.PIPE)
+        if tvl:
+            self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
+
+    def start_program(self, name, args, stdin=subprocess.DEVNULL):
+        self.procs[name] = Process(name, args, self.sandbox, stdin=stdin)
+        return self.procs[name]
+
+    def stop(self):
+        for name in ("tvl4700", "frontpanel-sim", "mendra"):
+            if name in self.procs:
+                self.procs[name].stop()
+        self.procs = {}
+        if self.own_sandbox and self.sandbox.startswith("/tmp/tvl-test-"):
+            shutil.rmtree(self.sandbox, ignore_errors=True)
+
+    def restart_tvl(self, tvl_args=("-skipBootload",)):
+        """Stops tvl4700 and starts it again in the same sandbox and bus."""
+        self.procs["tvl4700"].stop()
+        for name in ("scpi", "json"):
+            try:
+                os.remove(os.path.join(self.sandbox, "run", "ports", name))
+            except FileNotFoundError:
+                pass
+        self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
+
+    # -- what the programs show
+    def tvl(self):
+        return self.procs["tvl4700"]
+
+    def wait_ready(self, timeout=90.0):
+        """Waits for the start-up step's last log line."""
+        self.tvl().wait_for_output("Meter Initialization Complete", timeout)
+
+    def file(self, instrument_path):
+        return os.path.join(self.sandbox, instrument_path.lstrip("/"))
+
+    def port(self, service, timeout=30.0):
+        """The port the service announced ("scpi" or "json")."""
+        path = os.path.join(self.sandbox, "run", "ports", service)
+
+        def read():
+            try:
+                with open(path) as f:
+                    text = f.read().strip()
+                return int(text) if text else None
+            except (FileNotFoundError, ValueError):
+                return None
+        return wait_until(read, timeout, what="the %s port" % service)
+
+    def scpi_port(self):
+        return self.port("scpi")
+
+    def json_port(self):
+        return self.port("json")
+
+    # -- the bus
+    def canbus_send(self, frame):
+        """Sends one frame in can-utils' text form ("16A#", "020#05")."""
+        subprocess.run([os.path.join(BIN_DIR, "canbus-send"), "-sandbox", self.sandbox, self.bus, frame],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def canbus_dump(self, filters=""):
+        """Starts canbus-dump on the bus; returns its Process (read .output())."""
+        name = "canbus-dump"
+        spec = self.bus + ("," + filters if filters else "")
+        p = Process(name, [spec], self.sandbox)
+        self.procs.setdefault("_dumps", [])
+        return p
+
+    def press(self, *keys):
+        """Presses front-panel keys through frontpanel-sim's interactive input."""
+        fp = self.procs["frontpanel-sim"].proc
+        for k in keys:
+            fp.stdin.write(("%s\n" % k).encode())
+        fp.stdin.flush()

@@ -1,0 +1,52 @@
+// Server ports and addresses of the PC build: per-sandbox ports, port 0
+// announced, loopback only.
+#include "platform/Network.h"
+#include "support/TestSupport.h"
+
+#include <netinet/in.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(NetworkTest, PortsComeFromTheSandboxOrTheDefaults) {
+    testsupport::TempSandbox sandbox;
+    EXPECT_EQ(platform::tcpPort(platform::Service::Scpi), 5024);
+    EXPECT_EQ(platform::tcpPort(platform::Service::Json), 6001);
+
+    struct Case { const char* text; int scpi; int json; };
+    const Case cases[] = {
+        {"scpi: 15024\njson: 16001\n", 15024, 16001},
+        {"json: 0\n", 5024, 0},
+        {"scpi: 70000\njson: x\n", 5024, 6001},      // out of range, not a number
+        {"scpi:-1\n", 5024, 6001},
+    };
+    for (const Case& c : cases) {
+        writeFile(sandbox.path() + "/ports.conf", c.text);
+        EXPECT_EQ(platform::tcpPort(platform::Service::Scpi), c.scpi) << c.text;
+        EXPECT_EQ(platform::tcpPort(platform::Service::Json), c.json) << c.text;
+    }
+}
+
+TEST(NetworkTest, ListensOnLoopbackAndAnnouncesItsPortInTheSandbox) {
+    testsupport::TempSandbox sandbox;
+    EXPECT_EQ(platform::listenAddress(), static_cast<std::uint32_t>(INADDR_LOOPBACK));
+    platform::announcePort(platform::Service::Json, 40123);
+    const std::string file = platform::announcedPortFile(platform::Service::Json);
+    EXPECT_EQ(file, sandbox.path() + "/run/ports/json");
+    EXPECT_EQ(readFile(file), "40123\n");
+}
+
+}  // namespace
