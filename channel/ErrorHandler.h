@@ -74,9 +74,8 @@ private:
     SignalErrorChanged errorChanged;
 
     // Serialises the slots' changes of the queue, the current record and
-    // the timer.  Beeps and errorChanged come after it is released: a
-    // readout's slot waits for the toolkit's lock, whose holder (the GUI
-    // thread) may itself be raising an error on this channel.
+    // the timer.  Beeps and errorChanged come after it is released: no
+    // signal is raised while a data mutex is held.
     mutable std::recursive_mutex opMutex;
     // Guards `current` alone, so the readout never waits for a beep.
     mutable std::mutex currentMutex;
