@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libfltk1.1-dev libsigc++-2.0-dev libserial-dev libjsoncpp-dev
-  libjpeg62-turbo-dev libx11-dev
+  libjpeg62-turbo-dev libx11-dev libpng-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils fonts-dejavu-core
   python3 python3-pyvisa python3-pyvisa-py python3-pytest python3-serial
