@@ -1,23 +1,61 @@
-// MainWindow: the one front-panel object.  It owns the soft buttons, the
-// readouts and pages, the menu tree and the key link, creates the meter model
-// and runs the start-up step that wires the models, the servers and the
-// screen together.
+// MainWindow: the one front-panel object.  It owns the six soft buttons and
+// the menu footer, every readout and page of the screen (created once, shown
+// and hidden later), the menu tree, the soft-button release timers, the key
+// link and the objects that light the key backlights and answer the Enter
+// button.  Its constructor creates the meter model and runs the start-up
+// step, at once or when the channel processors have been loaded.
 //
-// Start-up skeleton: the start-up step, the key link and the servers; the
-// soft buttons, menus, readouts and pages are added by the front-panel work.
+// Sources, by concern:
+//   MainWindow.cpp          construction, backlights at start, re-initialisation
+//   MainWindowStartup.cpp   the start-up step and the model-signal handlers
+//   MainWindowKeys.cpp      front-panel keys
+//   MainWindowPanels.cpp    menus on the soft buttons, prompts, pages, actions
+//   MainWindowMenus.cpp     the menu tree
+//   MainWindowActions.cpp   the menu actions
+//
+// Threads: see runtime/Signal.h and frontpanel/GuiThread.h.  Model-signal
+// handlers run on the emitting thread and hand widget work to the GUI thread;
+// key handling, menu actions and the start-up step change widgets under
+// gui::Lock.
 #pragma once
 
 #include "runtime/Timer.h"
 
 #include <FL/Fl_Group.H>
+#include <pthread.h>
 #include <sigc++/sigc++.h>
 
-#include <array>
-#include <memory>
+#include <atomic>
 
+class AnalogOutCorrScalingDisplay;
+class AnalogOutUncorrScalingDisplay;
+class AnalogOutVsumScalingDisplay;
+class ButtonHandler;
+class ButtonView;
 class CANinterface;
+class DateTimeDisplay;
 class DelfinoBootloader;
+class DiagDisplay;
+class EngineeringPasswordDisplay;
+class ErrorDisplay;
+class FirmwareUpdateDisplay;
+class Form;
+class GpibConfigDisplay;
+class Menu;
+class MenuElement;
+class MenuFooter;
+class MessagePopup;
 class MeterModel;
+class NetworkConfigDisplay;
+class NumericDisplay;
+class NumericKeypad;
+class ProfilesDisplay;
+class RadioButtonMenu;
+class RS232ConfigDisplay;
+class SoftButton;
+class SystemInfoDisplay;
+class VectorSumDisplay;
+class WaveFormDisplay;
 
 class MainWindow : public Fl_Group, public sigc::trackable {
 public:
@@ -25,23 +63,132 @@ public:
                const char* label = nullptr);
     ~MainWindow() override;
 
-    // The start-up step: runs once, on the bootloader's thread when it
-    // finishes, or inside the constructor with -skipBootload.
+    // ==== Construction, start-up step, keys, panels and prompts ============
     void initializeMeter();
     void startKeyInterface();
     void initButtonBacklights();
     void onFrontPanelKey(int key);
     void onRemoteState(bool enabled);
+    // ==== end of construction, start-up step, keys, panels and prompts =====
 
-private:
+    // ==== Menu tree and menu actions =======================================
+    // ==== end of menu tree and menu actions ================================
+
+    // ---- Data, in declaration order -----------------------------------------
     MeterModel* meterModel = nullptr;
+    SoftButton* softButtons[6] = {};
+    Timer softButtonTimers[6] = {{100, false}, {100, false}, {100, false},
+                                 {100, false}, {100, false}, {100, false}};
+    ButtonView* buttonView = nullptr;
+    ButtonHandler* buttonHandler = nullptr;
     DelfinoBootloader* bootloader = nullptr;
     char canInterfaceName[20] = {0};
     bool skipBootload = false;
     sigc::connection bootloadConnection;
     sigc::connection keyConnection;
+    int panelWidth = 508;
+    Menu* currentMenu = nullptr;
+
+    // Menus, first block.
+    Menu* mainMenu = nullptr;
+    Menu* systemMenu = nullptr;
+    Menu* systemMoreMenu = nullptr;
+    Menu* engineerMenu = nullptr;
+    MenuElement* engineeringElement = nullptr;
+    Menu* networkConfigMenu = nullptr;
+    MenuElement* networkAddressEntries[4] = {};
+    MenuElement* firmwareUpdateEntries[2] = {};
+    Menu* firmwareUpdateMenu = nullptr;
+    Menu* channelsMenu = nullptr;
+    Menu* channelMenus[3] = {};
+    int engineeringSequence[5] = {};
+    int engineeringSequencePos = 0;
+
     CANinterface* keyInterface = nullptr;
+
+    // Readouts and pages.
+    NumericDisplay* numericDisplays[3] = {};
+    VectorSumDisplay* vectorSumDisplay = nullptr;
+    DiagDisplay* diagDisplays[3] = {};
+    NetworkConfigDisplay* networkConfigDisplay = nullptr;
+    NumericKeypad* numericKeypad = nullptr;
+    FirmwareUpdateDisplay* firmwareUpdateDisplay = nullptr;
+    EngineeringPasswordDisplay* passwordDisplay = nullptr;
+    GpibConfigDisplay* gpibConfigDisplay = nullptr;
+    RS232ConfigDisplay* rs232ConfigDisplay = nullptr;
+    DateTimeDisplay* dateTimeDisplay = nullptr;
+    SystemInfoDisplay* systemInfoDisplay = nullptr;
+    ErrorDisplay* errorDisplay = nullptr;
+    ProfilesDisplay* profilesDisplay = nullptr;
+    NumericDisplay* singleNumericDisplay = nullptr;
+    DiagDisplay* singleDiagDisplay = nullptr;
+    WaveFormDisplay* waveFormDisplay = nullptr;
+    AnalogOutCorrScalingDisplay* corrScalingDisplays[3] = {};
+    AnalogOutUncorrScalingDisplay* uncorrScalingDisplays[3] = {};
+    AnalogOutVsumScalingDisplay* vsumScalingDisplay = nullptr;
+    MessagePopup* messagePopup = nullptr;
+    MenuFooter* menuFooter = nullptr;
+
+    pthread_t buttonTestThreadId{};
+
+    // Menus, second block.
+    RadioButtonMenu* modeMenus[3] = {};
+    RadioButtonMenu* rangeMenus[3] = {};
+    Menu* holdMenus[3] = {};
+    RadioButtonMenu* acFreqMenus[3] = {};
+    MenuElement* acFreqEntries[3] = {};
+    RadioButtonMenu* relativeMenus[3] = {};
+    Menu* zeroMenus[3] = {};
+    Menu* autoZeroMenus[3] = {};
+    Menu* valueEntryMenus[3] = {};
+    Menu* classifierMenus[3] = {};
+    RadioButtonMenu* corrModeMenus[3] = {};
+    RadioButtonMenu* corrScalingMenus[3] = {};
+    RadioButtonMenu* uncorrModeMenus[3] = {};
+    RadioButtonMenu* uncorrScalingMenus[3] = {};
+    RadioButtonMenu* scaleMenus[3] = {};
+    MenuElement* triggerLevelEntries[3] = {};
+    RadioButtonMenu* allChannelsAcFreqMenu = nullptr;
+    RadioButtonMenu* fluxUnitMenu = nullptr;
+    RadioButtonMenu* temperatureUnitMenu = nullptr;
+    RadioButtonMenu* angleUnitMenu = nullptr;
+    RadioButtonMenu* timeUnitMenu = nullptr;
+    RadioButtonMenu* vectorSumOutputModeMenu = nullptr;
+    RadioButtonMenu* vectorSumScalingMenu = nullptr;
+    RadioButtonMenu* updateRateMenu = nullptr;
+    RadioButtonMenu* timeBaseMenu = nullptr;
+    Menu* scaleMenu = nullptr;
+    Menu* allChannelsHoldMenu = nullptr;
+    Menu* allChannelsZeroMenu = nullptr;
+    Menu* allChannelsClassifierMenu = nullptr;
+    Menu* singleChannelAnalogMenus[8] = {};
+    Menu* externalOutputsMenu = nullptr;
+    Menu* displayMenu = nullptr;
+    Menu* displayChannelsMenu = nullptr;
+    MenuElement* displayChannelsEntry = nullptr;
+    MenuElement* vectorSumDisplayEntry = nullptr;
+    Menu* vectorSumHoldMenu = nullptr;
+    RadioButtonMenu* vectorSumRelativeMenu = nullptr;
+    Menu* vectorSumMenu = nullptr;
+    Menu* triggerSetupMenu = nullptr;
+    RadioButtonMenu* triggerModeMenu = nullptr;
+    RadioButtonMenu* triggerSlopeMenu = nullptr;
+    MenuElement* triggerSlopeEntry = nullptr;
+    RadioButtonMenu* triggerChannelMenu = nullptr;
+    MenuElement* triggerChannelEntries[3] = {};
+    Menu* waveformMenu = nullptr;
+    MenuElement* usbLoggingEntry = nullptr;
+    MenuElement* internalLoggingEntry = nullptr;
+    Menu* profilesMenu = nullptr;
+    MenuElement* powerOnEntry = nullptr;
+    RadioButtonMenu* powerOnMenu = nullptr;
+
+    bool showChannel[3] = {true, true, true};
+    bool showVectorSum = false;
+    int shownDisplayCount = 0;
+    std::atomic<int> editMode{0};
+    std::atomic<bool> messageShown{false};
 };
 
-// The window, once its menus are built.
+// The window, once its menus are built; read by the backlight-test thread.
 extern MainWindow* gMainWindow;
