@@ -12,7 +12,9 @@ class Fl_Text_Display;
 namespace textpage {
 
 // The pages' background, RGB (39, 31, 138), as the forms use it.
-constexpr Fl_Color kBackground = static_cast<Fl_Color>(0x271f8a00);
+// (A plain number: the toolkit takes colours as unsigned, and an RGB value
+// is outside the range of its colour enumeration.)
+constexpr unsigned kBackground = 0x271f8a00;
 
 // Attaches buffer to display and gives it the pages' look: dark blue flat
 // rounded box, white fixed-width (Courier) text of size 16, no cursor.

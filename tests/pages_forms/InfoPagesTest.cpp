@@ -90,11 +90,11 @@ TEST_F(InfoPages, ThreeChannelPageListsMeterCardsAndProbesInColumns) {
     EXPECT_EQ(after[26], "Cal Date:              2024-02-29                ");
 
     // Look of the page.
-    EXPECT_EQ(page.color(), 0x271f8a00u);
+    EXPECT_EQ(static_cast<unsigned>(page.color()), 0x271f8a00u);
     EXPECT_EQ(page.box(), FL_RFLAT_BOX);
     EXPECT_EQ(page.textfont(), FL_COURIER);
     EXPECT_EQ(page.textsize(), 16);
-    EXPECT_EQ(page.textcolor(), FL_WHITE);
+    EXPECT_EQ(static_cast<unsigned>(page.textcolor()), unsigned(FL_WHITE));
 }
 
 TEST_F(InfoPages, SingleChannelPageShowsSlotTwoIndentedAndUncut) {
@@ -194,7 +194,7 @@ TEST_F(ErrorPage, ListsTheQueueOldestFirstOrNoErrors) {
                                       "   -100   Command error :FOO:BAR",
                                       "   -200   Execution error :MEAS:FLUX? with no pr",
                                   }));
-    EXPECT_EQ(page.color(), 0x271f8a00u);
+    EXPECT_EQ(static_cast<unsigned>(page.color()), 0x271f8a00u);
     EXPECT_EQ(page.textfont(), FL_COURIER);
 
     // The page shows what was true at its last refresh.
