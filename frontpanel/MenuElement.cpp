@@ -1,0 +1,19 @@
+#include "frontpanel/MenuElement.h"
+
+#include "frontpanel/GuiThread.h"
+
+#include <cstdio>
+
+MenuElement::MenuElement(const char* text, void* elementData) : data(elementData) {
+    std::snprintf(nameBuffer, sizeof nameBuffer, "%s", text ? text : "");
+}
+
+void MenuElement::setName(const char* text) {
+    gui::Lock lock;
+    std::snprintf(nameBuffer, sizeof nameBuffer, "%s", text ? text : "");
+}
+
+void MenuElement::activate() {
+    if (data) dataSignal.emit(data);
+    if (enabled.load()) activatedSignal.emit();
+}
