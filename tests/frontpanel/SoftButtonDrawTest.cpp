@@ -38,8 +38,8 @@ TEST_F(SoftButtonDrawTest, PlainMarkedAndPressedLooks) {
         buttons[i]->setStyle(cases[i].style);
         if (cases[i].pressed) buttons[i]->press();
     }
-    ASSERT_TRUE(testgui::showAndWait(&win));
-    const testgui::Snapshot shot(&win);
+    testgui::Canvas shot(&win);
+    shot.paint();
     for (int i = 0; i < 4; ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
@@ -61,7 +61,8 @@ TEST_F(SoftButtonDrawTest, PlainMarkedAndPressedLooks) {
     buttons[2]->release();
     buttons[1]->setStyle(0);
     buttons[1]->redraw();
-    const testgui::Snapshot changed(&win, false);
+    shot.paint(false);
+    const testgui::Canvas& changed = shot;
     EXPECT_EQ(changed.at(2 * 140 + 20, 12), rgbOf(FL_BLACK));
     EXPECT_EQ(changed.at(2 * 140 + 5, 30), rgbOf(FL_WHITE));
     EXPECT_EQ(changed.at(140 + 5, 30), rgbOf(FL_WHITE));
@@ -74,8 +75,8 @@ TEST_F(SoftButtonDrawTest, FooterShowsATitleOfThreeLinesWhiteOnBlue) {
     auto* footer = new MenuFooter(0, 0, 132, 107, "Main Menu");
     win.end();
     footer->setTitle("Channel 1\nAC Freq\nSetup", 20);
-    ASSERT_TRUE(testgui::showAndWait(&win));
-    const testgui::Snapshot shot(&win);
+    testgui::Canvas shot(&win);
+    shot.paint();
     EXPECT_EQ(shot.at(15, 10), rgbOf(FL_BLUE));
     EXPECT_EQ(shot.at(5, 53), rgbOf(FL_WHITE));
     EXPECT_EQ(shot.at(4, 53), rgbOf(FL_WHITE));   // two pixels wide

@@ -37,39 +37,42 @@ bool finishesWhileToolkitLocked(const std::function<void()>& fn) {
     return finished;
 }
 
-bool showAndWait(Fl_Window* win) {
-    ensureGuiThread();
-    win->show();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!win->shown() || Fl_X::i(win)->wait_for_expose) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Fl::wait(0.05);
-    }
-    return true;
-}
-
 Rgb rgbOf(Fl_Color colour) {
     unsigned char r, g, b;
     Fl::get_color(colour, r, g, b);
     return {r, g, b};
 }
 
-Snapshot::Snapshot(Fl_Window* win, bool redrawAll) : width(win->w()), height(win->h()) {
-    if (redrawAll) win->redraw();
-    Fl::flush();
+Canvas::Canvas(Fl_Window* win) : window(win), width(win->w()), height(win->h()) {
+    ensureGuiThread();
+    win->show();   // a window of the display, for the drawing context
     win->make_current();
+    picture = fl_create_offscreen(width, height);
     pixels.resize(static_cast<size_t>(width) * height * 3);
-    XSync(fl_display, False);
-    fl_read_image(pixels.data(), 0, 0, width, height);
 }
 
-Rgb Snapshot::at(int x, int y) const {
+Canvas::~Canvas() {
+    fl_delete_offscreen(picture);
+    window->hide();
+}
+
+void Canvas::paint(bool all) {
+    window->make_current();
+    fl_begin_offscreen(picture);
+    if (all) window->damage(FL_DAMAGE_ALL);
+    static_cast<Fl_Widget*>(window)->draw();   // public in the base
+    window->clear_damage();
+    fl_read_image(pixels.data(), 0, 0, width, height);
+    fl_end_offscreen();
+}
+
+Rgb Canvas::at(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return {0, 0, 0};
     const unsigned char* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
     return {p[0], p[1], p[2]};
 }
 
-int Snapshot::count(int x, int y, int w, int h, Fl_Color colour) const {
+int Canvas::count(int x, int y, int w, int h, Fl_Color colour) const {
     const Rgb want = rgbOf(colour);
     int n = 0;
     for (int j = y; j < y + h; ++j)
@@ -78,7 +81,7 @@ int Snapshot::count(int x, int y, int w, int h, Fl_Color colour) const {
     return n;
 }
 
-int Snapshot::rowBands(int x, int y, int w, int h, Fl_Color colour) const {
+int Canvas::rowBands(int x, int y, int w, int h, Fl_Color colour) const {
     int bands = 0;
     bool inBand = false;
     for (int j = y; j < y + h; ++j) {

@@ -20,20 +20,27 @@ void ensureGuiThread();
 // lock must not finish.
 bool finishesWhileToolkitLocked(const std::function<void()>& fn);
 
-// Shows win and waits until the display has exposed it.
-bool showAndWait(Fl_Window* win);
-
 struct Rgb {
     unsigned char r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
 Rgb rgbOf(Fl_Color colour);
 
-// The window read back from the display, after drawing what is damaged
-// (wholly redrawn first when redrawAll).
-class Snapshot {
+// A window painted into a picture of its own, as the toolkit paints it into
+// its back buffer: other windows on the test display (tests run side by
+// side) cannot cover it.  The picture keeps what was painted before, so a
+// widget redrawn alone shows what it leaves behind.
+class Canvas {
 public:
-    explicit Snapshot(Fl_Window* win, bool redrawAll = true);
+    explicit Canvas(Fl_Window* win);
+    ~Canvas();
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    // Paints the whole window (all) or only its damaged widgets, and reads
+    // the picture back.
+    void paint(bool all = true);
+
     Rgb at(int x, int y) const;
     // Pixels of colour inside the rectangle.
     int count(int x, int y, int w, int h, Fl_Color colour) const;
@@ -41,6 +48,8 @@ public:
     int rowBands(int x, int y, int w, int h, Fl_Color colour) const;
 
 private:
+    Fl_Window* window;
+    unsigned long picture;
     int width, height;
     std::vector<unsigned char> pixels;
 };
