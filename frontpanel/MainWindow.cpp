@@ -3,6 +3,7 @@
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
 #include "frontpanel/GuiThread.h"
+#include "json/JsonServer.h"
 #include "meter/DelfinoBootloader.h"
 #include "meter/MeterModel.h"
 #include "runtime/ErrorList.h"
@@ -82,6 +83,8 @@ void MainWindow::initializeMeter() {
     meterModel->sendHostReady();
     ScpiErrorQueue::instance()->push(ErrorList::instance()->lookup(-500));
     // SCPI servers (TCP, RS-232, GPIB) and the JSON server start here.
+    JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
+    jsonServer->start();
     {
         gui::Lock lock;
         redraw();

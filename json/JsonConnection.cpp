@@ -1,0 +1,230 @@
+#include "json/JsonConnection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// A client that stops reading its replies holds a write at most this long.
+constexpr int kWriteTimeoutSeconds = 10;
+
+using Handler = void (JsonConnection::*)(const Json::Value&);
+
+struct Action {
+    const char* name;
+    Handler handler;
+};
+
+// The actions, in the order their names are compared.
+const Action kActions[] = {
+    {"setRange", &JsonConnection::handleSetRange},
+    {"setAutorange", &JsonConnection::handleSetAutorange},
+    {"setMode", &JsonConnection::handleSetMode},
+    {"setFreqRange", &JsonConnection::handleSetFreqRange},
+    {"pollChannel", &JsonConnection::handlePollChannel},
+    {"getModelNumber", &JsonConnection::handleGetModelNumber},
+    {"pollMeter", &JsonConnection::handlePollMeter},
+    {"setFluxUnits", &JsonConnection::handleSetFluxUnits},
+    {"setAngleUnits", &JsonConnection::handleSetAngleUnits},
+    {"setTimeUnits", &JsonConnection::handleSetTimeUnits},
+    {"setTempUnits", &JsonConnection::handleSetTempUnits},
+    {"setHoldState", &JsonConnection::handleSetHoldState},
+    {"startDataLogging", &JsonConnection::handleStartDataLogging},
+    {"stopDataLogging", &JsonConnection::handleStopDataLogging},
+    {"cancelDataLogging", &JsonConnection::handleCancelDataLogging},
+    {"deleteDataLogFiles", &JsonConnection::handleDeleteDataLogFiles},
+    {"getDataLogRowCount", &JsonConnection::handleGetDataLogRowCount},
+    {"getSystemInfo", &JsonConnection::handleGetSystemInfo},
+    {"setUpdateRate", &JsonConnection::handleSetUpdateRate},
+    {"setZeroMode", &JsonConnection::handleSetZeroMode},
+    {"doZero", &JsonConnection::handleDoZero},
+    {"setAutoRelative", &JsonConnection::handleSetAutoRelative},
+    {"setManualRelative", &JsonConnection::handleSetManualRelative},
+    {"disableRelative", &JsonConnection::handleDisableRelative},
+    {"getRangeList", &JsonConnection::handleGetRangeList},
+    {"setVsumHoldState", &JsonConnection::handleSetVsumHoldState},
+    {"setVsumAutoRelative", &JsonConnection::handleSetVsumAutoRelative},
+    {"setVsumManualRelative", &JsonConnection::handleSetVsumManualRelative},
+    {"disableVsumRelative", &JsonConnection::handleDisableVsumRelative},
+};
+
+void printLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+// The member, or null when it is missing or null.
+const Json::Value* member(const Json::Value& request, const char* name) {
+    const Json::Value* v = request.find(name, name + std::strlen(name));
+    return v && !v->isNull() ? v : nullptr;
+}
+
+const Json::Value& required(const Json::Value& request, const char* name, Json::ValueType type) {
+    const Json::Value* v = member(request, name);
+    if (!v) throw JsonConnection::BadRequest(std::string("missing member \"") + name + "\"");
+    if (!v->isConvertibleTo(type)) throw JsonConnection::BadRequest(std::string("member \"") + name + "\" has the wrong type");
+    return *v;
+}
+
+}  // namespace
+
+JsonConnection::JsonConnection(int socket, MeterModel& meterModel, std::chrono::milliseconds idle)
+    : meter(meterModel), idleTimeout(idle), fd(socket) {
+    timeval timeout{kWriteTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["precision"] = 16;
+    builder["emitUTF8"] = false;
+    writer.reset(builder.newStreamWriter());
+}
+
+JsonConnection::~JsonConnection() {
+    if (thread.joinable()) thread.join();
+}
+
+void JsonConnection::start() {
+    thread = std::thread(&JsonConnection::readRequests, this);
+}
+
+void JsonConnection::shutdown() {
+    std::lock_guard<std::mutex> lock(socketMutex);
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+void JsonConnection::closeSocket() {
+    std::lock_guard<std::mutex> lock(socketMutex);
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+void JsonConnection::readRequests() {
+    char line[kLineBufferSize];
+    std::size_t count = 0;
+    bool dropping = false;   // inside a line too long for the buffer
+    char chunk[1024];
+    const int timeoutMs = idleTimeout.count() > INT_MAX ? INT_MAX : static_cast<int>(idleTimeout.count());
+
+    while (!writeFailed) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) printLine("JsonConnection: no request for a while, closing\n");
+        if (ready <= 0) break;
+        const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;   // the client has gone; a partial line is dropped
+        for (ssize_t i = 0; i < n && !writeFailed; ++i) {
+            const char c = chunk[i];
+            if (c == '\n') {
+                if (!dropping) {
+                    line[count] = '\0';
+                    handleRequest(std::string(line));   // a zero byte ends the request
+                }
+                dropping = false;
+                count = 0;
+            } else if (dropping) {
+                continue;
+            } else if (count == kLineBufferSize - 1) {
+                printLine("JsonConnection: request longer than 1023 bytes dropped\n");
+                dropping = true;
+                count = 0;
+            } else {
+                line[count++] = c;
+            }
+        }
+    }
+    closeSocket();
+    closed.emit(this);
+}
+
+void JsonConnection::handleRequest(const std::string& line) {
+    Json::Value request;
+    try {
+        Json::Reader reader;
+        if (!reader.parse(line, request, true)) {
+            printLine("parse failed: " + reader.getFormattedErrorMessages());
+            return;
+        }
+    } catch (const std::exception& e) {   // nesting too deep
+        printLine(std::string("parse failed: ") + e.what() + "\n");
+        return;
+    }
+    try {
+        if (!request.isObject()) throw BadRequest("the request is not an object");
+        const std::string action = getString(request, "action", "");
+        for (const Action& a : kActions) {
+            if (action == a.name) {
+                (this->*a.handler)(request);
+                return;
+            }
+        }
+    } catch (const BadRequest& e) {
+        printLine(std::string("bad request: ") + e.what() + "\n");
+    } catch (const std::exception& e) {
+        printLine(std::string("request failed: ") + e.what() + "\n");
+    }
+}
+
+void JsonConnection::sendReply(const Json::Value& reply) {
+    std::ostringstream out;
+    writer->write(reply, &out);
+    out << '\n';
+    const std::string text = out.str();
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        // No SIGPIPE: a client that has gone fails the write instead.
+        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            writeFailed = true;
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void JsonConnection::sendSuccess(bool success) {
+    Json::Value reply(Json::objectValue);
+    reply["success"] = success;
+    sendReply(reply);
+}
+
+// ---- Typed request members
+
+int JsonConnection::getInt(const Json::Value& request, const char* name) {
+    return required(request, name, Json::intValue).asInt();
+}
+
+bool JsonConnection::getBool(const Json::Value& request, const char* name) {
+    return required(request, name, Json::booleanValue).asBool();
+}
+
+bool JsonConnection::getBool(const Json::Value& request, const char* name, bool missing) {
+    return member(request, name) ? getBool(request, name) : missing;
+}
+
+float JsonConnection::getFloat(const Json::Value& request, const char* name) {
+    const double value = required(request, name, Json::realValue).asDouble();
+    if (!std::isfinite(value) || std::fabs(value) > FLT_MAX)
+        throw BadRequest(std::string("member \"") + name + "\" is out of range");
+    return static_cast<float>(value);
+}
+
+std::string JsonConnection::getString(const Json::Value& request, const char* name) {
+    return required(request, name, Json::stringValue).asString();
+}
+
+std::string JsonConnection::getString(const Json::Value& request, const char* name, const std::string& missing) {
+    return member(request, name) ? getString(request, name) : missing;
+}

@@ -1,0 +1,132 @@
+// JsonConnection: one web-interface client.  Its thread reads newline-ended
+// request lines (at most 1023 bytes each), parses each as JSON, runs the
+// action its "action" member names and writes the reply as one JSON line.
+//
+// Requests that get no reply: a line that does not parse, a line longer than
+// 1023 bytes (dropped up to its newline), an unknown or missing action, and a
+// request of the wrong shape (a root that is not an object, a member the
+// action needs that is missing or of a type that does not convert).  The
+// connection stays open after each of them.
+//
+// The connection closes when the client goes, when it sends nothing for the
+// idle time-out, when a reply cannot be written (the client stopped reading),
+// or when the server shuts it down.  Then it closes its socket and emits the
+// closed signal with itself, on its own thread; the destructor joins that
+// thread.
+//
+// Texts of the instrument are ISO-8859-1; replies carry them as UTF-8 (JSON
+// escapes), so every reply is valid JSON.
+#pragma once
+
+#include "runtime/Signal.h"
+
+#include <json/json.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+class ChannelModel;
+class MeterModel;
+
+class JsonConnection {
+public:
+    static constexpr std::size_t kLineBufferSize = 1024;   // 1023 bytes + terminator
+
+    using SignalClosed = tvl::Signal<JsonConnection*>;
+
+    // Takes over the socket.  meter: the model the actions work on.
+    JsonConnection(int socket, MeterModel& meter,
+                   std::chrono::milliseconds idleTimeout = std::chrono::seconds(120));
+    virtual ~JsonConnection();
+    JsonConnection(const JsonConnection&) = delete;
+    JsonConnection& operator=(const JsonConnection&) = delete;
+
+    void start();
+    SignalClosed& signalClosed() { return closed; }
+    // Ends the connection from another thread: its thread then closes the
+    // socket and emits the closed signal.
+    void shutdown();
+
+    // The reading loop, on the connection's thread.
+    void readRequests();
+    // Parses one request line and runs its action.
+    void handleRequest(const std::string& line);
+
+    static bool isValidChannel(int channel) { return channel >= 1 && channel <= 3; }
+
+    // A request member missing or of a type that does not convert.
+    class BadRequest : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
+
+    // Typed request members.  Without a default the member must be there;
+    // a member that is there must convert (else BadRequest).
+    static int getInt(const Json::Value& request, const char* name);
+    static bool getBool(const Json::Value& request, const char* name);
+    static bool getBool(const Json::Value& request, const char* name, bool missing);
+    static float getFloat(const Json::Value& request, const char* name);
+    static std::string getString(const Json::Value& request, const char* name);
+    static std::string getString(const Json::Value& request, const char* name, const std::string& missing);
+
+    // ---- The actions (JsonActions.cpp)
+    void handleSetRange(const Json::Value& request);
+    void handleSetAutorange(const Json::Value& request);
+    void handleSetMode(const Json::Value& request);
+    void handleSetFreqRange(const Json::Value& request);
+    void handlePollChannel(const Json::Value& request);
+    void handleGetModelNumber(const Json::Value& request);
+    void handlePollMeter(const Json::Value& request);
+    void handleSetFluxUnits(const Json::Value& request);
+    void handleSetAngleUnits(const Json::Value& request);
+    void handleSetTimeUnits(const Json::Value& request);
+    void handleSetTempUnits(const Json::Value& request);
+    void handleSetHoldState(const Json::Value& request);
+    void handleStartDataLogging(const Json::Value& request);
+    void handleStopDataLogging(const Json::Value& request);
+    void handleCancelDataLogging(const Json::Value& request);
+    void handleDeleteDataLogFiles(const Json::Value& request);
+    void handleGetDataLogRowCount(const Json::Value& request);
+    void handleGetSystemInfo(const Json::Value& request);
+    void handleSetUpdateRate(const Json::Value& request);
+    void handleSetZeroMode(const Json::Value& request);
+    void handleDoZero(const Json::Value& request);
+    void handleSetAutoRelative(const Json::Value& request);
+    void handleSetManualRelative(const Json::Value& request);
+    void handleDisableRelative(const Json::Value& request);
+    void handleGetRangeList(const Json::Value& request);
+    void handleSetVsumHoldState(const Json::Value& request);
+    void handleSetVsumAutoRelative(const Json::Value& request);
+    void handleSetVsumManualRelative(const Json::Value& request);
+    void handleDisableVsumRelative(const Json::Value& request);
+
+    // The reply objects of "pollChannel" and "pollMeter".
+    static Json::Value channelObject(const ChannelModel& ch);
+    static Json::Value meterObject(const MeterModel& meter, bool vsum);
+
+private:
+    void sendReply(const Json::Value& reply);
+    void sendSuccess(bool success);
+    // The channel model of the request's "channel", or null (then
+    // {"success":false} has been sent).
+    ChannelModel* requestChannel(const Json::Value& request);
+    // A channel setter: the channel check, then fn(channel) when valid,
+    // then {"success": true}.
+    template <class Fn>
+    void channelAction(const Json::Value& request, Fn fn);
+    void closeSocket();
+
+    MeterModel& meter;
+    std::chrono::milliseconds idleTimeout;
+    std::mutex socketMutex;                 // guards fd against shutdown()
+    int fd;
+    std::atomic<bool> writeFailed{false};
+    std::unique_ptr<Json::StreamWriter> writer;
+    SignalClosed closed;
+    std::thread thread;
+};
