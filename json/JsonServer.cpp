@@ -72,6 +72,11 @@ int JsonServer::getConnectionCount() const {
     return static_cast<int>(liveConnections.size());
 }
 
+int JsonServer::getFinishedCount() const {
+    std::lock_guard<std::mutex> lock(connectionsMutex);
+    return static_cast<int>(closedConnections.size());
+}
+
 void JsonServer::wakeListener() {
     if (wakeFd < 0) return;
     const std::uint64_t one = 1;

@@ -62,6 +62,8 @@ public:
     int getPort() const { return boundPort; }
     // Connections being served now.
     int getConnectionCount() const;
+    // Connections that have ended and are not freed yet.
+    int getFinishedCount() const;
 
 private:
     bool openListener();

@@ -1,0 +1,145 @@
+// One connection's framing and parsing: line lengths up to and beyond the
+// buffer, several requests in one segment, CR LF, zero bytes, lines that do
+// not parse, requests of the wrong shape, a client that goes before its
+// reply, and the idle time-out.
+#include "JsonTestSupport.h"
+
+#include "channel/ChannelModel.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+using namespace jsontest;
+
+namespace {
+
+// A request whose reply is known and unlike any other: what follows a case
+// shows whether the case got replies of its own.
+const std::string kMarker = R"({"action":"getModelNumber"})";
+const std::string kMarkerReply = R"({"model":"4710"})";
+
+// Sends the bytes and then the marker; returns the reply lines before the
+// marker's reply.
+std::vector<std::string> repliesBeforeMarker(LineClient& client, const std::string& bytes) {
+    std::vector<std::string> replies;
+    EXPECT_TRUE(client.send(bytes + kMarker + "\n"));
+    std::string reply;
+    while (client.readLine(reply)) {
+        if (reply == kMarkerReply) return replies;
+        replies.push_back(reply);
+    }
+    ADD_FAILURE() << "the connection stopped answering after: " << bytes.substr(0, 80);
+    return replies;
+}
+
+const std::string kRowsRequest = R"({"action":"getDataLogRowCount"})";
+
+// A getDataLogRowCount request padded with blanks to n bytes.
+std::string paddedTo(std::size_t n) {
+    std::string s = kRowsRequest;
+    s.insert(s.size() - 1, n - s.size(), ' ');
+    return s;
+}
+
+TEST(JsonConnection, FramingOfRequestLines) {
+    ConnectionFixture f;
+    const std::string rows = R"({"rows":0})";
+    const std::string& rowsRequest = kRowsRequest;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> replies;
+    };
+    const std::vector<Case> cases = {
+        {"one request", rowsRequest + "\n", {rows}},
+        {"two requests in one segment, answered in order",
+         rowsRequest + "\n" + R"({"action":"getSystemInfo"})" + "\n",
+         {rows, R"({"firmwareVersion":"1.6.1","fpFirmwareVersion":"unknown","model":"4710","psuFirmwareVersion":"unknown"})"}},
+        {"CR LF", rowsRequest + "\r\n", {rows}},
+        {"exactly 1023 bytes", paddedTo(1023) + "\n", {rows}},
+        {"1024 bytes: dropped", paddedTo(1024) + "\n", {}},
+        {"far too long: dropped up to its newline", paddedTo(5000) + "\n", {}},
+        {"a zero byte ends the request", rowsRequest + std::string("\0garbage", 8) + "\n", {rows}},
+        {"a zero byte inside: does not parse", std::string("{\"action\":\"getData\0\"}", 21) + "\n", {}},
+        {"empty line", "\n", {}},
+        {"blanks only", "   \n", {}},
+        {"not JSON", "hello\n", {}},
+        {"unknown action", R"({"action":"selfDestruct"})" "\n", {}},
+        {"action in the wrong case", R"({"action":"GETMODELNUMBER"})" "\n", {}},
+        {"empty object", "{}\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(repliesBeforeMarker(*f.client, c.bytes), c.replies);
+    }
+}
+
+TEST(JsonConnection, RequestsOfTheWrongShapeGetNoReplyAndChangeNothing) {
+    ConnectionFixture f;
+    const std::vector<std::string> requests = {
+        "[1,2,3]",
+        "5",
+        R"("pollMeter")",
+        "null",
+        std::string(1001, '[') + std::string(1001, ']'),   // deeper than the parser goes
+        R"({"action":["pollMeter"]})",
+        R"({"action":"pollChannel"})",
+        R"({"action":"pollChannel","channel":"one"})",
+        R"({"action":"pollChannel","channel":null})",
+        R"({"action":"pollChannel","channel":1e20})",
+        R"({"action":"pollChannel","channel":[1]})",
+        R"({"action":"setFluxUnits","units":"1"})",
+        R"({"action":"setFluxUnits"})",
+        R"({"action":"setRange","channel":1})",
+        R"({"action":"setAutorange","channel":1,"autorange":"yes"})",
+        R"({"action":"setHoldState","channel":1,"which":"max"})",
+        R"({"action":"setHoldState","channel":1,"which":{"w":1},"enabled":true})",
+        R"({"action":"setManualRelative","channel":1,"offset":"1.5"})",
+        R"({"action":"setManualRelative","channel":1,"offset":1e300})",
+        R"({"action":"setUpdateRate","rate":{}})",
+        R"({"action":"setVsumManualRelative","offset":-1e39})",
+        R"({"action":"pollMeter","vsum":"true"})",
+    };
+    for (const std::string& r : requests) {
+        SCOPED_TRACE(r.substr(0, 60));
+        EXPECT_EQ(repliesBeforeMarker(*f.client, r + "\n"), std::vector<std::string>{});
+    }
+    ChannelModel* ch = f.meter.getChannel(1);
+    EXPECT_EQ(ch->getFluxUnits(), 0);
+    EXPECT_TRUE(ch->isAutorange());
+    EXPECT_FALSE(ch->isMaxHoldEnabled());
+    EXPECT_EQ(f.meter.getVectorSumRelativeOffset(), 0.0f);
+}
+
+// The process ignores no signal here: a reply written with a plain write to
+// a client that has gone would end the test with SIGPIPE.
+TEST(JsonConnection, ReplyToAClientThatHasGoneLeavesTheProcessRunning) {
+    testsupport::TempSandbox sandbox;
+    metertest::TestMeter meter(testsupport::uniqueBusName("j"));
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    const std::string requests = R"({"action":"pollMeter"})" "\n" R"({"action":"pollMeter"})" "\n";
+    ASSERT_EQ(write(fds[0], requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
+    close(fds[0]);   // gone before the requests are read
+    std::atomic<int> closed{0};
+    JsonConnection connection(fds[1], meter);
+    connection.signalClosed().connect([&](JsonConnection* c) {
+        EXPECT_EQ(c, &connection);
+        ++closed;
+    });
+    connection.start();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return closed == 1; }, 20s));
+}
+
+TEST(JsonConnection, ClosesAfterTheIdleTimeOut) {
+    ConnectionFixture f(300ms);
+    EXPECT_EQ(f.client->ask(kMarker), parse(kMarkerReply));
+    EXPECT_TRUE(f.client->waitForClose());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return f.closedSignals == 1; }, 20s));
+}
+
+}  // namespace
