@@ -20,8 +20,8 @@ export DISPLAY=":$display_number"
 trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 
 status=0
-echo "=== tests (sanitizers) ==="
-ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 || status=1
+echo "=== tests (sanitizers; the load tests run in the normal build only) ==="
+ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE load || status=1
 echo "=== tests ==="
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600 || status=1
 exit $status

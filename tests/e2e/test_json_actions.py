@@ -1,0 +1,283 @@
+"""The web interface's JSON port of tvl4700 against mendra's three cards:
+every action, sent as the web interface sends them (one JSON text per line on
+a plain socket), with good and bad values, the channel poll in its states
+(reading, AC, over range, zeroing, no card), and the data logs in the
+sandbox's data-log folder."""
+import os
+import re
+import socket
+
+import pytest
+
+from instrument import Instrument
+from jsonclient import JsonClient
+
+ALL_ACTIONS = {
+    "setRange", "setAutorange", "setMode", "setFreqRange", "pollChannel", "getModelNumber", "pollMeter",
+    "setFluxUnits", "setAngleUnits", "setTimeUnits", "setTempUnits", "setHoldState", "startDataLogging",
+    "stopDataLogging", "cancelDataLogging", "deleteDataLogFiles", "getDataLogRowCount", "getSystemInfo",
+    "setUpdateRate", "setZeroMode", "doZero", "setAutoRelative", "setManualRelative", "disableRelative",
+    "getRangeList", "setVsumHoldState", "setVsumAutoRelative", "setVsumManualRelative", "disableVsumRelative",
+}
+OK = {"success": True}
+FAIL = {"success": False}
+READING = re.compile(r"^-?\d+\.\d+(mG|G|kG)$")
+# A DC channel with a ready probe, no hold, no zero running, relative off.
+READY_MEMBERS = {"autorange", "clipped", "fluxReading", "fluxUnits", "freqRange", "holdActive", "mode",
+                 "probeAxis", "probeState", "probeTemp", "range", "relativeMode", "tempUnits", "valid",
+                 "zeroMode", "zeroingState"}
+METER_MEMBERS = {"flux", "angle", "time", "temp", "displayRate", "vsum"}
+
+
+@pytest.fixture(scope="module")
+def inst():
+    with Instrument(frontpanel=True) as instrument:
+        instrument.wait_ready()
+        yield instrument
+
+
+@pytest.fixture(scope="module")
+def web(inst):
+    with JsonClient(inst.json_port()) as client:
+        for slot in (1, 2, 3):
+            client.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", 60,
+                              channel=slot)
+        yield client
+        assert inst.tvl().running()
+
+
+def poll(web, channel):
+    return web.ask("pollChannel", channel=channel)
+
+
+def test_poll_channel_in_each_slot(web):
+    for slot, axis in ((1, "X"), (2, "Y"), (3, "Z")):
+        r = poll(web, slot)
+        assert set(r) == READY_MEMBERS, slot
+        assert READING.match(r["fluxReading"]), r
+        assert r["valid"] is True and r["probeState"] == 2 and r["probeAxis"] == axis
+        assert r["mode"] == 0 and r["fluxUnits"] == 0 and r["zeroMode"] == 4 and r["zeroingState"] == 3
+        assert r["tempUnits"] == "C" and re.match(r"^-?\d+\.\d$", r["probeTemp"])
+        assert isinstance(r["clipped"], int) and not isinstance(r["clipped"], bool)
+        assert isinstance(r["range"], int) and isinstance(r["autorange"], bool)
+    for bad in (0, 4, -3):
+        assert poll(web, bad) == FAIL
+
+
+def test_ranges_and_mode(web):
+    assert web.ask("getRangeList", channel=2) == [
+        {"name": "30G", "value": 0}, {"name": "300G", "value": 1},
+        {"name": "3kG", "value": 2}, {"name": "30kG", "value": 3}]
+    assert web.ask("getRangeList", channel=5) == FAIL
+
+    assert web.ask("setRange", channel=2, range=1) == OK
+    web.poll_until(lambda r: r["range"] == 1 and r["autorange"] is False, "pollChannel", channel=2)
+    assert web.ask("setRange", channel=2, range=7) == OK          # left to the channel model
+    assert poll(web, 2)["range"] == 1
+    assert web.ask("setRange", channel=4, range=1) == FAIL
+    assert web.ask("setAutorange", channel=2, autorange=True) == OK
+    web.poll_until(lambda r: r["autorange"] is True, "pollChannel", channel=2)
+
+    assert web.ask("setMode", channel=2, mode=2) == FAIL
+    assert web.ask("setMode", channel=2, mode=1) == OK
+    r = web.poll_until(lambda r: r["mode"] == 1 and "signalFreq" in r, "pollChannel", channel=2)
+    assert re.match(r"^\d+\.\d+ (Hz|kHz)$", r["signalFreq"]), r
+    assert web.ask("setFreqRange", channel=2, range=6) == FAIL
+    assert web.ask("setFreqRange", channel=2, range=3) == OK
+    web.poll_until(lambda r: r["freqRange"] == 3, "pollChannel", channel=2)
+    assert web.ask("setFreqRange", channel=2, range=0) == OK
+    web.poll_until(lambda r: r["freqRange"] == 0, "pollChannel", channel=2)   # each command sends both
+    assert web.ask("setMode", channel=2, mode=0) == OK
+    web.poll_until(lambda r: r["mode"] == 0 and r["freqRange"] == 0 and "signalFreq" not in r and r["valid"],
+                   "pollChannel", channel=2)
+
+
+def test_units_rate_and_zero_mode(web):
+    assert web.ask("setFluxUnits", units=4) == FAIL
+    assert web.ask("setFluxUnits", units=1) == OK
+    r = web.poll_until(lambda r: r["valid"] and r["fluxReading"].endswith("T"), "pollChannel", channel=3)
+    assert r["fluxUnits"] == 1
+    assert web.ask("getRangeList", channel=3)[0] == {"name": "3mT", "value": 0}
+    assert web.ask("pollMeter")["flux"] == 1
+    assert web.ask("setFluxUnits", units=0) == OK
+
+    assert web.ask("setTempUnits", units=3) == FAIL
+    assert web.ask("setTempUnits", units=0) == OK
+    assert all(poll(web, slot)["tempUnits"] == "F" for slot in (1, 2, 3))
+    assert web.ask("setTempUnits", units=1) == OK
+
+    assert web.ask("setTimeUnits", units=2) == FAIL
+    assert web.ask("setTimeUnits", units=1) == OK
+    assert web.ask("pollMeter")["time"] == 1
+    assert web.ask("setTimeUnits", units=0) == OK
+
+    assert web.ask("setAngleUnits", units=2) == FAIL
+    assert web.ask("setAngleUnits", units=1) == OK
+    r = web.ask("pollMeter", vsum=True)
+    assert r["angle"] == 1 and r["angleUnits"] == 1 and re.match(r"^-?\d\.\d{3}$", r["xAngle"]), r
+    assert web.ask("setAngleUnits", units=0) == OK
+
+    assert web.ask("setUpdateRate", rate=0.1) == FAIL
+    assert web.ask("setUpdateRate", rate=2.0) == OK
+    assert web.ask("pollMeter")["displayRate"] == 2.0
+    assert web.ask("setUpdateRate", rate=1.0) == OK
+
+    assert web.ask("setZeroMode", channel=1, mode=3) == FAIL
+    assert web.ask("setZeroMode", channel=1, mode=1) == OK
+    assert poll(web, 1)["zeroMode"] == 1
+    assert web.ask("setZeroMode", channel=1, mode=4) == OK
+    assert web.ask("setZeroMode", channel=0, mode=4) == FAIL
+
+
+def test_holds_and_relative(web):
+    assert web.ask("setHoldState", channel=1, which="overall", enabled=True) == OK
+    assert web.ask("setHoldState", channel=1, which="max", enabled=True) == OK
+    assert web.ask("setHoldState", channel=1, which="sideways", enabled=True) == FAIL
+    r = poll(web, 1)
+    assert r["holdActive"] is True and r["maxHoldEnabled"] is True and r["minHoldEnabled"] is False
+    assert re.match(r"^-?\d+\.\d+$", r["maxHoldValue"]) and "minHoldValue" not in r
+    assert web.ask("setHoldState", channel=1, which="reset") == OK
+    assert web.ask("setHoldState", channel=1, which="max", enabled=False) == OK
+    assert web.ask("setHoldState", channel=1, which="overall", enabled=False) == OK
+    assert set(poll(web, 1)) == READY_MEMBERS
+
+    assert web.ask("setAutoRelative", channel=2) == OK
+    r = poll(web, 2)
+    assert r["relativeMode"] is True and "relativeOffset" in r
+    assert web.ask("disableRelative", channel=2) == OK
+    assert "relativeOffset" not in poll(web, 2)
+
+    for vsum in (None, False):
+        r = web.ask("pollMeter") if vsum is None else web.ask("pollMeter", vsum=vsum)
+        assert set(r) == METER_MEMBERS and r["vsum"] is False
+    assert web.ask("setVsumHoldState", which="overall", enabled=True) == OK
+    assert web.ask("setVsumHoldState", which="min", enabled=True) == OK
+    assert web.ask("setVsumHoldState", which="peak", enabled=True) == FAIL
+    assert web.ask("setVsumHoldState", which="reset") == OK
+    assert web.ask("setVsumManualRelative", offset=0.5) == OK
+    r = web.ask("pollMeter", vsum=True)
+    assert r["holdActive"] is True and r["minHoldEnabled"] is True and "minHoldValue" in r
+    assert r["maxHoldEnabled"] is False and "maxHoldValue" not in r
+    assert r["relativeMode"] is True and float(r["relativeOffset"]) == 0.5
+    assert READING.match(r["vsumValue"]) and re.match(r"^-?\d+\.\d\d$", r["yAngle"])
+    assert web.ask("setVsumAutoRelative") == OK
+    assert web.ask("pollMeter", vsum=True)["relativeMode"] is True
+    assert web.ask("disableVsumRelative") == OK
+    assert web.ask("setVsumHoldState", which="overall", enabled=False) == OK
+    r = web.ask("pollMeter", vsum=True)
+    assert r["relativeMode"] is False and r["holdActive"] is False and "minHoldEnabled" not in r
+
+
+def test_over_range_in_dc(web):
+    """A relative offset just inside 1.1 x full scale pushes about every other
+    reading of the noisy card past the over-range limit, downwards."""
+    assert web.ask("setAutorange", channel=3, autorange=False) == OK
+    for exponent in range(6, -7, -1):
+        offset = 3.29999 * 10 ** exponent
+        assert web.ask("setManualRelative", channel=3, offset=offset) == OK
+        r = poll(web, 3)
+        if r["relativeMode"] and abs(float(r["relativeOffset"]) - offset) <= 1e-3 * offset:
+            break
+    else:
+        pytest.fail("no offset was taken")
+    web.poll_until(lambda r: r["fluxReading"] == "-Overrange" and r["valid"] is False, "pollChannel", channel=3)
+    assert web.ask("disableRelative", channel=3) == OK
+    assert web.ask("setAutorange", channel=3, autorange=True) == OK
+    web.poll_until(lambda r: r["valid"], "pollChannel", channel=3)
+
+
+def test_model_and_versions(web):
+    assert web.ask("getModelNumber") == {"model": "4730"}
+    # The meter asks the front panel and the power supply for their versions
+    # on its 20 s status tick.
+    r = web.poll_until(lambda r: "unknown" not in (r["fpFirmwareVersion"], r["psuFirmwareVersion"]),
+                       "getSystemInfo", timeout=60)
+    assert r["model"] == "4730" and r["firmwareVersion"] == "1.6.1"
+    assert re.match(r"^\d+\.\d+$", r["fpFirmwareVersion"]) and re.match(r"^\d+\.\d+$", r["psuFirmwareVersion"])
+
+
+def test_data_logging(inst, web):
+    folder = inst.file("/var/www/datalogs")
+    outside = inst.file("/var/www/keep.csv")
+    with open(outside, "w") as f:
+        f.write("x\n")
+
+    assert web.ask("startDataLogging") == OK
+    assert web.ask("startDataLogging") == OK               # the running log is left alone
+    web.poll_until(lambda r: r["rows"] >= 3, "getDataLogRowCount", timeout=60)
+    stop = web.ask("stopDataLogging")
+    assert stop["success"] is True and re.match(r"^/datalogs/data\d{4}\.csv$", stop["filename"]), stop
+    name = os.path.basename(stop["filename"])
+    rows_at_stop = web.ask("getDataLogRowCount")["rows"]
+    assert web.ask("stopDataLogging") == stop               # no log runs: the last name again
+    assert sorted(os.listdir(folder)) == [name]
+
+    with open(os.path.join(folder, name)) as f:
+        lines = f.read().splitlines()
+    header = lines[0].split(",")
+    assert header[0] == "Timestamp"
+    assert [h for h in header if "Flux" in h] == ["CH1 Flux G DC", "CH2 Flux G DC", "CH3 Flux G DC"]
+    rows = lines[1:]
+    assert len(rows) >= max(rows_at_stop, 3)
+    for row in rows:
+        fields = row.split(",")
+        assert len(fields) == len(header), row
+        assert re.match(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$", fields[0]), row
+        for h, value in zip(header, fields):
+            if "Flux" in h or "Temp" in h:
+                float(value)
+
+    assert web.ask("startDataLogging") == OK
+    second = [n for n in os.listdir(folder) if n != name]
+    assert len(second) == 1
+    assert web.ask("cancelDataLogging") == OK
+    assert sorted(os.listdir(folder)) == [name]
+
+    assert web.ask("deleteDataLogFiles", filenames=name) == OK           # not an array: nothing
+    assert web.ask("deleteDataLogFiles", filenames=["../keep.csv", "/var/www/keep.csv", "..", ""]) == OK
+    assert os.path.exists(outside) and os.listdir(folder) == [name]
+    assert web.ask("deleteDataLogFiles", filenames=["missing.csv", name]) == OK
+    assert os.listdir(folder) == [] and os.path.exists(outside)
+
+
+def test_zeroing(web):
+    assert web.ask("doZero", channel=7) == FAIL
+    assert web.ask("doZero", channel=1) == OK
+    first = web.poll_until(lambda r: r["zeroingState"] == 1 and "zeroingProgress" in r, "pollChannel", channel=1)
+    assert first["fluxReading"] == "Zeroing..." and first["valid"] is False
+    later = web.poll_until(lambda r: r.get("zeroingProgress", 0) > first["zeroingProgress"], "pollChannel",
+                           channel=1)
+    assert 0 < later["zeroingProgress"] <= 1
+
+
+def test_requests_that_get_no_reply(inst, web):
+    """Bad lines get no reply and the connection goes on; a client that goes
+    before its reply leaves the program running."""
+    web.send_raw(b"\n" + b"not json\n" + b"[1,2]\n" + b'{"action":"pollChannel","channel":"one"}\n'
+                 + b'{"action":"noSuchAction"}\n' + b"{" + b" " * 3000 + b"}\n"
+                 + b'{"action":"getModelNumber"}\r\n')
+    assert web.read_reply() == {"model": "4730"}
+    for _ in range(5):
+        gone = socket.create_connection(("127.0.0.1", inst.json_port()))
+        gone.sendall(b'{"action":"pollMeter","vsum":true}\n' * 20)
+        gone.close()
+    assert web.ask("getModelNumber") == {"model": "4730"}
+    assert inst.tvl().running()
+
+
+def test_every_action_was_sent(web):
+    assert web.actions == ALL_ACTIONS
+
+
+def test_slots_without_cards():
+    with Instrument(mendra=False) as inst:
+        inst.wait_ready()
+        with JsonClient(inst.json_port()) as web:
+            assert web.ask("getModelNumber") == {"model": "4710"}
+            for slot in (1, 2, 3):
+                r = web.ask("pollChannel", channel=slot)
+                assert r["fluxReading"] == "No card present" and r["valid"] is False, r
+                assert {"autorange", "range", "mode", "freqRange", "holdActive", "zeroMode", "zeroingState",
+                        "relativeMode", "probeState", "fluxUnits", "clipped"} <= set(r)
+            assert web.ask("startDataLogging") == FAIL          # no probe
+            assert web.ask("doZero", channel=2) == FAIL
