@@ -91,6 +91,7 @@ JsonConnection::JsonConnection(int socket, MeterModel& meterModel, std::chrono::
 
 JsonConnection::~JsonConnection() {
     if (thread.joinable()) thread.join();
+    closeSocket();   // a connection never started still owns its socket
 }
 
 void JsonConnection::start() {
