@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <system_error>
 
-constexpr std::chrono::seconds JsonServer::kDefaultIdleTimeout;
-
 namespace {
 // After a failed accept (out of descriptors ...) the listener waits this long
 // before it tries again, instead of spinning.
