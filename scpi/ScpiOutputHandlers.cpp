@@ -21,20 +21,6 @@ constexpr int kVectorSumOutputOn = 4;
 const int kZeroModeOfCommand[3] = {1, 4, 0};
 const float kDisplayRates[4] = {0.5f, 1.0f, 2.0f, 5.0f};
 
-struct OutputOps {
-    void (ChannelModel::*setMode)(int);
-    int (ChannelModel::*getMode)() const;
-    void (ChannelModel::*setScaling)(int);
-    int (ChannelModel::*getScaling)() const;
-};
-
-const OutputOps kOutputOps[] = {
-    {&ChannelModel::setCdacMode, &ChannelModel::getCdacMode, &ChannelModel::setCdacScaling,
-     &ChannelModel::getCdacScaling},
-    {&ChannelModel::setUdacMode, &ChannelModel::getUdacMode, &ChannelModel::setUdacScaling,
-     &ChannelModel::getUdacScaling},
-};
-
 long long integerArgument(const std::string& command) {
     return scpiarg::textInteger(scpiarg::argumentWord(command));
 }
@@ -190,7 +176,10 @@ void ScpiServer::setOutputMode(int channel, Output output, const std::string& co
     if (!model) return;
     const long long mode = integerArgument(command);
     if (!scpiarg::inRange(mode, 0, 2)) return write(kOutOfRange);
-    (model->*kOutputOps[static_cast<int>(output)].setMode)(static_cast<int>(mode));
+    if (output == Output::Corrected)
+        model->setCdacMode(static_cast<int>(mode));
+    else
+        model->setUdacMode(static_cast<int>(mode));
 }
 
 void ScpiServer::setOutputScaling(int channel, Output output, const std::string& command) {
@@ -198,12 +187,15 @@ void ScpiServer::setOutputScaling(int channel, Output output, const std::string&
     if (!model) return;
     const int tenths = outputScalingArgument(command);
     if (tenths < 0) return write(kOutOfRange);
-    (model->*kOutputOps[static_cast<int>(output)].setScaling)(tenths);
+    if (output == Output::Corrected)
+        model->setCdacScaling(tenths);
+    else
+        model->setUdacScaling(tenths);
 }
 
 void ScpiServer::getOutputScaling(int channel, Output output) {
     if (ChannelModel* model = validChannel(channel))
-        sendFixed((model->*kOutputOps[static_cast<int>(output)].getScaling)() / 10.0f, 1);
+        sendFixed((output == Output::Corrected ? model->getCdacScaling() : model->getUdacScaling()) / 10.0f, 1);
 }
 
 void ScpiServer::handleSetCorrectedOutputMode(int ch, const std::string& cmd) { setOutputMode(ch, Output::Corrected, cmd); }

@@ -32,13 +32,20 @@ struct ScpiServerTcp::Connection {
     explicit Connection(int socket) : fd(socket), number(socket) {}
 
     // One reply with its line end, whole; dropped once the socket is closed.
+    // A client that has gone, or has not read for the send time-out, is cut
+    // off (its reader then ends): a reply is never left half sent with the
+    // next one behind it.
     void send(const std::string& bytes) {
         std::lock_guard<std::mutex> lock(writeLock);
         std::size_t sent = 0;
-        while (fd >= 0 && sent < bytes.size()) {
+        while (fd >= 0 && !broken && sent < bytes.size()) {
             const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;   // gone, or not reading: the rest is dropped
+            if (n <= 0) {
+                broken = true;
+                ::shutdown(fd, SHUT_RDWR);
+                break;
+            }
             sent += static_cast<std::size_t>(n);
         }
     }
@@ -60,6 +67,7 @@ struct ScpiServerTcp::Connection {
     int fd;               // -1 once closed; read by the reader without the lock (only it and
                           // the accept thread, after joining the reader, close it)
     const int number;     // the descriptor number, for the log
+    bool broken = false;  // a send failed: nothing more goes out (under writeLock)
     std::atomic<bool> stop{false};
     std::mutex writeLock;
     ScpiLineReader lines;
