@@ -24,15 +24,33 @@ constexpr std::chrono::seconds kQueryTimeout{1};
 
 // ---- Measurement set-up ---------------------------------------------------------
 
+// One set-mode frame carries both the mode and the frequency range.  The
+// value a command does not change is the one asked for last while the card
+// has not had time to report it, else the card's own: so a mode command
+// right after a frequency command (or the other way round) does not undo it.
+void ChannelModel::requestModeAndFreqRange(int newMode, int newFreqRange) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> lock(modeRequestMutex);
+        const bool pending = now < modeRequestDeadline;
+        if (newMode < 0) newMode = pending ? requestedMode : mode.load();
+        if (newFreqRange < 0) newFreqRange = pending ? requestedFreqRange : freqRange.load();
+        requestedMode = newMode;
+        requestedFreqRange = newFreqRange;
+        modeRequestDeadline = now + kModeRequestWindow;
+    }
+    if (auto l = link()) l->sendSetMode(channel, newMode, newFreqRange);
+}
+
 void ChannelModel::setFreqRange(int frequencyRange) {
     if (autoFreq) setAutoFreq(false);
     skipHalfSecond();
-    if (auto l = link()) l->sendSetMode(channel, mode, frequencyRange);
+    requestModeAndFreqRange(-1, frequencyRange);
 }
 
 void ChannelModel::setMode(int newMode) {
     skipQuarterSecond();
-    if (auto l = link()) l->sendSetMode(channel, newMode, freqRange);
+    requestModeAndFreqRange(newMode, -1);
 }
 
 void ChannelModel::toggleMode() {

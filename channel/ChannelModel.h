@@ -36,6 +36,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -120,6 +121,9 @@ public:
     // ---- Card commands (measurement set-up)
     void setFreqRange(int frequencyRange);
     void setMode(int mode);
+    // Sends one set-mode frame; a negative value keeps the pending or
+    // reported one.
+    void requestModeAndFreqRange(int mode, int frequencyRange);
     void toggleMode();
     void setAutorange(bool on);
     void sendGains();
@@ -500,6 +504,13 @@ protected:
     std::atomic<bool> demoMode{false};
     std::atomic<int> mode{0};
     std::atomic<int> freqRange{0};
+    // The last set-mode request, trusted over the card's report for a short
+    // while after it (see requestModeAndFreqRange).
+    static constexpr std::chrono::milliseconds kModeRequestWindow{2000};
+    std::mutex modeRequestMutex;
+    int requestedMode = 0;
+    int requestedFreqRange = 0;
+    std::chrono::steady_clock::time_point modeRequestDeadline{};
     bool autoFreq = false;
     std::atomic<int> range{3};
     std::atomic<int> fluxUnits{0};

@@ -146,6 +146,20 @@ TEST_F(ChannelFixture, ModeReportRecomputesTheAverageAndAnnouncesTheMode) {
     feed(2.0f, 3, 3);
 }
 
+TEST_F(ChannelFixture, ModeAndFrequencyCommandsBackToBackDoNotUndoEachOther) {
+    startAndCardReady();
+    card.clear();
+    // No report comes in between: each frame must carry the other command's value.
+    model.setMode(1);
+    model.setFreqRange(3);
+    model.setMode(1);
+    ASSERT_TRUE(card.waitForCount(kSetMode, 3));
+    const auto frames = card.frames(kSetMode);
+    for (const auto& f : frames) EXPECT_EQ(f.data[0], 1) << "mode";
+    EXPECT_EQ(frames[1].data[1], 3);
+    EXPECT_EQ(frames[2].data[1], 3) << "frequency range";
+}
+
 TEST_F(ChannelFixture, AutorangeStepsAtTheThresholds) {
     makeReady();
     ASSERT_TRUE(model.isAutorange());
