@@ -74,6 +74,25 @@ constexpr int kReadTimeoutMs = 1000;
 
 enum class Received { Frame, Nothing, Error };
 
+constexpr std::chrono::seconds kOverrunQuiet{1};
+
+}  // namespace
+
+void CANinterface::noteOverrun() {
+    const std::uint64_t total = transport->droppedFrames();
+    if (total == overrunSeen) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (overrunSeen == 0 || now - lastOverrun >= kOverrunQuiet) {
+        std::printf("CANinterface: receive overrun, %llu CAN frames lost (%llu in all)\n",
+                    static_cast<unsigned long long>(total - overrunSeen), static_cast<unsigned long long>(total));
+        std::fflush(stdout);
+    }
+    overrunSeen = total;
+    lastOverrun = now;
+}
+
+namespace {
+
 Received receiveOne(CANinterface& link, platform::CanTransport& endpoint) {
     can_frame frame;
     const ssize_t n = endpoint.read(frame, kReadTimeoutMs);
@@ -189,12 +208,16 @@ void CANinterface::readerLoop() {
             readerObjectGone = nullptr;
             return;
         }
+        noteOverrun();
         if (r == Received::Error && !transport->valid()) break;
     }
     readerObjectGone = nullptr;
 }
 
-void CANinterface::readMessage() { receiveOne(*this, *transport); }
+void CANinterface::readMessage() {
+    receiveOne(*this, *transport);
+    noteOverrun();
+}
 
 int CANinterface::sendFrame(const can_frame* frame) {
     if (!frame) return -1;

@@ -15,6 +15,7 @@
 #include <sigc++/sigc++.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -227,6 +228,11 @@ public:
 private:
     void readerLoop();
     static void* readerEntry(void* self);
+    // Prints one line when the endpoint starts losing frames; a burst of
+    // losses ends after a second without new ones.  Reader thread only.
+    void noteOverrun();
+    std::uint64_t overrunSeen = 0;
+    std::chrono::steady_clock::time_point lastOverrun{};
 
     std::unique_ptr<platform::CanTransport> transport;
     std::atomic<int> running{0};

@@ -1,17 +1,20 @@
 // A CAN endpoint below CANinterface.  Two backends: the kernel's SocketCAN
-// (where the kernel has it and the named interface exists) and an emulated bus
-// shared through memory by every process that opens the same interface name
-// under the same sandbox.
+// and an emulated bus shared through memory by every process that opens the
+// same interface name under the same sandbox.  The instrument build always
+// uses SocketCAN; the PC build uses the emulated bus, whatever interfaces
+// the machine has, unless a person chose SocketCAN (setCanBackend, the
+// -socketcan option of every program).
 //
 // Emulated bus contract (same as a SocketCAN raw socket without loopback of
 // its own frames):
 //  - every frame written by one endpoint reaches every other open endpoint on
-//    the same bus, in this and in other processes, in the order written, and
-//    never the writer itself;
+//    the same bus, in this and in other processes, and never the writer
+//    itself; the frames of one writer arrive in the order written;
 //  - filters: a frame passes when (id & mask) == (filter id & mask) for any
 //    filter; an empty list passes everything; setFilters replaces the list;
 //  - a reader that falls far behind loses its oldest frames (counted in
-//    droppedFrames()); writers and other readers are never held up;
+//    droppedFrames()); writers and other readers are never held up, also not
+//    by a process that is stopped or killed in the middle of a write;
 //  - the bus has a bandwidth: writing faster than it carries frames makes
 //    write() fail with ENOBUFS, as a full SocketCAN transmit queue does.
 #pragma once
@@ -58,9 +61,15 @@ public:
     virtual const char* backendName() const = 0;
 };
 
-// Opens an endpoint on the named interface.  SocketCAN errors are printed with
-// perror ("socket", "SIOCGIFINDEX", "bind") only when the kernel has SocketCAN
-// and the interface exists but cannot be used.  Names longer than 15
+enum class CanBackend { Emulated, SocketCan };
+// The backend openCanTransport uses from now on in this process (the PC
+// build; the instrument build always uses SocketCAN).
+void setCanBackend(CanBackend backend);
+CanBackend canBackend();
+
+// Opens an endpoint on the named interface with the chosen backend.
+// SocketCAN errors are printed with perror ("socket", "SIOCGIFINDEX",
+// "bind"); there is no fall-back to the other backend.  Names longer than 15
 // characters are refused with a message and give an invalid endpoint.
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName);
 

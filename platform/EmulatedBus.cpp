@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -27,69 +26,98 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x54564C42;  // "TVLB"
-constexpr std::uint32_t kVersion = 2;
-constexpr std::uint32_t kSlotCount = 65536;   // power of two
+constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kRingCount = 32;       // sending processes at a time
+constexpr std::uint32_t kRingSlots = 65536;    // frames per ring, a power of two
 constexpr std::uint32_t kHeaderSize = 16384;
-constexpr std::uint32_t kMaxEntries = 64;      // endpoints woken one by one
-constexpr std::uint32_t kWakeFilters = 8;      // filters a writer checks before waking
+constexpr std::uint32_t kMaxEntries = 64;      // endpoints woken one by one (bits of a mask)
+constexpr std::uint32_t kWakeFilters = 8;      // filters a sender checks before waking
 constexpr std::uint32_t kWakeAll = ~std::uint32_t(0);
-constexpr std::uint64_t kSlotBusy = ~std::uint64_t(0);
 // How far past the oldest frame a lapped reader lands, so that it does not
 // lose the slot it is about to read at once again.
-constexpr std::uint64_t kLapMargin = kSlotCount / 16;
+constexpr std::uint64_t kLapMargin = kRingSlots / 16;
+// Farther behind than any reader can fall: a damaged ring head.
+constexpr std::int64_t kImplausibleLag = std::int64_t(1) << 48;
+// Bounds of the bandwidth words, so that damaged values can neither stop
+// every send nor let the bucket run far ahead.
+constexpr std::int64_t kMaxIntervalNs = 1000000000;
+constexpr std::int64_t kMaxToleranceNs = 60LL * 1000000000;
+constexpr std::int64_t kMaxAheadNs = kMaxToleranceNs + kMaxIntervalNs;
 
-// A reader's entry in the bus file, so that a writer wakes only the readers
+// A reader's entry in the bus file, so that a sender wakes only the readers
 // that sleep and want the frame.  Claimed by the opener (pid), freed when the
 // endpoint closes; an entry whose process has died is taken over by the next
-// endpoint that opens.  Endpoints beyond the table sleep on the bus-wide word.
-struct WakeEntry {
-    std::atomic<std::int32_t> pid;           // 0: free
-    std::atomic<std::uint32_t> wakeWord;     // futex
-    std::atomic<std::uint32_t> sleeping;     // 1 while the reader waits (or is about to)
-    std::atomic<std::uint32_t> filterVersion;// odd while the filters below change
-    std::atomic<std::uint64_t> id;           // endpoint id
-    std::atomic<std::uint64_t> sleepSeq;     // the reader's position when it went to sleep
-    std::atomic<std::uint32_t> filterCount;  // kWakeAll: every frame
+// endpoint that opens.
+struct alignas(64) WakeEntry {
+    std::atomic<std::int32_t> pid;            // 0: free
+    std::atomic<std::uint32_t> wakeWord;      // futex
+    std::atomic<std::uint32_t> filterVersion; // odd while the filters below change
+    std::atomic<std::uint32_t> filterCount;   // kWakeAll: every frame
+    std::atomic<std::uint64_t> id;            // endpoint id
+    std::atomic<std::uint64_t> sleepSeq;      // the bus's sequence number when it went to sleep
     std::atomic<std::uint32_t> filterId[kWakeFilters];
     std::atomic<std::uint32_t> filterMask[kWakeFilters];
 };
 
+// A sending process's ring: its owner and how many frames it holds so far
+// (never reset, also when another process takes the ring over).
+struct alignas(64) Ring {
+    std::atomic<std::int32_t> pid;            // 0: free
+    std::atomic<std::uint64_t> head;
+};
+
 struct BusHeader {
+    // The layout, fixed when the file is made and covered by check.
     std::uint32_t magic;
     std::uint32_t version;
-    std::uint32_t slotCount;
+    std::uint32_t ringCount;
+    std::uint32_t ringSlots;
+    std::uint32_t entryCount;
     std::uint32_t headerSize;
-    char bootId[48];                      // the boot the file was made in
-    pthread_mutex_t mutex;                // writers; robust, process-shared
-    std::atomic<std::uint64_t> writeSeq;  // sequence number of the next frame
-    std::atomic<std::uint32_t> futexWord; // bumped on every write and wake
-    std::atomic<std::uint32_t> waiters;   // readers sleeping (or about to)
+    std::uint64_t fileSize;
+    char bootId[48];                          // the boot the file was made in
+    std::uint64_t check;
+    // Touched by every send.
+    alignas(64) std::atomic<std::uint64_t> nextSeq;
+    std::atomic<std::int64_t> arrivalNs;      // token bucket: theoretical arrival time (CLOCK_MONOTONIC)
+    // Settings and rarely changed words.
+    alignas(64) std::atomic<std::int64_t> intervalNs;   // per frame; 0: unlimited
+    std::atomic<std::int64_t> toleranceNs;    // (burst - 1) x interval
     std::atomic<std::uint64_t> nextEndpointId;
-    // Bandwidth (under mutex): a token bucket of frames.
-    double framesPerSecond;               // 0: unlimited
-    double burstFrames;
-    double tokens;
-    std::int64_t lastRefillNs;            // CLOCK_MONOTONIC
-    std::atomic<std::uint32_t> entriesUsed; // high-water mark of the table
+    std::atomic<std::uint32_t> ringsUsed;     // high-water mark of the ring table
+    // Readers going to sleep.
+    alignas(64) std::atomic<std::uint64_t> sleepingMask;  // bit i: entry i sleeps
+    alignas(64) std::atomic<std::uint32_t> futexWord;     // endpoints beyond the table
+    std::atomic<std::uint32_t> waiters;
+    Ring rings[kRingCount];
     WakeEntry entries[kMaxEntries];
 };
 static_assert(sizeof(BusHeader) <= kHeaderSize, "bus header too large");
+static_assert(kMaxEntries <= 64, "the sleeper mask has 64 bits");
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "shared atomics must be lock-free");
 
 struct Slot {
-    std::atomic<std::uint64_t> seq;       // sequence number held, kSlotBusy while written
-    std::atomic<std::uint64_t> sender;    // endpoint id of the writer
-    std::atomic<std::uint64_t> word[2];   // the can_frame
+    // Position in the ring; while written, its complement (which names no
+    // position of this slot, the ring's length being even).
+    std::atomic<std::uint64_t> pos;
+    std::atomic<std::uint64_t> seq;           // the bus's sequence number
+    std::atomic<std::uint64_t> sender;        // endpoint id of the writer
+    std::atomic<std::uint64_t> word[2];       // the can_frame
 };
 static_assert(sizeof(can_frame) == 2 * sizeof(std::uint64_t), "can_frame is 16 bytes");
 
-constexpr std::size_t kFileSize = kHeaderSize + std::size_t(kSlotCount) * sizeof(Slot);
+constexpr std::size_t kFileSize = kHeaderSize + std::size_t(kRingCount) * kRingSlots * sizeof(Slot);
+
+void (*midWriteHook)() = nullptr;
 
 std::int64_t monotonicNs() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+
+// a - b for counters that may wrap.
+std::int64_t distance(std::uint64_t a, std::uint64_t b) { return std::int64_t(a - b); }
 
 std::string bootId() {
     char buf[48] = {};
@@ -103,6 +131,7 @@ std::string bootId() {
     return s;
 }
 
+// The futex words live in a shared file mapping: no FUTEX_PRIVATE_FLAG.
 int futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, int timeoutMs) {
     struct timespec ts;
     ts.tv_sec = timeoutMs / 1000;
@@ -111,13 +140,8 @@ int futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, int time
                        timeoutMs < 0 ? nullptr : &ts, nullptr, 0));
 }
 
-void futexWakeAll(std::atomic<std::uint32_t>* word) {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-}
-
-// An endpoint's word: one reader sleeps on it at a time.
-void futexWakeOne(std::atomic<std::uint32_t>* word) {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE, 1, nullptr, nullptr, 0);
+void futexWake(std::atomic<std::uint32_t>* word, int count) {
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE, count, nullptr, nullptr, 0);
 }
 
 // SocketCAN's rule: a filter passes when (id & mask) == (filter id & mask),
@@ -128,7 +152,7 @@ bool filterPasses(canid_t canId, canid_t filterId, canid_t mask) {
     return ((canId & mask) == (want & mask)) != inverted;
 }
 
-bool processGone(std::int32_t pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
+bool processGone(std::int32_t pid) { return pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH); }
 
 bool validName(const char* name) {
     if (!name || !*name) {
@@ -147,33 +171,44 @@ bool validName(const char* name) {
     return true;
 }
 
-// A mapping of one bus file.
-class BusMapping {
-public:
-    ~BusMapping() {
-        if (base) munmap(base, kFileSize);
-    }
-    bool open(const std::string& name);
-    BusHeader* header() const { return static_cast<BusHeader*>(base); }
-    Slot* slots() const { return reinterpret_cast<Slot*>(static_cast<char*>(base) + kHeaderSize); }
+std::string busDir() { return resolve(path::kRunDir) + "/canbus"; }
 
-    // Takes the writers' lock; a writer that died holding it leaves a ring
-    // whose write position was not yet advanced, so the bus is consistent.
-    bool lock() {
-        int r = pthread_mutex_lock(&header()->mutex);
-        if (r == EOWNERDEAD) r = pthread_mutex_consistent(&header()->mutex);
-        return r == 0;
-    }
-    void unlock() { pthread_mutex_unlock(&header()->mutex); }
+// FNV-1a over the layout fields.
+std::uint64_t layoutCheck(const BusHeader& h) {
+    std::uint64_t x = 1469598103934665603ULL;
+    auto mix = [&x](const void* p, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            x ^= static_cast<const unsigned char*>(p)[i];
+            x *= 1099511628211ULL;
+        }
+    };
+    mix(&h.magic, sizeof h.magic);
+    mix(&h.version, sizeof h.version);
+    mix(&h.ringCount, sizeof h.ringCount);
+    mix(&h.ringSlots, sizeof h.ringSlots);
+    mix(&h.entryCount, sizeof h.entryCount);
+    mix(&h.headerSize, sizeof h.headerSize);
+    mix(&h.fileSize, sizeof h.fileSize);
+    mix(h.bootId, sizeof h.bootId);
+    return x;
+}
 
-private:
-    void* base = nullptr;
-};
+bool headerValid(const void* base, const std::string& boot) {
+    auto* h = static_cast<const BusHeader*>(base);
+    return h->magic == kMagic && h->version == kVersion && h->ringCount == kRingCount &&
+           h->ringSlots == kRingSlots && h->entryCount == kMaxEntries && h->headerSize == kHeaderSize &&
+           h->fileSize == kFileSize && h->check == layoutCheck(*h) &&
+           boot == std::string(h->bootId, strnlen(h->bootId, sizeof h->bootId));
+}
 
-bool fileMatches(void* base, const std::string& boot) {
-    auto* h = static_cast<BusHeader*>(base);
-    return h->magic == kMagic && h->version == kVersion && h->slotCount == kSlotCount &&
-           h->headerSize == kHeaderSize && boot == std::string(h->bootId, strnlen(h->bootId, sizeof h->bootId));
+void setBandwidth(BusHeader* h, double framesPerSecond, double burstFrames) {
+    std::int64_t interval = framesPerSecond > 0 ? std::int64_t(1e9 / framesPerSecond) : 0;
+    interval = std::min(interval, kMaxIntervalNs);
+    double burst = std::max(1.0, burstFrames);
+    std::int64_t tolerance = std::int64_t(std::min(double(kMaxToleranceNs), (burst - 1.0) * double(interval)));
+    h->toleranceNs.store(tolerance);
+    h->intervalNs.store(interval);
+    h->arrivalNs.store(monotonicNs());
 }
 
 void* mapFile(int fd) {
@@ -181,88 +216,222 @@ void* mapFile(int fd) {
     return p == MAP_FAILED ? nullptr : p;
 }
 
-bool initHeader(void* base, const std::string& boot) {
-    auto* h = static_cast<BusHeader*>(base);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    int r = pthread_mutex_init(&h->mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
-    if (r != 0) return false;
-    std::snprintf(h->bootId, sizeof h->bootId, "%s", boot.c_str());
-    h->slotCount = kSlotCount;
-    h->headerSize = kHeaderSize;
-    h->framesPerSecond = kEmulatedBusFramesPerSecond;
-    h->burstFrames = kEmulatedBusBurstFrames;
-    h->tokens = kEmulatedBusBurstFrames;
-    h->lastRefillNs = monotonicNs();
-    h->version = kVersion;
-    std::atomic_thread_fence(std::memory_order_release);
-    h->magic = kMagic;
-    return true;
+// True when fd is still the file the path names (not replaced meanwhile).
+bool isCurrent(int fd, const std::string& file) {
+    struct stat a, b;
+    return fstat(fd, &a) == 0 && stat(file.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens (or makes) the bus file.  Opening and making are serialised by an
-// advisory lock on a companion file, released by the kernel if the holder
-// dies; a file from an earlier boot or layout is replaced, since a lock word
-// in it may name a thread that no longer exists.
-bool BusMapping::open(const std::string& name) {
-    std::string dir = resolve(path::kRunDir) + "/canbus";
+void lockFile(int fd, int how) {
+    while (flock(fd, how) != 0 && errno == EINTR) {
+    }
+}
+
+// Makes a new bus file under a temporary name (which no bus file can have:
+// those end in ".bus") and puts it in place: beside no file (link, which
+// fails when another process was quicker) or over a damaged one (rename).
+bool makeBusFile(const std::string& file, bool replace) {
+    std::string tmp = busDir() + "/XXXXXX.tmp";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkstemps(name.data(), 4);
+    if (fd < 0) {
+        std::fprintf(stderr, "Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+        return false;
+    }
+    fchmod(fd, 0644);
+    void* base = ftruncate(fd, off_t(kFileSize)) == 0 ? mapFile(fd) : nullptr;
+    close(fd);
+    bool ok = false;
+    if (base) {
+        auto* h = static_cast<BusHeader*>(base);
+        std::snprintf(h->bootId, sizeof h->bootId, "%s", bootId().c_str());
+        h->version = kVersion;
+        h->ringCount = kRingCount;
+        h->ringSlots = kRingSlots;
+        h->entryCount = kMaxEntries;
+        h->headerSize = kHeaderSize;
+        h->fileSize = kFileSize;
+        setBandwidth(h, kEmulatedBusFramesPerSecond, kEmulatedBusBurstFrames);
+        h->magic = kMagic;
+        h->check = layoutCheck(*h);
+        munmap(base, kFileSize);
+        ok = replace ? rename(name.data(), file.c_str()) == 0
+                     : (link(name.data(), file.c_str()) == 0 || errno == EEXIST);
+    }
+    if (!ok) std::fprintf(stderr, "Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+    unlink(name.data());
+    return ok;
+}
+
+// One mapping of a bus file per process, shared by the process's endpoints
+// on that bus; it holds the process's ring.  Its descriptor keeps a shared
+// lock on the file, so that the file is made anew only when no endpoint of
+// any process has it open.
+class BusFile {
+public:
+    static std::shared_ptr<BusFile> open(const std::string& name);
+
+    BusFile(int fd, void* base, dev_t dev, ino_t ino) : fd(fd), base(base), dev(dev), ino(ino), opener(getpid()) {}
+    ~BusFile() {
+        if (ringIndex >= 0 && ringOwner == getpid()) {
+            std::int32_t self = ringOwner;
+            header()->rings[ringIndex].pid.compare_exchange_strong(self, 0);
+        }
+        munmap(base, kFileSize);
+        close(fd);
+    }
+    BusFile(const BusFile&) = delete;
+    BusFile& operator=(const BusFile&) = delete;
+
+    BusHeader* header() const { return static_cast<BusHeader*>(base); }
+    Slot* slots(std::uint32_t ring) const {
+        return reinterpret_cast<Slot*>(static_cast<char*>(base) + kHeaderSize) + std::size_t(ring) * kRingSlots;
+    }
+
+    // Serialises this process's sends on the bus.
+    std::mutex writeMutex;
+
+    // The ring this process sends on (under writeMutex); -1 when every ring
+    // is taken.
+    int ring() {
+        const std::int32_t self = std::int32_t(getpid());
+        if (ringIndex >= 0 && ringOwner == self && header()->rings[ringIndex].pid.load() == self) return ringIndex;
+        ringIndex = -1;  // a ring of the parent of a fork is not this process's
+        BusHeader* h = header();
+        for (std::uint32_t i = 0; i < kRingCount; ++i) {
+            std::int32_t owner = h->rings[i].pid.load();
+            // A ring that names this pid but is not ours is left from a dead process.
+            if (owner != 0 && owner != self && !processGone(owner)) continue;
+            if (!h->rings[i].pid.compare_exchange_strong(owner, self)) continue;
+            ringIndex = int(i);
+            ringOwner = self;
+            std::uint32_t used = h->ringsUsed.load();
+            while (used < i + 1 && !h->ringsUsed.compare_exchange_weak(used, i + 1)) {
+            }
+            return ringIndex;
+        }
+        if (!ringsFullReported) {
+            ringsFullReported = true;
+            std::fprintf(stderr, "CAN bus: all %u sender places of the bus are taken\n", kRingCount);
+        }
+        return -1;
+    }
+
+    bool sameFile(dev_t d, ino_t i) const { return dev == d && ino == i && opener == getpid(); }
+
+private:
+    int fd;
+    void* base;
+    dev_t dev;
+    ino_t ino;
+    pid_t opener;
+    int ringIndex = -1;
+    std::int32_t ringOwner = 0;
+    bool ringsFullReported = false;
+};
+
+std::mutex registryMutex;
+std::vector<std::weak_ptr<BusFile>>& registry() {
+    static std::vector<std::weak_ptr<BusFile>> files;
+    return files;
+}
+
+std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    std::string dir = busDir();
     if (!makeDirs(dir)) {
         std::fprintf(stderr, "Cannot make the CAN bus folder %s: %s\n", dir.c_str(), std::strerror(errno));
-        return false;
+        return nullptr;
     }
-    std::string file = dir + "/" + name;
-    int lockFd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) {
-        std::fprintf(stderr, "Cannot open %s.lock: %s\n", file.c_str(), std::strerror(errno));
-        return false;
-    }
-    while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    std::string boot = bootId();
-    int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
+    const std::string file = dir + "/" + name + ".bus";
+    const std::string boot = bootId();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT) {
+                std::fprintf(stderr, "Cannot open the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+                return nullptr;
+            }
+            if (!makeBusFile(file, false)) return nullptr;
+            continue;
+        }
+        // Shared while in use; a process that makes the file anew waits for
+        // none and holds the lock exclusively only for that.
+        lockFile(fd, LOCK_SH);
         struct stat st;
-        if (fstat(fd, &st) == 0 && st.st_size == off_t(kFileSize)) base = mapFile(fd);
+        if (!isCurrent(fd, file) || fstat(fd, &st) != 0) {
+            close(fd);
+            continue;
+        }
+        void* base = st.st_size == off_t(kFileSize) ? mapFile(fd) : nullptr;
+        if (base && headerValid(base, boot)) {
+            auto& files = registry();
+            files.erase(std::remove_if(files.begin(), files.end(), [](auto& w) { return w.expired(); }), files.end());
+            for (auto& w : files) {
+                auto known = w.lock();
+                if (known && known->sameFile(st.st_dev, st.st_ino)) {
+                    munmap(base, kFileSize);
+                    close(fd);
+                    return known;
+                }
+            }
+            auto made = std::make_shared<BusFile>(fd, base, st.st_dev, st.st_ino);
+            files.push_back(made);
+            return made;
+        }
+        if (base) munmap(base, kFileSize);
         close(fd);
-        if (base && !fileMatches(base, boot)) {
-            munmap(base, kFileSize);
-            base = nullptr;
+        // Damaged, of another layout or from an earlier boot: made anew, but
+        // only while no endpoint has it open.
+        fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            std::fprintf(stderr,
+                         "The CAN bus file %s is damaged and still open in another program; "
+                         "it is made anew once no program has it open\n",
+                         file.c_str());
+            return nullptr;
         }
-    }
-    if (!base) {
-        std::string tmp = file + ".new";
-        fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0 && ftruncate(fd, off_t(kFileSize)) == 0) base = mapFile(fd);
-        if (fd >= 0) close(fd);
-        if (!base || !initHeader(base, boot) || rename(tmp.c_str(), file.c_str()) != 0) {
-            std::fprintf(stderr, "Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+        bool replace = isCurrent(fd, file);
+        if (replace && fstat(fd, &st) == 0 && st.st_size == off_t(kFileSize)) {
+            base = mapFile(fd);
+            if (base && headerValid(base, boot)) replace = false;  // made anew by another process meanwhile
             if (base) munmap(base, kFileSize);
-            base = nullptr;
-            unlink(tmp.c_str());
         }
+        bool ok = !replace || makeBusFile(file, true);
+        close(fd);
+        if (!ok) return nullptr;
     }
-    flock(lockFd, LOCK_UN);
-    close(lockFd);
-    return base != nullptr;
+    std::fprintf(stderr, "Cannot open the CAN bus file %s\n", file.c_str());
+    return nullptr;
 }
+
+// A frame read from a ring, waiting for its turn in the merge.
+struct Peek {
+    bool have = false;
+    std::uint64_t seq = 0;
+    std::uint64_t sender = 0;
+    can_frame frame;
+};
 
 class EmulatedEndpoint : public CanTransport {
 public:
     explicit EmulatedEndpoint(const char* name) {
         if (!validName(name)) return;
-        if (!bus.open(name)) return;
-        id = bus.header()->nextEndpointId.fetch_add(1) + 1;
-        cursor = bus.header()->writeSeq.load();
+        bus = BusFile::open(name);
+        if (!bus) return;
+        BusHeader* h = bus->header();
+        id = h->nextEndpointId.fetch_add(1) + 1;
+        for (std::uint32_t i = 0; i < kRingCount; ++i) cursor[i] = h->rings[i].head.load();
         claimEntry();
         ok = true;
     }
 
     ~EmulatedEndpoint() override {
         if (entry) {
-            entry->sleeping.store(0);
+            bus->header()->sleepingMask.fetch_and(~entryBit());
             entry->pid.store(0);
         }
     }
@@ -274,35 +443,35 @@ public:
             errno = EBADF;
             return -1;
         }
-        BusHeader* h = bus.header();
-        if (!bus.lock()) {
-            errno = EIO;
-            return -1;
-        }
-        if (h->framesPerSecond > 0) {
-            std::int64_t t = monotonicNs();
-            double add = double(t - h->lastRefillNs) * h->framesPerSecond / 1e9;
-            h->tokens = std::min(h->burstFrames, h->tokens + std::max(0.0, add));
-            h->lastRefillNs = t;
-            if (h->tokens < 1.0) {
-                bus.unlock();
+        BusHeader* h = bus->header();
+        std::uint64_t seq;
+        {
+            std::lock_guard<std::mutex> lock(bus->writeMutex);
+            int r = bus->ring();
+            if (r < 0) {
+                errno = EAGAIN;
+                return -1;
+            }
+            if (!takeToken(h)) {
                 errno = ENOBUFS;
                 return -1;
             }
-            h->tokens -= 1.0;
+            std::uint64_t w[2];
+            std::memcpy(w, &frame, sizeof w);
+            Ring& ring = h->rings[r];
+            std::uint64_t pos = ring.head.load(std::memory_order_relaxed);
+            Slot& s = bus->slots(std::uint32_t(r))[pos & (kRingSlots - 1)];
+            s.pos.store(~pos, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_release);
+            seq = h->nextSeq.fetch_add(1);
+            s.seq.store(seq, std::memory_order_relaxed);
+            s.sender.store(id, std::memory_order_relaxed);
+            s.word[0].store(w[0], std::memory_order_relaxed);
+            s.word[1].store(w[1], std::memory_order_relaxed);
+            if (midWriteHook) midWriteHook();
+            s.pos.store(pos, std::memory_order_release);
+            ring.head.store(pos + 1);
         }
-        std::uint64_t w[2];
-        std::memcpy(w, &frame, sizeof w);
-        std::uint64_t seq = h->writeSeq.load(std::memory_order_relaxed);
-        Slot& s = bus.slots()[seq & (kSlotCount - 1)];
-        s.seq.store(kSlotBusy, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-        s.sender.store(id, std::memory_order_relaxed);
-        s.word[0].store(w[0], std::memory_order_relaxed);
-        s.word[1].store(w[1], std::memory_order_relaxed);
-        s.seq.store(seq, std::memory_order_release);
-        h->writeSeq.store(seq + 1);
-        bus.unlock();
         wakeReaders(frame.can_id, seq);
         return ssize_t(sizeof(can_frame));
     }
@@ -313,7 +482,7 @@ public:
             return -1;
         }
         std::lock_guard<std::mutex> reading(readMutex);
-        BusHeader* h = bus.header();
+        BusHeader* h = bus->header();
         const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1000000;
         while (true) {
             if (wakeRequested.exchange(false)) return 0;
@@ -324,15 +493,20 @@ public:
                 if (left <= 0) return 0;
                 waitMs = int((left + 999999) / 1000000);
             }
-            // Announce the sleep, then look once more: a writer that
-            // published before seeing the announcement is seen here.
+            // Announce the sleep, then look once more: a sender that
+            // published before seeing the announcement is seen here, and one
+            // that publishes after it changes the word before waking.
             std::atomic<std::uint32_t>* word = entry ? &entry->wakeWord : &h->futexWord;
-            std::atomic<std::uint32_t>* sleepers = entry ? &entry->sleeping : &h->waiters;
-            if (entry) entry->sleepSeq.store(cursor);
-            sleepers->fetch_add(1);
+            if (entry) {
+                entry->sleepSeq.store(h->nextSeq.load());
+                h->sleepingMask.fetch_or(entryBit());
+            } else {
+                h->waiters.fetch_add(1);
+            }
             std::uint32_t seen = word->load();
-            if (h->writeSeq.load() == cursor && !wakeRequested.load()) futexWait(word, seen, waitMs);
-            sleepers->fetch_sub(1);
+            if (!framesWaiting() && !wakeRequested.load()) futexWait(word, seen, waitMs);
+            if (entry) h->sleepingMask.fetch_and(~entryBit());
+            else h->waiters.fetch_sub(1);
         }
     }
 
@@ -348,7 +522,7 @@ public:
         std::lock_guard<std::mutex> lock(filterMutex);
         filterList.assign(filters, filters + count);
         if (entry) {
-            // Publish the filters for the writers, then wake the reader so
+            // Publish the filters for the senders, then wake the reader so
             // that it goes back to sleep under the new ones.
             entry->filterVersion.fetch_add(1);
             std::uint32_t n = count == 0 || count > kWakeFilters ? kWakeAll : std::uint32_t(count);
@@ -359,7 +533,7 @@ public:
             entry->filterCount.store(n);
             entry->filterVersion.fetch_add(1);
             entry->wakeWord.fetch_add(1);
-            futexWakeOne(&entry->wakeWord);
+            futexWake(&entry->wakeWord, 1);
         }
         return 0;
     }
@@ -367,52 +541,77 @@ public:
     void wake() override {
         if (!ok) return;
         wakeRequested.store(true);
-        std::atomic<std::uint32_t>* word = entry ? &entry->wakeWord : &bus.header()->futexWord;
+        std::atomic<std::uint32_t>* word = entry ? &entry->wakeWord : &bus->header()->futexWord;
         word->fetch_add(1);
-        futexWakeAll(word);
+        futexWake(word, INT_MAX);
     }
 
     std::uint64_t droppedFrames() const override { return dropped.load(); }
 
     const char* backendName() const override { return "emulated"; }
 
-    bool holdLock() { return ok && bus.lock(); }
-    int entryIndex() const { return entry ? int(entry - bus.header()->entries) : -1; }
+    int entryIndex() const { return entry ? int(entry - bus->header()->entries) : -1; }
 
 private:
+    std::uint64_t entryBit() const { return std::uint64_t(1) << (entry - bus->header()->entries); }
+
     // Takes a free entry of the wake table, or one whose process has died.
     void claimEntry() {
-        BusHeader* h = bus.header();
+        BusHeader* h = bus->header();
         std::int32_t self = std::int32_t(getpid());
         for (std::uint32_t i = 0; i < kMaxEntries && !entry; ++i) {
             WakeEntry& e = h->entries[i];
             std::int32_t owner = e.pid.load();
             if (owner != 0 && !processGone(owner)) continue;
             if (!e.pid.compare_exchange_strong(owner, self)) continue;
-            e.sleeping.store(0);
             e.filterCount.store(kWakeAll);
             e.id.store(id);
             entry = &e;
-            std::uint32_t used = h->entriesUsed.load();
-            while (used < i + 1 && !h->entriesUsed.compare_exchange_weak(used, i + 1)) {
-            }
+            h->sleepingMask.fetch_and(~entryBit());
         }
     }
 
-    // Wakes the sleeping readers that want this frame: those of the table
-    // whose filters pass it (or that have slept for half a ring, so that they
-    // never fall a ring behind unawares), and all readers outside the table.
+    // The bandwidth: a frame may go when the bucket's theoretical arrival
+    // time is at most the tolerance ahead of now.  One compare-and-swap, so
+    // a sender stopped anywhere holds up no other.
+    static bool takeToken(BusHeader* h) {
+        std::int64_t interval = h->intervalNs.load(std::memory_order_relaxed);
+        if (interval <= 0) return true;
+        interval = std::min(interval, kMaxIntervalNs);
+        std::int64_t tolerance = std::clamp<std::int64_t>(h->toleranceNs.load(std::memory_order_relaxed), 0,
+                                                          kMaxToleranceNs);
+        const std::int64_t now = monotonicNs();
+        std::int64_t tat = h->arrivalNs.load();
+        while (true) {
+            std::int64_t ahead = distance(std::uint64_t(tat), std::uint64_t(now));
+            if (ahead > kMaxAheadNs) ahead = 0;  // a damaged word: start from now
+            ahead = std::max<std::int64_t>(ahead, 0);
+            if (ahead > tolerance) return false;
+            if (h->arrivalNs.compare_exchange_weak(tat, now + ahead + interval)) return true;
+        }
+    }
+
+    // Wakes, once, the sleeping readers that want this frame: those of the
+    // table whose filters pass it (or that have slept for half a ring, so
+    // that they never fall a ring behind unawares), and all readers outside
+    // the table.
     void wakeReaders(canid_t canId, std::uint64_t seq) {
-        BusHeader* h = bus.header();
-        h->futexWord.fetch_add(1);
-        if (h->waiters.load() > 0) futexWakeAll(&h->futexWord);
-        std::uint32_t used = std::min(h->entriesUsed.load(), kMaxEntries);
-        for (std::uint32_t i = 0; i < used; ++i) {
+        BusHeader* h = bus->header();
+        if (h->waiters.load() > 0) {
+            h->futexWord.fetch_add(1);
+            futexWake(&h->futexWord, INT_MAX);
+        }
+        std::uint64_t sleeping = h->sleepingMask.load();
+        if (entry) sleeping &= ~entryBit();
+        while (sleeping) {
+            const int i = __builtin_ctzll(sleeping);
+            const std::uint64_t bit = std::uint64_t(1) << i;
+            sleeping &= ~bit;
             WakeEntry& e = h->entries[i];
-            if (e.pid.load() == 0 || e.sleeping.load() == 0 || e.id.load() == id) continue;
-            if (!wants(e, canId) && seq - e.sleepSeq.load() < kSlotCount / 2) continue;
+            if (!wants(e, canId) && distance(seq, e.sleepSeq.load()) < std::int64_t(kRingSlots / 2)) continue;
+            if (!(h->sleepingMask.fetch_and(~bit) & bit)) continue;  // another sender woke it
             e.wakeWord.fetch_add(1);
-            futexWakeOne(&e.wakeWord);
+            futexWake(&e.wakeWord, 1);
         }
     }
 
@@ -436,48 +635,91 @@ private:
         return false;
     }
 
-    // Moves a reader that a writer has lapped forward to the oldest frames
-    // still safe to read, counting what it lost.
-    void skipLapped(std::uint64_t head) {
-        std::uint64_t oldest = head + kLapMargin > kSlotCount ? head + kLapMargin - kSlotCount : 0;
-        std::uint64_t next = std::min(head, std::max(cursor + 1, oldest));
-        dropped.fetch_add(next - cursor);
-        cursor = next;
+    std::uint32_t ringsInUse() const { return std::min(bus->header()->ringsUsed.load(), kRingCount); }
+
+    // Whether a ring holds frames this endpoint has not taken yet.
+    bool framesWaiting() const {
+        const BusHeader* h = bus->header();
+        for (std::uint32_t i = 0, n = ringsInUse(); i < n; ++i)
+            if (peeks[i].have || h->rings[i].head.load() != cursor[i]) return true;
+        return false;
     }
 
-    // Takes the next frame for this endpoint that is already on the bus.
-    bool takeFrame(can_frame& frame) {
-        BusHeader* h = bus.header();
+    // Moves the read position of a ring that its sender has lapped forward
+    // to the oldest frames still safe to read, counting what was lost.
+    void skipLapped(std::uint32_t r, std::uint64_t head) {
+        std::uint64_t next = head - (kRingSlots - kLapMargin);
+        if (distance(next, cursor[r] + 1) < 0) next = cursor[r] + 1;
+        if (distance(next, head) > 0) next = head;
+        dropped.fetch_add(next - cursor[r]);
+        cursor[r] = next;
+    }
+
+    // Reads the next frame of a ring into its peek; false when there is none.
+    bool peek(std::uint32_t r) {
+        Peek& p = peeks[r];
+        if (p.have) return true;
+        const BusHeader* h = bus->header();
         while (true) {
-            std::uint64_t head = h->writeSeq.load(std::memory_order_acquire);
-            if (cursor >= head) return false;
-            if (head - cursor > kSlotCount) {
-                skipLapped(head);
+            const std::uint64_t head = h->rings[r].head.load(std::memory_order_acquire);
+            const std::int64_t ahead = distance(head, cursor[r]);
+            if (ahead == 0) return false;
+            if (ahead < 0 || ahead > kImplausibleLag) {  // a damaged head: go on from where it stands
+                cursor[r] = head;
+                return false;
+            }
+            if (ahead > std::int64_t(kRingSlots)) {
+                skipLapped(r, head);
                 continue;
             }
-            Slot& s = bus.slots()[cursor & (kSlotCount - 1)];
-            std::uint64_t before = s.seq.load(std::memory_order_acquire);
-            std::uint64_t sender = s.sender.load(std::memory_order_relaxed);
+            Slot& s = bus->slots(r)[cursor[r] & (kRingSlots - 1)];
+            const std::uint64_t before = s.pos.load(std::memory_order_acquire);
+            const std::uint64_t seq = s.seq.load(std::memory_order_relaxed);
+            const std::uint64_t sender = s.sender.load(std::memory_order_relaxed);
             std::uint64_t w[2] = {s.word[0].load(std::memory_order_relaxed),
                                   s.word[1].load(std::memory_order_relaxed)};
             std::atomic_thread_fence(std::memory_order_acquire);
-            std::uint64_t after = s.seq.load(std::memory_order_relaxed);
-            if (before != cursor || after != cursor) {
-                skipLapped(h->writeSeq.load(std::memory_order_acquire));
+            const std::uint64_t after = s.pos.load(std::memory_order_relaxed);
+            if (before != cursor[r] || after != cursor[r]) {
+                // Overwritten since: the sender has lapped this reader.
+                skipLapped(r, h->rings[r].head.load(std::memory_order_acquire));
                 continue;
             }
-            ++cursor;
-            if (sender == id) continue;
-            std::memcpy(&frame, w, sizeof w);
-            if (passes(frame.can_id)) return true;
+            p.have = true;
+            p.seq = seq;
+            p.sender = sender;
+            std::memcpy(&p.frame, w, sizeof w);
+            return true;
         }
     }
 
-    BusMapping bus;
+    // Takes the next frame for this endpoint that is already on the bus:
+    // of the rings' next frames, the one sent first.
+    bool takeFrame(can_frame& frame) {
+        while (true) {
+            int best = -1;
+            for (std::uint32_t i = 0, n = ringsInUse(); i < n; ++i) {
+                if (!peek(i)) continue;
+                if (best < 0 || distance(peeks[i].seq, peeks[best].seq) < 0) best = int(i);
+            }
+            if (best < 0) return false;
+            Peek& p = peeks[best];
+            p.have = false;
+            ++cursor[best];
+            if (p.sender == id) continue;
+            if (passes(p.frame.can_id)) {
+                frame = p.frame;
+                return true;
+            }
+        }
+    }
+
+    std::shared_ptr<BusFile> bus;
     bool ok = false;
     std::uint64_t id = 0;
     WakeEntry* entry = nullptr;        // null: beyond the table
-    std::uint64_t cursor = 0;          // next sequence number to read
+    std::uint64_t cursor[kRingCount] = {};  // next position to read in each ring
+    Peek peeks[kRingCount];
     std::mutex readMutex;
     std::mutex filterMutex;
     std::vector<can_filter> filterList;
@@ -491,28 +733,36 @@ std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName
     return std::unique_ptr<CanTransport>(new EmulatedEndpoint(interfaceName));
 }
 
+std::string emulatedBusFile(const std::string& interfaceName) { return busDir() + "/" + interfaceName + ".bus"; }
+
 bool setEmulatedBusBandwidth(const std::string& interfaceName, double framesPerSecond, double burstFrames) {
     if (!validName(interfaceName.c_str())) return false;
-    BusMapping bus;
-    if (!bus.open(interfaceName) || !bus.lock()) return false;
-    BusHeader* h = bus.header();
-    h->framesPerSecond = std::max(0.0, framesPerSecond);
-    h->burstFrames = std::max(1.0, burstFrames);
-    h->tokens = h->burstFrames;
-    h->lastRefillNs = monotonicNs();
-    bus.unlock();
+    auto bus = BusFile::open(interfaceName);
+    if (!bus) return false;
+    setBandwidth(bus->header(), framesPerSecond, burstFrames);
     return true;
 }
 
 namespace testhooks {
-bool holdEmulatedBusLock(CanTransport& endpoint) {
-    auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);
-    return e && e->holdLock();
-}
+void setEmulatedBusMidWriteHook(void (*hook)()) { midWriteHook = hook; }
 
 int emulatedWakeEntry(CanTransport& endpoint) {
     auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);
     return e ? e->entryIndex() : -1;
+}
+
+bool setEmulatedBusCountersNearWrap(const std::string& interfaceName) {
+    if (!validName(interfaceName.c_str())) return false;
+    auto bus = BusFile::open(interfaceName);
+    if (!bus) return false;
+    BusHeader* h = bus->header();
+    const std::uint64_t nearWrap = ~std::uint64_t(0) - 3;
+    h->nextSeq.store(nearWrap);
+    h->arrivalNs.store(std::int64_t(nearWrap >> 1));
+    h->nextEndpointId.store(nearWrap);
+    for (Ring& r : h->rings) r.head.store(nearWrap);
+    for (WakeEntry& e : h->entries) e.sleepSeq.store(nearWrap);
+    return true;
 }
 }  // namespace testhooks
 

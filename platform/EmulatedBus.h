@@ -1,27 +1,44 @@
 // The emulated CAN bus: one shared-memory file per bus name under the run
-// folder (resolve(path::kRunDir) + "/canbus/" + name), mapped by every
-// endpoint of every process that opens that name.
+// folder (resolve(path::kRunDir) + "/canbus/" + name + ".bus"), mapped once by
+// every process that opens an endpoint of that name.
 //
-// The file holds a header and a ring of frame slots.  A writer appends under
-// a process-shared robust mutex (a writer that dies holding it leaves it to
-// the next one, which finds EOWNERDEAD and carries on), so frames are totally
-// ordered.  Each endpoint keeps its own read position in its own process:
-// the ring needs nothing from an endpoint, so a crashed process leaves it
-// intact.  A reader that falls more than a ring behind is moved forward and
-// counts the frames it lost.  Readers sleep on futex words: each endpoint
-// has an entry in a wake table in the header (64 of them) with its
-// filters, so a writer wakes only the sleeping readers that want the frame;
-// the entry of a process that died is taken over by the next endpoint that
-// opens.  Endpoints beyond the table sleep on a bus-wide word that every
-// write bumps.  The bus's bandwidth is a token bucket in the header: a write
-// that finds it empty fails with ENOBUFS.
+// No lock that another process can hold is on the send path, so a process
+// stopped (SIGSTOP, a debugger) or killed at any point never holds up the
+// others:
+//  - Each sending process has a ring of its own in the file (taken at its
+//    first send, given back when its last endpoint on the bus closes; the
+//    ring of a process that died is taken over by the next sender).  Only
+//    that process writes the ring, its threads one after the other under a
+//    mutex of the process.  A frame is published by advancing the ring's
+//    head after the slot is written, so a sender stopped or killed mid-write
+//    has published nothing.
+//  - Frames carry a bus-wide sequence number (an atomic counter); readers
+//    merge the rings in that order, so the frames of one sender arrive in
+//    the order sent and causes come before their effects.
+//  - The bandwidth is a token bucket kept as one atomic word (the bucket's
+//    theoretical arrival time); a send that finds it empty fails with ENOBUFS.
+// Each endpoint keeps its own read positions in its own process.  A reader
+// that falls more than a ring behind a sender is moved forward and counts
+// the frames it lost.  Readers sleep on futex words: each endpoint has an
+// entry in a wake table in the header (64 of them) with its filters and a
+// bit in a mask of sleepers, so a sender wakes, once, only the sleeping
+// readers that want the frame; the entry of a process that died is taken
+// over by the next endpoint that opens.  Endpoints beyond the table sleep on
+// a bus-wide word.
 //
-// Limits: no arbitration, no error frames; the ring holds 65,536 frames
-// (eight seconds of a saturated 1 Mbit/s bus).
+// The header holds a version and a check value over the file's layout.  A
+// file that fails the check (or comes from an earlier boot) is made anew, by
+// renaming a new file over it, once no endpoint has it open (each endpoint
+// holds a shared lock on it); a mapped file is never truncated.
+//
+// Limits: no arbitration, no error frames; 32 sending processes per bus at a
+// time; each ring holds 65,536 frames (eight seconds of a saturated 1 Mbit/s
+// bus).
 #pragma once
 
 #include "platform/CanTransport.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,8 +48,8 @@ namespace platform {
 constexpr double kEmulatedBusFramesPerSecond = 8000.0;
 constexpr double kEmulatedBusBurstFrames = 512.0;
 
-// An endpoint on the emulated bus (openCanTransport picks it when the
-// kernel has no SocketCAN or no such interface).
+// An endpoint on the emulated bus (openCanTransport picks it unless SocketCAN
+// was chosen).
 std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName);
 
 // Sets the bandwidth of the named bus in the current sandbox (framesPerSecond
@@ -40,12 +57,20 @@ std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName
 // file is made anew.  Returns false when the bus cannot be opened.
 bool setEmulatedBusBandwidth(const std::string& interfaceName, double framesPerSecond, double burstFrames);
 
+// The bus file of an interface name in the current sandbox.
+std::string emulatedBusFile(const std::string& interfaceName);
+
 namespace testhooks {
-// Takes the bus's writer lock through the endpoint and keeps it (for a test
-// that kills the holder).  Returns false on a non-emulated endpoint.
-bool holdEmulatedBusLock(CanTransport& endpoint);
+// Called by every send of this process on the emulated bus after the slot is
+// taken and before the frame is published (nullptr: none).  For tests that
+// stop or kill a sender mid-write.
+void setEmulatedBusMidWriteHook(void (*hook)());
 // The endpoint's entry in the bus's wake table, -1 when it has none.
 int emulatedWakeEntry(CanTransport& endpoint);
+// Sets every counter of the named bus (sequence numbers, ring heads, the
+// bucket, endpoint ids) to a value a few steps below 2^64, as a damaged file
+// would hold them.  Returns false when the bus cannot be opened.
+bool setEmulatedBusCountersNearWrap(const std::string& interfaceName);
 }  // namespace testhooks
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include "platform/CanTransport.h"
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -193,24 +195,71 @@ void setSandboxRoot(const std::string& root) {
 #endif
 }
 
+bool markSandbox(const std::string& dir) {
+    return writeFileAtomic(dir + "/" + kSandboxMarker, "A sandbox of the tvl4700 PC build.\n");
+}
+
+std::string sandboxProblem(const std::string& dir) {
+    if (dir.empty()) return "no folder given";
+    char real[PATH_MAX];
+    if (!realpath(dir.c_str(), real)) {
+        if (errno == ENOENT)
+            return "no such folder (programs never make a sandbox: the build fills its own, "
+                   "and the README says how to make another)";
+        return std::strerror(errno);
+    }
+    if (std::strcmp(real, "/") == 0) return "the folder is the root folder, this machine's own files";
+    struct stat st;
+    if (stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) return "not a folder";
+    std::string marker = std::string(real) + "/" + kSandboxMarker;
+    if (stat(marker.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::string("not a sandbox: it has no ") + kSandboxMarker +
+               " file (the build marks the sandbox it fills; the README says how to make another)";
+    return "";
+}
+
 int consumeSandboxOption(int argc, char** argv) {
 #ifdef TVL_INSTRUMENT_BUILD
     (void)argv;
     return argc;
 #else
+    if (argc < 1) return argc;
+    const char* program = argv[0] ? argv[0] : "program";
+    if (const char* slash = std::strrchr(program, '/')) program = slash + 1;
+    bool given = false;
+    int out = 1;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-sandbox") != 0) continue;
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "-sandbox needs a folder\n");
-            return argc;
+        if (std::strcmp(argv[i], "-socketcan") == 0) {
+            setCanBackend(CanBackend::SocketCan);
+            continue;
         }
-        setSandboxRoot(argv[i + 1]);
-        for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
-        argc -= 2;
-        argv[argc] = nullptr;
-        --i;
+        if (std::strcmp(argv[i], "-sandbox") != 0) {
+            argv[out++] = argv[i];
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "%s: -sandbox needs a folder\n", program);
+            std::exit(2);
+        }
+        const char* dir = argv[++i];
+        std::string problem = sandboxProblem(absolute(dir));
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: refusing the sandbox %s: %s\n", program, dir, problem.c_str());
+            std::exit(2);
+        }
+        setSandboxRoot(dir);
+        given = true;
     }
-    return argc;
+    if (!given) {
+        std::string problem = sandboxProblem(sandboxRoot());
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: refusing the build's sandbox %s: %s; build the project or give -sandbox DIR\n",
+                         program, sandboxRoot().c_str(), problem.c_str());
+            std::exit(2);
+        }
+    }
+    argv[out] = nullptr;
+    return out;
 #endif
 }
 

@@ -38,9 +38,23 @@ bool isInstrumentBuild();
 std::string sandboxRoot();
 void setSandboxRoot(const std::string& root);
 
-// Handles "-sandbox DIR" on a program's command line in the PC build: sets the
-// root and removes the two words from argv.  The instrument build leaves argv
-// as it is.  Returns the new argc.
+// A folder is a sandbox when it holds this marker file.  The build writes it
+// into the sandbox it fills (cmake/FillSandbox.cmake); markSandbox writes it
+// into a folder made to be one (test and benchmark sandboxes).
+constexpr const char* kSandboxMarker = ".tvl-sandbox";
+bool markSandbox(const std::string& dir);
+// Why dir cannot be used as a sandbox: "" when it can; otherwise the reason
+// (no such folder, the root folder, no marker).
+std::string sandboxProblem(const std::string& dir);
+
+// Handles the platform's options on a program's command line and removes
+// them from argv; returns the new argc.  In the PC build:
+//  -sandbox DIR  the sandbox root.  A folder that is not a sandbox (missing,
+//                resolving to the root folder, without the marker) is refused:
+//                message on standard error, exit status 2.  Without the
+//                option the build's own sandbox is checked the same way.
+//  -socketcan    the kernel's SocketCAN instead of the emulated bus.
+// The instrument build leaves argv as it is.
 int consumeSandboxOption(int argc, char** argv);
 
 // Maps an instrument path (one of path::k..., or a file below one of them) to

@@ -88,24 +88,30 @@ private:
     int wakeFd;
 };
 
-// The PC build falls back to the emulated bus where the kernel has no
-// SocketCAN or no such interface; the instrument always has its bus, so
-// there a missing one is reported as the failing call.
 #ifdef TVL_INSTRUMENT_BUILD
-constexpr bool kEmulatedFallback = false;
+constexpr CanBackend kDefaultBackend = CanBackend::SocketCan;
 #else
-constexpr bool kEmulatedFallback = true;
+constexpr CanBackend kDefaultBackend = CanBackend::Emulated;
 #endif
+std::atomic<CanBackend> chosenBackend{kDefaultBackend};
 
 }  // namespace
 
+void setCanBackend(CanBackend backend) {
+#ifdef TVL_INSTRUMENT_BUILD
+    (void)backend;
+#else
+    chosenBackend.store(backend);
+#endif
+}
+
+CanBackend canBackend() { return chosenBackend.load(); }
+
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
-    if (!interfaceName || std::strlen(interfaceName) > kMaxInterfaceName)
-        return openEmulatedCanTransport(interfaceName);  // refuses with a message
+    if (canBackend() == CanBackend::Emulated || !interfaceName || std::strlen(interfaceName) > kMaxInterfaceName)
+        return openEmulatedCanTransport(interfaceName);  // which refuses a bad name with a message
     int s = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
     if (s < 0) {
-        if (kEmulatedFallback && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT))
-            return openEmulatedCanTransport(interfaceName);
         perror("socket");
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }
@@ -113,12 +119,8 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
     std::memset(&ifr, 0, sizeof ifr);
     std::strncpy(ifr.ifr_name, interfaceName, IFNAMSIZ - 1);
     if (ioctl(s, SIOCGIFINDEX, &ifr) < 0) {
-        int e = errno;
-        close(s);
-        // No such interface in the kernel: in the PC build, the emulated bus of that name.
-        if (kEmulatedFallback && e == ENODEV) return openEmulatedCanTransport(interfaceName);
-        errno = e;
         perror("SIOCGIFINDEX");
+        close(s);
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }
     struct sockaddr_can addr;

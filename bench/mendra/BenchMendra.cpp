@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::setSandboxRoot(sandbox);
+    platform::markSandbox(sandbox);
     const std::string bus = "bm" + std::to_string(getpid() % 100000);
     const std::string mendra =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "mendra").string();

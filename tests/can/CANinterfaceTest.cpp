@@ -108,9 +108,22 @@ TEST_F(Link, FiltersAccumulateAndSetFilterLeavesExactlyOne) {
     EXPECT_EQ(bus->filters[0].can_mask, 0x0E0u);
 }
 
-TEST_F(Link, DroppedFramesAreTheEndpoints) {
+TEST_F(Link, DroppedFramesAreTheEndpointsAndLoggedOncePerBurst) {
     bus->dropped = 42;
     EXPECT_EQ(link->droppedFrames(), 42u);
+    auto readWithDrops = [&](std::uint64_t dropped) {
+        bus->dropped = dropped;
+        bus->pushRead(makeFrame(0x328, {1}));
+        testing::internal::CaptureStdout();
+        link->readMessage();
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(readWithDrops(42), "CANinterface: receive overrun, 42 CAN frames lost (42 in all)\n");
+    EXPECT_EQ(readWithDrops(50), "");  // the same burst
+    EXPECT_EQ(readWithDrops(50), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a quiet second ends the burst
+    EXPECT_EQ(readWithDrops(50), "");
+    EXPECT_EQ(readWithDrops(53), "CANinterface: receive overrun, 3 CAN frames lost (53 in all)\n");
 }
 
 TEST_F(Link, ReadMessageDecodesOneFrame) {

@@ -1,11 +1,16 @@
 // canbus-send and canbus-dump: frame text forms and the programs themselves.
 #include "platform/CanTransport.h"
+#include "platform/EmulatedBus.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 #include "tools/canbus/FrameText.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
 
 #include <thread>
 
@@ -139,6 +144,56 @@ TEST_F(CanbusTools, DumpEndsAfterCountFrames) {
         return !dump.running();
     }, 10s, 20ms));
     EXPECT_EQ(dump.output(), "  " + name + "  001   [2]  01 02\n  " + name + "  001   [2]  01 02\n");
+}
+
+TEST_F(CanbusTools, DumpReportsTheFramesItLost) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    auto bus = platform::openCanTransport(name.c_str());
+    testsupport::ChildProcess dump;
+    ASSERT_TRUE(dump.start(testsupport::binPath("canbus-dump"), {"-sandbox", box.path(), name}));
+    // Numbered markers until the dump prints the one just sent: then it has
+    // read every frame it will see before the test's own.
+    can_frame marker{};
+    marker.can_id = 0x16A;
+    marker.can_dlc = 1;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        ++marker.data[0];
+        bus->write(marker);
+        char line[64];
+        std::snprintf(line, sizeof line, "  16A   [1]  %02X\n", marker.data[0]);
+        return dump.waitForOutput(line, 200ms);
+    }, 10s, 0ms));
+    kill(dump.pid(), SIGSTOP);  // Ctrl-Z
+    constexpr std::uint32_t kFrames = 150000;
+    can_frame f{};
+    f.can_id = 0x123;
+    f.can_dlc = 4;
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
+        f.data[0] = std::uint8_t(i >> 24);
+        f.data[1] = std::uint8_t(i >> 16);
+        f.data[2] = std::uint8_t(i >> 8);
+        f.data[3] = std::uint8_t(i);
+        ASSERT_EQ(bus->write(f), ssize_t(sizeof f));
+    }
+    kill(dump.pid(), SIGCONT);
+    ASSERT_TRUE(dump.waitForOutput("  " + name + "  123   [4]  00 02 49 EF\n", 30s));  // the last one
+    std::istringstream out(dump.output());
+    std::string line;
+    unsigned long long printed = 0, dropped = 0, lastTotal = 0;
+    while (std::getline(out, line)) {
+        if (line.find("  123   [4] ") != std::string::npos) ++printed;
+        unsigned long long n, total;
+        char plural[2], iface[32];
+        if (std::sscanf(line.c_str(), "DROPCOUNT: dropped %llu CAN frame%1[s ] on '%31[^']' socket (total drops %llu)", &n,
+                        plural, iface, &total) == 4) {
+            EXPECT_EQ(iface, name);
+            dropped += n;
+            lastTotal = total;
+        }
+    }
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(lastTotal, dropped);
+    EXPECT_EQ(printed + dropped, kFrames) << "every frame printed or counted";
 }
 
 TEST_F(CanbusTools, BadArgumentsPrintUsage) {

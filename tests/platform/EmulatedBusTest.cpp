@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -94,6 +97,24 @@ public:
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
     }
+    // The exit code, or -1 when the child has not ended within the deadline
+    // (it is then killed).
+    int exitCodeWithin(std::chrono::seconds deadline) {
+        int status = 0;
+        bool ended = testsupport::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, deadline, 2ms);
+        if (!ended) {
+            killHard();
+            return -1;
+        }
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    }
+    // Waits until the child has stopped (SIGSTOP).
+    bool waitStopped() {
+        int status = 0;
+        return waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+    }
+    void signal(int sig) { kill(pid, sig); }
     void killHard() {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
@@ -306,21 +327,105 @@ TEST_F(EmulatedBus, WritingFasterThanTheBandwidthFailsWithEnobufs) {
     EXPECT_EQ(got, firstFailure + 1);  // refused frames never reach the bus
 }
 
-TEST_F(EmulatedBus, WriterKilledHoldingTheLockDoesNotWedgeTheBus) {
-    auto a = open(), b = open();
-    Child holder([&](Child& self) {
-        auto c = open();
-        if (!platform::testhooks::holdEmulatedBusLock(*c)) return 1;
-        self.signalReady();
-        pause();
+// A process that sends kFrames frames of its own, retrying while the bus is
+// full; its exit code says whether every send went through.
+int sendFromAnotherProcess(const std::string& name, unsigned source, std::uint32_t frames) {
+    Child sender([&](Child&) {
+        auto tx = platform::openCanTransport(name.c_str());
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            while (tx->write(counted(0x200 + source, source, i)) != ssize_t(sizeof(can_frame))) {
+                if (errno != ENOBUFS) return 1;
+                std::this_thread::sleep_for(200us);
+            }
+        }
         return 0;
     });
-    ASSERT_TRUE(holder.waitReady());
-    holder.killHard();
-    ASSERT_EQ(a->write(makeFrame(0x042, {1})), ssize_t(sizeof(can_frame)));
+    return sender.exitCodeWithin(30s);
+}
+
+// Reads frames of one source in order until `frames` of them came.
+bool receiveInOrder(platform::CanTransport& rx, unsigned source, std::uint32_t frames) {
     can_frame f;
-    ASSERT_EQ(b->read(f, 2000), ssize_t(sizeof f));
-    EXPECT_EQ(f.can_id, 0x042u);
+    std::uint32_t next = 0;
+    while (next < frames && rx.read(f, 5000) > 0) {
+        if (f.data[0] != source) continue;
+        if (counterOf(f) != next) return false;
+        ++next;
+    }
+    return next == frames;
+}
+
+TEST_F(EmulatedBus, SenderStoppedMidWriteHoldsUpNoOtherProcess) {
+    auto rx = open(), rxStopped = open();
+    const can_filter others = {0x202, 0x7FF}, stoppedOnes = {0x100, 0x7FF};
+    rx->setFilters(&others, 1);
+    rxStopped->setFilters(&stoppedOnes, 1);
+    Child stopped([&](Child& self) {
+        auto tx = open();
+        // Stops itself after taking its slot and before publishing the frame.
+        platform::testhooks::setEmulatedBusMidWriteHook([] { raise(SIGSTOP); });
+        self.signalReady();
+        for (std::uint32_t i = 0; i < 3; ++i) tx->write(counted(0x100, 1, i));
+        return 0;
+    });
+    ASSERT_TRUE(stopped.waitReady());
+    for (int write = 0; write < 3; ++write) {
+        ASSERT_TRUE(stopped.waitStopped());
+        // Others send and receive while it stands still mid-write.
+        ASSERT_EQ(sendFromAnotherProcess(name, 2, 300), 0) << "write " << write;
+        ASSERT_TRUE(receiveInOrder(*rx, 2, 300)) << "write " << write;
+        stopped.signal(SIGCONT);
+    }
+    EXPECT_EQ(stopped.exitCodeWithin(30s), 0);
+    // Its own frames went out whole and in order once it went on.
+    EXPECT_TRUE(receiveInOrder(*rxStopped, 1, 3));
+    EXPECT_EQ(rx->droppedFrames() + rxStopped->droppedFrames(), 0u);
+}
+
+TEST_F(EmulatedBus, SenderStoppedAnywhereHoldsUpNoOtherProcess) {
+    Child busy([&](Child& self) {
+        auto tx = open();
+        self.signalReady();
+        for (std::uint32_t i = 0;; ++i)
+            if (tx->write(counted(0x100, 1, i)) != ssize_t(sizeof(can_frame))) std::this_thread::sleep_for(50us);
+        return 0;
+    });
+    ASSERT_TRUE(busy.waitReady());
+    auto rx = open();
+    for (int trial = 0; trial < 40; ++trial) {
+        std::this_thread::sleep_for(std::chrono::microseconds(97 * trial % 1000));
+        busy.signal(SIGSTOP);
+        ASSERT_TRUE(busy.waitStopped());
+        ASSERT_EQ(sendFromAnotherProcess(name, 2, 1), 0) << "trial " << trial;
+        ASSERT_TRUE(receiveInOrder(*rx, 2, 1)) << "trial " << trial;
+        busy.signal(SIGCONT);
+    }
+}
+
+TEST_F(EmulatedBus, SendersKilledMidWriteLeaveNothingHalfWrittenAndTheirPlaceFree) {
+    auto rx = open();
+    // More processes than the bus has sender places: each dies in the middle
+    // of its first write, so each place must be taken over again.
+    for (int round = 0; round < 40; ++round) {
+        Child dying([&](Child& self) {
+            auto tx = open();
+            platform::testhooks::setEmulatedBusMidWriteHook([] { kill(getpid(), SIGKILL); });
+            self.signalReady();
+            tx->write(counted(0x100, 1, 0));
+            return 0;
+        });
+        ASSERT_TRUE(dying.waitReady());
+        ASSERT_EQ(dying.exitCodeWithin(30s), 100 + SIGKILL);
+    }
+    ASSERT_EQ(sendFromAnotherProcess(name, 2, 10), 0);
+    // Only the whole frames of the living reach the reader.
+    can_frame f;
+    for (std::uint32_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(rx->read(f, 5000), ssize_t(sizeof f));
+        EXPECT_EQ(f.data[0], 2);
+        EXPECT_EQ(counterOf(f), i);
+    }
+    EXPECT_EQ(rx->read(f, 50), 0);
 }
 
 TEST_F(EmulatedBus, WriterKilledMidStreamDoesNotWedgeTheBus) {
@@ -460,15 +565,103 @@ TEST_F(EmulatedBus, BusesAreSeparateByNameAndSandbox) {
     EXPECT_EQ(elsewhere->read(f, 20), 0);
 }
 
-TEST_F(EmulatedBus, ABusFileOfAnotherLayoutIsMadeAnew) {
-    std::string file = platform::resolve(platform::path::kRunDir) + "/canbus/" + name;
-    platform::makeDirs(file.substr(0, file.rfind('/')));
+TEST_F(EmulatedBus, BusNamesNeverCollideWithEachOthersFiles) {
+    // Each opened after the names its files could collide with.
+    const std::vector<std::string> names = {"k6.new", "k6", "X", "X.lock", "X.bus", "X.tmp", "k6.bus.bus"};
+    std::vector<std::unique_ptr<platform::CanTransport>> tx, rx;
+    for (const auto& n : names) {
+        tx.push_back(platform::openCanTransport(n.c_str()));
+        rx.push_back(platform::openCanTransport(n.c_str()));
+        ASSERT_TRUE(tx.back()->valid()) << n;
+    }
+    // Opening the names again, in the other order, disturbs no live bus.
+    for (auto n = names.rbegin(); n != names.rend(); ++n) ASSERT_TRUE(platform::openCanTransport(n->c_str())->valid());
+    for (std::size_t i = 0; i < names.size(); ++i) ASSERT_EQ(tx[i]->write(makeFrame(canid_t(0x100 + i))), ssize_t(sizeof(can_frame)));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        can_frame f;
+        ASSERT_EQ(rx[i]->read(f, 2000), ssize_t(sizeof f)) << names[i];
+        EXPECT_EQ(f.can_id, canid_t(0x100 + i)) << names[i];
+        EXPECT_EQ(rx[i]->read(f, 20), 0) << names[i];
+    }
+}
+
+void overwrite(const std::string& file, off_t offset, const std::string& bytes) {
+    int fd = ::open(file.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << file;
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset), ssize_t(bytes.size()));
+    close(fd);
+}
+
+off_t fileSize(const std::string& file) {
+    struct stat st;
+    return stat(file.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+TEST_F(EmulatedBus, ADamagedBusFileIsMadeAnewOnceNoEndpointHasItOpen) {
+    const std::string file = platform::emulatedBusFile(name);
+    struct Case {
+        const char* what;
+        off_t offset;
+        std::string bytes;
+    } cases[] = {
+        {"garbage over the header", 0, std::string(4096, '\x5A')},
+        {"one byte of the layout changed", 9, std::string(1, '\x01')},
+    };
+    for (const auto& c : cases) {
+        {
+            auto a = open(), b = open();
+            ASSERT_EQ(a->write(makeFrame(0x10)), ssize_t(sizeof(can_frame))) << c.what;
+            const off_t size = fileSize(file);
+            overwrite(file, c.offset, c.bytes);
+            // In use: refused, and the live file is neither replaced nor cut short.
+            EXPECT_FALSE(open()->valid()) << c.what;
+            EXPECT_EQ(fileSize(file), size) << c.what;
+            // The endpoints that have it open go on working (frames sent
+            // while the damage was done may be lost).
+            EXPECT_TRUE(testsupport::waitUntil([&] {
+                can_frame f;
+                return a->write(makeFrame(0x11)) == ssize_t(sizeof f) && b->read(f, 20) > 0 && f.can_id == 0x11;
+            })) << c.what;
+        }
+        auto a = open(), b = open();
+        ASSERT_TRUE(a->valid()) << c.what;
+        ASSERT_EQ(a->write(makeFrame(0x20)), ssize_t(sizeof(can_frame))) << c.what;
+        can_frame f;
+        ASSERT_EQ(b->read(f, 1000), ssize_t(sizeof f)) << c.what;
+        EXPECT_EQ(f.can_id, 0x20u) << c.what;
+    }
+    // A file of another size (another layout) is made anew as well.
     ASSERT_TRUE(platform::writeFileAtomic(file, std::string(4096, 'x')));
     auto a = open(), b = open();
     ASSERT_TRUE(a->valid());
-    ASSERT_EQ(a->write(makeFrame(0x10)), ssize_t(sizeof(can_frame)));
+    ASSERT_EQ(a->write(makeFrame(0x30)), ssize_t(sizeof(can_frame)));
     can_frame f;
     EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
+}
+
+double threadCpuSeconds() {
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+TEST_F(EmulatedBus, CountersNearTheirWrapNeitherStopSendsNorSpinReaders) {
+    ASSERT_TRUE(platform::testhooks::setEmulatedBusCountersNearWrap(name));
+    auto a = open(), b = open(), c = open();
+    // Across the wrap of every counter, in order, for old and new endpoints.
+    for (std::uint32_t i = 0; i < 40; ++i) writeRetrying(*a, counted(0x100, 1, i));
+    EXPECT_TRUE(receiveInOrder(*b, 1, 40));
+    EXPECT_TRUE(receiveInOrder(*c, 1, 40));
+    ASSERT_EQ(c->write(makeFrame(0x55)), ssize_t(sizeof(can_frame)));
+    can_frame f;
+    ASSERT_EQ(a->read(f, 1000), ssize_t(sizeof f));
+    EXPECT_EQ(f.can_id, 0x55u);
+    EXPECT_EQ(b->droppedFrames() + c->droppedFrames(), 0u);
+    // A quiet bus: the reader sleeps instead of spinning.
+    const double cpu0 = threadCpuSeconds();
+    EXPECT_EQ(b->read(f, 500), ssize_t(sizeof f));  // c's frame
+    EXPECT_EQ(b->read(f, 500), 0);
+    EXPECT_LT(threadCpuSeconds() - cpu0, 0.25);
 }
 
 }  // namespace

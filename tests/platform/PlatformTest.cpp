@@ -1,5 +1,6 @@
 // Path mapping, the command runner and the stand-in commands, the clock
 // offset, tone counting and atomic file writes of the PC build.
+#include "platform/CanTransport.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 #include <fstream>
 #include <sstream>
 
@@ -71,19 +73,62 @@ TEST(PlatformPaths, EveryInstrumentPathMapsIntoTheSandbox) {
     EXPECT_FALSE(platform::isInstrumentBuild());
 }
 
-TEST(PlatformPaths, SandboxOptionIsTakenOffTheCommandLine) {
+// Runs consumeSandboxOption in the current directory on a copy of args.
+std::vector<std::string> consume(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = platform::consumeSandboxOption(int(args.size()), argv.data());
+    std::vector<std::string> left;
+    for (int i = 0; i < argc; ++i) left.push_back(argv[i]);
+    EXPECT_EQ(argv[argc], nullptr);
+    return left;
+}
+
+// Changes the current directory for a test's span.
+struct InDirectory {
+    explicit InDirectory(const std::string& dir) {
+        EXPECT_NE(getcwd(previous, sizeof previous), nullptr);
+        EXPECT_EQ(chdir(dir.c_str()), 0);
+    }
+    ~InDirectory() { EXPECT_EQ(chdir(previous), 0); }
+    char previous[4096];
+};
+
+TEST(PlatformPaths, PlatformOptionsAreTakenOffTheCommandLine) {
     testsupport::TempSandbox box;
-    char prog[] = "prog", a[] = "-can", b[] = "vcan0", opt[] = "-sandbox", dir[] = "rel/dir", c[] = "-x";
-    char* argv[] = {prog, a, opt, dir, b, c, nullptr};
-    int argc = platform::consumeSandboxOption(6, argv);
-    ASSERT_EQ(argc, 4);
-    EXPECT_STREQ(argv[1], "-can");
-    EXPECT_STREQ(argv[2], "vcan0");
-    EXPECT_STREQ(argv[3], "-x");
-    EXPECT_EQ(argv[4], nullptr);
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(platform::sandboxRoot(), std::string(cwd) + "/rel/dir");  // made absolute
+    const std::string sub = box.path() + "/rel/dir";
+    ASSERT_TRUE(platform::makeDirs(sub));
+    ASSERT_TRUE(platform::markSandbox(sub));
+    InDirectory here(box.path());
+    EXPECT_EQ(consume({"prog", "-can", "-sandbox", "rel/dir", "vcan0", "-x"}),
+              (std::vector<std::string>{"prog", "-can", "vcan0", "-x"}));
+    EXPECT_EQ(platform::sandboxRoot(), sub);  // made absolute
+    EXPECT_EQ(platform::canBackend(), platform::CanBackend::Emulated);
+    EXPECT_EQ(consume({"prog", "-socketcan", "vcan0"}), (std::vector<std::string>{"prog", "vcan0"}));
+    EXPECT_EQ(platform::canBackend(), platform::CanBackend::SocketCan);
+    platform::setCanBackend(platform::CanBackend::Emulated);
+}
+
+TEST(PlatformPathsDeathTest, FoldersThatAreNoSandboxAreRefused) {
+    testsupport::TempSandbox box;
+    const std::string plain = box.path() + "/plain";
+    ASSERT_TRUE(platform::makeDirs(plain));
+    ASSERT_EQ(symlink("/", (box.path() + "/toRoot").c_str()), 0);
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"prog", "-sandbox", "/"}, "refusing the sandbox /: the folder is the root folder"},
+        {{"prog", "-sandbox", "/tmp/.."}, "refusing the sandbox /tmp/..: the folder is the root folder"},
+        {{"prog", "-sandbox", box.path() + "/toRoot"}, "the folder is the root folder"},
+        {{"prog", "-sandbox", box.path() + "/missing"}, "missing: no such folder"},
+        {{"prog", "-sandbox", plain}, "plain: not a sandbox: it has no .tvl-sandbox file"},
+        {{"prog", "-sandbox"}, "-sandbox needs a folder"},
+    };
+    for (const auto& c : cases) EXPECT_EXIT(consume(c.args), ::testing::ExitedWithCode(2), c.message) << c.args.back();
+    EXPECT_FALSE(exists(box.path() + "/missing"));  // never made on the way
+    EXPECT_EQ(platform::sandboxProblem(box.path()), "");
 }
 
 TEST(PlatformFiles, WriteFileAtomicReplacesWholeFiles) {

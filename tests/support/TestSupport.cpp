@@ -29,6 +29,7 @@ TempSandbox::TempSandbox(bool fillFromTemplate) {
     }
     for (const char* d : {"var/lib/tarvel", "var/www/datalogs", "run/tvl", "media/usb", "dev", "proc"})
         fs::create_directories(fs::path(root) / d);
+    platform::markSandbox(root);
     previous = platform::sandboxRoot();
     platform::setSandboxRoot(root);
 }

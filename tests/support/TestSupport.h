@@ -11,8 +11,9 @@
 namespace testsupport {
 
 // A sandbox of the test's own under /tmp, filled from the repository's
-// sandbox template, made current with platform::setSandboxRoot and removed
-// again at the end.  Child processes get "-sandbox" + path().
+// sandbox template and marked as a sandbox, made current with
+// platform::setSandboxRoot and removed again at the end.  Child processes get
+// "-sandbox" + path().
 class TempSandbox {
 public:
     explicit TempSandbox(bool fillFromTemplate = true);

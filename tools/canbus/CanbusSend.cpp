@@ -11,10 +11,11 @@ namespace {
 
 void usage() {
     std::fprintf(stderr,
-                 "Usage: canbus-send [-sandbox DIR] <interface> <can_id>#{data}\n"
+                 "Usage: canbus-send [-sandbox DIR] [-socketcan] <interface> <can_id>#{data}\n"
                  "  <can_id>: 3 hex digits (standard frame) or 8 (extended frame)\n"
                  "  {data}:   0..8 bytes as hex pairs, optionally separated by '.'\n"
                  "            or R for a remote request\n"
+                 "  -socketcan: the kernel's SocketCAN interface, not the emulated bus\n"
                  "Examples: canbus-send vcan0 16A#   canbus-send vcan0 320#3F80000000\n");
 }
 
