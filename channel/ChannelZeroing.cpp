@@ -180,11 +180,7 @@ void ChannelModel::clearManualZero() {
 
 void ChannelModel::editManualZero() {
     if (channelStatus != kChannelProbeReady) return;
-    {
-        std::lock_guard<std::mutex> lock(editMutex);
-        digitEditor.setDecimals(rangeSpec.load()->getDecimals());
-        digitEditor.setValue(manualZeroOffset * displayScale);
-    }
+    loadEditor(manualZeroOffset);
     manualZeroState = 2;
     manualZeroStateChanged.emit(channel, 2);
 }

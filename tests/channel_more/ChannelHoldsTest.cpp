@@ -213,6 +213,12 @@ TEST_F(ChannelHolds, ManualZeroOffsetIsEditedWithTheSameLimit) {
     ch.editIncrementDigit();   // 40.0001
     EXPECT_EQ(platform::toneCount() - tones, 2u);
     EXPECT_FLOAT_EQ(ch.getManualZeroOffset(), 30.0001f);
+    // Editing again loads the offset with the cursor on digit 0, as every load does.
+    ch.applyManualZero();
+    ASSERT_EQ(ch.getEditSelectedDigit(), 5);
+    ch.editManualZero();
+    EXPECT_EQ(ch.getEditSelectedDigit(), 0);
+    EXPECT_FLOAT_EQ(ch.getDigitEditor().getValue(), 30.0001f);
 }
 
 // Decrements are limited for every target, increments only for the

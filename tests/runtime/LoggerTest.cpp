@@ -106,14 +106,39 @@ TEST_F(LoggerTest, MessagesAreNeverFormatStrings) {
     EXPECT_NE(std::string::npos, out.str().find("%s%n                %d %s %n 100%\n"));
 }
 
+// Sets the process's time zone for a test's span.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        const char* old = std::getenv("TZ");
+        hadZone = old != nullptr;
+        if (old) previous = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (hadZone) setenv("TZ", previous.c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+private:
+    bool hadZone = false;
+    std::string previous;
+};
+
 TEST(LoggerFormat, UsesLocalTimeOfTheGivenInstant) {
-    // 2026-12-10 13:05:07 UTC, shown in the process's time zone.
-    const std::time_t when = 1796907907;
-    struct tm local = {};
-    tzset();
-    localtime_r(&when, &local);
-    char expected[32];
-    std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &local);
-    EXPECT_EQ(std::string(expected) + "  Src                 hello\n",
-              Logger::formatLine(when, "Src", "hello"));
+    // 2026-12-10 23:05:07 UTC, in zones east and west of it: the date moves too.
+    const std::time_t when = 1796943907;
+    const struct {
+        const char* zone;
+        const char* line;
+    } cases[] = {
+        {"UTC0", "2026-12-10 23:05:07  Src                 hello\n"},
+        {"ABC-2", "2026-12-11 01:05:07  Src                 hello\n"},
+        {"XYZ+5", "2026-12-10 18:05:07  Src                 hello\n"},
+    };
+    for (const auto& c : cases) {
+        TimeZone zone(c.zone);
+        EXPECT_EQ(Logger::formatLine(when, "Src", "hello"), c.line) << c.zone;
+    }
 }

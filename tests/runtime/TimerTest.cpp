@@ -176,17 +176,37 @@ TEST(Timer, LongPeriodsAreSleptInFull) {
 }   // destroyed mid-sleep: the destructor must not wait out the hour
 
 TEST(Timer, ManyTimersCreatedAndDestroyedInAnyState) {
+    // Counters that outlive the timers: once a destructor has returned, its
+    // timer raises nothing more.
+    auto idleRaised = std::make_shared<std::atomic<int>>(0);
+    auto sleepingRaised = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::shared_ptr<std::atomic<int>>> busyRaised;
+    std::vector<int> atDestruction;
+    const auto begin = steady_clock::now();
     for (int i = 0; i < 200; ++i) {
-        Timer idle(10, false);
-        Timer sleeping(3600000, true);
-        sleeping.start();
-        Timer busy(0, true);
-        std::atomic<int> n{0};
-        busy.signalTimeout().connect([&] { ++n; });
-        busy.start();
-        if (i % 20 == 0) waitUntil([&] { return n > 0; });
+        auto n = std::make_shared<std::atomic<int>>(0);
+        {
+            Timer idle(10, false);
+            idle.signalTimeout().connect([idleRaised] { ++*idleRaised; });
+            Timer sleeping(3600000, true);
+            sleeping.signalTimeout().connect([sleepingRaised] { ++*sleepingRaised; });
+            sleeping.start();
+            Timer busy(0, true);
+            busy.signalTimeout().connect([n] { ++*n; });
+            busy.start();
+            if (i % 20 == 0) {
+                ASSERT_TRUE(waitUntil([&] { return *n > 0; }));
+            }
+        }
+        busyRaised.push_back(n);
+        atDestruction.push_back(*n);
     }
-    SUCCEED();
+    // No destructor waited out an hour's sleep.
+    EXPECT_LT(steady_clock::now() - begin, seconds(60));
+    std::this_thread::sleep_for(milliseconds(50));  // time for a stray timeout to show
+    for (std::size_t i = 0; i < busyRaised.size(); ++i) EXPECT_EQ(*busyRaised[i], atDestruction[i]) << "timer " << i;
+    EXPECT_EQ(*idleRaised, 0);      // never started
+    EXPECT_EQ(*sleepingRaised, 0);  // destroyed mid-sleep
 }
 
 TEST(Timer, MayBeDeletedByItsOwnHandler) {
