@@ -4,6 +4,7 @@
 #include "can/FrameCodec.h"
 #include "ranges/RangeSpecTable.h"
 #include "simulator/Console.h"
+#include "simulator/StreamTicker.h"
 
 #include <cmath>
 
@@ -89,12 +90,14 @@ ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*
     link->signalSetDiagModeRequest().connect(sigc::mem_fun(*this, &ChannelSim::_handleSetDiagMode));
     link->signalZeroRequest().connect(sigc::mem_fun(*this, &ChannelSim::_handleZero));
 
-    streamThread = std::thread(&ChannelSim::_streamLoop, this);
+    streamHandle = sim::StreamTicker::add([this] { return int(tickPeriodUs); }, [this] { _streamTick(); });
     captureThread = std::thread(&ChannelSim::_captureLoop, this);
     link->startReader();
 }
 
 ChannelSim::~ChannelSim() {
+    // No tick runs from here on.
+    sim::StreamTicker::remove(streamHandle);
     // Once stopped, no handler starts a zero run and every sleep ends at once.
     stopFlag.stop();
     link->stopReader();
@@ -110,7 +113,6 @@ ChannelSim::~ChannelSim() {
     }
     captureCv.notify_all();
     captureThread.join();
-    streamThread.join();
     // Joins the reader; a handler still running may yet send on the link.
     delete link;
 }

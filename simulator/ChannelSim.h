@@ -1,9 +1,10 @@
 // ChannelSim: one simulated channel-processor card on the CAN bus (node
-// channel + 2).  Its CAN reader thread answers the host's card commands; a
-// streaming thread sends samples while the card is synced and probe-ready; a
-// zero thread runs per zero request; a capture thread serves waveform
-// requests, so that a capture waiting for its trigger never holds up the
-// reader.  Fields that those threads share are atomics.
+// channel + 2).  Its CAN reader thread answers the host's card commands; the
+// process's stream ticker (StreamTicker, one thread for every card) sends
+// its samples while the card is synced and probe-ready; a zero thread runs
+// per zero request; a capture thread serves waveform requests, so that a
+// capture waiting for its trigger never holds up the reader.  Fields that
+// those threads share are atomics.
 #pragma once
 
 #include "simulator/BoardInfo.h"
@@ -84,8 +85,9 @@ private:
     void _sendProbeData();
     void _sendBoardInfoString(int k);
 
-    // Timed behaviour (own threads).
-    void _streamLoop();
+    // Timed behaviour: one tick of the stream (on the stream ticker's
+    // thread), zero runs and captures (own threads).
+    void _streamTick();
     void _zeroLoop();
     void _captureLoop();
     void _captureWaveform(const WaveformRequest& request);
@@ -130,7 +132,11 @@ private:
     int lengthC = 0;
 
     sim::StopFlag stopFlag;
-    std::thread streamThread;
+    int streamHandle = 0;   // with the stream ticker
+    // Touched only by the stream ticker.
+    int peakTicks = 0;
+    int autorangeTicks = 0;
+    int autorangeCycle = 0;
     std::mutex zeroMutex;
     std::vector<ZeroRun> zeroRuns;
 

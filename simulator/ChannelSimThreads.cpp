@@ -1,5 +1,6 @@
-// The timed behaviour of a simulated card: streaming, zero runs and waveform
-// captures, each on a thread of its own.
+// The timed behaviour of a simulated card: a tick of its stream (on the
+// stream ticker's thread), zero runs and waveform captures on threads of
+// their own.
 #include "can/CANinterface.h"
 #include "ranges/RangeSpecTable.h"
 #include "simulator/ChannelSim.h"
@@ -23,42 +24,34 @@ void nameThread(const char* role, int channel) {
 
 }  // namespace
 
-void ChannelSim::_streamLoop() {
-    nameThread("stream", channel);
-    int peakTicks = 0;
-    int autorangeTicks = 0;
-    int cycle = 0;
-    while (!stopFlag.isStopped()) {
-        const int period = tickPeriodUs;
-        if (enabled && synced && probeStatus == 2 && !zeroing) {
-            const int r = std::rand();
-            const float fs = fullScale();
-            const double u = 0.01 * noiseLevel * (r - 1073741823) / 2147483647.0;
-            const float value = static_cast<float>(fs * (fieldLevel * 0.01) - static_cast<float>(u * fs));
-            const int status = (statusBit0 ? 1 : 0) | (statusBit1 ? 2 : 0);
-            link->sendSample(channel, value, status);
-            link->sendFrequency(channel, 4999.5f);
+void ChannelSim::_streamTick() {
+    if (!(enabled && synced && probeStatus == 2 && !zeroing)) return;
+    const int period = tickPeriodUs;
+    const int r = std::rand();
+    const float fs = fullScale();
+    const double u = 0.01 * noiseLevel * (r - 1073741823) / 2147483647.0;
+    const float value = static_cast<float>(fs * (fieldLevel * 0.01) - static_cast<float>(u * fs));
+    const int status = (statusBit0 ? 1 : 0) | (statusBit1 ? 2 : 0);
+    link->sendSample(channel, value, status);
+    link->sendFrequency(channel, 4999.5f);
 
-            const float p = value * 1.15f;
-            if (p > peakMax) peakMax = p;
-            if (peakMin > p) peakMin = p;
+    const float p = value * 1.15f;
+    if (p > peakMax) peakMax = p;
+    if (peakMin > p) peakMin = p;
 
-            if (peakTicks >= 1000000 / period) {
-                link->sendPeakValley(channel, peakMax, peakMin);
-                peakTicks = 0;
-            } else {
-                ++peakTicks;
-            }
+    if (peakTicks >= 1000000 / period) {
+        link->sendPeakValley(channel, peakMax, peakMin);
+        peakTicks = 0;
+    } else {
+        ++peakTicks;
+    }
 
-            if (autorange) {
-                if (++autorangeTicks > 14) {
-                    link->sendRangeReply(channel, cycle % 4);
-                    ++cycle;
-                    autorangeTicks = 0;
-                }
-            }
+    if (autorange) {
+        if (++autorangeTicks > 14) {
+            link->sendRangeReply(channel, autorangeCycle % 4);
+            ++autorangeCycle;
+            autorangeTicks = 0;
         }
-        if (!stopFlag.sleepFor(microseconds(period))) break;
     }
 }
 
