@@ -1,15 +1,20 @@
+// MainWindow: construction, the backlights at start, the soft-button release
+// timers and the re-initialisation of the channel processors.
 #include "frontpanel/MainWindow.h"
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
+#include "frontpanel/EngineeringPasswordDisplay.h"
 #include "frontpanel/GuiThread.h"
-#include "json/JsonServer.h"
+#include "frontpanel/MenuFooter.h"
+#include "frontpanel/MessagePopup.h"
+#include "frontpanel/NumericKeypad.h"
+#include "frontpanel/SoftButton.h"
 #include "meter/DelfinoBootloader.h"
 #include "meter/MeterModel.h"
-#include "runtime/ErrorList.h"
+#include "pages/ErrorDisplay.h"
+#include "pages/SystemInfoDisplay.h"
 #include "runtime/Logger.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiServerTcp.h"
 
 #include <chrono>
 #include <cstring>
@@ -18,7 +23,12 @@
 MainWindow* gMainWindow = nullptr;
 
 namespace {
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+constexpr int kSoftButtonWidth = 132;
+constexpr int kSoftButtonHeight = 60;
+// The step from button 3 to button 4 is 64 pixels, every other one 62.
+constexpr int kSoftButtonTop[6] = {0, 62, 124, 188, 250, 312};
+const char* const kSoftButtonLabel[6] = {"Button 1", "Button 2", "Button 3",
+                                         "Button 4", "Button 5", "Button 6"};
 }  // namespace
 
 MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, const char* label)
@@ -28,12 +38,43 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
     std::strncpy(canInterfaceName, name, sizeof canInterfaceName - 1);
     meterModel = MeterModel::instanceForInterface(canInterfaceName);
     initButtonBacklights();
+    // The timers' threads start with the timers; their signals are connected
+    // here, before any timer is started.
+    for (int k = 0; k < 6; ++k)
+        softButtonTimers[k].signalTimeout().connect(
+            sigc::bind(sigc::mem_fun(*this, &MainWindow::releaseSoftButton), k));
+    panelWidth = 508;
     skipBootload = skip;
     bootloader = new DelfinoBootloader(canInterfaceName);
+
     color(FL_BLACK);
     box(FL_NO_BOX);
+    for (int k = 0; k < 6; ++k)
+        softButtons[k] = new SoftButton(x + panelWidth, y + kSoftButtonTop[k], kSoftButtonWidth,
+                                        kSoftButtonHeight, kSoftButtonLabel[k]);
+    menuFooter = new MenuFooter(x + panelWidth, y + 374, kSoftButtonWidth, 107, "Main Menu");
     end();
+
+    // Pages exist outside the window's children until an action shows them:
+    // each is added and removed again at once.
+    auto park = [this](Fl_Widget* page) {
+        add(page);
+        remove(page);
+    };
+    const int formH = h - 69;
+    park(numericKeypad = new NumericKeypad(x + 5, y + h - 60, 498, 50));
+    park(passwordDisplay = new EngineeringPasswordDisplay(x + 5, y + 5, 498, h / 2));
+    park(systemInfoDisplay = new SystemInfo4730Display(x + 5, y + 5, 498, h - 10));
+    park(errorDisplay = new ErrorDisplay(x + 5, y + 5, 498, h - 10));
+    (void)formH;
+
+    messagePopup = new MessagePopup(x + 50, y + 100, 400, 100);
+    add(messagePopup);
+    messagePopup->hide();
+
+    buildMenus();
     gMainWindow = this;
+
     if (skipBootload) {
         Logger::instance()->log(1, "MainWindow", "Skipping Delfino bootload");
         initializeMeter();
@@ -53,47 +94,34 @@ MainWindow::~MainWindow() {
 void MainWindow::initButtonBacklights() {
     CANinterface link(canInterfaceName);
     for (int id = 1; id <= 32; ++id) {
-        sleepMs(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         link.sendButtonBacklight(id, id <= 6 ? 1 : 0);
     }
 }
 
-void MainWindow::startKeyInterface() {
-    keyInterface = new CANinterface(canInterfaceName);
-    keyInterface->setFilter(0x020, 0x7E0);
-    // Connected before the reader starts: the key signal is raised only on
-    // that reader's thread.
-    keyConnection = keyInterface->signalKeyPressed().connect(
-        sigc::mem_fun(*this, &MainWindow::onFrontPanelKey));
-    keyInterface->startReader();
+void MainWindow::releaseSoftButton(int index) {
+    gui::Lock lock;
+    softButtons[index]->release();
 }
 
-void MainWindow::onFrontPanelKey(int /*key*/) {}
-
-void MainWindow::onRemoteState(bool enabled) {
-    Logger::instance()->log(2, "MainWindow", enabled ? "Enable buttons" : "Disable buttons");
-    if (keyInterface) keyInterface->setKeyEventsEnabled(enabled);
+// Engineering menu: the channel processors are loaded again while the
+// window stays usable; the links come back when the load ends.
+void MainWindow::reinitChannelProcessors() {
+    if (bootloader->isRunning()) return;   // one load at a time
+    meterModel->stopCan();   // joins the readers: no toolkit lock held here
+    bootloadConnection =
+        bootloader->signalFinished().connect(sigc::mem_fun(*this, &MainWindow::onReinitFinished));
+    bootloader->start();
 }
 
-void MainWindow::initializeMeter() {
+void MainWindow::onReinitFinished() {
     meterModel->startBackplane();
-    startKeyInterface();
-    sleepMs(2000);
+    // On the bootloader's thread, inside the signal's emission: the signal
+    // is raised by no other thread.
     bootloadConnection.disconnect();
-    meterModel->loadSettings();
-    meterModel->sendHostReady();
-    ScpiErrorQueue::instance()->push(ErrorList::instance()->lookup(-500));
-    // SCPI servers (TCP, RS-232, GPIB) and the JSON server start here.
-    ScpiServer::openAndStart(new ScpiServerTcp(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
-    JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
-    jsonServer->start();
-    {
-        gui::Lock lock;
-        redraw();
-    }
     for (unsigned slot = 1; slot <= 3; ++slot) {
-        meterModel->getChannel(slot)->requestAllData();
-        sleepMs(200);
+        ChannelModel* channel = meterModel->getChannel(slot);
+        channel->setMode(0);
+        channel->setRange(1);
     }
-    Logger::instance()->log(1, "MainWindow", "Meter Initialization Complete");
 }

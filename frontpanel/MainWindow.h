@@ -26,6 +26,8 @@
 #include <sigc++/sigc++.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 
 class AnalogOutCorrScalingDisplay;
 class AnalogOutUncorrScalingDisplay;
@@ -64,14 +66,155 @@ public:
     ~MainWindow() override;
 
     // ==== Construction, start-up step, keys, panels and prompts ============
+    // Construction (MainWindow.cpp).
+    void initButtonBacklights();
+    void releaseSoftButton(int index);     // a release timer's thread
+    void reinitChannelProcessors();
+    void onReinitFinished();               // the bootloader's thread
+
+    // The start-up step (MainWindowStartup.cpp), on the bootloader's thread
+    // or, with -skipBootload, on the GUI thread inside the constructor.
     void initializeMeter();
     void startKeyInterface();
-    void initButtonBacklights();
+    void setupThreeChannelScreen();        // the caller holds the toolkit lock
+    void setupSingleChannelScreen();       // the caller holds the toolkit lock
+    void showMeasurementDisplays();        // the caller holds the toolkit lock
+    void showMeasurementScreen();
+    void restoreAcFreqEntries();
+    void updateDisplayCheckMarks();
+    void refreshRangeMenu(int channel);
+    void refreshTriggerChannelMenu();
+
+    // Model-signal handlers: run on the emitting thread (CAN readers,
+    // timers, servers), call the models there and post their menu and
+    // screen work to the GUI thread.
+    void onModeChanged(int channel, int mode, int freqRange);
+    void onRangeChanged(int channel, int range);
+    void onChannelStatusChanged(int channel, int status);
+    void onHoldsChanged(int channel, bool active, bool min, bool max, bool peak, bool valley);
+    void onFluxUnitsChanged(int channel, int unit);
+    void onTemperatureUnitsChanged(int channel, int unit);
+    void onTimeUnitsChanged(int channel, int unit);
+    void onCdacModeChanged(int channel, int mode);
+    void onCdacScalingChanged(int channel, int tenths);
+    void onUdacModeChanged(int channel, int mode);
+    void onUdacScalingChanged(int channel, int tenths);
+    void onRelativeStateChanged(int channel, int state);
+    void onDiagModeChanged(int channel, int mode);
+    void onWaveformScaleChanged(int channel, int scale);
+    void onClassifierChanged(int channel, int mode, int state);
+    void onZeroModeChanged(int channel, int mode);
+    void onVectorSumHoldsChanged(bool active, bool min, bool max);
+    void onVectorSumOutputModeChanged(int mode);
+    void onVectorSumOutputScalingChanged(int tenths);
+    void onDisplayRateChanged(float rate);
+    void onAngleUnitsChanged(int units);
+    void onTimebaseChanged(int index);
+    void onTriggerChannelChanged(int slot);
+    void onTriggerModeChanged(int mode);
+    void onTriggerSlopeChanged(int slope);
+    void onBusyChanged(bool busy);
+    void onDefaultsRestored();
+    void onPowerOnModeReceived();
+
+    // Front-panel keys (MainWindowKeys.cpp), on the key link's reader.
     void onFrontPanelKey(int key);
+
+    // Menus on the soft buttons, prompts, pages and actions
+    // (MainWindowPanels.cpp).
+    void showMenu();
+    void gotoMenu(Menu* menu);
+    MenuElement* makeSubmenuLink(const char* name, Menu* submenu);
+    void showMessage(const char* text);
+    void onMessageDismissed();
     void onRemoteState(bool enabled);
+    void enterWaveformView();
+    void displayBrighter();
+    void displayDimmer();
+    void buttonsBrighter();
+    void buttonsDimmer();
+    void toggleChannel1Display();
+    void toggleChannel2Display();
+    void toggleChannel3Display();
+    void toggleVectorSumDisplay();
+    void promptCorrScaling1();
+    void promptCorrScaling2();
+    void promptCorrScaling3();
+    void promptUncorrScaling1();
+    void promptUncorrScaling2();
+    void promptUncorrScaling3();
+    void promptVsumScaling();
+    void promptScreenCapture();
+    void promptInternetFirmwareUpdate();
+    void promptUsbFirmwareUpdate();
+    void toggleUsbLogging();
+    void toggleInternalLogging();
+    void showFirmwareUpdatePanel();
+    void showDateTimePanel();
+    void showSystemInfoPanel();
+    void showProfilesPanel();
+    void showErrorPanel();
+    void showRs232Panel();
+    void showPasswordPanel();
+    void leavePasswordPanel();
+    void hideKeypad();
+    void applyNetworkConfig();
+    void toggleNetworkAddressMode();
+    void applyRs232Settings();
+    void applyGpibSettings();
+    void startButtonTest();
+    void editRelativeOffset1();
+    void editRelativeOffset2();
+    void editRelativeOffset3();
+    void editManualZero1();
+    void editManualZero2();
+    void editManualZero3();
+    void editLowerClassifier1();
+    void editLowerClassifier2();
+    void editLowerClassifier3();
+    void editUpperClassifier1();
+    void editUpperClassifier2();
+    void editUpperClassifier3();
+    void editTriggerLevel1();
+    void editTriggerLevel2();
+    void editTriggerLevel3();
+    void editVectorSumRelativeOffset();
+    void updateFirmwareFromInternet();
+    void updateFirmwareFromUsb();
+    void applyCorrScaling1();
+    void applyCorrScaling2();
+    void applyCorrScaling3();
+    void applyUncorrScaling1();
+    void applyUncorrScaling2();
+    void applyUncorrScaling3();
+    void applyVsumScaling();
+    void captureScreen();
+    void onPasswordEntered();
+    void testButtonBacklights();
+    static void* buttonTestThread(void* window);
+    // Shared steps of the families above.
+    void startValueEntry(int channel, int mode);
+    void toggleDisplay(int readout);       // 0-2 channels 1-3, 3 vector sum
+    void stepBrightness(bool display, int step);
+    void promptScaling(Form* page, void (MainWindow::*apply)(), const char* name);
+    void applyScaling(Form* page);
+    void showPage(Fl_Widget* page, const std::function<void()>& prepare);
+    Menu* getCurrentMenu();                // under the toolkit lock
     // ==== end of construction, start-up step, keys, panels and prompts =====
 
     // ==== Menu tree and menu actions =======================================
+    void buildMenus();
+    void hideAllPanels();
+    void showKeypad();
+    void showScalingPanel(Form* form);
+    void updateAllChannelsHoldMarks();
+    void updateWaveformScaleItems(int channel);
+    void removeAcFreqEntries();
+    void hideNetworkAddressItems();
+    void showNetworkAddressItems();
+    void onVectorSumRelativeChanged(int state);
+    void editIncrementDigit(int channel);
+    void editDecrementDigit(int channel);
     // ==== end of menu tree and menu actions ================================
 
     // ---- Data, in declaration order -----------------------------------------

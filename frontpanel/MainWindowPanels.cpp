@@ -1,0 +1,358 @@
+// MainWindow: the menu on the soft buttons and moves between menus, the
+// message pop-up and the prompts answered with Enter, the pages, and the
+// actions of the main window (firmware update, data logging, screen
+// capture, settings pages, brightness, readout selection, value entry,
+// remote lock-out, backlight test).
+//
+// Actions run on the key link's reader thread (menu entries, Enter slots)
+// or a worker of their own (the backlight test).  Widgets, menus and the
+// window's screen state change under the toolkit lock (gui::Lock, which is
+// recursive); the models are called with no toolkit lock held.
+#include "frontpanel/MainWindow.h"
+
+#include "can/CANinterface.h"
+#include "channel/ChannelModel.h"
+#include "channel/ClassifierController.h"
+#include "frontpanel/ButtonHandler.h"
+#include "frontpanel/ButtonView.h"
+#include "frontpanel/EngineeringPasswordDisplay.h"
+#include "frontpanel/GuiThread.h"
+#include "frontpanel/Menu.h"
+#include "frontpanel/MenuElement.h"
+#include "frontpanel/MenuFooter.h"
+#include "frontpanel/MessagePopup.h"
+#include "frontpanel/NumericKeypad.h"
+#include "meter/MeterModel.h"
+#include "pages/ErrorDisplay.h"
+#include "pages/SystemInfoDisplay.h"
+#include "platform/Platform.h"
+#include "runtime/FileIoManager.h"
+#include "runtime/LocalExceptions.h"
+#include "runtime/Logger.h"
+
+#include <FL/Fl_Input.H>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+constexpr int kBackKey = 31;
+const char* const kNoUsbDrive = "Please insert USB drive\nand try again.";
+const char* const kUsbSaveFailed = "Unable to save file to\nUSB drive.";
+
+void sleepSeconds(unsigned s) { ::sleep(s); }
+}  // namespace
+
+// ---- Menus on the soft buttons ----------------------------------------------
+
+void MainWindow::showMenu() {
+    int count;
+    {
+        gui::Lock lock;
+        if (!currentMenu) return;
+        currentMenu->show(softButtons, 6, menuFooter);
+        count = currentMenu->getItemCount();
+    }
+    if (buttonView) buttonView->setSoftButtonCount(count);
+}
+
+void MainWindow::gotoMenu(Menu* menu) {
+    if (!menu) return;
+    gui::Lock lock;
+    // A menu entered from itself keeps its parent (Back would never leave it).
+    if (menu != mainMenu && menu != currentMenu) menu->setParent(currentMenu);
+    currentMenu = menu;
+    showMenu();
+}
+
+MenuElement* MainWindow::makeSubmenuLink(const char* name, Menu* submenu) {
+    MenuElement* link = new MenuElement(name, submenu);
+    link->signalData().connect([this](void* data) { gotoMenu(static_cast<Menu*>(data)); });
+    return link;
+}
+
+// ---- Message pop-up and prompts ---------------------------------------------
+
+void MainWindow::showMessage(const char* text) {
+    // One pop-up: a second message before Enter replaces the text and is
+    // dismissed by the same press.
+    if (buttonHandler)
+        buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::onMessageDismissed), "message");
+    {
+        gui::Lock lock;
+        messagePopup->showMessage(text);
+        redraw();
+    }
+    messageShown = true;
+    if (buttonView) buttonView->disable();
+}
+
+void MainWindow::onMessageDismissed() {
+    {
+        gui::Lock lock;
+        messagePopup->hide();
+        redraw();
+    }
+    messageShown = false;
+    if (buttonView) buttonView->enable();
+}
+
+
+void MainWindow::promptScreenCapture() {
+    if (!FileIoManager::instance()->findUsbDrive()) {
+        showMessage(kNoUsbDrive);
+        return;
+    }
+    if (buttonHandler) buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::captureScreen), "capture");
+}
+
+// ---- Actions ----------------------------------------------------------------
+
+// Levels stay within 1-8.
+void MainWindow::stepBrightness(bool display, int step) {
+    const int level = display ? meterModel->getLcdLevel() : meterModel->getButtonLevel();
+    if ((step < 0 && level < 2) || (step > 0 && level > 7)) return;
+    if (display)
+        meterModel->setLcdLevel(level + step);
+    else
+        meterModel->setButtonLevel(level + step);
+}
+
+void MainWindow::buttonsDimmer() { stepBrightness(false, -1); }
+void MainWindow::buttonsBrighter() { stepBrightness(false, +1); }
+void MainWindow::displayDimmer() { stepBrightness(true, -1); }
+void MainWindow::displayBrighter() { stepBrightness(true, +1); }
+
+void MainWindow::toggleDisplay(int readout) {
+    {
+        gui::Lock lock;
+        bool& shown = readout < 3 ? showChannel[readout] : showVectorSum;
+        if (shownDisplayCount == 1 && shown) return;   // the last readout stays
+        shown = !shown;
+        updateDisplayCheckMarks();
+    }
+    showMeasurementScreen();
+}
+
+void MainWindow::toggleChannel1Display() { toggleDisplay(0); }
+void MainWindow::toggleChannel2Display() { toggleDisplay(1); }
+void MainWindow::toggleChannel3Display() { toggleDisplay(2); }
+void MainWindow::toggleVectorSumDisplay() { toggleDisplay(3); }
+
+// The page hides its status box, copies itself into the configuration and
+// applies it; the fields refused are named in the status box.
+
+void MainWindow::enterWaveformView() {
+    if (meterModel->isBusy()) {   // a channel is zeroing
+        gui::Lock lock;
+        if (currentMenu && currentMenu->getParent()) currentMenu = currentMenu->getParent();
+        showMenu();
+        return;
+    }
+    removeAcFreqEntries();
+    // The waveform view itself is shown by the entry's own action.
+}
+
+
+void MainWindow::onRemoteState(bool enabled) {
+    Logger::instance()->log(2, "MainWindow", enabled ? "Enable buttons" : "Disable buttons");
+    if (keyInterface) keyInterface->setKeyEventsEnabled(enabled);
+}
+
+// ---- Pages ------------------------------------------------------------------
+
+void MainWindow::showPage(Fl_Widget* page, const std::function<void()>& prepare) {
+    gui::Lock lock;
+    hideAllPanels();
+    add(page);
+    if (prepare) prepare();
+    page->show();
+    page->redraw();
+    redraw();
+}
+
+void MainWindow::showErrorPanel() {
+    showPage(errorDisplay, [this] { errorDisplay->refresh(); });
+}
+
+void MainWindow::showSystemInfoPanel() {
+    showPage(systemInfoDisplay, [this] { systemInfoDisplay->refresh(); });
+}
+
+void MainWindow::hideKeypad() {
+    gui::Lock lock;
+    remove(numericKeypad);
+    numericKeypad->hide();
+    numericKeypad->attachInput(nullptr);
+    redraw();
+}
+
+void MainWindow::leavePasswordPanel() {
+    gui::Lock lock;
+    passwordDisplay->clear();
+    showMeasurementDisplays();
+}
+
+void MainWindow::showPasswordPanel() {
+    gui::Lock lock;
+    hideAllPanels();
+    passwordDisplay->showMessage("Enter the engineering password and\nthen press Enter button");
+    add(passwordDisplay);
+    numericKeypad->attachInput(passwordDisplay->getInput(0));
+    if (buttonHandler)
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::onPasswordEntered), kBackKey,
+                                        "password");
+    passwordDisplay->show();
+    passwordDisplay->redraw();
+    redraw();
+    showKeypad();
+}
+
+void MainWindow::onPasswordEntered() {
+    bool correct;
+    {
+        gui::Lock lock;
+        correct = passwordDisplay->checkPassword();
+        if (!correct) {
+            passwordDisplay->showMessage("Incorrect Password\nTry Again");
+            return;
+        }
+        passwordDisplay->clear();
+        showMeasurementDisplays();
+    }
+    gui::Lock lock;
+    if (engineerMenu) engineerMenu->setParent(mainMenu);
+    currentMenu = engineerMenu;
+    showMenu();
+}
+
+// ---- Value entry with the channel keys --------------------------------------
+
+void MainWindow::startValueEntry(int channel, int mode) {
+    static const char* const kTitles[7] = {"", "Manual\nRelative", "Manual\nZero", "Lower\nClassifier",
+                                          "Upper\nClassifier", "Manual\nRelative", "Trigger\nLevel"};
+    // Modes 1-4 name their channel, except the single channel's (slot 2).
+    const bool named = mode >= 1 && mode <= 4 && (meterModel->isThreeChannelModel() || channel != 2);
+    char title[Menu::kMaxTitle + 1];
+    if (named)
+        std::snprintf(title, sizeof title, "Channel %d\n%s", channel, kTitles[mode]);
+    else
+        std::snprintf(title, sizeof title, "%s", kTitles[mode]);
+    editMode = mode;
+    if (Menu* menu = valueEntryMenus[channel - 1]) menu->setTitle(title);
+    showMenu();
+
+    ChannelModel* model = meterModel->getChannel(static_cast<unsigned>(channel));
+    switch (mode) {
+    case 1: model->editRelativeOffset(); break;
+    case 2: model->editManualZero(); break;
+    case 3: model->getClassifierController().editLowerThreshold(); break;
+    case 4: model->getClassifierController().editUpperThreshold(); break;
+    case 5: meterModel->editVectorSumRelativeOffset(); break;
+    case 6: model->editTriggerLevel(true); break;
+    default: break;
+    }
+}
+
+void MainWindow::editRelativeOffset1() { startValueEntry(1, 1); }
+void MainWindow::editRelativeOffset2() { startValueEntry(2, 1); }
+void MainWindow::editRelativeOffset3() { startValueEntry(3, 1); }
+void MainWindow::editManualZero1() { startValueEntry(1, 2); }
+void MainWindow::editManualZero2() { startValueEntry(2, 2); }
+void MainWindow::editManualZero3() { startValueEntry(3, 2); }
+void MainWindow::editLowerClassifier1() { startValueEntry(1, 3); }
+void MainWindow::editLowerClassifier2() { startValueEntry(2, 3); }
+void MainWindow::editLowerClassifier3() { startValueEntry(3, 3); }
+void MainWindow::editUpperClassifier1() { startValueEntry(1, 4); }
+void MainWindow::editUpperClassifier2() { startValueEntry(2, 4); }
+void MainWindow::editUpperClassifier3() { startValueEntry(3, 4); }
+void MainWindow::editTriggerLevel1() { startValueEntry(1, 6); }
+void MainWindow::editTriggerLevel2() { startValueEntry(2, 6); }
+void MainWindow::editTriggerLevel3() { startValueEntry(3, 6); }
+void MainWindow::editVectorSumRelativeOffset() { startValueEntry(1, 5); }
+
+// ---- Data logging and screen capture ----------------------------------------
+
+void MainWindow::toggleUsbLogging() {
+    switch (FileIoManager::instance()->getLoggingState()) {
+    case 0:
+        try {
+            meterModel->startDataLogging(0);
+            usbLoggingEntry->setName("Stop Data\nLogging");
+        } catch (const LocalExceptionNoUsbDrive&) {
+            showMessage(kNoUsbDrive);
+        } catch (const LocalExceptionNoProbe&) {
+            showMessage("No probe connected.");
+        } catch (...) {   // folder or file could not be made, or anything else
+            showMessage(kUsbSaveFailed);
+        }
+        break;
+    case 1: {
+        const std::string name = meterModel->stopDataLogging();
+        showMessage(("Log saved to " + name + "\non USB drive.").c_str());
+        usbLoggingEntry->setName("Start Data\nLogging");
+        break;
+    }
+    default:   // the internal log runs
+        break;
+    }
+    showMenu();
+}
+
+void MainWindow::toggleInternalLogging() {
+    switch (FileIoManager::instance()->getLoggingState()) {
+    case 0:
+        try {
+            meterModel->startDataLogging(1);
+            internalLoggingEntry->setName("Stop Data\nLogging");
+        } catch (...) {
+        }
+        break;
+    case 2: {
+        std::string name = meterModel->stopDataLogging();
+        const std::string::size_type slash = name.rfind('/');
+        if (slash != std::string::npos) name.erase(0, slash + 1);
+        showMessage(("Log saved to " + name + "\non internal drive.\nTo view, download via web interface.").c_str());
+        internalLoggingEntry->setName("Start Data\nLogging");
+        break;
+    }
+    default:   // the USB log runs
+        break;
+    }
+}
+
+void MainWindow::captureScreen() {
+    try {
+        const std::string name = FileIoManager::instance()->captureScreen();
+        showMessage(("Saved to " + name + "\non USB drive.").c_str());
+    } catch (...) {
+        showMessage(kUsbSaveFailed);
+    }
+}
+
+// ---- Key-backlight test -----------------------------------------------------
+
+void MainWindow::startButtonTest() {
+    pthread_create(&buttonTestThreadId, nullptr, &MainWindow::buttonTestThread, nullptr);
+    pthread_detach(buttonTestThreadId);
+}
+
+void* MainWindow::buttonTestThread(void*) {
+    gMainWindow->testButtonBacklights();
+    return nullptr;
+}
+
+void MainWindow::testButtonBacklights() {
+    if (!keyInterface) return;
+    showMessage("Testing Buttons");
+    for (int level : {1, 2, 0}) {
+        for (int key = 7; key <= 10; ++key) {
+            keyInterface->sendButtonBacklight(key, level);
+            sleepSeconds(1);
+        }
+        if (level != 0) sleepSeconds(2);
+    }
+}

@@ -1,0 +1,580 @@
+// MainWindow: the start-up step, the screen layout and the model-signal
+// handlers that keep the menus in step with the models.
+//
+// Threads (the program's one scheme: runtime/Signal.h, frontpanel/GuiThread.h):
+// the handlers below run on the thread that emits (a channel's CAN reader,
+// a timer, a server or the key link's reader).  They call the models there,
+// and hand all their menu and screen work to the GUI thread with gui::post,
+// which runs it in emission order with the toolkit lock held: so the menus
+// change on one thread only, however many readers report at once, and no
+// handler ever waits for the toolkit lock while its signal's lock is held.
+// The connections are made here, once, and never undone.
+#include "frontpanel/MainWindow.h"
+
+#include "can/CANinterface.h"
+#include "channel/ChannelModel.h"
+#include "channel/ClassifierController.h"
+#include "frontpanel/ButtonHandler.h"
+#include "frontpanel/ButtonView.h"
+#include "frontpanel/GuiThread.h"
+#include "frontpanel/Menu.h"
+#include "frontpanel/MenuElement.h"
+#include "json/JsonServer.h"
+#include "meter/MeterModel.h"
+#include "pages/SystemInfoDisplay.h"
+#include "runtime/ErrorList.h"
+#include "runtime/Logger.h"
+#include "scpi/ScpiErrorQueue.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void select(RadioButtonMenu* menu, int item) {
+    if (menu) menu->setSelected(item);
+}
+
+void mark(Menu* menu, int item, bool on) {
+    if (menu) menu->setItemStyle(item, on ? 1 : 0);
+}
+
+void retitle(Menu* menu, const char* title) {
+    if (menu) menu->setTitle(title);
+}
+
+// The menu of channel c (1-3) in a per-channel array; null otherwise.
+template <typename M>
+M* of(M* const (&menus)[3], int c) {
+    return c >= 1 && c <= 3 ? menus[c - 1] : nullptr;
+}
+
+bool validChannel(int c) { return c >= 1 && c <= 3; }
+
+// The item of a "... Scaling" menu for a full scale in tenths of a volt.
+int scalingItem(int tenths) { return tenths == 30 ? 0 : tenths == 100 ? 1 : 2; }
+
+// The item of "Channel %d\nAC Freq\nSetup" for a frequency range.
+int acFreqItem(int freqRange) {
+    switch (freqRange) {
+    case 0: return 1;
+    case 1: return 2;
+    case 2: return 3;
+    case 3: return 4;
+    case 5: return 5;
+    default: return 0;
+    }
+}
+
+// An output mode's item: 1 and 2 as they are, anything else 0.
+int outputModeItem(int mode) { return mode == 1 || mode == 2 ? mode : 0; }
+
+}  // namespace
+
+// ---- Start-up step ----------------------------------------------------------
+
+void MainWindow::startKeyInterface() {
+    keyInterface = new CANinterface(canInterfaceName);
+    keyInterface->setFilter(0x020, 0x7E0);
+    keyConnection = keyInterface->signalKeyPressed().connect(
+        sigc::mem_fun(*this, &MainWindow::onFrontPanelKey));
+    // The Enter handler listens on the same link; both are connected before
+    // the reader starts, since the key signal is a plain one raised on that
+    // reader only.
+    buttonHandler = new ButtonHandler(keyInterface, 32);
+    keyInterface->startReader();
+}
+
+void MainWindow::initializeMeter() {
+    meterModel->startBackplane();
+    startKeyInterface();
+    buttonView = new ButtonView(keyInterface, buttonHandler, meterModel);
+    sleepMs(2000);
+
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ChannelModel* ch = meterModel->getChannel(slot);
+        ch->signalModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onModeChanged));
+        ch->signalRangeChanged().connect(sigc::mem_fun(*this, &MainWindow::onRangeChanged));
+        ch->signalChannelStatusChanged().connect(sigc::mem_fun(*this, &MainWindow::onChannelStatusChanged));
+        ch->signalHoldsChanged().connect(sigc::mem_fun(*this, &MainWindow::onHoldsChanged));
+        ch->signalFluxUnitsChanged().connect(sigc::mem_fun(*this, &MainWindow::onFluxUnitsChanged));
+        ch->signalTemperatureUnitsChanged().connect(sigc::mem_fun(*this, &MainWindow::onTemperatureUnitsChanged));
+        ch->signalTimeUnitsChanged().connect(sigc::mem_fun(*this, &MainWindow::onTimeUnitsChanged));
+        ch->signalCdacModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onCdacModeChanged));
+        ch->signalCdacScalingChanged().connect(sigc::mem_fun(*this, &MainWindow::onCdacScalingChanged));
+        ch->signalUdacModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onUdacModeChanged));
+        ch->signalUdacScalingChanged().connect(sigc::mem_fun(*this, &MainWindow::onUdacScalingChanged));
+        ch->signalRelativeStateChanged().connect(sigc::mem_fun(*this, &MainWindow::onRelativeStateChanged));
+        ch->signalDiagModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onDiagModeChanged));
+        ch->signalWaveformScaleChanged().connect(sigc::mem_fun(*this, &MainWindow::onWaveformScaleChanged));
+        ch->getClassifierController().signalChanged().connect(
+            sigc::mem_fun(*this, &MainWindow::onClassifierChanged));
+        ch->signalZeroModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onZeroModeChanged));
+        sleepMs(20);
+    }
+
+    // This thread may run front-panel code under the toolkit lock (the
+    // bootloader's finished signal is connected only by threads that hold no
+    // toolkit lock, so its lock held here closes no cycle).
+    {
+        gui::Lock lock;
+        if (meterModel->isThreeChannelModel())
+            setupThreeChannelScreen();
+        else
+            setupSingleChannelScreen();
+        showMenu();
+    }
+    // The step runs once per bootloader run; this thread is the one emitting.
+    bootloadConnection.disconnect();
+
+    MeterModel& m = *meterModel;
+    m.signalVectorSumHoldsChanged().connect(sigc::mem_fun(*this, &MainWindow::onVectorSumHoldsChanged));
+    m.signalVectorSumOutputModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onVectorSumOutputModeChanged));
+    m.signalVectorSumOutputScalingChanged().connect(
+        sigc::mem_fun(*this, &MainWindow::onVectorSumOutputScalingChanged));
+    m.signalDisplayRateChanged().connect(sigc::mem_fun(*this, &MainWindow::onDisplayRateChanged));
+    m.signalAngleUnitsChanged().connect(sigc::mem_fun(*this, &MainWindow::onAngleUnitsChanged));
+    m.signalVectorSumRelativeChanged().connect(sigc::mem_fun(*this, &MainWindow::onVectorSumRelativeChanged));
+    m.signalTimebaseChanged().connect(sigc::mem_fun(*this, &MainWindow::onTimebaseChanged));
+    m.signalTriggerChannelChanged().connect(sigc::mem_fun(*this, &MainWindow::onTriggerChannelChanged));
+    m.signalTriggerModeChanged().connect(sigc::mem_fun(*this, &MainWindow::onTriggerModeChanged));
+    m.signalTriggerSlopeChanged().connect(sigc::mem_fun(*this, &MainWindow::onTriggerSlopeChanged));
+    m.signalBusyChanged().connect(sigc::mem_fun(*this, &MainWindow::onBusyChanged));
+    m.signalDefaultsRestored().connect(sigc::mem_fun(*this, &MainWindow::onDefaultsRestored));
+    m.signalPowerOnModeReceived().connect(sigc::mem_fun(*this, &MainWindow::onPowerOnModeReceived));
+
+    m.loadSettings();
+    m.sendHostReady();
+    ScpiErrorQueue::instance()->push(ErrorList::instance()->lookup(-500));
+
+    // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here.
+    JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
+    jsonServer->start();
+
+    {
+        gui::Lock lock;
+        updateDisplayCheckMarks();
+        redraw();
+    }
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        m.getChannel(slot)->requestAllData();
+        sleepMs(200);
+    }
+    Logger::instance()->log(1, "MainWindow", "Meter Initialization Complete");
+}
+
+void MainWindow::setupThreeChannelScreen() { showMeasurementDisplays(); }
+
+void MainWindow::setupSingleChannelScreen() {
+    // The card sits in slot 2: the channel-2 menus serve the single channel.
+    retitle(channelMenus[1], "Channel\nSettings");
+    retitle(modeMenus[1], "Mode");
+    retitle(rangeMenus[1], "Range");
+    retitle(holdMenus[1], "Hold");
+    retitle(acFreqMenus[1], "AC Freq\nSetup");
+    retitle(relativeMenus[1], "Relative");
+    retitle(zeroMenus[1], "Zero");
+    retitle(classifierMenus[1], "Classifiers");
+    if (mainMenu) mainMenu->setItem(0, makeSubmenuLink("Channel\nSettings", channelMenus[1]));
+
+    // singleChannelAnalogMenus: analog, corrected scaling, corrected full
+    // scale, corrected mode, uncorrected scaling, uncorrected mode,
+    // uncorrected full scale, classifiers.
+    Menu* const* analog = singleChannelAnalogMenus;
+    const char* const titles[8] = {"Analog\nOutput", "Scaling", "Corrected\nFull Scale", "Output\nMode",
+                                   "Scaling",        "Output\nMode", "Uncorr\nFull Scale", "Classifiers"};
+    for (int i = 0; i < 8; ++i) retitle(analog[i], titles[i]);
+    if (externalOutputsMenu) {
+        externalOutputsMenu->setItem(0, makeSubmenuLink("Analog\nOutput", analog[0]));
+        externalOutputsMenu->setItem(1, makeSubmenuLink("Classifiers", analog[7]));
+    }
+
+    if (displayMenu) displayMenu->removeItem(displayChannelsEntry);
+    if (triggerSetupMenu) triggerSetupMenu->removeItemAt(3);
+
+    retitle(scaleMenus[1], "Scale");
+    if (waveformMenu) {
+        waveformMenu->setItem(1, makeSubmenuLink("Scale", scaleMenus[1]));
+        waveformMenu->setItem(5, acFreqEntries[1]);
+    }
+
+    if (systemInfoDisplay) delete systemInfoDisplay;
+    systemInfoDisplay = new SystemInfo4710Display(x() + 5, y() + 5, panelWidth - 10, h() - 10);
+    add(systemInfoDisplay);
+    remove(systemInfoDisplay);
+
+    showMeasurementDisplays();
+    redraw();
+}
+
+void MainWindow::showMeasurementDisplays() {
+    hideAllPanels();
+    auto place = [this](Fl_Widget* readout, int top, int height, bool resizeIt) {
+        if (!readout) return;
+        if (resizeIt) readout->resize(x(), top, panelWidth, height);
+        add(readout);
+        readout->show();
+    };
+    if (meterModel->isThreeChannelModel()) {
+        shownDisplayCount = showChannel[0] + showChannel[1] + showChannel[2] + showVectorSum;
+        if (shownDisplayCount > 0) {
+            const int height = 480 / shownDisplayCount;
+            int top = y();
+            for (unsigned slot = 1; slot <= 3; ++slot) {
+                if (!showChannel[slot - 1]) continue;
+                const bool diag = meterModel->getChannel(slot)->getDiagMode() > 0;
+                Fl_Widget* readout = diag ? reinterpret_cast<Fl_Widget*>(diagDisplays[slot - 1])
+                                          : reinterpret_cast<Fl_Widget*>(numericDisplays[slot - 1]);
+                place(readout, top, height, true);
+                top += height;
+            }
+            if (showVectorSum) place(reinterpret_cast<Fl_Widget*>(vectorSumDisplay), top, height, true);
+        }
+    } else {
+        const bool diag = meterModel->getChannel(2)->getDiagMode() > 0;
+        place(diag ? reinterpret_cast<Fl_Widget*>(singleDiagDisplay)
+                   : reinterpret_cast<Fl_Widget*>(singleNumericDisplay),
+              y(), h(), false);
+    }
+    redraw();
+}
+
+void MainWindow::updateDisplayCheckMarks() {
+    for (int i = 0; i < 3; ++i) mark(displayChannelsMenu, i, showChannel[i]);
+    mark(displayChannelsMenu, 3, showVectorSum);
+    mark(vectorSumMenu, 0, showVectorSum);
+    showMenu();
+}
+
+void MainWindow::refreshRangeMenu(int c) {
+    RadioButtonMenu* menu = of(rangeMenus, c);
+    if (!menu) return;
+    ChannelModel* ch = meterModel->getChannel(static_cast<unsigned>(c));
+    for (int i = 0; i < 4; ++i) {
+        MenuElement* item = menu->getItem(i);
+        if (!item) continue;
+        const std::string name = ch->getRangeName(i);
+        item->setName(name.c_str());
+        item->setEnabled(name != "N/A");
+    }
+    showMenu();
+}
+
+void MainWindow::refreshTriggerChannelMenu() {
+    if (!triggerChannelMenu) return;
+    gui::Lock lock;   // one change: emptied and filled again
+    triggerChannelMenu->removeAllItems();
+    triggerChannelMenu->setSelected(-1);
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ChannelModel* ch = meterModel->getChannel(slot);
+        if (ch->getChannelStatus() != 2 || ch->getMode() != 1) continue;
+        const int position = triggerChannelMenu->addItem(triggerChannelEntries[slot - 1]);
+        if (static_cast<int>(slot) == meterModel->getTriggerChannel()) triggerChannelMenu->setSelected(position);
+    }
+    showMenu();
+}
+
+void MainWindow::restoreAcFreqEntries() {
+    if (meterModel->isThreeChannelModel()) {
+        for (int i = 0; i < 3; ++i) {
+            if (!channelMenus[i] || channelMenus[i]->hasItem(acFreqEntries[i])) continue;
+            channelMenus[i]->insertItem(3, acFreqEntries[i]);
+            showMenu();
+        }
+    }
+    meterModel->leaveWaveformMode();
+}
+
+void MainWindow::showMeasurementScreen() {
+    restoreAcFreqEntries();
+    gui::Lock lock;
+    showMeasurementDisplays();
+}
+
+// ---- Channel handlers -------------------------------------------------------
+
+void MainWindow::onModeChanged(int c, int mode, int freqRange) {
+    if (!validChannel(c)) return;
+    meterModel->getChannel(static_cast<unsigned>(c))->clearManualZero();
+    gui::post([this, c, mode, freqRange] {
+        select(of(modeMenus, c), mode == 1 ? 1 : 0);
+        const int item = acFreqItem(freqRange);
+        select(of(acFreqMenus, c), item);
+        const int f1 = meterModel->getChannel(1)->getFreqRange();
+        const bool same = f1 == meterModel->getChannel(2)->getFreqRange() &&
+                          f1 == meterModel->getChannel(3)->getFreqRange();
+        select(allChannelsAcFreqMenu, same ? item : -1);
+        for (int i = 0; i < 6 && timeBaseMenu; ++i)
+            if (MenuElement* e = timeBaseMenu->getItem(i)) e->setName(meterModel->getTimebaseLabel(i).c_str());
+        refreshTriggerChannelMenu();
+        showMenu();
+    });
+}
+
+void MainWindow::onRangeChanged(int c, int range) {
+    if (!validChannel(c)) return;
+    ChannelModel* ch = meterModel->getChannel(static_cast<unsigned>(c));
+    const bool autorange = ch->isAutorange();
+    ch->clearManualZero();
+    gui::post([this, c, range, autorange] {
+        select(of(rangeMenus, c), autorange ? 4 : range >= 1 && range <= 3 ? range : 0);
+        updateWaveformScaleItems(c);
+        showMenu();
+    });
+}
+
+void MainWindow::onChannelStatusChanged(int c, int status) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, status] {
+        Menu* channelMenu = of(channelMenus, c);
+        MenuElement* acFreq = acFreqEntries[c - 1];
+        if (status == 0 && channelMenu && !channelMenu->hasItem(acFreq)) {
+            channelMenu->insertItem(3, acFreq);
+            showMenu();
+        } else if (status == 2) {
+            refreshRangeMenu(c);
+            if (meterModel->getChannel(static_cast<unsigned>(c))->getProbeClass() == 0 && channelMenu) {
+                channelMenu->removeItem(acFreq);
+                Menu* acFreqMenu = of(acFreqMenus, c);
+                if (acFreqMenu && currentMenu == acFreqMenu) currentMenu = acFreqMenu->getParent();
+            }
+            showMenu();
+        }
+        refreshTriggerChannelMenu();
+    });
+}
+
+void MainWindow::onHoldsChanged(int c, bool active, bool min, bool max, bool peak, bool valley) {
+    if (!validChannel(c)) return;
+    gui::post([=] {
+        Menu* menu = of(holdMenus, c);
+        mark(menu, 0, max);
+        mark(menu, 1, min);
+        mark(menu, 2, peak);
+        mark(menu, 3, valley);
+        mark(menu, 4, active);
+        updateAllChannelsHoldMarks();
+        showMenu();
+    });
+}
+
+void MainWindow::onFluxUnitsChanged(int c, int unit) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, unit] {
+        if (unit >= 0 && unit <= 3) select(fluxUnitMenu, unit);
+        refreshRangeMenu(c);
+        updateWaveformScaleItems(c);
+    });
+}
+
+void MainWindow::onTemperatureUnitsChanged(int, int unit) {
+    gui::post([this, unit] {
+        if (unit >= 0 && unit <= 2) select(temperatureUnitMenu, unit);
+        showMenu();
+    });
+}
+
+void MainWindow::onTimeUnitsChanged(int, int unit) {
+    gui::post([this, unit] {
+        if (unit == 0 || unit == 1) select(timeUnitMenu, unit);
+        showMenu();
+    });
+}
+
+void MainWindow::onCdacModeChanged(int c, int mode) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, mode] {
+        select(of(corrModeMenus, c), outputModeItem(mode));
+        showMenu();
+    });
+}
+
+void MainWindow::onCdacScalingChanged(int c, int tenths) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, tenths] {
+        select(of(corrScalingMenus, c), scalingItem(tenths));
+        showMenu();
+    });
+}
+
+void MainWindow::onUdacModeChanged(int c, int mode) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, mode] {
+        select(of(uncorrModeMenus, c), outputModeItem(mode));
+        showMenu();
+    });
+}
+
+void MainWindow::onUdacScalingChanged(int c, int tenths) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, tenths] {
+        select(of(uncorrScalingMenus, c), scalingItem(tenths));
+        showMenu();
+    });
+}
+
+void MainWindow::onRelativeStateChanged(int c, int state) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, state] {
+        RadioButtonMenu* menu = of(relativeMenus, c);
+        if (state == 2 || state == 3) {
+            select(menu, 2);
+            showMenu();
+            return;
+        }
+        select(menu, state == 1 ? 1 : 0);
+        Menu* entry = of(valueEntryMenus, c);
+        if (entry && currentMenu == entry && editMode == 1) currentMenu = entry->getParent();
+        showMenu();
+    });
+}
+
+void MainWindow::onDiagModeChanged(int, int) {
+    gui::post([this] { showMeasurementScreen(); });
+}
+
+void MainWindow::onWaveformScaleChanged(int c, int scale) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, scale] {
+        select(of(scaleMenus, c), scale >= 0 && scale <= 4 ? scale : 5);
+        showMenu();
+    });
+}
+
+void MainWindow::onClassifierChanged(int c, int mode, int) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, mode] {
+        mark(of(classifierMenus, c), 0, mode == 1);
+        auto modeOf = [this](unsigned slot) { return meterModel->getChannel(slot)->getClassifierController().getMode(); };
+        const bool same = modeOf(1) == modeOf(2) && modeOf(1) == modeOf(3);
+        mark(allChannelsClassifierMenu, 0, same && mode == 1);
+        showMenu();
+    });
+}
+
+void MainWindow::onZeroModeChanged(int c, int mode) {
+    if (!validChannel(c)) return;
+    gui::post([this, c, mode] {
+        // Items 0-2 are marked by zero mode 1, 4 and 0; other modes leave them.
+        auto marksFor = [](int m, bool out[3]) {
+            if (m != 0 && m != 1 && m != 4) return false;
+            out[0] = m == 1;
+            out[1] = m == 4;
+            out[2] = m == 0;
+            return true;
+        };
+        bool marks[3];
+        if (marksFor(mode, marks))
+            for (int i = 0; i < 3; ++i) mark(of(autoZeroMenus, c), i, marks[i]);
+        const int z1 = meterModel->getChannel(1)->getZeroMode();
+        const bool same = z1 == meterModel->getChannel(2)->getZeroMode() &&
+                          z1 == meterModel->getChannel(3)->getZeroMode();
+        if (!same) {
+            for (int i = 0; i < 3; ++i) mark(allChannelsZeroMenu, i, false);
+        } else if (marksFor(z1, marks)) {
+            for (int i = 0; i < 3; ++i) mark(allChannelsZeroMenu, i, marks[i]);
+        }
+        showMenu();
+    });
+}
+
+// ---- Meter handlers ---------------------------------------------------------
+
+void MainWindow::onVectorSumHoldsChanged(bool active, bool min, bool max) {
+    gui::post([=] {
+        mark(vectorSumHoldMenu, 2, active);
+        mark(vectorSumHoldMenu, 1, min);
+        mark(vectorSumHoldMenu, 0, max);
+        showMenu();
+    });
+}
+
+void MainWindow::onVectorSumOutputModeChanged(int mode) {
+    gui::post([this, mode] {
+        select(vectorSumOutputModeMenu, mode != 0 ? 1 : 0);
+        showMenu();
+    });
+}
+
+void MainWindow::onVectorSumOutputScalingChanged(int tenths) {
+    gui::post([this, tenths] {
+        select(vectorSumScalingMenu, scalingItem(tenths));
+        showMenu();
+    });
+}
+
+void MainWindow::onDisplayRateChanged(float rate) {
+    gui::post([this, rate] {
+        select(updateRateMenu, rate < 0.75f ? 3 : rate < 1.5f ? 2 : rate < 4.0f ? 1 : 0);
+        showMenu();
+    });
+}
+
+void MainWindow::onAngleUnitsChanged(int units) {
+    gui::post([this, units] {
+        if (units == 0 || units == 1) select(angleUnitMenu, units);
+        showMenu();
+    });
+}
+
+void MainWindow::onTimebaseChanged(int index) {
+    gui::post([this, index] {
+        select(timeBaseMenu, index >= 0 && index <= 4 ? index : 5);
+        showMenu();
+    });
+}
+
+void MainWindow::onTriggerChannelChanged(int slot) {
+    gui::post([this, slot] {
+        if (triggerSetupMenu && validChannel(slot)) triggerSetupMenu->setItem(2, triggerLevelEntries[slot - 1]);
+        refreshTriggerChannelMenu();
+    });
+}
+
+void MainWindow::onTriggerModeChanged(int mode) {
+    gui::post([this, mode] {
+        select(triggerModeMenu, mode >= 0 && mode <= 3 ? mode : 5);
+        showMenu();
+    });
+}
+
+void MainWindow::onTriggerSlopeChanged(int slope) {
+    gui::post([this, slope] {
+        select(triggerSlopeMenu, slope == 1 ? 1 : 0);
+        showMenu();
+    });
+}
+
+void MainWindow::onBusyChanged(bool busy) {
+    if (!busy || !meterModel->isWaveformMode()) return;
+    gui::post([this] {
+        showMeasurementScreen();
+        gotoMenu(mainMenu);
+    });
+}
+
+void MainWindow::onDefaultsRestored() {
+    meterModel->setDisplayRate(1.0f);
+    meterModel->setLcdLevel(5);
+    meterModel->setButtonLevel(5);
+    gui::post([this] {
+        showChannel[0] = showChannel[1] = showChannel[2] = true;
+        showVectorSum = false;
+        updateDisplayCheckMarks();
+        if (currentMenu != profilesMenu) showMeasurementScreen();
+    });
+}
+
+void MainWindow::onPowerOnModeReceived() {
+    const int mode = meterModel->getPowerOnMode();
+    gui::post([this, mode] {
+        // The controller may report its mode more than once: one entry.
+        if (systemMoreMenu && powerOnEntry && !systemMoreMenu->hasItem(powerOnEntry))
+            systemMoreMenu->addItem(powerOnEntry);
+        select(powerOnMenu, mode);
+        showMenu();
+    });
+}
