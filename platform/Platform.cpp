@@ -368,6 +368,13 @@ int setSystemTime(std::time_t t) {
     ts.tv_sec = t;
     return clock_settime(CLOCK_REALTIME, &ts);
 #else
+    // Refuse what the kernel refuses: a time before 1970, or one so late that
+    // the monotonic clocks could overflow within 30 years (about 2232).
+    constexpr long long kLatest = 9223372036LL - 30LL * 365 * 86400;
+    if (static_cast<long long>(t) < 0 || static_cast<long long>(t) >= kLatest) {
+        errno = EINVAL;
+        return -1;
+    }
     clockOffset.store(static_cast<long long>(t) - static_cast<long long>(std::time(nullptr)));
     return 0;
 #endif

@@ -91,7 +91,8 @@ int runCommandOutput(const std::vector<std::string>& argv, std::string& output);
 // offset inside this process (the host clock is never changed).
 std::time_t now();
 struct timespec nowTimespec();
-// Returns 0 on success, -1 with errno on failure.
+// Returns 0 on success, -1 with errno on failure.  Both builds refuse
+// (EINVAL) a time before 1970 or from about 2232 on, as the kernel does.
 int setSystemTime(std::time_t t);
 // The time most recently requested through setSystemTime (0 if none); for tests.
 std::time_t lastRequestedSystemTime();

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 #include <fstream>
@@ -305,6 +306,19 @@ TEST(PlatformClock, SettingTheTimeKeepsAnOffsetInThisProcess) {
     EXPECT_LE(std::labs(long(std::time(nullptr) - host)), 2);  // the host clock is untouched
     platform::setSystemTime(std::time(nullptr));
     EXPECT_LE(std::labs(long(platform::now() - std::time(nullptr))), 1);
+}
+
+TEST(PlatformClock, TimesTheKernelRefusesAreRefusedAndLeaveTheClock) {
+    const std::time_t before = platform::now();
+    for (std::time_t refused : {std::time_t(-1), std::time_t(-2208988800LL), std::time_t(8277292036LL)}) {
+        errno = 0;
+        EXPECT_EQ(platform::setSystemTime(refused), -1) << refused;
+        EXPECT_EQ(errno, EINVAL);
+    }
+    EXPECT_LE(std::labs(long(platform::now() - before)), 2);
+    EXPECT_EQ(platform::setSystemTime(8277292035LL), 0);   // the last second accepted
+    EXPECT_EQ(platform::setSystemTime(0), 0);
+    platform::setSystemTime(std::time(nullptr));
 }
 
 TEST(PlatformTone, TonesAreCountedNotSounded) {
