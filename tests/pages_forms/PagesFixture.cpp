@@ -2,10 +2,13 @@
 
 #include "channel/ChannelModel.h"
 #include "frontpanel/GuiThread.h"
+#include "platform/Platform.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace pagestest {
@@ -57,6 +60,8 @@ Instrument::Instrument() : bus(testsupport::uniqueBusName("pg")) {
     testing::internal::CaptureStdout();
     meterModel = MeterModel::instance(bus.c_str());
     meterModel->startBackplane();
+    // As the start-up step: the meter settings file, which starts its save timer.
+    meterModel->loadSettings();
     // Card-ready connects the card replies and loads the channel settings; a
     // probe-removed report then ends the start-up wait (status 0).
     bool started = true;
@@ -116,6 +121,20 @@ bool Instrument::removeProbe(unsigned slot) {
     card(slot).out().sendProbePresence(static_cast<int>(slot), 0);
     return testsupport::waitUntil([&] { return channel(slot).getChannelStatus() == kChannelNoProbe; });
 }
+
+std::string Instrument::readFile(const std::string& instrumentPath) const {
+    std::ifstream in(file(instrumentPath));
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Instrument::writeFile(const std::string& instrumentPath, const std::string& contents) const {
+    platform::makeDirs(file(instrumentPath).substr(0, file(instrumentPath).rfind('/')));
+    std::ofstream(file(instrumentPath)) << contents;
+}
+
+std::vector<std::string> Instrument::standinCalls() const { return lines(readFile("/var/log/standin.log")); }
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

@@ -40,6 +40,12 @@ public:
                      const std::string& serial, const std::string& calDate);
     bool removeProbe(unsigned slot);
 
+    // Files of the sandbox, by instrument path.
+    std::string readFile(const std::string& instrumentPath) const;
+    void writeFile(const std::string& instrumentPath, const std::string& contents) const;
+    // The stand-in commands' calls so far ("hwclock --systohc", ...).
+    std::vector<std::string> standinCalls() const;
+
 private:
     Instrument();
     testsupport::TempSandbox sandbox;
