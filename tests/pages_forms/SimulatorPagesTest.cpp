@@ -1,5 +1,7 @@
 // The information pages on what the simulator's cards, backplane and probes
 // report: the program's meter model and the real mendra on a private bus.
+#include "PagesFixture.h"
+
 #include "channel/ChannelModel.h"
 #include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
@@ -8,19 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
+using pagestest::lines;
 
 TEST(InfoPagesWithSimulator, ShowTheSimulatedBoardsAndProbes) {
     testsupport::TempSandbox sandbox;
