@@ -22,7 +22,15 @@ Instrument* theInstrument = nullptr;
 // The GUI thread is this test program's main thread.
 class InstrumentEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { gui::initGuiThread(); }
+    void SetUp() override {
+        gui::initGuiThread();
+        // Many test programs start against one X server at once: a refused
+        // connection is tried again before the toolkit gives up on it.
+        Display* display = nullptr;
+        waitUntil([&] { return (display = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(20),
+                  std::chrono::milliseconds(100));
+        if (display) fl_open_display(display);
+    }
     void TearDown() override {
         delete theInstrument;
         theInstrument = nullptr;
