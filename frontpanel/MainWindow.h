@@ -203,18 +203,101 @@ public:
     // ==== end of construction, start-up step, keys, panels and prompts =====
 
     // ==== Menu tree and menu actions =======================================
+    // The tree (MainWindowMenus.cpp), built from the table of MenuTree.h:
+    // every menu and entry, their actions, the references below, the marks
+    // at start; ends by making "Main" current.  Once, after the panels exist.
     void buildMenus();
-    void hideAllPanels();
-    void showKeypad();
-    void showScalingPanel(Form* form);
+
+    // Actions (MainWindowActions.cpp).  They run on the thread that activates
+    // the entry (the key link's reader).  `channel` is a card slot 1-3, or 0
+    // for all three in turn.  Actions that only call models take no lock;
+    // those that change widgets take the toolkit lock (gui::Lock).
+    void setUpdateRate(float readingsPerSecond);
+    void setPowerOnMode(int mode);
+    void runWaveform();
+    void stopWaveform();
+    void setTriggerChannel(int slot);   // restarts a running acquisition
+    void setTriggerMode(int mode);      // restarts or starts the acquisition
+    void setTriggerSlope(int slope);
+    void setTimebase(int index);
+    void setWaveformScale(int channel, int scale);
+    void setAngleUnits(int units);
+    void setTimeUnits(int units);
+    void setTemperatureUnits(int units);
+    void setFluxUnits(int units);
+    void setMode(int channel, int mode);
+    void setRange(int channel, int range);
+    void setAutorange(int channel);
+    void setFreqRange(int channel, int freqRange);
+    void relativeOff(int channel);
+    void relativeAuto(int channel);
+    void setZeroMode(int channel, int mode);
+    void startZero(int channel);
+    void resetHolds(int channel);
+    // All channels: toggled together when the three agree, else all on.
+    void toggleHoldActive(int channel);
+    void toggleMaxHold(int channel);
+    void toggleMinHold(int channel);
+    void togglePeakHold(int channel);
+    void toggleValleyHold(int channel);
+    // All channels: off when channel 1's classifier is on, else all on.
+    void toggleClassifier(int channel);
+    void setCorrectedOutputMode(int channel, int mode);
+    void setCorrectedOutputScaling(int channel, int tenthsOfVolt);
+    void setUncorrectedOutputMode(int channel, int mode);
+    void setUncorrectedOutputScaling(int channel, int tenthsOfVolt);
+    void setVectorSumOutputMode(int mode);
+    void setVectorSumOutputScaling(int tenthsOfVolt);
+    void vectorSumRelativeOff();
+    void vectorSumRelativeAuto();
+    void toggleVectorSumMaxHold();
+    void toggleVectorSumMinHold();
+    void toggleVectorSumHoldActive();
+    void resetVectorSumHolds();
+    void commandLineMode();
+    void setDemoMode();
+    void setNormalMode();
+    void applyDateTime();
+    void saveProfile();
+    void restoreProfile();
+    void restoreFactoryDefaults();
+    void changeRs232Setting(int setting);   // 0 speed, 1 data bits, 2 stop bits, 3 parity, 4 flow control
+    void refreshErrorPanel();
+    void clearOldestError();
+    void clearAllErrors();
+
+    // The digit editor of the value-entry menus and the channel Up/Down
+    // keys, dispatched by editMode; finishEntry ends the entry (the menu's
+    // back key).  Channels 2 and 3 do nothing in mode 5 (vector sum).
+    void editDigitLeft(int channel);
+    void editDigitRight(int channel);
+    void editIncrementDigit(int channel);
+    void editDecrementDigit(int channel);
+    void editToggleSign(int channel);
+    void editReset(int channel);
+    void finishEntry(int channel);
+
+    // Menu contents that follow the models and the other actions.  Menu
+    // contents are changed on the GUI thread or under the toolkit lock.
+    void onVectorSumRelativeChanged(int state);   // any thread: posts its work
     void updateAllChannelsHoldMarks();
     void updateWaveformScaleItems(int channel);
     void removeAcFreqEntries();
     void hideNetworkAddressItems();
     void showNetworkAddressItems();
-    void onVectorSumRelativeChanged(int state);
-    void editIncrementDigit(int channel);
-    void editDecrementDigit(int channel);
+
+    // Panels and the keypad.  The first four: the caller holds the toolkit
+    // lock; the others take it.
+    void hideAllPanels();
+    void showKeypad();
+    void showNetworkPanel();
+    void showGpibPanel();
+    void showScalingPanel(Form* form);
+    void openNetworkConfig();
+    void editGpibAddress();
+    void editNetworkField(int row);     // 1 IP address, 2 netmask, 3 gateway, 4 DNS server
+    void editDateTimeField(int row);    // 0 year, 1 month, 2 day, 3 hour, 4 minute
+    void editOutputFullScale(Form* form);
     // ==== end of menu tree and menu actions ================================
 
     // ---- Data, in declaration order -----------------------------------------

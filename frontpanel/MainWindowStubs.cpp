@@ -1,18 +1,8 @@
 // Stand-ins for MainWindow functions that are still being written.
 #include "frontpanel/MainWindow.h"
 
-void MainWindow::buildMenus() {}  // stub until buildMenus lands
 void MainWindow::hideAllPanels() {}  // stub until hideAllPanels lands
-void MainWindow::showKeypad() {}  // stub until showKeypad lands
 void MainWindow::showScalingPanel(Form*) {}  // stub until showScalingPanel lands
-void MainWindow::updateAllChannelsHoldMarks() {}  // stub until updateAllChannelsHoldMarks lands
-void MainWindow::updateWaveformScaleItems(int) {}  // stub until updateWaveformScaleItems lands
-void MainWindow::removeAcFreqEntries() {}  // stub until removeAcFreqEntries lands
-void MainWindow::hideNetworkAddressItems() {}  // stub until hideNetworkAddressItems lands
-void MainWindow::showNetworkAddressItems() {}  // stub until showNetworkAddressItems lands
-void MainWindow::onVectorSumRelativeChanged(int) {}  // stub until onVectorSumRelativeChanged lands
-void MainWindow::editIncrementDigit(int) {}  // stub until editIncrementDigit lands
-void MainWindow::editDecrementDigit(int) {}  // stub until editDecrementDigit lands
 void MainWindow::promptUsbFirmwareUpdate() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::promptInternetFirmwareUpdate() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::promptCorrScaling1() {}  // stub until AnalogOutScalingDisplay lands
@@ -39,3 +29,15 @@ void MainWindow::showRs232Panel() {}  // stub until RS232ConfigDisplay lands
 void MainWindow::showFirmwareUpdatePanel() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::showProfilesPanel() {}  // stub until ProfilesDisplay lands
 void MainWindow::showDateTimePanel() {}  // stub until DateTimeDisplay lands
+void MainWindow::showNetworkPanel() {}  // stub until NetworkConfigDisplay lands
+void MainWindow::showGpibPanel() {}  // stub until GpibConfigDisplay lands
+void MainWindow::openNetworkConfig() {}  // stub until NetworkConfigDisplay lands
+void MainWindow::editGpibAddress() {}  // stub until GpibConfigDisplay lands
+void MainWindow::editNetworkField(int) {}  // stub until NetworkConfigDisplay lands
+void MainWindow::editDateTimeField(int) {}  // stub until DateTimeDisplay lands
+void MainWindow::editOutputFullScale(Form*) {}  // stub until AnalogOutScalingDisplay lands
+void MainWindow::applyDateTime() {}  // stub until DateTimeDisplay lands
+void MainWindow::saveProfile() {}  // stub until ProfilesDisplay lands
+void MainWindow::restoreProfile() {}  // stub until ProfilesDisplay lands
+void MainWindow::restoreFactoryDefaults() {}  // stub until ProfilesDisplay lands
+void MainWindow::changeRs232Setting(int) {}  // stub until RS232ConfigDisplay lands

@@ -1,0 +1,3 @@
+#include "MenusFixture.h"
+
+std::vector<unsigned> menustest::answeringSlots() { return {1, 2, 3}; }
