@@ -44,7 +44,6 @@ Instrument::Instrument() : bus(testsupport::uniqueBusName("mn")) {
     screen->end();
     mainWindow = new MainWindow(0, 0, 640, 480, bus.c_str(), true);
     screen->add(mainWindow);
-    if (!mainWindow->mainMenu) mainWindow->buildMenus();
     for (unsigned slot = 1; slot <= 3; ++slot)
         channel(slot).signalRangeChanged().connect([this](int c, int) {
             if (c >= 1 && c <= 3) ++rangeReports[c - 1];
