@@ -171,14 +171,21 @@ void ChannelModel::onCardReady() {
     // Runs on the link's reader thread.  A card that sends card-ready again
     // on the same link (a second send-all) must not get every reply handled
     // twice: the handlers are connected once per link.
+    bool firstOnThisLink = false;
     {
         auto l = link();
         if (l && l.get() != replyHandlersLink) {
             connectReplyHandlers(*l);
             replyHandlersLink = l.get();
+            firstOnThisLink = true;
         }
     }
     loadSettings();
+    // The card's board texts, calibration values and tables came before this
+    // end frame, while nothing handled them: ask once more, now that the
+    // handlers listen, so they are not lost.  The answer's own card-ready
+    // finds the handlers in place and asks nothing.
+    if (firstOnThisLink) requestAllData();
 }
 
 void ChannelModel::onHelloReply() {

@@ -107,6 +107,18 @@ TEST_F(ChannelFixture, RepliesBeforeCardReadyAreNotHandled) {
     card.out().sendProbePresence(kChannel, 1);   // the probe record listens from the start
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getChannelStatus() == 1; }));
     EXPECT_EQ(model.getBoardModel(), "unknown");
+
+    // So the first card-ready asks the card to send everything again, once:
+    // what came before it is not lost.
+    card.clear();
+    card.out().sendCardReady(kChannel);
+    ASSERT_TRUE(card.waitForCount(kSendAll, 1));
+    card.out().sendBoardInfo(kChannel, 0, "AGAIN", 5);
+    EXPECT_TRUE(testsupport::waitUntil([this] { return model.getBoardModel() == "AGAIN"; }));
+    card.out().sendCardReady(kChannel);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return model.saveTimer().isActive(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(card.count(kSendAll), 1u) << "the answer's own card-ready asks nothing";
 }
 
 TEST_F(ChannelFixture, ASecondCardReadyDoesNotConnectTheHandlersAgain) {

@@ -39,9 +39,8 @@ TEST(InfoPagesWithSimulator, ShowTheSimulatedBoardsAndProbes) {
             if (meter->getChannel(slot)->getChannelStatus() != kChannelProbeReady) return false;
         return meter->getBackplaneCalDate() == "01-01-1111";
     }, 30s, 50ms)) << mendra.output();
-    // The simulated card sends its board texts ahead of the card-ready that
-    // connects the model's reply handlers: a second send-all delivers them.
-    for (unsigned slot = 1; slot <= 3; ++slot) meter->getChannel(slot)->requestAllData();
+    // The board texts come ahead of the card-ready that connects the model's
+    // reply handlers; the model asks for them again by itself.
     ASSERT_TRUE(testsupport::waitUntil([&] {
         for (unsigned slot = 1; slot <= 3; ++slot)
             if (meter->getChannel(slot)->getBoardCalDate() != "01-01-1111") return false;
