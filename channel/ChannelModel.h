@@ -295,6 +295,10 @@ public:
     void startSettingsSaveTimer();
     void loadSettings();
     void applyDefaultSettings();
+    // The pause after each setting that loadSettings or applyDefaultSettings
+    // applies (20 ms), so the card keeps up with the commands; for every
+    // channel of the process.  The fuzzing harness, with no card, sets 0.
+    static void setSettingPause(std::chrono::milliseconds length);
 
     // ---- Reports (each refills its line list under calTableMutex and
     // returns a copy of it, so callers on different threads never share one)

@@ -8,6 +8,7 @@
 #include "can/CANinterface.h"
 #include "platform/Platform.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -19,8 +20,8 @@
 namespace {
 
 // Pause after each setting read or defaulted, so the card keeps up with the
-// commands the setters send.
-constexpr std::chrono::milliseconds kSettingPause(20);
+// commands the setters send (see ChannelModel::setSettingPause).
+std::atomic<long long> settingPauseMs{20};
 // saveSettingsNow: lets a write already under way end first.
 constexpr std::chrono::milliseconds kFlushPause(50);
 
@@ -28,7 +29,11 @@ constexpr int kDefaultScaling = 30;
 constexpr int kMaxScaling = 100;
 constexpr int kNoZeroMode = 4;
 
-void pause(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
+void pause(std::chrono::milliseconds ms) {
+    if (ms.count() > 0) std::this_thread::sleep_for(ms);
+}
+
+std::chrono::milliseconds settingPause() { return std::chrono::milliseconds(settingPauseMs.load()); }
 
 // One value as the reader sees it: its integer and float readings.
 struct SettingValue {
@@ -77,6 +82,8 @@ std::string ChannelModel::settingsFileContents() const {
         << "triggerlevel: " << triggerLevel.load() << "\n";
     return out.str();
 }
+
+void ChannelModel::setSettingPause(std::chrono::milliseconds length) { settingPauseMs = length.count(); }
 
 void ChannelModel::saveSettings() {
     std::lock_guard<std::mutex> lock(settingsMutex);
@@ -169,7 +176,7 @@ void ChannelModel::loadSettings() {
                         break;
                     }
                 }
-                pause(kSettingPause);
+                pause(settingPause());
             }
             if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
             setWaveformScale(waveformScale);
@@ -207,6 +214,6 @@ void ChannelModel::applyDefaultSettings() {
     };
     for (const auto& step : steps) {
         step.first();
-        if (step.second) pause(kSettingPause);
+        if (step.second) pause(settingPause());
     }
 }

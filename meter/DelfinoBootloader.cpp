@@ -108,6 +108,25 @@ unsigned char DelfinoBootloader::tokenValue(const std::string& token) {
     return static_cast<unsigned char>(std::strtol(token.c_str(), nullptr, 16) & 0xFF);
 }
 
+std::vector<std::array<unsigned char, 2>> DelfinoBootloader::programFrames(const std::string& text) {
+    std::vector<std::array<unsigned char, 2>> frames;
+    std::istringstream tokens(text);
+    std::string token;
+    std::string first;
+    bool haveFirst = false;
+    while (tokens >> token) {
+        if (token.size() != 2) continue;
+        if (!haveFirst) {
+            first = token;
+            haveFirst = true;
+            continue;
+        }
+        frames.push_back({tokenValue(first), tokenValue(token)});
+        haveFirst = false;
+    }
+    return frames;
+}
+
 std::deque<long> DelfinoBootloader::parseLog(const std::string& text) {
     std::deque<long> durations;
     std::istringstream in(text);
@@ -169,7 +188,7 @@ bool DelfinoBootloader::runLoad() {
         return fail();
     }
     std::cout << "Opened " << programPath << std::endl;
-    std::istringstream tokens(program);
+    const std::vector<std::array<unsigned char, 2>> frames = programFrames(program);
 
     {
         auto start = std::make_unique<CANinterface>(interfaceName);
@@ -203,18 +222,8 @@ bool DelfinoBootloader::runLoad() {
     bool failed = false;
     {
         auto data = std::make_unique<CANinterface>(interfaceName);
-        std::string token;
-        std::string first;
-        bool haveFirst = false;
-        while (tokens >> token) {
-            if (token.size() != 2) continue;
-            if (!haveFirst) {
-                first = token;
-                haveFirst = true;
-                continue;
-            }
-            char bytes[2] = {static_cast<char>(tokenValue(first)), static_cast<char>(tokenValue(token))};
-            haveFirst = false;
+        for (const auto& frame : frames) {
+            const char bytes[2] = {static_cast<char>(frame[0]), static_cast<char>(frame[1])};
             if (data->sendRawFrame(kDataIdentifier, 2, bytes) != 0) {
                 failed = true;
                 break;

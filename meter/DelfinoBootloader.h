@@ -23,10 +23,12 @@
 #include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <pthread.h>
 #include <string>
+#include <vector>
 
 class DelfinoBootloader {
 public:
@@ -64,6 +66,10 @@ public:
     // Two-character token to byte, as strtol with base 16 keeps its low byte
     // ("-1" gives 0xFF, "zz" gives 0).
     static unsigned char tokenValue(const std::string& token);
+    // The frames of a program text, in file order: every whitespace-separated
+    // token of exactly two characters is one byte (tokenValue), two bytes a
+    // frame; a last odd byte is not sent.
+    static std::vector<std::array<unsigned char, 2>> programFrames(const std::string& text);
     // The durations of a log text: decimal integers up to the first token
     // that is not one.
     static std::deque<long> parseLog(const std::string& text);

@@ -1,0 +1,58 @@
+// The SCPI line processing: the bytes a client sends, cut into lines as
+// every byte-stream transport cuts them, each line run through the line core
+// and the command tree into the handlers, on a meter model with three
+// channels.  Every reply must be one line (the transport ends it).
+#include "FuzzSupport.h"
+
+#include "platform/Platform.h"
+#include "runtime/ErrorList.h"
+#include "scpi/ScpiErrorQueue.h"
+#include "scpi/ScpiLineReader.h"
+#include "scpi/ScpiRegisterManager.h"
+#include "scpi/ScpiServerMemory.h"
+
+#include <cstring>
+
+namespace {
+
+struct Instrument {
+    Instrument() {
+        fuzz::sandbox();
+        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
+        meter = std::make_unique<fuzz::Meter>();
+        meter->stopSaveTimer();
+        catalogue.load(platform::dataFile("ErrorDefinitions.csv"));
+        errors = std::make_unique<ScpiErrorQueue>(platform::dataFile("errs"), catalogue, status);
+        server = std::make_unique<ScpiServerMemory>(ScpiServer::Services{
+            meter.get(), errors.get(), &status, &catalogue, platform::dataFile("SCPItable.csv")});
+    }
+    std::unique_ptr<fuzz::Meter> meter;
+    ErrorList catalogue;
+    ScpiRegisterManager status;
+    std::unique_ptr<ScpiErrorQueue> errors;
+    std::unique_ptr<ScpiServerMemory> server;
+};
+
+Instrument& instrument() {
+    static Instrument* made = new Instrument;   // kept for the life of the process
+    return *made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Instrument& in = instrument();
+    // As the server's reader loop takes lines from its transport.
+    ScpiLineReader reader;
+    reader.feed(reinterpret_cast<const char*>(data), size);
+    char buffer[ScpiServer::kLineBufferSize];
+    for (;;) {
+        std::memset(buffer, 0, sizeof buffer);
+        const int n = reader.next(buffer, ScpiServer::kLineBufferSize - 1);
+        if (n < 0) break;
+        if (n == 0) continue;
+        for (const std::string& reply : in.server->command(buffer))
+            if (reply.find_first_of("\r\n") != std::string::npos) fuzz::fail("reply of more than one line: " + reply);
+    }
+    return 0;
+}
