@@ -13,7 +13,7 @@
 #       commit).
 #   fuzz/fuzz.sh --smoke BINARY NAME
 #       What CTest runs: every input of the corpus, then a short run with a
-#       fixed seed (TVL_FUZZ_SMOKE_SECONDS, default 8).  Writes nothing into
+#       fixed seed (TVL_FUZZ_SMOKE_SECONDS, default 5).  Writes nothing into
 #       the corpus.
 # A fuzzer's dictionary, when it has one, is fuzz/dict/NAME.dict.
 set -euo pipefail
@@ -50,7 +50,7 @@ case "${1:-}" in
     work="$(mktemp -d /tmp/tvl-fuzz-smoke-XXXXXX)"
     trap 'rm -rf "$work"' EXIT
     mkdir -p "$work/new"
-    "$binary" "${common[@]}" $(options_of "$name") -seed=1 -max_total_time="${TVL_FUZZ_SMOKE_SECONDS:-8}" \
+    "$binary" "${common[@]}" $(options_of "$name") -seed=1 -max_total_time="${TVL_FUZZ_SMOKE_SECONDS:-5}" \
         -artifact_prefix="$work/" "$work/new" "$root/fuzz/corpus/$name"
     ;;
 --merge)

@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
+  clang libclang-rt-14-dev
   libfltk1.1-dev libsigc++-2.0-dev libserial-dev libjsoncpp-dev
   libjpeg62-turbo-dev libx11-dev libpng-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs every test: a normal build and a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.  GUI tests share
-# one Xvfb started here.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer, and a short run
+# of each fuzzer.  GUI tests share one Xvfb started here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -11,6 +11,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
+# The fuzzers (clang, AddressSanitizer and UndefinedBehaviorSanitizer), without the rest of the tree.
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DTVL_FUZZ=ON -DTVL_BUILD_TESTS=OFF
+cmake --build build-fuzz --target fuzzers -j "$jobs"
 
 # One X server for the whole run.
 exec 5< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
@@ -22,6 +26,8 @@ trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 status=0
 echo "=== tests (sanitizers; the load tests run in the normal build only) ==="
 ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE load || status=1
+echo "=== fuzzers: every corpus input, then a few seconds of fuzzing each ==="
+ctest --test-dir build-fuzz --output-on-failure -j "$jobs" --timeout 600 -L fuzz || status=1
 echo "=== tests ==="
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600 || status=1
 exit $status
