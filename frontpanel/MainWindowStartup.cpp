@@ -25,6 +25,7 @@
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiErrorQueue.h"
+#include "scpi/ScpiServerTcp.h"
 
 #include <chrono>
 #include <cstdio>
@@ -151,6 +152,7 @@ void MainWindow::initializeMeter() {
     ScpiErrorQueue::instance()->push(ErrorList::instance()->lookup(-500));
 
     // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here.
+    ScpiServer::openAndStart(new ScpiServerTcp(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
     JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
     jsonServer->start();
 

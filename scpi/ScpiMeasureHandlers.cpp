@@ -1,0 +1,97 @@
+// Measurement queries: flux, frequency or period and probe temperature of a
+// channel, the flux of every slot with the vector sum, the vector sum with
+// its angles.  Values are read as the models hold them; nothing waits.
+#include "scpi/ScpiServer.h"
+
+#include "channel/ChannelModel.h"
+#include "meter/MeterModel.h"
+
+#include <vector>
+
+#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
+
+namespace {
+const char* const kOverRangeReply = "10000000000";
+const char* const kNoProbeReply = "NPC";
+
+}  // namespace
+
+const std::vector<ScpiServer::HandlerEntry>& ScpiServer::measureHandlers() {
+    static const std::vector<HandlerEntry> table = {
+        SCPI_HANDLER(handleQueryVectorSumAndAngles),
+        SCPI_HANDLER(handleMeasFluxRequest),
+        SCPI_HANDLER(handleMeasFreqRequest),
+        SCPI_HANDLER(handleMeasTempRequest),
+        SCPI_HANDLER(handleMeasFluxAllRequest),
+    };
+    return table;
+}
+
+void ScpiServer::handleMeasFluxRequest(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model || model->getDiagMode() != 0) return;
+    if (model->getChannelStatus() != kChannelProbeReady) {
+        reportNoProbe(":MEAS:FLUX? with no probe");
+        write(kNoProbeReply);
+    } else if (model->isOverRange()) {
+        write(kOverRangeReply);
+    } else {
+        replyFormatted(model->getReportFormat(), model->getValueInUnits());
+    }
+}
+
+void ScpiServer::handleMeasFreqRequest(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    if (model->getChannelStatus() != kChannelProbeReady) {
+        reportNoProbe(":MEAS:FREQ? with no probe");
+        write(kNoProbeReply);
+    } else if (model->getMode() == 0) {
+        reportNoProbe(":MEAS:FREQ? n/a in DC mode");
+    } else {
+        replyFormatted(model->getTimeUnits() != 0 ? "%1.8f" : "%5.1f", model->getSignalFreq());
+    }
+}
+
+void ScpiServer::handleMeasTempRequest(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model || model->getChannelStatus() != kChannelProbeReady) return;
+    replyFormatted("%3.1f", model->getTemperature());
+}
+
+void ScpiServer::handleMeasFluxAllRequest(int, const std::string&) {
+    if (!meter->isThreeChannelModel()) {
+        reportNoProbe(":MEAS:FLUX:ALL? n/a for 4710");
+        return;
+    }
+    const std::vector<float> snapshot = meter->getFluxSnapshot();
+    std::string text;
+    int ready = 0;
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ChannelModel* model = meter->getChannel(slot);
+        if (model->getChannelStatus() == kChannelProbeReady) {
+            text += formatValue(model->getReportFormat(), snapshot[slot - 1]);
+            ++ready;
+        } else {
+            text += kNoProbeReply;
+        }
+        text += ",";
+    }
+    if (ready == 0) {
+        reportNoProbe(":MEAS:FLUX:ALL? with no probes");
+        write(kNoProbeReply);
+        return;
+    }
+    write(text + formatValue(meter->getVectorSumValueFormat(), snapshot[3]));
+}
+
+void ScpiServer::handleQueryVectorSumAndAngles(int, const std::string&) {
+    if (!meter->isThreeChannelModel()) {
+        reportNoProbe(":CALC:VSUM? n/a for 4710");
+        return;
+    }
+    const std::vector<float> v = meter->getVectorSumAndAngles();
+    const std::string angle = meter->getAngleFormat();
+    write(formatValue(meter->getVectorSumValueFormat(), v[0]) + "," + formatValue(angle, v[1]) + "," +
+          formatValue(angle, v[2]) + "," + formatValue(angle, v[3]));
+}

@@ -1,0 +1,238 @@
+// Range, mode, zeroing and output commands: DC/AC, fixed and automatic
+// range, the range query, input filter, display rate, zero and zero mode, the
+// corrected, uncorrected and vector-sum analog outputs, the front-panel keys.
+//
+// Zero modes: the commands say 0, 1, 2; the channel model holds 1, 4, 0.
+// Output full scales: the commands say volts (0-10), the models hold tenths.
+#include "scpi/ScpiServer.h"
+
+#include "channel/ChannelModel.h"
+#include "meter/MeterModel.h"
+#include "scpi/ScpiArguments.h"
+
+#include <cmath>
+
+#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
+
+namespace {
+
+const char* const kOutOfRange = "argument out of range";
+constexpr int kVectorSumOutputOn = 4;
+const int kZeroModeOfCommand[3] = {1, 4, 0};
+const float kDisplayRates[4] = {0.5f, 1.0f, 2.0f, 5.0f};
+
+long long integerArgument(const std::string& command) {
+    return scpiarg::textInteger(scpiarg::argumentWord(command));
+}
+
+// A full scale in volts, 0-10, as tenths of a volt (halves away from zero);
+// -1 when out of range (NaN and the infinities included).
+int outputScalingArgument(const std::string& command) {
+    const float volts = scpiarg::textFloat(scpiarg::argumentWord(command));
+    if (!scpiarg::inRange(volts, 0.0f, 10.0f)) return -1;
+    return static_cast<int>(std::lround(volts * 10.0f));
+}
+
+}  // namespace
+
+const std::vector<ScpiServer::HandlerEntry>& ScpiServer::outputHandlers() {
+    static const std::vector<HandlerEntry> table = {
+        SCPI_HANDLER(handleDisableButtons),
+        SCPI_HANDLER(handleEnableButtons),
+        SCPI_HANDLER(handleSetModeDc),
+        SCPI_HANDLER(handleSetModeAc),
+        SCPI_HANDLER(handleSetRangeAuto),
+        SCPI_HANDLER(handleSetDcRangeAuto),
+        SCPI_HANDLER(handleSetAcRangeAuto),
+        SCPI_HANDLER(handleSetRangeFixed),
+        SCPI_HANDLER(handleSetDcRangeFixed),
+        SCPI_HANDLER(handleSetAcRangeFixed),
+        SCPI_HANDLER(handleQueryRange),
+        SCPI_HANDLER(handleSetInputFilter),
+        SCPI_HANDLER(handleSetDisplayRate),
+        SCPI_HANDLER(handleGetDisplayRate),
+        SCPI_HANDLER(handleZeroSingleChannel),
+        SCPI_HANDLER(handleSetZeroModeSingleChannel),
+        SCPI_HANDLER(handleGetZeroModeSingleChannel),
+        SCPI_HANDLER(handleZeroAllChannels),
+        SCPI_HANDLER(handleSetZeroModeAllChannels),
+        SCPI_HANDLER(handleSetUncorrectedOutputMode),
+        SCPI_HANDLER(handleGetUncorrectedOutputMode),
+        SCPI_HANDLER(handleSetUncorrectedOutputScaling),
+        SCPI_HANDLER(handleGetUncorrectedOutputScaling),
+        SCPI_HANDLER(handleSetCorrectedOutputMode),
+        SCPI_HANDLER(handleGetCorrectedOutputMode),
+        SCPI_HANDLER(handleSetCorrectedOutputScaling),
+        SCPI_HANDLER(handleGetCorrectedOutputScaling),
+        SCPI_HANDLER(handleSetVectorSumOutputMode),
+        SCPI_HANDLER(handleGetVectorSumOutputMode),
+        SCPI_HANDLER(handleSetVectorSumOutputScaling),
+        SCPI_HANDLER(handleGetVectorSumOutputScaling),
+    };
+    return table;
+}
+
+// ---- Mode and range
+
+void ScpiServer::handleSetModeDc(int channel, const std::string&) {
+    if (ChannelModel* model = validChannel(channel)) model->setMode(0);
+}
+
+void ScpiServer::handleSetModeAc(int channel, const std::string&) {
+    if (ChannelModel* model = validChannel(channel)) model->setMode(1);
+}
+
+// Fixed range 0-3 or autorange 0/1, then (mode 0 or 1) the mode; a value out
+// of range ends the command silently.
+void ScpiServer::setRangeAndMode(int channel, const std::string& command, bool automatic, int mode) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    const long long value = integerArgument(command);
+    if (!scpiarg::inRange(value, 0, automatic ? 1 : 3)) return;
+    if (automatic)
+        model->setAutorange(value == 1);
+    else
+        model->setRange(static_cast<int>(value));
+    if (mode >= 0) model->setMode(mode);
+}
+
+void ScpiServer::handleSetRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, -1); }
+void ScpiServer::handleSetDcRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, 0); }
+void ScpiServer::handleSetAcRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, 1); }
+void ScpiServer::handleSetRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, -1); }
+void ScpiServer::handleSetDcRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, 0); }
+void ScpiServer::handleSetAcRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, 1); }
+
+void ScpiServer::handleQueryRange(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    const int range = model->getRange();
+    write(std::string(model->getMode() == 0 ? "DC," : "AC,") + std::to_string(range >= 0 && range <= 3 ? range : 0) +
+          "," + (model->isAutorange() ? "ON" : "OFF"));
+}
+
+void ScpiServer::handleSetInputFilter(int channel, const std::string& command) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    const long long value = integerArgument(command);
+    if (!scpiarg::inRange(value, 0, 5)) return write(kOutOfRange);
+    model->setFreqRange(static_cast<int>(value));
+}
+
+void ScpiServer::handleSetDisplayRate(int, const std::string& command) {
+    const long long code = integerArgument(command);
+    if (!scpiarg::inRange(code, 0, 3)) return write(kOutOfRange);
+    meter->setDisplayRate(kDisplayRates[code]);
+}
+
+void ScpiServer::handleGetDisplayRate(int, const std::string&) {
+    const float rate = meter->getDisplayRate();
+    write(rate < 0.9f ? "0" : rate < 1.5f ? "1" : rate < 4.0f ? "2" : "3");
+}
+
+// ---- Zeroing
+
+void ScpiServer::handleZeroSingleChannel(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    if (model->getChannelStatus() == kChannelProbeReady) {
+        model->startZero();
+        return;
+    }
+    reportNoProbe(":CAL#:ZERO:HSEN:INIT with no probe");
+    write("NPC");
+}
+
+void ScpiServer::handleZeroAllChannels(int, const std::string&) {
+    for (int channel = 1; channel <= 3; ++channel)
+        if (ChannelModel* model = getChannelModel(channel)) model->startZero();
+}
+
+void ScpiServer::setZeroMode(int channel, const std::string& command, bool allChannels) {
+    const long long value = integerArgument(command);
+    if (!scpiarg::inRange(value, 0, 2)) return;
+    if (!allChannels) {
+        if (ChannelModel* model = validChannel(channel)) model->setZeroMode(kZeroModeOfCommand[value]);
+        return;
+    }
+    for (int ch = 1; ch <= 3; ++ch)
+        if (ChannelModel* model = getChannelModel(ch)) model->setZeroMode(kZeroModeOfCommand[value]);
+}
+
+void ScpiServer::handleSetZeroModeSingleChannel(int ch, const std::string& cmd) { setZeroMode(ch, cmd, false); }
+void ScpiServer::handleSetZeroModeAllChannels(int ch, const std::string& cmd) { setZeroMode(ch, cmd, true); }
+
+void ScpiServer::handleGetZeroModeSingleChannel(int channel, const std::string&) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    for (int code = 0; code < 3; ++code)
+        if (kZeroModeOfCommand[code] == model->getZeroMode()) return replyInt(code);
+}
+
+// ---- Analog outputs
+
+void ScpiServer::setOutputMode(int channel, Output output, const std::string& command) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    const long long mode = integerArgument(command);
+    if (!scpiarg::inRange(mode, 0, 2)) return write(kOutOfRange);
+    if (output == Output::Corrected)
+        model->setCdacMode(static_cast<int>(mode));
+    else
+        model->setUdacMode(static_cast<int>(mode));
+}
+
+void ScpiServer::setOutputScaling(int channel, Output output, const std::string& command) {
+    ChannelModel* model = validChannel(channel);
+    if (!model) return;
+    const int tenths = outputScalingArgument(command);
+    if (tenths < 0) return write(kOutOfRange);
+    if (output == Output::Corrected)
+        model->setCdacScaling(tenths);
+    else
+        model->setUdacScaling(tenths);
+}
+
+void ScpiServer::getOutputScaling(int channel, Output output) {
+    if (ChannelModel* model = validChannel(channel))
+        sendFixed((output == Output::Corrected ? model->getCdacScaling() : model->getUdacScaling()) / 10.0f, 1);
+}
+
+void ScpiServer::handleSetCorrectedOutputMode(int ch, const std::string& cmd) { setOutputMode(ch, Output::Corrected, cmd); }
+void ScpiServer::handleSetUncorrectedOutputMode(int ch, const std::string& cmd) { setOutputMode(ch, Output::Uncorrected, cmd); }
+void ScpiServer::handleSetCorrectedOutputScaling(int ch, const std::string& cmd) { setOutputScaling(ch, Output::Corrected, cmd); }
+void ScpiServer::handleSetUncorrectedOutputScaling(int ch, const std::string& cmd) { setOutputScaling(ch, Output::Uncorrected, cmd); }
+void ScpiServer::handleGetCorrectedOutputScaling(int ch, const std::string&) { getOutputScaling(ch, Output::Corrected); }
+void ScpiServer::handleGetUncorrectedOutputScaling(int ch, const std::string&) { getOutputScaling(ch, Output::Uncorrected); }
+
+void ScpiServer::handleGetCorrectedOutputMode(int channel, const std::string&) {
+    if (ChannelModel* model = validChannel(channel)) replyInt(model->getCdacMode());
+}
+
+void ScpiServer::handleGetUncorrectedOutputMode(int channel, const std::string&) {
+    if (ChannelModel* model = validChannel(channel)) replyInt(model->getUdacMode());
+}
+
+void ScpiServer::handleSetVectorSumOutputMode(int, const std::string& command) {
+    const long long value = integerArgument(command);
+    if (value == 0 || value == 1) meter->setVectorSumOutputMode(value == 1 ? kVectorSumOutputOn : 0);
+}
+
+void ScpiServer::handleGetVectorSumOutputMode(int, const std::string&) {
+    replyInt(meter->getVectorSumOutputMode() == kVectorSumOutputOn ? 1 : 0);
+}
+
+void ScpiServer::handleSetVectorSumOutputScaling(int, const std::string& command) {
+    const int tenths = outputScalingArgument(command);
+    if (tenths < 0) return write(kOutOfRange);
+    meter->setVectorSumOutputScaling(tenths);
+}
+
+void ScpiServer::handleGetVectorSumOutputScaling(int, const std::string&) {
+    replyFormatted("%02.1f", meter->getVectorSumOutputScaling() / 10.0);
+}
+
+// ---- Front-panel keys
+
+void ScpiServer::handleEnableButtons(int, const std::string&) { enableButtons.emit(true); }
+void ScpiServer::handleDisableButtons(int, const std::string&) { enableButtons.emit(false); }

@@ -1,0 +1,209 @@
+#include "scpi/ScpiServer.h"
+
+#include "channel/ChannelModel.h"
+#include "meter/MeterModel.h"
+#include "platform/Platform.h"
+#include "runtime/ErrorList.h"
+#include "runtime/Logger.h"
+#include "scpi/ScpiArguments.h"
+#include "scpi/ScpiCmdNode.h"
+#include "scpi/ScpiErrorQueue.h"
+#include "scpi/ScpiRegisterManager.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kUnrecognisedCommand = -100;
+constexpr int kNoProbe = -200;
+constexpr int kOperationCompleteBit = 0;
+constexpr int kExecutionErrorBit = 4;
+constexpr int kCommandErrorBit = 5;
+constexpr int kNoIndex = 93;
+
+const int kProbeOffsetIndex[5][4] = {
+    {45, 46, 47, 48}, {49, 50, 51, 52}, {53, 54, 55, 56}, {57, 58, 59, 60}, {41, 42, 43, 44}};
+const int kProbeRmsOffsetIndex[5][4] = {
+    {65, 66, 67, 68}, {69, 70, 71, 72}, {73, 74, 75, 76}, {77, 78, 79, 80}, {61, 62, 63, 64}};
+
+int tableIndex(const int table[5][4], int row, int column) {
+    if (row < 0 || row > 4 || column < 0 || column > 3) return kNoIndex;
+    return table[row][column];
+}
+
+}  // namespace
+
+ScpiServer::Services ScpiServer::Services::instrument() {
+    return Services{MeterModel::instance(), ScpiErrorQueue::instance(), ScpiRegisterManager::instance(),
+                    ErrorList::instance(), platform::dataFile("SCPItable.csv")};
+}
+
+ScpiServer::ScpiServer(const Services& services)
+    : meter(services.meter),
+      errors(services.errors),
+      registers(services.registers),
+      catalogue(services.catalogue),
+      tablePath(services.tablePath) {
+    loadCommandTable();
+    // Connected once, for the life of the server.
+    busyConnection = meter->signalBusyChanged().connect(sigc::mem_fun(*this, &ScpiServer::onMeterBusyChanged));
+}
+
+ScpiServer::~ScpiServer() {
+    running = 0;
+    // Only tests destroy servers, once nothing reports the busy state any more.
+    busyConnection.disconnect();
+    if (readerThread.joinable()) readerThread.detach();
+}
+
+bool ScpiServer::openPort() { return open(); }
+
+void ScpiServer::start() {
+    running = 1;
+    readerThread = std::thread(&ScpiServer::run, this);
+}
+
+void ScpiServer::stopReader() {
+    running = 0;
+    if (readerThread.joinable()) readerThread.join();
+}
+
+bool ScpiServer::openAndStart(ScpiServer* server, const sigc::slot<void, bool>& onRemoteState) {
+    if (!server->openPort()) return false;
+    server->signalEnableButtons().connect(onRemoteState);
+    server->start();
+    return true;
+}
+
+void ScpiServer::run() {
+    char buffer[kLineBufferSize];
+    while (keepReading()) {
+        std::memset(buffer, 0, sizeof buffer);
+        if (read(buffer, kLineBufferSize - 1) < 1) continue;
+        processLine(buffer);
+    }
+}
+
+void ScpiServer::processLine(const std::string& line) {
+    std::string text = line;
+    if (text.empty() || text.back() != ';') text += ';';
+
+    std::size_t start = 0;
+    for (std::size_t end = text.find(';'); end != std::string::npos; end = text.find(';', start)) {
+        const std::string received = text.substr(start, end - start);
+        start = end + 1;
+
+        std::string command = received;
+        for (char& c : command) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (command.empty() || command[0] != ':') command.insert(0, ":");
+        // DIAG with channel digit 4 addresses the backplane's branch BACK,
+        // except for the three DAC branches, which keep the default channel.
+        if (command.compare(0, 5, ":DIAG") == 0) {
+            const std::size_t colon = command.find(':', 4);
+            if (colon != std::string::npos && command[colon - 1] == '4') {
+                const bool dac = command.compare(colon, 5, ":SDAC") == 0 || command.compare(colon, 5, ":VDAC") == 0 ||
+                                 command.compare(colon, 5, ":ADAC") == 0;
+                command.replace(colon - 1, 1, dac ? "" : ":BACK");
+            }
+        }
+        Logger::instance()->log(2, "ScpiServer", "Received: " + command);
+
+        if (root->dispatch(command, 1) == -1) {
+            std::printf("unrecognized SCPI cmd: %s\n", received.c_str());
+            std::fflush(stdout);
+            std::unique_ptr<TvlError> record = catalogue->lookup(kUnrecognisedCommand);
+            record->setDetail(received);
+            errors->push(std::move(record));
+            registers->getStandardEventRegister().setConditionBit(kCommandErrorBit);
+        }
+    }
+}
+
+// ---- Operation complete
+
+void ScpiServer::onMeterBusyChanged(bool nowBusy) {
+    bool answerQuery = false, setBit = false;
+    {
+        std::lock_guard<std::mutex> lock(opcLock);
+        if (nowBusy == busy) return;
+        busy = nowBusy;
+        if (busy) return;
+        answerQuery = pendingOperationCompleteQuery;
+        setBit = pendingOperationComplete;
+        pendingOperationCompleteQuery = pendingOperationComplete = false;
+    }
+    if (answerQuery) write("1");
+    if (setBit) registers->getStandardEventRegister().setConditionBit(kOperationCompleteBit);
+}
+
+void ScpiServer::handleQueryOperationComplete(int, const std::string&) {
+    {
+        std::lock_guard<std::mutex> lock(opcLock);
+        if (busy) {
+            pendingOperationCompleteQuery = true;
+            return;
+        }
+    }
+    write("1");
+}
+
+void ScpiServer::handleSetOperationComplete(int, const std::string&) {
+    {
+        std::lock_guard<std::mutex> lock(opcLock);
+        if (busy) {
+            pendingOperationComplete = true;
+            return;
+        }
+    }
+    registers->getStandardEventRegister().setConditionBit(kOperationCompleteBit);
+}
+
+// ---- Shared routines
+
+bool ScpiServer::isValidChannel(int channel) const {
+    return channel >= 1 && channel <= (meter->isThreeChannelModel() ? 3 : 1);
+}
+
+ChannelModel* ScpiServer::getChannelModel(int channel) const {
+    int slot = channel;
+    if (!meter->isThreeChannelModel()) {
+        if (channel == 1) slot = 2;
+        else if (channel == 2) slot = 1;
+    }
+    return slot >= 1 ? meter->getChannel(static_cast<unsigned>(slot)) : nullptr;
+}
+
+ChannelModel* ScpiServer::validChannel(int channel) const {
+    return isValidChannel(channel) ? getChannelModel(channel) : nullptr;
+}
+
+void ScpiServer::sendFixed(float value, int precision) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", precision, static_cast<double>(value));
+    write(text);
+}
+
+void ScpiServer::setChannelParameter(int channel, int index, const std::string& command) {
+    if (ChannelModel* model = getChannelModel(channel))
+        model->setCalParameter(index, scpiarg::textFloat(scpiarg::argumentWord(command)));
+}
+
+int ScpiServer::probeOffsetIndex(int row, int column) { return tableIndex(kProbeOffsetIndex, row, column); }
+int ScpiServer::probeRmsOffsetIndex(int row, int column) { return tableIndex(kProbeRmsOffsetIndex, row, column); }
+
+void ScpiServer::replyInt(int value) { write(std::to_string(value)); }
+
+std::string ScpiServer::formatValue(const std::string& format, double value) {
+    char text[80];
+    std::snprintf(text, sizeof text, format.c_str(), value);
+    return text;
+}
+
+void ScpiServer::reportNoProbe(const std::string& detail) {
+    std::unique_ptr<TvlError> record = catalogue->lookup(kNoProbe);
+    record->setDetail(detail);
+    errors->push(std::move(record));
+    registers->getStandardEventRegister().setConditionBit(kExecutionErrorBit);
+}

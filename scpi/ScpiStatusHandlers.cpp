@@ -1,0 +1,144 @@
+// Status and error-queue commands: the IEEE 488.2 common status commands,
+// the measurement, operation and questionable registers, the error queue.
+// Setters answer nothing; an enable value outside 0..limit (negative ones
+// included) is ignored, a missing one reads as 0.
+#include "scpi/ScpiServer.h"
+
+#include "runtime/TvlError.h"
+#include "scpi/ScpiArguments.h"
+#include "scpi/ScpiErrorQueue.h"
+#include "scpi/ScpiRegisterManager.h"
+
+#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
+
+namespace {
+constexpr long long kEnableLimit = 65535;
+constexpr long long kSrqEnableLimit = 255;
+}  // namespace
+
+const std::vector<ScpiServer::HandlerEntry>& ScpiServer::statusHandlers() {
+    static const std::vector<HandlerEntry> table = {
+        SCPI_HANDLER(handleClsRequest),
+        SCPI_HANDLER(handleProgramEventEnable),
+        SCPI_HANDLER(handleQueryEventEnable),
+        SCPI_HANDLER(handleQueryEventStatus),
+        SCPI_HANDLER(handleSetOperationComplete),
+        SCPI_HANDLER(handleQueryOperationComplete),
+        SCPI_HANDLER(handleProgramSrqEnable),
+        SCPI_HANDLER(handleQuerySrqEnable),
+        SCPI_HANDLER(handleQueryStatusByte),
+        SCPI_HANDLER(handleSystErrorQuery),
+        SCPI_HANDLER(handleSystErrorNextQuery),
+        SCPI_HANDLER(handleQueryMeasurementEventRegister),
+        SCPI_HANDLER(handleQueryOperationEventRegister),
+        SCPI_HANDLER(handleQueryQuestionableEventRegister),
+        SCPI_HANDLER(handleSetMeasurementEnableRegister),
+        SCPI_HANDLER(handleSetOperationEnableRegister),
+        SCPI_HANDLER(handleSetQuestionableEnableRegister),
+        SCPI_HANDLER(handleQueryMeasurementEnableRegister),
+        SCPI_HANDLER(handleQueryOperationEnableRegister),
+        SCPI_HANDLER(handleQueryQuestionableEnableRegister),
+        SCPI_HANDLER(handleQueryMeasurementConditionRegister),
+        SCPI_HANDLER(handleQueryOperationConditionRegister),
+        SCPI_HANDLER(handleQueryQuestionableConditionRegister),
+        SCPI_HANDLER(handleResetAllEventEnableRegisters),
+    };
+    return table;
+}
+
+ScpiRegister& ScpiServer::statusRegister(Register which) const {
+    switch (which) {
+    case Register::Measurement: return registers->getMeasurementRegister();
+    case Register::Operation: return registers->getOperationRegister();
+    case Register::Questionable: break;
+    }
+    return registers->getQuestionableRegister();
+}
+
+void ScpiServer::setEnableFromArgument(ScpiRegister& reg, const std::string& command, long long limit) {
+    const long long value = scpiarg::textInteger(scpiarg::argumentWord(command));
+    if (scpiarg::inRange(value, 0, limit)) reg.setEnable(static_cast<std::uint32_t>(value));
+}
+
+void ScpiServer::replyError(const TvlError* record) {
+    if (!record) {
+        write("0,\"No error\"");
+        return;
+    }
+    std::string text = std::to_string(record->getCode()) + ",\"" + record->getScpiText();
+    if (!record->getDetail().empty()) text += "; " + record->getDetail();
+    write(text + "\"");
+}
+
+void ScpiServer::handleClsRequest(int, const std::string&) {
+    registers->ClearAll();
+    errors->clear();
+}
+
+void ScpiServer::handleProgramEventEnable(int, const std::string& command) {
+    setEnableFromArgument(registers->getStandardEventRegister(), command, kEnableLimit);
+}
+
+void ScpiServer::handleQueryEventEnable(int, const std::string&) {
+    replyInt(registers->getStandardEventRegister().getEnable());
+}
+
+void ScpiServer::handleQueryEventStatus(int, const std::string&) {
+    replyInt(registers->getStandardEventRegister().readEvent());
+}
+
+void ScpiServer::handleProgramSrqEnable(int, const std::string& command) {
+    const long long value = scpiarg::textInteger(scpiarg::argumentWord(command));
+    if (scpiarg::inRange(value, 0, kSrqEnableLimit)) registers->setSrqEnable(static_cast<int>(value));
+}
+
+void ScpiServer::handleQuerySrqEnable(int, const std::string&) { replyInt(registers->getSrqEnable()); }
+void ScpiServer::handleQueryStatusByte(int, const std::string&) { replyInt(registers->getStatusByte()); }
+
+void ScpiServer::handleSystErrorQuery(int, const std::string&) { replyError(errors->newest().get()); }
+void ScpiServer::handleSystErrorNextQuery(int, const std::string&) { replyError(errors->popOldest().get()); }
+
+void ScpiServer::handleQueryMeasurementEventRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Measurement).readEvent());
+}
+void ScpiServer::handleQueryOperationEventRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Operation).readEvent());
+}
+void ScpiServer::handleQueryQuestionableEventRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Questionable).readEvent());
+}
+
+void ScpiServer::handleSetMeasurementEnableRegister(int, const std::string& command) {
+    setEnableFromArgument(statusRegister(Register::Measurement), command, kEnableLimit);
+}
+void ScpiServer::handleSetOperationEnableRegister(int, const std::string& command) {
+    setEnableFromArgument(statusRegister(Register::Operation), command, kEnableLimit);
+}
+void ScpiServer::handleSetQuestionableEnableRegister(int, const std::string& command) {
+    setEnableFromArgument(statusRegister(Register::Questionable), command, kEnableLimit);
+}
+
+void ScpiServer::handleQueryMeasurementEnableRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Measurement).getEnable());
+}
+void ScpiServer::handleQueryOperationEnableRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Operation).getEnable());
+}
+void ScpiServer::handleQueryQuestionableEnableRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Questionable).getEnable());
+}
+
+void ScpiServer::handleQueryMeasurementConditionRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Measurement).getCondition());
+}
+void ScpiServer::handleQueryOperationConditionRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Operation).getCondition());
+}
+void ScpiServer::handleQueryQuestionableConditionRegister(int, const std::string&) {
+    replyInt(statusRegister(Register::Questionable).getCondition());
+}
+
+void ScpiServer::handleResetAllEventEnableRegisters(int, const std::string&) {
+    for (Register which : {Register::Measurement, Register::Operation, Register::Questionable})
+        statusRegister(which).clearEnable();
+}

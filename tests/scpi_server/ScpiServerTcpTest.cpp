@@ -1,0 +1,236 @@
+// The TCP transport on loopback, on a port the system picks: line ends,
+// replies whole, a client replacing another, clients that go away.
+#include "scpi/ScpiServerTcp.h"
+
+#include "ScpiTestSupport.h"
+#include "platform/Network.h"
+#include "runtime/Logger.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the logger writes, readable while it writes.
+class LogBuffer : public std::streambuf {
+public:
+    std::string str() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return text;
+    }
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            text.push_back(static_cast<char>(c));
+        }
+        return c;
+    }
+private:
+    std::mutex mutex;
+    std::string text;
+};
+
+// A SCPI client on a plain socket.
+class Client {
+public:
+    explicit Client(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Client() { close(); }
+    void close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    void send(const std::string& text) {
+        std::size_t sent = 0;
+        while (sent < text.size()) {
+            const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+    // The next line with its CR LF; "" on time-out, "<closed>" at the end.
+    std::string line(std::chrono::seconds deadline = std::chrono::seconds(20)) {
+        const auto end = Clock::now() + deadline;
+        while (true) {
+            const auto lf = buffered.find('\n');
+            if (lf != std::string::npos) {
+                std::string out = buffered.substr(0, lf + 1);
+                buffered.erase(0, lf + 1);
+                return out;
+            }
+            const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+            if (left <= 0) return "";
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, left) <= 0) continue;
+            char bytes[4096];
+            const ssize_t n = ::recv(fd, bytes, sizeof bytes, 0);
+            if (n <= 0) return "<closed>";
+            buffered.append(bytes, static_cast<std::size_t>(n));
+        }
+    }
+    std::string ask(const std::string& command) {
+        send(command + "\n");
+        return line();
+    }
+    bool connected = false;
+    int fd = -1;
+
+private:
+    std::string buffered;
+};
+
+class Tcp : public ScpiServerTcp {
+public:
+    using ScpiServerTcp::ScpiServerTcp;
+    using ScpiServerTcp::write;
+};
+
+class TcpTest : public ::testing::Test {
+protected:
+    TcpTest() {
+        std::ofstream(sandbox.path() + "/ports.conf") << "scpi: 0\n";
+        Logger::instance()->setOutput(&log);
+        Logger::instance()->setLevel(2);
+        server = std::make_unique<Tcp>(services.forServer(meter));
+        EXPECT_TRUE(ScpiServer::openAndStart(server.get(), [](bool) {}));
+        port = server->getPort();
+    }
+    ~TcpTest() override {
+        server.reset();
+        Logger::instance()->setLevel(1);
+        Logger::instance()->setOutput(nullptr);
+    }
+    bool logged(const std::string& text) {
+        return testsupport::waitUntil([&] { return logText().find(text) != std::string::npos; },
+                                      std::chrono::seconds(20));
+    }
+    std::string logText() { return logBuffer.str(); }
+
+    testsupport::TempSandbox sandbox;
+    scpitest::Meter meter{testsupport::uniqueBusName("p")};
+    scpitest::Services services;
+    LogBuffer logBuffer;
+    std::ostream log{&logBuffer};
+    std::unique_ptr<Tcp> server;
+    int port = 0;
+};
+
+TEST_F(TcpTest, AnnouncesItsPortAndRunsNoReaderBeforeAClient) {
+    ASSERT_GT(port, 0);
+    std::ifstream announced(platform::announcedPortFile(platform::Service::Scpi));
+    int read = 0;
+    announced >> read;
+    EXPECT_EQ(read, port);
+    EXPECT_FALSE(server->hasClient());
+    server->write("dropped");   // nobody to send it to
+    Client c(port);
+    ASSERT_TRUE(c.connected);
+    EXPECT_EQ(c.ask("*ESE?"), "0\r\n");
+    EXPECT_TRUE(server->hasClient());
+}
+
+TEST_F(TcpTest, LinesEndInCrOrLfAndRepliesInCrLf) {
+    Client c(port);
+    c.send("*ESE 5\r*ESE?\n\r\n\n*SRE 3\r\n*SRE?\r");
+    EXPECT_EQ(c.line(), "5\r\n");
+    EXPECT_EQ(c.line(), "3\r\n");
+    EXPECT_EQ(services.errors->size(), 0u) << "empty lines are no commands";
+}
+
+TEST_F(TcpTest, ANewClientTakesOverAndTheOldOnesCloseNeverDisturbsIt) {
+    Client first(port);
+    ASSERT_EQ(first.ask("*ESE 7;*ESE?"), "7\r\n");
+    Client second(port);
+    EXPECT_EQ(first.line(), "<closed>") << "the first client's socket is closed";
+    EXPECT_EQ(second.ask("*ESE?"), "7\r\n");
+    EXPECT_TRUE(logged("Closing connection on fd "));
+    EXPECT_TRUE(logged(" due to new connection"));
+    first.close();
+    EXPECT_EQ(second.ask("*ESE 9;*ESE?"), "9\r\n");
+    EXPECT_EQ(logText().find("Terminating"), std::string::npos) << logText();
+}
+
+// A client that goes leaves the transport waiting; the next one (which may
+// well get the same descriptor number) is served at once, every time.
+TEST_F(TcpTest, ClientsThatComeAndGoOneAfterAnother) {
+    for (int i = 0; i < 30; ++i) {
+        {
+            Client gone(port);
+            ASSERT_EQ(gone.ask("*SRE " + std::to_string(i) + ";*SRE?"), std::to_string(i) + "\r\n");
+        }
+        Client next(port);
+        ASSERT_EQ(next.ask("*SRE?"), std::to_string(i) + "\r\n") << "round " << i;
+    }
+    EXPECT_TRUE(logged("Terminating Client Connection on fd "));
+}
+
+// Replies to a client that has gone fail quietly: the process lives on.  The
+// client closes while the server is still busy with the line's first command
+// (saving a profile runs a script), so the replies meet a closed socket.
+TEST_F(TcpTest, RepliesToAClosedConnectionNeverKillTheProcess) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::string line = "*SAV 1";
+    for (int i = 0; i < 30; ++i) line += ";*IDN?";
+    {
+        Client gone(port);
+        ASSERT_EQ(gone.ask("*ESE?"), "0\r\n");
+        gone.send(line + "\n");
+    }
+    EXPECT_TRUE(logged("Terminating Client Connection on fd "));
+    Client next(port);
+    EXPECT_EQ(next.ask("*ESE?"), "0\r\n");
+}
+
+// The reader's replies and another thread's (as the operation-complete "1")
+// never mix on the wire: every line arrives whole.
+TEST_F(TcpTest, RepliesFromTwoThreadsNeverInterleave) {
+    constexpr int kQueries = 3000;
+    constexpr int kOthers = 3000;
+    Client c(port);
+    ASSERT_EQ(c.ask("*ESE 12345;*ESE?"), "12345\r\n");
+    const std::string other(300, '1');
+    std::thread writer([&] {
+        for (int i = 0; i < kOthers; ++i) server->write(other);
+    });
+    std::string lines;
+    for (int i = 0; i < kQueries; ++i) lines += "*ESE?\n";
+    c.send(lines);
+    int queries = 0, others = 0;
+    for (int i = 0; i < kQueries + kOthers; ++i) {
+        const std::string l = c.line();
+        if (l == "12345\r\n") ++queries;
+        else if (l == other + "\r\n") ++others;
+        else ADD_FAILURE() << "broken line: " << l.substr(0, 40);
+        if (l.empty()) break;
+    }
+    writer.join();
+    EXPECT_EQ(queries, kQueries);
+    EXPECT_EQ(others, kOthers);
+}
+
+}  // namespace
