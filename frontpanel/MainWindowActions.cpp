@@ -11,10 +11,22 @@
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/NumericKeypad.h"
 #include "meter/MeterModel.h"
+#include "frontpanel/EngineeringPasswordDisplay.h"
+#include "pages/AnalogOutScalingDisplay.h"
+#include "pages/DateTimeDisplay.h"
 #include "pages/ErrorDisplay.h"
+#include "pages/FirmwareUpdateDisplay.h"
+#include "pages/GpibConfigDisplay.h"
+#include "pages/NetworkConfigDisplay.h"
+#include "pages/NumericDisplay.h"
+#include "pages/ProfilesDisplay.h"
+#include "pages/RS232ConfigDisplay.h"
+#include "pages/SystemInfoDisplay.h"
+#include "pages/VectorSumDisplay.h"
 #include "platform/Platform.h"
 #include "scpi/ScpiErrorQueue.h"
 
+#include <FL/Fl_Input.H>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -219,6 +231,33 @@ void MainWindow::setNormalMode() {
 // Blocks the key link's reader (and so the keys) until the script ends.
 void MainWindow::commandLineMode() { platform::runCommand({platform::script("tvlCLI.sh")}); }
 
+// ---- Pages -----------------------------------------------------------------------------
+// The pages take the toolkit lock themselves where they change widgets.
+
+void MainWindow::applyDateTime() {
+    if (dateTimeDisplay) dateTimeDisplay->applySettings();
+}
+void MainWindow::saveProfile() {
+    if (profilesDisplay) profilesDisplay->saveProfile();
+}
+void MainWindow::restoreProfile() {
+    if (profilesDisplay) profilesDisplay->restoreProfile();
+}
+void MainWindow::restoreFactoryDefaults() {
+    if (profilesDisplay) profilesDisplay->restoreFactoryDefaults();
+}
+
+// Steps one choice of the RS-232 page: 0 speed, 1 data bits, 2 stop bits,
+// 3 parity, 4 flow control.
+void MainWindow::changeRs232Setting(int setting) {
+    static void (RS232ConfigDisplay::*const next[5])() = {
+        &RS232ConfigDisplay::nextSpeed, &RS232ConfigDisplay::nextDataBits, &RS232ConfigDisplay::nextStopBits,
+        &RS232ConfigDisplay::nextParity, &RS232ConfigDisplay::nextFlowControl};
+    if (!rs232ConfigDisplay || setting < 0 || setting > 4) return;
+    gui::Lock lock;
+    (rs232ConfigDisplay->*next[setting])();
+}
+
 // ---- Error page ---------------------------------------------------------------------
 
 void MainWindow::refreshErrorPanel() {
@@ -352,9 +391,93 @@ void MainWindow::showNetworkAddressItems() {
 
 // ---- Panels and the keypad ----------------------------------------------------------
 
+// Every readout and page leaves the window; the soft buttons, the footer and
+// the message pop-up stay.  The caller holds the toolkit lock.
+void MainWindow::hideAllPanels() {
+    Fl_Widget* const panels[] = {
+        singleNumericDisplay, numericDisplays[0], numericDisplays[1], numericDisplays[2],
+        networkConfigDisplay, gpibConfigDisplay,  rs232ConfigDisplay, systemInfoDisplay,
+        errorDisplay,         profilesDisplay,    dateTimeDisplay,    corrScalingDisplays[0],
+        uncorrScalingDisplays[0], corrScalingDisplays[1], uncorrScalingDisplays[1], corrScalingDisplays[2],
+        uncorrScalingDisplays[2], vsumScalingDisplay, firmwareUpdateDisplay, numericKeypad,
+        vectorSumDisplay, passwordDisplay};
+    for (Fl_Widget* panel : panels) {
+        if (!panel) continue;
+        remove(panel);
+        panel->hide();
+    }
+}
+
+// The caller holds the toolkit lock.
 void MainWindow::showKeypad() {
     if (!numericKeypad) return;
     add(numericKeypad);
     numericKeypad->show();
     redraw();
+}
+
+namespace {
+// The page alone on the screen.  The caller holds the toolkit lock.
+void showAlone(MainWindow& w, Fl_Widget* page) {
+    w.hideAllPanels();
+    if (!page) return;
+    w.add(page);
+    page->show();
+    page->redraw();
+    w.redraw();
+}
+
+// The keypad types into field `row` of the page.  The caller holds the
+// toolkit lock.
+void attachKeypad(NumericKeypad* keypad, Form* page, unsigned row) {
+    if (keypad && page) keypad->attachInput(page->getInput(row));
+}
+}  // namespace
+
+void MainWindow::showNetworkPanel() { showAlone(*this, networkConfigDisplay); }
+void MainWindow::showGpibPanel() { showAlone(*this, gpibConfigDisplay); }
+
+void MainWindow::openNetworkConfig() {
+    gui::Lock lock;
+    showNetworkPanel();
+}
+
+// The GPIB address: whole numbers up to 30 (the "." key is skipped).
+void MainWindow::editGpibAddress() {
+    gui::Lock lock;
+    showGpibPanel();
+    attachKeypad(numericKeypad, gpibConfigDisplay, 0);
+    if (numericKeypad) {
+        numericKeypad->disableKey(NumericKeypad::kDecimalPointKey);
+        numericKeypad->setIntMax(30);
+    }
+    showKeypad();
+}
+
+void MainWindow::editNetworkField(int row) {
+    gui::Lock lock;
+    attachKeypad(numericKeypad, networkConfigDisplay, static_cast<unsigned>(row));
+    showKeypad();
+}
+
+void MainWindow::editDateTimeField(int row) {
+    gui::Lock lock;
+    attachKeypad(numericKeypad, dateTimeDisplay, static_cast<unsigned>(row));
+    showKeypad();
+}
+
+// An output's full scale: volts up to 10.
+void MainWindow::editOutputFullScale(Form* form) {
+    gui::Lock lock;
+    attachKeypad(numericKeypad, form, 0);
+    if (numericKeypad) numericKeypad->setFloatMax(10.0f);
+    showKeypad();
+}
+
+void MainWindow::showScalingPanel(Form* form) {
+    gui::Lock lock;
+    showAlone(*this, form);
+    if (!form) return;
+    form->showMessage("Press <Enter> to Apply");
+    if (auto* scaling = dynamic_cast<AnalogOutScalingDisplay*>(form)) scaling->showScaling();
 }

@@ -7,6 +7,7 @@
 #include "frontpanel/MenuFooter.h"
 #include "frontpanel/MenuTree.h"
 #include "frontpanel/SoftButton.h"
+#include "pages/NetworkConfigDisplay.h"
 #include "platform/Platform.h"
 #include "runtime/Logger.h"
 
@@ -253,5 +254,7 @@ void MainWindow::buildMenus() {
     powerOnEntry = tree.entry(E::PowerOnOptions);
     powerOnMenu = tree.radio(M::PowerOn);
 
+    // The network form starts in manual address mode: the address links are offered.
+    if (networkConfigDisplay && networkConfigDisplay->isManual()) showNetworkAddressItems();
     gotoMenu(mainMenu);
 }

@@ -1,8 +1,6 @@
 // Stand-ins for MainWindow functions that are still being written.
 #include "frontpanel/MainWindow.h"
 
-void MainWindow::hideAllPanels() {}  // stub until hideAllPanels lands
-void MainWindow::showScalingPanel(Form*) {}  // stub until showScalingPanel lands
 void MainWindow::promptUsbFirmwareUpdate() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::promptInternetFirmwareUpdate() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::promptCorrScaling1() {}  // stub until AnalogOutScalingDisplay lands
@@ -29,15 +27,3 @@ void MainWindow::showRs232Panel() {}  // stub until RS232ConfigDisplay lands
 void MainWindow::showFirmwareUpdatePanel() {}  // stub until FirmwareUpdateDisplay lands
 void MainWindow::showProfilesPanel() {}  // stub until ProfilesDisplay lands
 void MainWindow::showDateTimePanel() {}  // stub until DateTimeDisplay lands
-void MainWindow::showNetworkPanel() {}  // stub until NetworkConfigDisplay lands
-void MainWindow::showGpibPanel() {}  // stub until GpibConfigDisplay lands
-void MainWindow::openNetworkConfig() {}  // stub until NetworkConfigDisplay lands
-void MainWindow::editGpibAddress() {}  // stub until GpibConfigDisplay lands
-void MainWindow::editNetworkField(int) {}  // stub until NetworkConfigDisplay lands
-void MainWindow::editDateTimeField(int) {}  // stub until DateTimeDisplay lands
-void MainWindow::editOutputFullScale(Form*) {}  // stub until AnalogOutScalingDisplay lands
-void MainWindow::applyDateTime() {}  // stub until DateTimeDisplay lands
-void MainWindow::saveProfile() {}  // stub until ProfilesDisplay lands
-void MainWindow::restoreProfile() {}  // stub until ProfilesDisplay lands
-void MainWindow::restoreFactoryDefaults() {}  // stub until ProfilesDisplay lands
-void MainWindow::changeRs232Setting(int) {}  // stub until RS232ConfigDisplay lands

@@ -3,6 +3,7 @@
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/NumericKeypad.h"
+#include "pages/AnalogOutScalingDisplay.h"
 
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,22 @@ Action keypad(void (NumericKeypad::*f)()) {
     return [f](MW& w, int) {
         if (w.numericKeypad) (w.numericKeypad->*f)();
     };
+}
+
+// The keypad on the full-scale page of the menu's channel (corrected or
+// uncorrected output), or on the vector-sum page.
+Action corrFullScale() {
+    return [](MW& w, int c) {
+        if (c >= 1 && c <= 3) w.editOutputFullScale(w.corrScalingDisplays[c - 1]);
+    };
+}
+Action uncorrFullScale() {
+    return [](MW& w, int c) {
+        if (c >= 1 && c <= 3) w.editOutputFullScale(w.uncorrScalingDisplays[c - 1]);
+    };
+}
+Action vsumFullScale() {
+    return [](MW& w, int) { w.editOutputFullScale(w.vsumScalingDisplay); };
 }
 
 // ---- Entries ----------------------------------------------------------------
@@ -140,16 +157,16 @@ std::vector<EntrySpec> zeroModeEntries() {
 std::vector<EntrySpec> outputModeEntries(void (MW::*set)(int, int)) {
     return {item("Off", with(set, 0)), item("Wave Form", with(set, 1)), item("RMS", with(set, 2))};
 }
-// 3 V, 10 V and the custom full scale, whose link opens the keypad page and
-// runs the prompt that shows the form.
-std::vector<EntrySpec> scalingEntries(void (MW::*set)(int, int), M keypadPage, Action prompt) {
+// 3 V, 10 V and the custom full scale, whose link opens the keypad page, runs
+// the prompt that shows the form, then attaches the keypad to the form.
+std::vector<EntrySpec> scalingEntries(void (MW::*set)(int, int), M keypadPage, Action prompt, Action keypad) {
     return {item("3V Full\nScale", with(set, 30)), item("10V Full\nScale", with(set, 100)),
-            link("Custom\nFull Scale", keypadPage, std::move(prompt))};
+            link("Custom\nFull Scale", keypadPage, std::move(prompt), std::move(keypad))};
 }
 std::vector<EntrySpec> vectorSumScalingEntries() {
     return {item("3V Full\nScale", with(&MW::setVectorSumOutputScaling, 30)),
             item("10V Full\nScale", with(&MW::setVectorSumOutputScaling, 100)),
-            link("Custom\nFull Scale", M::VectorSumFullScale, call(&MW::promptVsumScaling))};
+            link("Custom\nFull Scale", M::VectorSumFullScale, call(&MW::promptVsumScaling), vsumFullScale())};
 }
 EntrySpec networkAddressLink(const char* name, M page, int row, E id) {
     return detached(named(link(name, page, with(&MW::editNetworkField, row)), id));
@@ -322,7 +339,8 @@ std::vector<MenuSpec> buildTable() {
         perChannel(radio(M::CorrectedScaling, "Channel %d\nCorrected\nScaling", 0, M::None,
                          scalingEntries(&MW::setCorrectedOutputScaling, M::CorrectedFullScale,
                                         each(&MW::promptCorrScaling1, &MW::promptCorrScaling2,
-                                             &MW::promptCorrScaling3)))),
+                                             &MW::promptCorrScaling3),
+                                        corrFullScale()))),
         perChannel(sized(plain(M::UncorrectedOutput, "Uncorrected\nOutput", M::None,
                                {link("Output Mode", M::UncorrectedMode), link("Scaling", M::UncorrectedScaling)}),
                          18)),
@@ -331,7 +349,8 @@ std::vector<MenuSpec> buildTable() {
         perChannel(radio(M::UncorrectedScaling, "Channel %d\nScaling", 0, M::None,
                          scalingEntries(&MW::setUncorrectedOutputScaling, M::UncorrectedFullScale,
                                         each(&MW::promptUncorrScaling1, &MW::promptUncorrScaling2,
-                                             &MW::promptUncorrScaling3)))),
+                                             &MW::promptUncorrScaling3),
+                                        uncorrFullScale()))),
         plain(M::VectorSumAnalog, "Vector\nSum", M::None,
               {link("Output\nMode", M::VectorSumOutputMode), link("Scaling", M::VectorSumScaling)}),
         radio(M::VectorSumOutputMode, "Output\nMode", 0, M::None,
