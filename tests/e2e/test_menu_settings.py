@@ -1,0 +1,127 @@
+"""Settings made with the front-panel menus reach the models, are written to
+the settings files (the meter's "bp", the channels' "ch1".."ch3") and are in
+force after tvl4700 is restarted: the menus mark them again, and a file
+written anew by the restarted program still holds them.
+"""
+import re
+
+from instrument import Instrument, wait_until
+from menu_screen import BACK, MenuScreen
+from menu_table import TREE, views_along
+
+UP_CHANNEL_1 = 14
+
+# (soft keys from "Main" to the menu, the key of the setting or None, the
+# marks the menu shows afterwards)
+MENU_SETTINGS = [
+    ((2, 1), 2, [1]),                   # Units > Flux Density > Tesla
+    ((2, 2), 3, [2]),                   # Units > Temperature > Kelvin
+    ((2, 4), 2, [1]),                   # Units > Time > Period
+    ((2, 3), 2, [1]),                   # Units > Angles > Radians
+    ((1, 2, 6, 1), 2, [1]),             # Channel 2 > Zero > Auto > Basic
+    ((1, 3, 3), 1, [0]),                # Channel 3 > Hold > Max
+    ((1, 3, 3), 5, [0, 4]),             #                  > Active
+    ((1, 5, 2), 1, [0]),                # Vector Sum > Hold > Max
+    ((4, 1, 1, 1, 1), 3, [2]),          # Analog Outputs > Channel 1 > Corrected > Output Mode > RMS
+    ((4, 1, 1, 1, 2), 2, [1]),          #                                         > Scaling > 10 V
+    ((4, 1, 2, 2, 1), 2, [1]),          # Channel 2 > Uncorrected > Output Mode > Wave Form
+    ((4, 1, 2, 2, 2), 2, [1]),          #                         > Scaling > 10 V
+    ((4, 1, 4, 1), 2, [1]),             # Vector Sum output > Output Mode > On
+    ((4, 1, 4, 2), 2, [1]),             #                   > Scaling > 10 V
+    ((3, 5, 1), 1, [0]),                # Display > Waveform > Time Base > the first
+    ((3, 5, 3, 2), 2, [1]),             #                    > Trigger > Slope > Negative
+    ((3, 5, 3, 1), 3, [2]),             #                              > Mode > Repeat
+    ((3, 5, 2, 3), 5, [4]),             #                    > Scale > Channel 3 > the fifth
+]
+
+FILES = {
+    "bp": {"angleunits": "1", "maxhold": "1", "vdacmode": "4", "vdacrange": "100", "timebase": "0",
+           "triggerslope": "1", "triggermode2": "2"},
+    "ch1": {"fluxunits": "1", "tempunits": "2", "timeunits": "1", "cdacmode": "2", "cdacrange": "100"},
+    "ch2": {"fluxunits": "1", "zeromode": "4", "udacmode": "1", "udacrange": "100"},
+    "ch3": {"tempunits": "2", "maxhold": "1", "holdactive": "1", "waveformscale": "4"},
+}
+
+
+def settings(inst, name):
+    try:
+        with open(inst.file("/var/lib/tarvel/" + name)) as f:
+            return dict(re.findall(r"^(\w+): (.*)$", f.read(), re.M))
+    except FileNotFoundError:
+        return {}
+
+
+def wait_for_files(inst, expected, what):
+    def written():
+        return all(all(settings(inst, name).get(k) == v for k, v in values.items())
+                   for name, values in expected.items())
+    try:
+        wait_until(written, 40.0, what=what)
+    except TimeoutError:
+        raise AssertionError("%s: %r" % (what, {name: settings(inst, name) for name in expected}))
+
+
+def open_menu(screen, keys):
+    """From "Main", down the links, each menu awaited."""
+    for key, view in zip(keys, views_along(keys)):
+        title, labels, _ = TREE[view]
+        screen.press(key)
+        screen.wait_for(title, labels, what=view)
+    return view
+
+
+def back_to_main(screen, depth):
+    screen.press(*([BACK] * depth))
+    screen.wait_for(*TREE["main"][:2], what="back to Main")
+
+
+def test_menu_settings_are_saved_and_in_force_after_a_restart():
+    with Instrument(frontpanel=True) as inst:
+        inst.wait_ready()
+        # The channels load their settings at each card-ready (the defaults
+        # here); once they have saved them, no load is left to come.
+        wait_until(lambda: all(settings(inst, "ch%d" % c) for c in (1, 2, 3)), 40.0,
+                   what="the channel settings saved")
+        screen = MenuScreen(inst)
+        screen.wait_for(*TREE["main"][:2], what="at start")
+        for keys, key, marks in MENU_SETTINGS:
+            view = open_menu(screen, keys)
+            screen.press(key)
+            screen.wait_for(*TREE[view][:2], marks=marks, what="%s after key %d" % (view, key))
+            back_to_main(screen, len(keys))
+
+        # Classifier limit: the upper threshold of channel 1, stepped with the
+        # channel's Up key and committed with Back.
+        open_menu(screen, (4, 2, 1, 3))
+        before = float(settings(inst, "ch1").get("clupperthresh", "0"))
+        screen.press(UP_CHANNEL_1, UP_CHANNEL_1)
+        back_to_main(screen, 4)
+        wait_until(lambda: float(settings(inst, "ch1").get("clupperthresh", "0")) != before, 40.0,
+                   what="the upper classifier limit saved")
+        wait_for_files(inst, FILES, "settings written")
+        upper = settings(inst, "ch1")["clupperthresh"]
+
+        inst.restart_tvl()
+        inst.wait_ready()
+        screen = MenuScreen(inst)
+        final = {keys: marks for keys, _, marks in MENU_SETTINGS}   # the last marks of each menu
+        for keys, marks in final.items():
+            view = open_menu(screen, keys)
+            screen.wait_for(*TREE[view][:2], marks=marks, what="%s after the restart" % view)
+            back_to_main(screen, len(keys))
+
+        # Display > Numeric leaves the waveform view: the channel menus get
+        # their "AC Freq Setup" back.
+        open_menu(screen, (3,))
+        screen.press(4)
+        back_to_main(screen, 1)
+
+        # A setting changed now makes the restarted program write its whole
+        # file anew, from what it holds: the earlier settings are still there.
+        for keys, key in (((2, 3), 1), ((1, 1, 6, 1), 3)):   # Angles > Degrees; Channel 1 > Auto Zero > Advanced
+            open_menu(screen, keys)
+            screen.press(key)
+            back_to_main(screen, len(keys))
+        bp = dict(FILES["bp"], angleunits="0")
+        ch1 = dict(FILES["ch1"], zeromode="0", clupperthresh=upper)
+        wait_for_files(inst, {"bp": bp, "ch1": ch1}, "settings written by the restarted program")
