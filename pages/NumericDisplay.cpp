@@ -143,12 +143,10 @@ void NumericDisplay::resize(int nx, int ny, int nw, int nh) {
 }
 
 void NumericDisplay::layOut() {
-    innerLeft = static_cast<float>(x()) + sideMargin;
-    innerTop = static_cast<float>(y()) + topMargin;
-    innerWidth = static_cast<float>(w()) - 2.0f * sideMargin;
-    innerHeight = static_cast<float>(h()) - topMargin - bottomMargin;
-    const float right = innerLeft + innerWidth;
-    const float bottom = innerTop + innerHeight;
+    panel.fit(*this);
+    const float innerLeft = panel.left, innerTop = panel.top, innerWidth = panel.width, innerHeight = panel.height;
+    const float right = panel.right();
+    const float bottom = panel.bottom();
 
     layout = 0;
     while (h() < kLayouts[layout].minHeight) ++layout;
@@ -230,8 +228,7 @@ void NumericDisplay::drawPanel() {
     const bool demo = model && model->isDemoMode();
     if (titleFlag) std::snprintf(title, sizeof title, demo ? "Channel %d - Demo Mode" : "Channel %d", channel);
     else std::snprintf(title, sizeof title, "%s", demo ? "Demo Mode" : "");
-    readout::drawPanelFrame({innerLeft, innerTop, innerWidth, innerHeight, cornerRadius, outlineWidth, boldFont, 20},
-                            textColor, backgroundColor, title);
+    panel.draw(textColor, backgroundColor, title);
     if (!model) return;
 
     if (errorHandler) {

@@ -34,27 +34,34 @@ void outlineRounded(float l, float t, float w, float h, float r, float gapLeft, 
     fl_end_line();
 }
 
-void drawPanelFrame(const PanelFrame& f, unsigned textColor, unsigned backgroundColor, const char* title) {
+void Panel::fit(const Fl_Widget& widget) {
+    left = static_cast<float>(widget.x()) + sideMargin;
+    top = static_cast<float>(widget.y()) + topMargin;
+    width = static_cast<float>(widget.w()) - 2.0f * sideMargin;
+    height = static_cast<float>(widget.h()) - topMargin - bottomMargin;
+}
+
+void Panel::draw(unsigned textColor, unsigned backgroundColor, const char* title) const {
+    constexpr int kTitleSize = 20;
     const bool titled = title && *title;
     int tw = 0, th = 0;
     if (titled) {
-        fl_font(f.titleFont, f.titleSize);
+        fl_font(titleFont, kTitleSize);
         fl_measure(title, tw, th, 0);
     }
     fl_color(backgroundColor);
-    fillRounded(f.left, f.top, f.width, f.height, f.radius);
+    fillRounded(left, top, width, height, cornerRadius);
 
     fl_color(textColor);
-    fl_line_style(FL_SOLID, f.lineWidth);
+    fl_line_style(FL_SOLID, outlineWidth);
     if (titled)
-        outlineRounded(f.left, f.top, f.width, f.height, f.radius, f.left + 20.0f,
-                       f.left + static_cast<float>(tw) + 40.0f);
+        outlineRounded(left, top, width, height, cornerRadius, left + 20.0f, left + static_cast<float>(tw) + 40.0f);
     else
-        outlineRounded(f.left, f.top, f.width, f.height, f.radius, f.left + f.radius, f.left + f.radius);
+        outlineRounded(left, top, width, height, cornerRadius, left + cornerRadius, left + cornerRadius);
     fl_line_style(0);
     if (titled) {
-        fl_font(f.titleFont, f.titleSize);
-        fl_draw(title, static_cast<int>(f.left + 30.0f), static_cast<int>(f.top + static_cast<float>(th * 3 / 10)));
+        fl_font(titleFont, kTitleSize);
+        fl_draw(title, static_cast<int>(left + 30.0f), static_cast<int>(top + static_cast<float>(th * 3 / 10)));
     }
 }
 

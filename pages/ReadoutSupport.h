@@ -74,19 +74,27 @@ void fillRounded(float l, float t, float w, float h, float r);
 // bottom-right, bottom-left and top-left corners to (gapLeft, t).
 void outlineRounded(float l, float t, float w, float h, float r, float gapLeft, float gapRight);
 
-// A readout's rounded panel: black fill of the widget, the inner rectangle
-// in the background colour, the outline in the text colour (line width
-// lineWidth) with a gap for the title, and the title.  An empty title closes
-// the outline.
-struct PanelFrame {
-    float left, top, width, height;   // inner rectangle
-    float radius;
-    int lineWidth;
+// A readout's rounded panel: its margins and corner radius, the inner
+// rectangle they leave in the widget, and the frame drawn around it.
+struct Panel {
+    explicit Panel(int titleFont) : titleFont(titleFont) {}
+    // The inner rectangle of the widget's geometry.
+    void fit(const Fl_Widget& widget);
+    float right() const { return left + width; }
+    float bottom() const { return top + height; }
+    // The inner rectangle in the background colour, the outline in the text
+    // colour with a gap for the title, and the title (size 20).  An empty
+    // title closes the outline.
+    void draw(unsigned textColor, unsigned backgroundColor, const char* title) const;
+
+    float cornerRadius = 10.0f;
+    float sideMargin = 5.0f;
+    float topMargin = 10.0f;
+    float bottomMargin = 5.0f;
+    int outlineWidth = 3;
     int titleFont;
-    int titleSize;
+    float left = 0.0f, top = 0.0f, width = 0.0f, height = 0.0f;
 };
-void drawPanelFrame(const PanelFrame& frame, unsigned textColor, unsigned backgroundColor,
-                    const char* title);
 
 // ---- Numbers ------------------------------------------------------------------
 

@@ -64,12 +64,10 @@ void VectorSumDisplay::resize(int nx, int ny, int nw, int nh) {
 }
 
 void VectorSumDisplay::layOut() {
-    innerLeft = static_cast<float>(x()) + sideMargin;
-    innerTop = static_cast<float>(y()) + topMargin;
-    innerWidth = static_cast<float>(w()) - 2.0f * sideMargin;
-    innerHeight = static_cast<float>(h()) - topMargin - bottomMargin;
-    const float right = innerLeft + innerWidth;
-    const float bottom = innerTop + innerHeight;
+    panel.fit(*this);
+    const float innerLeft = panel.left, innerTop = panel.top, innerHeight = panel.height;
+    const float right = panel.right();
+    const float bottom = panel.bottom();
 
     layout = 0;
     while (h() < kLayouts[layout].minHeight) ++layout;
@@ -110,8 +108,7 @@ void VectorSumDisplay::drawPanel() {
     holdsShown = false;
 
     std::snprintf(title, sizeof title, "%s", meter->isDemoMode() ? "Vector Sum - Demo Mode" : "Vector Sum");
-    readout::drawPanelFrame({innerLeft, innerTop, innerWidth, innerHeight, cornerRadius, outlineWidth, boldFont, 20},
-                            textColor, backgroundColor, title);
+    panel.draw(textColor, backgroundColor, title);
 
     char text[128];
     const std::string format = meter->getVectorSumValueFormat();

@@ -54,12 +54,7 @@ private:
 
     unsigned textColor;
     unsigned backgroundColor;
-    float cornerRadius = 10.0f;
-    float sideMargin = 5.0f;
-    float topMargin = 10.0f;
-    float bottomMargin = 5.0f;
-    int outlineWidth = 3;
-    float innerLeft = 0, innerTop = 0, innerWidth = 0, innerHeight = 0;
+    readout::Panel panel{FL_COURIER_BOLD};
     int smallFont;
     int boldFont;
     std::vector<TextBlock> blocks;

@@ -16,9 +16,9 @@ using namespace pagestest;
 
 namespace {
 
-const unsigned kText = fl_rgb_color(0, 255, 255);
+const unsigned kText = rgb(0, 255, 255);
 const unsigned kBack = FL_BLACK;
-const unsigned kFrame = fl_rgb_color(200, 0, 0);   // what surrounds the cell
+const unsigned kFrame = rgb(200, 0, 0);   // what surrounds the cell
 
 class DrawingWidgets : public ::testing::Test {
 protected:

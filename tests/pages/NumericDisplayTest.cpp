@@ -20,8 +20,8 @@ using B = NumericDisplay::Block;
 
 namespace {
 
-const unsigned kCyan = fl_rgb_color(0, 255, 255);
-const unsigned kPink = fl_rgb_color(255, 16, 140);
+const unsigned kCyan = rgb(0, 255, 255);
+const unsigned kPink = rgb(255, 16, 140);
 
 class NumericReadout : public ::testing::Test {
 protected:

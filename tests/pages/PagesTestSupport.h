@@ -102,6 +102,10 @@ struct Rgb {
 };
 Rgb pixelAt(const std::vector<unsigned char>& rgb, int w, int x, int y);
 Rgb rgbOf(unsigned color);
+// A toolkit RGB colour value, kept as unsigned (see frontpanel/TextBlock.h).
+inline unsigned rgb(unsigned char r, unsigned char g, unsigned char b) {
+    return static_cast<unsigned>(fl_rgb_color(r, g, b));
+}
 
 // Where the screenshots of a run go when TVL_SCREENSHOT_DIR is set: a
 // picture of the window's rectangle, named name.png.  Nothing otherwise.
