@@ -266,6 +266,7 @@ protected:
     ScpiRegister& statusRegister(Register which) const;
     void setEnableFromArgument(ScpiRegister& reg, const std::string& command, long long limit);
     void replyError(const TvlError* record);
+    void profileCommand(const std::string& command, bool (MeterModel::*operation)(unsigned));
     void setClock(const std::string& command, bool date);
     void replyClock(const char* format);
     void queryHoldValue(int channel, Hold hold);

@@ -88,20 +88,21 @@ void ScpiServer::handleQueryScpiVersion(int, const std::string&) { write(kScpiVe
 
 void ScpiServer::handleResetToDefaultSettings(int, const std::string&) { meter->restoreDefaults(); }
 
-void ScpiServer::handleSaveProfile(int, const std::string& command) {
+// Profiles 1-10 by number; profile 0 (the defaults) only through *RST.
+void ScpiServer::profileCommand(const std::string& command, bool (MeterModel::*operation)(unsigned)) {
     const long long n = scpiarg::textInteger(scpiarg::argumentWord(command));
     if (scpiarg::inRange(n, 1, MeterModel::kProfileCount))
-        meter->saveProfile(static_cast<unsigned>(n));
+        (meter->*operation)(static_cast<unsigned>(n));
     else
         write(kProfileRangeText);
 }
 
+void ScpiServer::handleSaveProfile(int, const std::string& command) {
+    profileCommand(command, &MeterModel::saveProfile);
+}
+
 void ScpiServer::handleRestoreProfile(int, const std::string& command) {
-    const long long n = scpiarg::textInteger(scpiarg::argumentWord(command));
-    if (scpiarg::inRange(n, 1, MeterModel::kProfileCount))
-        meter->restoreProfile(static_cast<unsigned>(n));
-    else
-        write(kProfileRangeText);
+    profileCommand(command, &MeterModel::restoreProfile);
 }
 
 void ScpiServer::replyClock(const char* format) {

@@ -100,6 +100,42 @@ TEST_F(ServerTest, OperationCompleteRacingTheEndOfBusyIsAnsweredExactlyOnce) {
     EXPECT_EQ(wrong, 0) << "rounds with the request lost or answered twice";
 }
 
+// Three servers (as the three transports) read the error queue while errors
+// arrive and go: each reply is a whole entry, read from a copy.
+TEST_F(ServerTest, ErrorQueueReadFromThreeServersAtOnce) {
+    std::vector<std::unique_ptr<ScpiServerMemory>> servers;
+    for (int i = 0; i < 3; ++i)
+        servers.push_back(std::make_unique<ScpiServerMemory>(services.forServer(meter)));
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (int i = 0; i < 4000; ++i) {
+            auto record = services.catalogue.lookup(-200);
+            record->setDetail(":MEAS:FLUX? with no probe " + std::to_string(i));
+            services.errors->push(std::move(record));
+        }
+        done = true;
+    });
+    std::vector<std::thread> readers;
+    std::atomic<int> malformed{0};
+    std::atomic<int> entries{0};
+    for (auto& s : servers) {
+        readers.emplace_back([&, server = s.get()] {
+            while (!done) {
+                for (const std::string& r : server->command(":SYST:ERR?;:SYST:ERR:NEXT?")) {
+                    if (r[0] == '-') ++entries;
+                    if (r != "0,\"No error\"" && r != "-350,\"Queue overflow\"" &&
+                        r.rfind("-200,\"Execution error; :MEAS:FLUX? with no probe ", 0) != 0)
+                        ++malformed;
+                }
+            }
+        });
+    }
+    producer.join();
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(malformed, 0);
+    EXPECT_GT(entries, 0) << "some entries were read";
+}
+
 TEST(ScpiLineReaderTest, CutsLinesAtCrOrLfAndDropsOverlongOnes) {
     ScpiLineReader lines;
     char buffer[ScpiServer::kLineBufferSize];
