@@ -27,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,6 +47,7 @@ public:
     void SetUp() override {
         testgui::ensureGuiThread();
         sandbox = new testsupport::TempSandbox();
+        std::ofstream(sandbox->path() + "/ports.conf") << "scpi: 0\njson: 0\n";   // servers on free ports
         const std::string bus = testsupport::uniqueBusName("v");
         mendra = new testsupport::ChildProcess();
         ASSERT_TRUE(mendra->start(testsupport::binPath("mendra"), {"-sandbox", sandbox->path(), "-can", bus}));
