@@ -120,7 +120,7 @@ TEST_F(ServerTest, ErrorQueueReadFromThreeServersAtOnce) {
     std::atomic<int> entries{0};
     for (auto& s : servers) {
         readers.emplace_back([&, server = s.get()] {
-            while (!done) {
+            while (!done || services.errors->size() > 0) {   // until produced and read
                 for (const std::string& r : server->command(":SYST:ERR?;:SYST:ERR:NEXT?")) {
                     if (r[0] == '-') ++entries;
                     if (r != "0,\"No error\"" && r != "-350,\"Queue overflow\"" &&
