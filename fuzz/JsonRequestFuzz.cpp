@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace {
 
@@ -63,19 +64,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             shutdown(fds[0], SHUT_WR);
             writing = false;
         }
+        // 30 s without a byte moving either way is a hang.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         for (;;) {
             pollfd p{fds[0], static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
-            if (poll(&p, 1, 30000) <= 0) fuzz::fail("the connection neither reads nor answers");
+            const int ready = poll(&p, 1, 1000);
+            if (std::chrono::steady_clock::now() > deadline) fuzz::fail("the connection neither reads nor answers");
+            if (ready <= 0) continue;   // EINTR: the fuzzer's own timer signal
             if (p.revents & POLLIN || p.revents & POLLHUP) {
                 char buffer[4096];
                 const ssize_t n = recv(fds[0], buffer, sizeof buffer, MSG_DONTWAIT);
                 if (n == 0) break;
-                if (n > 0) replies.append(buffer, static_cast<std::size_t>(n));
-                else if (errno != EAGAIN && errno != EINTR) break;
+                if (n > 0) {
+                    replies.append(buffer, static_cast<std::size_t>(n));
+                    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                } else if (errno != EAGAIN && errno != EINTR) break;
             }
             if (writing && (p.revents & POLLOUT)) {
                 const ssize_t n = send(fds[0], data + sent, size - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
-                if (n > 0) sent += static_cast<std::size_t>(n);
+                if (n > 0) {
+                    sent += static_cast<std::size_t>(n);
+                    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                }
                 if (sent == size) {
                     shutdown(fds[0], SHUT_WR);
                     writing = false;

@@ -25,9 +25,10 @@ namespace {
 
 #ifndef TVL_INSTRUMENT_BUILD
 std::mutex rootMutex;
+// Never freed: threads that map paths run on while the process exits.
 std::string& rootStorage() {
-    static std::string root = TVL_SANDBOX_DIR;
-    return root;
+    static std::string* const root = new std::string(TVL_SANDBOX_DIR);
+    return *root;
 }
 
 // Seconds added to the host clock by setSystemTime in this process.

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -130,6 +132,28 @@ TEST(PlatformPathsDeathTest, FoldersThatAreNoSandboxAreRefused) {
     for (const auto& c : cases) EXPECT_EXIT(consume(c.args), ::testing::ExitedWithCode(2), c.message) << c.args.back();
     EXPECT_FALSE(exists(box.path() + "/missing"));  // never made on the way
     EXPECT_EQ(platform::sandboxProblem(box.path()), "");
+}
+
+// Timer and reader threads go on mapping paths while the process exits:
+// exit must not free the sandbox root under them (the sanitizer build sees
+// the freed text being read).
+TEST(PlatformPathsDeathTest, SandboxRootOutlivesExit) {
+    testsupport::TempSandbox box;
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atomic<bool> mapping{false};
+            std::thread([&mapping] {
+                for (;;) {
+                    if (platform::dataFile("bp").empty()) std::abort();
+                    mapping = true;
+                }
+            }).detach();
+            while (!mapping) {
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PlatformFiles, WriteFileAtomicReplacesWholeFiles) {
