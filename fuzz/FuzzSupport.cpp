@@ -5,6 +5,7 @@
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
 
+#include <sanitizer/common_interface_defs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -67,6 +68,7 @@ const std::string& sandbox() {
         fs::remove(fs::path(sandboxRoot) / "dev" / "tty10", ec);
         platform::setSandboxRoot(sandboxRoot);
         std::atexit(removeSandbox);
+        __sanitizer_set_death_callback(removeSandbox);   // a sanitizer report ends the process too
     }
     return sandboxRoot;
 }
@@ -91,6 +93,7 @@ std::string readFile(const std::string& path) {
 void fail(const std::string& what) {
     std::fprintf(stderr, "\nfuzz: %s\n", what.c_str());
     std::fflush(stderr);
+    removeSandbox();
     std::abort();
 }
 

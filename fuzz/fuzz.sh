@@ -33,8 +33,12 @@ options_of() {
     esac
 }
 
+# The fuzzers this build has.
 all_names() {
-    sed -n 's/^tvl_fuzzer(\([a-z-]*\) .*/\1/p' "$root/fuzz/CMakeLists.txt"
+    local name
+    for name in $(sed -n 's/^ *tvl_fuzzer(\([a-z-]*\) .*/\1/p' "$root/fuzz/CMakeLists.txt"); do
+        [ -x "$build/fuzz/fuzz-$name" ] && echo "$name"
+    done
 }
 
 build_fuzzers() {
@@ -64,8 +68,8 @@ case "${1:-}" in
     seconds="${1:-300}"
     [ $# -gt 0 ] && shift
     names=("$@")
-    [ ${#names[@]} -gt 0 ] || mapfile -t names < <(all_names)
     build_fuzzers
+    [ ${#names[@]} -gt 0 ] || mapfile -t names < <(all_names)
     status=0
     for name in "${names[@]}"; do
         work="$build/fuzz-work/$name"
