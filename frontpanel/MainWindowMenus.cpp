@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -80,6 +81,17 @@ bool demoMarkerExists() {
     return true;
 }
 
+// Every menu and entry ever built: they live until the program ends (a menu
+// may lose an entry at run time, and the entry must stay valid all the same).
+std::vector<Menu*>& builtMenus() {
+    static std::vector<Menu*>* all = new std::vector<Menu*>;
+    return *all;
+}
+std::vector<MenuElement*>& builtEntries() {
+    static std::vector<MenuElement*>* all = new std::vector<MenuElement*>;
+    return *all;
+}
+
 // Makes the menus and entries of the table for one window.
 class TreeBuilder {
 public:
@@ -124,6 +136,7 @@ private:
             m = new ShownMenu<Menu>(title.c_str());
         }
         if (spec.titleSize != 20) m->setTitleSize(spec.titleSize);
+        builtMenus().push_back(m);
         return m;
     }
 
@@ -155,6 +168,7 @@ private:
         if (e.first) bind(element->signalActivated(), e.first, c);
         if (e.second) bind(element->signalActivated(), e.second, c);
         if (e.id != EntryId::None) entries[{e.id, shared ? 0 : c}] = element;
+        builtEntries().push_back(element);
         return element;
     }
 
