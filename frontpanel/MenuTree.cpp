@@ -33,8 +33,8 @@ Action locked(WindowFn f) {
 // One member per channel: f1 for channel 1 ...
 Action each(WindowFn f1, WindowFn f2, WindowFn f3) {
     return [f1, f2, f3](MW& w, int c) {
-        const WindowFn f[3] = {f1, f2, f3};
-        if (c >= 1 && c <= 3) (w.*f[c - 1])();
+        const WindowFn f = c == 1 ? f1 : c == 2 ? f2 : c == 3 ? f3 : nullptr;
+        if (f) (w.*f)();
     };
 }
 // f(channel).
