@@ -46,7 +46,7 @@ void putFloat(char* d, float v) {
 
 }  // namespace
 
-Instrument::Instrument(std::vector<int> slots) : bus(testsupport::uniqueBusName("pg")) {
+Instrument::Instrument(std::vector<int> slots, bool decideModel) : bus(testsupport::uniqueBusName("pg")) {
     for (int slot : slots) cards[slot - 1] = std::make_unique<channeltest::ScriptedCard>(bus, slot);
     // A silent slot still needs an endpoint that answers nothing.
     for (int slot = 1; slot <= 3; ++slot) {
@@ -56,7 +56,11 @@ Instrument::Instrument(std::vector<int> slots) : bus(testsupport::uniqueBusName(
     }
     testing::internal::CaptureStdout();
     meterModel = MeterModel::instanceForInterface(bus.c_str());
-    meterModel->startChannelLinks();
+    // The three links greet their cards side by side.
+    std::vector<std::thread> starts;
+    for (unsigned slot = 1; slot <= 3; ++slot) starts.emplace_back([this, slot] { meterModel->getChannel(slot)->startCan(); });
+    for (auto& t : starts) t.join();
+    if (decideModel) meterModel->startChannelLinks();
     testing::internal::GetCapturedStdout();
 }
 
@@ -65,8 +69,8 @@ Instrument::~Instrument() {
     for (auto& c : cards) c.reset();
 }
 
-Instrument& instrument(std::vector<int> slots) {
-    if (!theInstrument) theInstrument = new Instrument(std::move(slots));
+Instrument& instrument(std::vector<int> slots, bool decideModel) {
+    if (!theInstrument) theInstrument = new Instrument(std::move(slots), decideModel);
     return *theInstrument;
 }
 

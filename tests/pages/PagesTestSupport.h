@@ -35,10 +35,11 @@ struct ProbeConfig {
 // The meter model singleton of this test program, on a bus of its own, with
 // a scripted card in each slot listed at creation (the others stay silent).
 // Made once per process by the first call of instrument(); the links stop
-// when the tests end.
+// when the tests end.  The meter decides its model (three channels when all
+// three cards answer) only when asked to: the decision waits 1.5 s.
 class Instrument {
 public:
-    explicit Instrument(std::vector<int> answeringSlots);
+    Instrument(std::vector<int> answeringSlots, bool decideModel);
     ~Instrument();
 
     MeterModel* meter() const { return meterModel; }
@@ -65,7 +66,7 @@ private:
 };
 
 // Creates the instrument on the first call (slots that answer: those given).
-Instrument& instrument(std::vector<int> answeringSlots = {1, 2, 3});
+Instrument& instrument(std::vector<int> answeringSlots = {1, 2, 3}, bool decideModel = false);
 
 // A 640 x 480 double-buffered window like the front panel's, that owns the
 // widgets made in it.

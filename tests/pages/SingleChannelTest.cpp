@@ -14,7 +14,7 @@ namespace {
 
 class SingleChannel : public ::testing::Test {
 protected:
-    Instrument& inst = instrument({2});
+    Instrument& inst = instrument({2}, true);
     Screen screen;
 };
 

@@ -146,7 +146,7 @@ protected:
         out.sendWaveformEnd(slot);
     }
 
-    Instrument& inst = instrument();
+    Instrument& inst = instrument({1, 2, 3}, true);
     Screen screen;
     W* view = nullptr;
 };
