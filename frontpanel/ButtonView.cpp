@@ -29,11 +29,8 @@ void ButtonBacklight::setLevel(int level) {
 
 std::vector<std::pair<int, int>> channelKeyLevels(const ChannelKeyState& s) {
     std::vector<std::pair<int, int>> out;
-    auto clearAll = [&] {
-        for (int k = 0; k < kChannelKeys; ++k) out.emplace_back(k, 0);
-    };
     if (s.channelStatus != kProbeReady) {
-        clearAll();
+        for (int k = 0; k < kChannelKeys; ++k) out.emplace_back(k, 0);
         return out;
     }
     int zeroKey = kLeave;
@@ -43,9 +40,8 @@ std::vector<std::pair<int, int>> channelKeyLevels(const ChannelKeyState& s) {
         switch (s.zeroingState) {
         case 0: case 4: zeroKey = 0; break;
         case 2: case 3: zeroKey = 2; break;
-        case kZeroingState:
-            clearAll();
-            out.emplace_back(kZero, 1);
+        case kZeroingState:   // only the zero key lit (set at once: no dark blink)
+            for (int k = 0; k < kChannelKeys; ++k) out.emplace_back(k, k == kZero ? 1 : 0);
             return out;
         default: break;
         }

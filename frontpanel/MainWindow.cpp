@@ -12,8 +12,19 @@
 #include "frontpanel/SoftButton.h"
 #include "meter/DelfinoBootloader.h"
 #include "meter/MeterModel.h"
+#include "pages/AnalogOutScalingDisplay.h"
+#include "pages/DateTimeDisplay.h"
+#include "pages/DiagDisplay.h"
 #include "pages/ErrorDisplay.h"
+#include "pages/FirmwareUpdateDisplay.h"
+#include "pages/GpibConfigDisplay.h"
+#include "pages/NetworkConfigDisplay.h"
+#include "pages/NumericDisplay.h"
+#include "pages/ProfilesDisplay.h"
+#include "pages/RS232ConfigDisplay.h"
 #include "pages/SystemInfoDisplay.h"
+#include "pages/VectorSumDisplay.h"
+#include "pages/WaveFormDisplay.h"
 #include "runtime/Logger.h"
 
 #include <chrono>
@@ -29,6 +40,8 @@ constexpr int kSoftButtonHeight = 60;
 constexpr int kSoftButtonTop[6] = {0, 62, 124, 188, 250, 312};
 const char* const kSoftButtonLabel[6] = {"Button 1", "Button 2", "Button 3",
                                          "Button 4", "Button 5", "Button 6"};
+// Readout colours by channel (RGB colour values); the background is black.
+constexpr unsigned kChannelColour[3] = {0x00FFFF00, 0xFF108C00, 0x00EF0000};
 }  // namespace
 
 MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, const char* label)
@@ -55,6 +68,18 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
     menuFooter = new MenuFooter(x + panelWidth, y + 374, kSoftButtonWidth, 107, "Main Menu");
     end();
 
+    // The readouts: added to the window when the screen is laid out.
+    for (int c = 1; c <= 3; ++c)
+        numericDisplays[c - 1] = new NumericDisplay(x, y + 160 * (c - 1), panelWidth, 160, kChannelColour[c - 1],
+                                                    FL_BLACK, c, true);
+    vectorSumDisplay = new VectorSumDisplay(x, y + 360, panelWidth, 120, FL_BLUE, FL_BLACK);
+    for (int c = 1; c <= 3; ++c)
+        diagDisplays[c - 1] = new DiagDisplay(x, y + 160 * (c - 1), panelWidth, 160, kChannelColour[c - 1],
+                                              FL_BLACK, c);
+    singleNumericDisplay = new NumericDisplay(x, y, panelWidth, 480, kChannelColour[1], FL_BLACK, 2, false);
+    singleNumericDisplay->resize(x, y, panelWidth, 480);
+    singleDiagDisplay = new DiagDisplay(x, y, panelWidth, 480, kChannelColour[1], FL_BLACK, 2);
+
     // Pages exist outside the window's children until an action shows them:
     // each is added and removed again at once.
     auto park = [this](Fl_Widget* page) {
@@ -62,11 +87,23 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
         remove(page);
     };
     const int formH = h - 69;
+    park(waveFormDisplay = new WaveFormDisplay(x, y, panelWidth, h));
+    park(networkConfigDisplay = new NetworkConfigDisplay(x + 5, y + 5, 498, formH));
+    park(firmwareUpdateDisplay = new FirmwareUpdateDisplay(x + 5, y + 5, 498, formH));
     park(numericKeypad = new NumericKeypad(x + 5, y + h - 60, 498, 50));
     park(passwordDisplay = new EngineeringPasswordDisplay(x + 5, y + 5, 498, h / 2));
+    park(gpibConfigDisplay = new GpibConfigDisplay(x + 5, y + 5, 498, formH));
+    park(rs232ConfigDisplay = new RS232ConfigDisplay(x + 5, y + 5, 498, formH));
+    park(dateTimeDisplay = new DateTimeDisplay(x + 5, y + 5, 498, formH));
     park(systemInfoDisplay = new SystemInfo4730Display(x + 5, y + 5, 498, h - 10));
     park(errorDisplay = new ErrorDisplay(x + 5, y + 5, 498, h - 10));
-    (void)formH;
+    park(profilesDisplay = new ProfilesDisplay(x + 5, y + 5, 498, formH));
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        ChannelModel* channel = meterModel->getChannel(slot);
+        corrScalingDisplays[slot - 1] = new AnalogOutCorrScalingDisplay(channel, x + 5, y + 5, 498, formH);
+        uncorrScalingDisplays[slot - 1] = new AnalogOutUncorrScalingDisplay(channel, x + 5, y + 5, 498, formH);
+    }
+    vsumScalingDisplay = new AnalogOutVsumScalingDisplay(x + 5, y + 5, 498, formH);
 
     messagePopup = new MessagePopup(x + 50, y + 100, 400, 100);
     add(messagePopup);

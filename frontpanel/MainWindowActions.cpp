@@ -14,6 +14,7 @@
 #include "frontpanel/EngineeringPasswordDisplay.h"
 #include "pages/AnalogOutScalingDisplay.h"
 #include "pages/DateTimeDisplay.h"
+#include "pages/DiagDisplay.h"
 #include "pages/ErrorDisplay.h"
 #include "pages/FirmwareUpdateDisplay.h"
 #include "pages/GpibConfigDisplay.h"
@@ -23,6 +24,7 @@
 #include "pages/RS232ConfigDisplay.h"
 #include "pages/SystemInfoDisplay.h"
 #include "pages/VectorSumDisplay.h"
+#include "pages/WaveFormDisplay.h"
 #include "platform/Platform.h"
 #include "scpi/ScpiErrorQueue.h"
 
@@ -395,7 +397,8 @@ void MainWindow::showNetworkAddressItems() {
 // the message pop-up stay.  The caller holds the toolkit lock.
 void MainWindow::hideAllPanels() {
     Fl_Widget* const panels[] = {
-        singleNumericDisplay, numericDisplays[0], numericDisplays[1], numericDisplays[2],
+        singleNumericDisplay, waveFormDisplay, numericDisplays[0], numericDisplays[1], numericDisplays[2],
+        diagDisplays[0], diagDisplays[1], diagDisplays[2], singleDiagDisplay,
         networkConfigDisplay, gpibConfigDisplay,  rs232ConfigDisplay, systemInfoDisplay,
         errorDisplay,         profilesDisplay,    dateTimeDisplay,    corrScalingDisplays[0],
         uncorrScalingDisplays[0], corrScalingDisplays[1], uncorrScalingDisplays[1], corrScalingDisplays[2],

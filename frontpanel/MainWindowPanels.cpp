@@ -23,7 +23,15 @@
 #include "frontpanel/MessagePopup.h"
 #include "frontpanel/NumericKeypad.h"
 #include "meter/MeterModel.h"
+#include "pages/AnalogOutScalingDisplay.h"
+#include "pages/DateTimeDisplay.h"
 #include "pages/ErrorDisplay.h"
+#include "pages/FirmwareUpdateDisplay.h"
+#include "pages/GpibConfigDisplay.h"
+#include "pages/NetworkConfigDisplay.h"
+#include "pages/ProfilesDisplay.h"
+#include "pages/RS232ConfigDisplay.h"
+#include "pages/WaveFormDisplay.h"
 #include "pages/SystemInfoDisplay.h"
 #include "platform/Platform.h"
 #include "runtime/FileIoManager.h"
@@ -100,6 +108,52 @@ void MainWindow::onMessageDismissed() {
     if (buttonView) buttonView->enable();
 }
 
+void MainWindow::promptUsbFirmwareUpdate() {
+    {
+        gui::Lock lock;
+        firmwareUpdateDisplay->showMessage("Press Enter button to update\nfirmware from USB drive and reboot.");
+    }
+    if (buttonHandler)
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromUsb), kBackKey,
+                                        "usb-firmware");
+}
+
+void MainWindow::promptInternetFirmwareUpdate() {
+    {
+        gui::Lock lock;
+        firmwareUpdateDisplay->showMessage("Press Enter button to update\nfirmware from Internet and reboot.");
+    }
+    if (buttonHandler)
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromInternet), kBackKey,
+                                        "internet-firmware");
+}
+
+void MainWindow::promptScaling(Form* page, void (MainWindow::*apply)(), const char* name) {
+    showScalingPanel(page);
+    if (buttonHandler) buttonHandler->armWithCancelKey(sigc::mem_fun(*this, apply), kBackKey, name);
+}
+
+void MainWindow::promptCorrScaling1() {
+    promptScaling(corrScalingDisplays[0], &MainWindow::applyCorrScaling1, "corr-scaling-1");
+}
+void MainWindow::promptCorrScaling2() {
+    promptScaling(corrScalingDisplays[1], &MainWindow::applyCorrScaling2, "corr-scaling-2");
+}
+void MainWindow::promptCorrScaling3() {
+    promptScaling(corrScalingDisplays[2], &MainWindow::applyCorrScaling3, "corr-scaling-3");
+}
+void MainWindow::promptUncorrScaling1() {
+    promptScaling(uncorrScalingDisplays[0], &MainWindow::applyUncorrScaling1, "uncorr-scaling-1");
+}
+void MainWindow::promptUncorrScaling2() {
+    promptScaling(uncorrScalingDisplays[1], &MainWindow::applyUncorrScaling2, "uncorr-scaling-2");
+}
+void MainWindow::promptUncorrScaling3() {
+    promptScaling(uncorrScalingDisplays[2], &MainWindow::applyUncorrScaling3, "uncorr-scaling-3");
+}
+void MainWindow::promptVsumScaling() {
+    promptScaling(vsumScalingDisplay, &MainWindow::applyVsumScaling, "vsum-scaling");
+}
 
 void MainWindow::promptScreenCapture() {
     if (!FileIoManager::instance()->findUsbDrive()) {
@@ -110,6 +164,24 @@ void MainWindow::promptScreenCapture() {
 }
 
 // ---- Actions ----------------------------------------------------------------
+
+void MainWindow::updateFirmwareFromInternet() {
+    {
+        gui::Lock lock;
+        firmwareUpdateDisplay->showMessage("Firmware is being downloaded.\nPlease wait...");
+    }
+    const int status = platform::runCommand({platform::script("tvl4700-update.sh")});
+    if (status != 0) std::printf("system returns %d\n", status);
+}
+
+void MainWindow::updateFirmwareFromUsb() {
+    {
+        gui::Lock lock;
+        firmwareUpdateDisplay->showMessage("Firmware is being installed.\nPlease wait...");
+    }
+    const int status = platform::runCommand({platform::script("tvl4700-usb-update.sh")});
+    if (status != 0) std::printf("system returns %d\n", status);
+}
 
 // Levels stay within 1-8.
 void MainWindow::stepBrightness(bool display, int step) {
@@ -145,6 +217,34 @@ void MainWindow::toggleVectorSumDisplay() { toggleDisplay(3); }
 // The page hides its status box, copies itself into the configuration and
 // applies it; the fields refused are named in the status box.
 
+void MainWindow::applyRs232Settings() {
+    {
+        gui::Lock lock;
+        rs232ConfigDisplay->applySettings();
+    }
+    showMeasurementScreen();
+}
+
+void MainWindow::applyGpibSettings() {
+    {
+        gui::Lock lock;
+        gpibConfigDisplay->applySettings();
+    }
+    showMeasurementScreen();
+}
+
+void MainWindow::toggleNetworkAddressMode() {
+    gui::Lock lock;
+    networkConfigDisplay->toggleAddressMode();
+    if (networkConfigDisplay->isManual())
+        showNetworkAddressItems();
+    else
+        hideNetworkAddressItems();
+    showMenu();
+}
+
+void MainWindow::applyNetworkConfig() { networkConfigDisplay->applyToSystem(); }
+
 void MainWindow::enterWaveformView() {
     if (meterModel->isBusy()) {   // a channel is zeroing
         gui::Lock lock;
@@ -153,9 +253,30 @@ void MainWindow::enterWaveformView() {
         return;
     }
     removeAcFreqEntries();
-    // The waveform view itself is shown by the entry's own action.
+    showPage(waveFormDisplay, nullptr);
 }
 
+
+void MainWindow::applyScaling(Form* page) {
+    {
+        gui::Lock lock;
+        static_cast<AnalogOutScalingDisplay*>(page)->applySettings();
+    }
+    Menu* menu = getCurrentMenu();
+    if (!menu) return;
+    menu->emitBack();
+    gui::Lock lock;
+    if (menu->getParent()) currentMenu = menu->getParent();
+    showMenu();
+}
+
+void MainWindow::applyCorrScaling1() { applyScaling(corrScalingDisplays[0]); }
+void MainWindow::applyCorrScaling2() { applyScaling(corrScalingDisplays[1]); }
+void MainWindow::applyCorrScaling3() { applyScaling(corrScalingDisplays[2]); }
+void MainWindow::applyUncorrScaling1() { applyScaling(uncorrScalingDisplays[0]); }
+void MainWindow::applyUncorrScaling2() { applyScaling(uncorrScalingDisplays[1]); }
+void MainWindow::applyUncorrScaling3() { applyScaling(uncorrScalingDisplays[2]); }
+void MainWindow::applyVsumScaling() { applyScaling(vsumScalingDisplay); }
 
 void MainWindow::onRemoteState(bool enabled) {
     Logger::instance()->log(2, "MainWindow", enabled ? "Enable buttons" : "Disable buttons");
@@ -174,12 +295,56 @@ void MainWindow::showPage(Fl_Widget* page, const std::function<void()>& prepare)
     redraw();
 }
 
+void MainWindow::showRs232Panel() {
+    showPage(rs232ConfigDisplay, [this] {
+        rs232ConfigDisplay->showSettings();
+        rs232ConfigDisplay->clearFocus();
+    });
+}
+
+void MainWindow::showFirmwareUpdatePanel() {
+    {
+        gui::Lock lock;
+        if (firmwareUpdateMenu) {
+            firmwareUpdateMenu->removeItem(firmwareUpdateEntries[0]);
+            firmwareUpdateMenu->removeItem(firmwareUpdateEntries[1]);
+        }
+    }
+    // The status scripts run here, with no lock held: the screen stays live.
+    firmwareUpdateDisplay->refresh();
+    {
+        gui::Lock lock;
+        if (firmwareUpdateMenu) {
+            if (isInternetFirmwareUpdateAvailable()) firmwareUpdateMenu->addItem(firmwareUpdateEntries[0]);
+            if (isUsbFirmwareUpdateAvailable()) firmwareUpdateMenu->addItem(firmwareUpdateEntries[1]);
+        }
+        showMenu();
+    }
+    showPage(firmwareUpdateDisplay, nullptr);
+}
+
+void MainWindow::showProfilesPanel() {
+    showPage(profilesDisplay, [this] {
+        profilesDisplay->hideMessage();
+        numericKeypad->attachInput(profilesDisplay->getInput(0));
+        numericKeypad->setIntMax(10);
+        showKeypad();
+    });
+}
+
 void MainWindow::showErrorPanel() {
     showPage(errorDisplay, [this] { errorDisplay->refresh(); });
 }
 
 void MainWindow::showSystemInfoPanel() {
     showPage(systemInfoDisplay, [this] { systemInfoDisplay->refresh(); });
+}
+
+void MainWindow::showDateTimePanel() {
+    showPage(dateTimeDisplay, [this] {
+        dateTimeDisplay->hideMessage();
+        dateTimeDisplay->showCurrentTime();
+    });
 }
 
 void MainWindow::hideKeypad() {

@@ -21,7 +21,10 @@
 #include "frontpanel/MenuElement.h"
 #include "json/JsonServer.h"
 #include "meter/MeterModel.h"
+#include "pages/DiagDisplay.h"
+#include "pages/NumericDisplay.h"
 #include "pages/SystemInfoDisplay.h"
+#include "pages/VectorSumDisplay.h"
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiErrorQueue.h"
@@ -228,18 +231,16 @@ void MainWindow::showMeasurementDisplays() {
             for (unsigned slot = 1; slot <= 3; ++slot) {
                 if (!showChannel[slot - 1]) continue;
                 const bool diag = meterModel->getChannel(slot)->getDiagMode() > 0;
-                Fl_Widget* readout = diag ? reinterpret_cast<Fl_Widget*>(diagDisplays[slot - 1])
-                                          : reinterpret_cast<Fl_Widget*>(numericDisplays[slot - 1]);
+                Fl_Widget* readout = diag ? static_cast<Fl_Widget*>(diagDisplays[slot - 1])
+                                          : numericDisplays[slot - 1];
                 place(readout, top, height, true);
                 top += height;
             }
-            if (showVectorSum) place(reinterpret_cast<Fl_Widget*>(vectorSumDisplay), top, height, true);
+            if (showVectorSum) place(vectorSumDisplay, top, height, true);
         }
     } else {
         const bool diag = meterModel->getChannel(2)->getDiagMode() > 0;
-        place(diag ? reinterpret_cast<Fl_Widget*>(singleDiagDisplay)
-                   : reinterpret_cast<Fl_Widget*>(singleNumericDisplay),
-              y(), h(), false);
+        place(diag ? static_cast<Fl_Widget*>(singleDiagDisplay) : singleNumericDisplay, y(), h(), false);
     }
     redraw();
 }

@@ -35,7 +35,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    Fl_Double_Window* window = new Fl_Double_Window(640, 480);
+    // The instrument's screen is 640x480: the window fills it, at the top
+    // left corner and without a border (the toolkit would move a bordered
+    // window 20 pixels down to leave room for a title bar no one draws).
+    Fl_Double_Window* window = new Fl_Double_Window(0, 0, 640, 480);
+    window->border(0);
     window->end();
     window->color(FL_BLACK);
     MainWindow* mainWindow = new MainWindow(0, 0, window->w(), window->h(), interfaceName, skipBootload);

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine, builds, and runs the demo: the card and
-# backplane simulator on the emulated bus "can0" of the build's sandbox, the
-# front-panel stand-in, and a bus monitor showing the traffic.  The cards are
-# asked to send all their data, as the main program does at start-up, so they
-# stream readings once their probes are ready (about 10 s).
-# Usage: tools/run-demo.sh [seconds]   (default: run until Ctrl-C)
+# Sets up a fresh Debian machine, builds, and runs the instrument: mendra
+# (the three channel cards and the backplane), tvl4700 (the main program,
+# its front panel on the screen) and frontpanel-sim (the front-panel keys,
+# typed in this terminal), on an emulated CAN bus of their own.  The bus
+# name starts with 'v', so tvl4700 also skips loading the channel processors.
+#
+# With no X display (a headless machine) the front panel runs on a virtual
+# X server, and a picture of its screen, renewed every second, is kept in
+# build/screen.png.
+#
+# Usage: tools/run-demo.sh [seconds]   (default: until Ctrl-C or q)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,22 +17,53 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 
 bin=build/bin
-bus=can0
+bus=vdemo$$
+logs=build/demo
+mkdir -p "$logs"
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT INT TERM
 
-"$bin/mendra" -can "$bus" & pids+=($!)
-if [ -x "$bin/frontpanel-sim" ]; then
-  "$bin/frontpanel-sim" -can "$bus" -quiet </dev/null & pids+=($!)
+# Ends everything started here, the last started first (the X server last).
+stop_all() {
+  trap - EXIT INT TERM
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    p=${pids[i]}
+    pkill -TERM -P "$p" 2>/dev/null || true   # a child of the picture loop
+    kill -TERM "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
+
+if [ -z "${DISPLAY:-}" ] || ! xwininfo -root >/dev/null 2>&1; then
+  # In a session of its own, so that Ctrl-C does not end it before tvl4700.
+  exec 5< <(exec setsid Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>/dev/null)
+  pids+=($!)
+  read -r -t 20 number <&5 || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$number"
+  (
+    while :; do
+      "$bin/x11-screenshot" -region 0,0,640,480 build/screen.png 2>/dev/null || true
+      sleep 1
+    done
+  ) &
+  pids+=($!)
+  echo "No display: the front panel runs on a virtual X server ($DISPLAY)."
+  echo "Its picture, renewed every second: $(pwd)/build/screen.png"
 fi
-sleep 0.5
-for card in 16A 18A 1AA; do "$bin/canbus-send" "$bus" "$card#"; done   # hello to cards 1-3
-for card in 165 185 1A5; do "$bin/canbus-send" "$bus" "$card#"; done   # send-all to cards 1-3
-"$bin/canbus-send" "$bus" "140#"                                       # backplane status
 
+"$bin/mendra" -can "$bus" >"$logs/mendra.log" 2>&1 &
+pids+=($!)
+"$bin/tvl4700" -can "$bus" -skipBootload >"$logs/tvl4700.log" 2>&1 &
+pids+=($!)
+echo "mendra and tvl4700 run on the bus $bus; their output: $logs/mendra.log, $logs/tvl4700.log"
+echo "The probes are ready about 10 s after the start."
+
+# The keys: frontpanel-sim reads them from this terminal (Ctrl-C or q ends).
 if [ $# -ge 1 ]; then
-  timeout "$1" "$bin/canbus-dump" "$bus" || true
+  "$bin/frontpanel-sim" -can "$bus" -quiet </dev/null &
+  pids+=($!)
+  sleep "$1"
 else
-  "$bin/canbus-dump" "$bus"
+  "$bin/frontpanel-sim" -can "$bus" -quiet
 fi

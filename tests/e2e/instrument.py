@@ -53,12 +53,12 @@ def make_sandbox(ports=(0, 0)):
 class Process:
     """A child program whose output goes to a file the test can read."""
 
-    def __init__(self, name, args, sandbox, stdin=subprocess.DEVNULL):
+    def __init__(self, name, args, sandbox, stdin=subprocess.DEVNULL, env=None):
         self.name = name
         self.log_path = os.path.join(sandbox, "var", "log", name + ".out")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
-                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin)
+                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin, env=env)
 
     def output(self):
         with open(self.log_path, "rb") as f:
@@ -98,10 +98,14 @@ class Instrument:
     cards: passed to mendra as extra arguments (default: the three cards).
     frontpanel: start frontpanel-sim too (its stdin is a pipe: send keys with
     press()).
-    tvl_args: extra arguments for tvl4700 (default -skipBootload)."""
+    tvl_args: extra arguments for tvl4700 (default -skipBootload).
+    cards: the program that stands in for the cards and the backplane.
+    display: the X display tvl4700 shows its window on (default: DISPLAY)."""
 
     def __init__(self, mendra=True, frontpanel=False, tvl=True, tvl_args=("-skipBootload",),
-                 mendra_args=(), sandbox=None, bus=None):
+                 mendra_args=(), sandbox=None, bus=None, cards="mendra", display=None):
+        self.cards = cards
+        self.env = dict(os.environ, DISPLAY=display) if display else None
         self.sandbox = sandbox or make_sandbox()
         self.own_sandbox = sandbox is None
         # Interface names starting with 'v' are virtual buses: no bootload.
@@ -120,18 +124,18 @@ class Instrument:
     def start(self):
         mendra, frontpanel, tvl, tvl_args, mendra_args = self._want
         if mendra:
-            self.start_program("mendra", ["-can", self.bus] + list(mendra_args))
+            self.start_program(self.cards, ["-can", self.bus] + list(mendra_args))
         if frontpanel:
             self.start_program("frontpanel-sim", ["-can", self.bus, "-stdin"], stdin=subprocess.PIPE)
         if tvl:
             self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
 
     def start_program(self, name, args, stdin=subprocess.DEVNULL):
-        self.procs[name] = Process(name, args, self.sandbox, stdin=stdin)
+        self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env)
         return self.procs[name]
 
     def stop(self):
-        for name in ("tvl4700", "frontpanel-sim", "mendra"):
+        for name in ("tvl4700", "frontpanel-sim", self.cards):
             if name in self.procs:
                 self.procs[name].stop()
         self.procs = {}

@@ -1,10 +1,8 @@
-// The main window over a real meter model and mendra on a private bus: the
+// The main window over a real meter model and mendra's three cards: the
 // start-up step, the model-signal handlers (which hand their menu work to
-// the GUI thread), the front-panel keys, the pop-up and its Enter press.
-//
-// One window serves the whole program (the meter model is a singleton).
-// The test's thread is the GUI thread: it holds the toolkit lock, except
-// while pump() lets the other threads (timers, the key link) take it.
+// the GUI thread), the front-panel keys, the pop-up and its Enter press,
+// the readouts' layout and the actions of the window.
+#include "MainWindowFixture.h"
 #include "WidgetTestSupport.h"
 
 #include "can/CANinterface.h"
@@ -17,6 +15,8 @@
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MessagePopup.h"
 #include "frontpanel/SoftButton.h"
+#include "pages/NumericDisplay.h"
+#include "pages/VectorSumDisplay.h"
 #include "meter/MeterModel.h"
 #include "support/TestSupport.h"
 
@@ -35,64 +35,11 @@
 
 using namespace std::chrono_literals;
 
+using namespace mwtest;
+
+bool mwtest::withCards() { return true; }
+
 namespace {
-
-testsupport::TempSandbox* sandbox = nullptr;
-testsupport::ChildProcess* mendra = nullptr;
-Fl_Double_Window* window = nullptr;
-MainWindow* mw = nullptr;
-
-class WindowEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        testgui::ensureGuiThread();
-        sandbox = new testsupport::TempSandbox();
-        std::ofstream(sandbox->path() + "/ports.conf") << "scpi: 0\njson: 0\n";   // servers on free ports
-        const std::string bus = testsupport::uniqueBusName("v");
-        mendra = new testsupport::ChildProcess();
-        ASSERT_TRUE(mendra->start(testsupport::binPath("mendra"), {"-sandbox", sandbox->path(), "-can", bus}));
-        window = new Fl_Double_Window(640, 480);
-        window->end();
-        mw = new MainWindow(0, 0, 640, 480, bus.c_str(), true);
-        window->add(mw);
-    }
-    void TearDown() override {
-        mendra->stop();
-        delete mendra;
-        // The window and the model live until the process ends, as in the
-        // program; the sandbox folder goes.
-        delete sandbox;
-    }
-};
-
-const auto* environment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
-
-// Lets the other threads take the toolkit lock and runs the GUI thread's
-// queue until pred holds.
-bool pump(const std::function<bool()>& pred, std::chrono::milliseconds deadline = 20s) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        gui::runPending();
-        if (pred()) return true;
-        if (std::chrono::steady_clock::now() > end) return false;
-        Fl::unlock();
-        std::this_thread::sleep_for(5ms);
-        Fl::lock();
-    }
-}
-
-int occurrences(Menu* menu, MenuElement* element) {
-    int n = 0;
-    for (int i = 0; i < menu->getItemCount(); ++i) n += menu->getItem(i) == element;
-    return n;
-}
-
-// Menus the tests need, made here when the tree has none of them yet.
-template <typename M>
-M* ensure(M*& member, const char* title) {
-    if (!member) member = new M(title);
-    return member;
-}
 
 TEST(MainWindowStartup, ThreeCardsGiveTheThreeChannelModel) {
     EXPECT_TRUE(mw->meterModel->isThreeChannelModel());
@@ -110,9 +57,9 @@ TEST(MainWindowStartup, ThreeCardsGiveTheThreeChannelModel) {
 }
 
 TEST(MainWindowHandlers, PowerOnOptionsEntryIsAddedOnce) {
-    Menu* more = ensure(mw->systemMoreMenu, "System");
-    MenuElement* entry = ensure(mw->powerOnEntry, "Power On\nOptions");
-    RadioButtonMenu* options = ensure(mw->powerOnMenu, "Power On\nOptions");
+    Menu* more = mw->systemMoreMenu;
+    MenuElement* entry = mw->powerOnEntry;
+    RadioButtonMenu* options = mw->powerOnMenu;
     more->removeItem(entry);
     const int before = more->getItemCount();
     // The backplane link's reader reports the mode, as often as the
@@ -133,11 +80,8 @@ TEST(MainWindowHandlers, ChannelReadersNeverChangeMenusThemselves) {
     // wait for that lock nor touch the menus: the menus change here, in
     // order, when the queue runs.
     for (int i = 0; i < 3; ++i) {
-        Menu* menu = ensure(mw->channelMenus[i], "Channel");
-        if (!mw->acFreqEntries[i]) mw->acFreqEntries[i] = new MenuElement("AC Freq\nSetup");
-        menu->removeItem(mw->acFreqEntries[i]);
-        while (menu->getItemCount() < 4) menu->addItem(new MenuElement("item"));
-        menu->removeItemAt(3);
+        mw->channelMenus[i]->removeItem(mw->acFreqEntries[i]);
+        ASSERT_GE(mw->channelMenus[i]->getItemCount(), 3);
     }
     std::atomic<int> done{0};
     std::vector<std::thread> readers;
@@ -206,8 +150,8 @@ TEST(MainWindowKeys, BackLeavesForTheParentAfterItsBackSignal) {
 }
 
 TEST(MainWindowKeys, HiddenSequenceTogglesTheEngineeringEntry) {
-    Menu* more = ensure(mw->systemMoreMenu, "System");
-    MenuElement* engineering = ensure(mw->engineeringElement, "Engineering");
+    Menu* more = mw->systemMoreMenu;
+    MenuElement* engineering = mw->engineeringElement;
     more->removeItem(engineering);
     const int sequence[5] = {31, 31, 30, 22, 14};
     for (int i = 0; i < 5; ++i) mw->engineeringSequence[i] = sequence[i];
@@ -258,6 +202,121 @@ TEST(MainWindowPrompts, MessageWaitsForEnterAndDropsOtherKeys) {
     EXPECT_EQ(mw->buttonView->getLevel(32), 0);
     EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
     mw->currentMenu = saved;
+}
+
+TEST(MainWindowLayout, ReadoutsShareTheScreenByTheShowFlags) {
+    struct Case {
+        bool flags[4];   // channels 1-3, vector sum
+        int height;      // of each readout shown
+    };
+    const Case cases[] = {{{true, true, true, false}, 160},
+                          {{true, false, true, false}, 240},
+                          {{true, true, true, true}, 120},
+                          {{false, false, false, true}, 480},
+                          {{false, false, false, false}, 0}};
+    Fl_Widget* readouts[4] = {mw->numericDisplays[0], mw->numericDisplays[1], mw->numericDisplays[2],
+                              mw->vectorSumDisplay};
+    for (const Case& c : cases) {
+        for (int i = 0; i < 3; ++i) mw->showChannel[i] = c.flags[i];
+        mw->showVectorSum = c.flags[3];
+        mw->showMeasurementDisplays();
+        int top = 0, shown = 0;
+        for (int i = 0; i < 4; ++i) {
+            const bool in = readouts[i]->parent() == mw;
+            EXPECT_EQ(in, c.flags[i]) << "readout " << i << " of case " << c.height;
+            if (!c.flags[i]) continue;
+            ++shown;
+            EXPECT_TRUE(readouts[i]->visible());
+            EXPECT_EQ(readouts[i]->x(), 0);
+            EXPECT_EQ(readouts[i]->y(), top) << "readout " << i;
+            EXPECT_EQ(readouts[i]->w(), 508);
+            EXPECT_EQ(readouts[i]->h(), c.height) << "readout " << i;
+            top += c.height;
+        }
+        EXPECT_EQ(mw->shownDisplayCount, shown);
+    }
+    for (int i = 0; i < 3; ++i) mw->showChannel[i] = true;
+    mw->showVectorSum = false;
+    mw->showMeasurementDisplays();
+}
+
+TEST(MainWindowLayout, DisplayTogglesKeepTheLastReadout) {
+    Menu* channels = mw->displayChannelsMenu;
+    mw->showChannel[0] = true;
+    mw->showChannel[1] = mw->showChannel[2] = mw->showVectorSum = false;
+    mw->showMeasurementDisplays();
+    mw->toggleChannel1Display();
+    EXPECT_TRUE(mw->showChannel[0]) << "the only readout stays";
+    EXPECT_EQ(mw->shownDisplayCount, 1);
+
+    mw->toggleVectorSumDisplay();
+    EXPECT_EQ(mw->shownDisplayCount, 2);
+    EXPECT_EQ(mw->vectorSumDisplay->y(), 240);
+    EXPECT_EQ(channels->getItemStyle(0), 1);
+    EXPECT_EQ(channels->getItemStyle(1), 0);
+    EXPECT_EQ(channels->getItemStyle(3), 1);
+
+    mw->toggleChannel1Display();
+    EXPECT_FALSE(mw->showChannel[0]);
+    EXPECT_EQ(mw->vectorSumDisplay->y(), 0);
+    EXPECT_EQ(mw->vectorSumDisplay->h(), 480);
+    mw->toggleVectorSumDisplay();
+    EXPECT_TRUE(mw->showVectorSum) << "the only readout stays";
+
+    for (int i = 0; i < 3; ++i) mw->showChannel[i] = true;
+    mw->showVectorSum = false;
+    mw->showMeasurementDisplays();
+}
+
+TEST(MainWindowActions, ValueEntryTitlesTheChannelsEntryMenu) {
+    struct Case {
+        void (MainWindow::*action)();
+        int slot;
+        int editMode;
+        const char* title;
+    };
+    const Case cases[] = {
+        {&MainWindow::editRelativeOffset2, 2, 1, "Channel 2\nManual\nRelative"},
+        {&MainWindow::editManualZero3, 3, 2, "Channel 3\nManual\nZero"},
+        {&MainWindow::editLowerClassifier1, 1, 3, "Channel 1\nLower\nClassifier"},
+        {&MainWindow::editUpperClassifier2, 2, 4, "Channel 2\nUpper\nClassifier"},
+        {&MainWindow::editVectorSumRelativeOffset, 1, 5, "Manual\nRelative"},
+        {&MainWindow::editTriggerLevel3, 3, 6, "Trigger\nLevel"},
+    };
+    for (const Case& c : cases) {
+        Menu* menu = mw->valueEntryMenus[c.slot - 1];
+        (mw->*c.action)();
+        EXPECT_EQ(mw->editMode, c.editMode);
+        EXPECT_STREQ(menu->getTitle(), c.title);
+    }
+}
+
+TEST(MainWindowActions, BrightnessStaysWithinOneToEight) {
+    struct Case {
+        void (MainWindow::*action)();
+        bool display;
+        int from, to;
+    };
+    const Case cases[] = {{&MainWindow::buttonsDimmer, false, 1, 1},   {&MainWindow::buttonsDimmer, false, 5, 4},
+                          {&MainWindow::buttonsBrighter, false, 8, 8}, {&MainWindow::buttonsBrighter, false, 7, 8},
+                          {&MainWindow::displayDimmer, true, 2, 1},    {&MainWindow::displayBrighter, true, 8, 8}};
+    MeterModel& m = *mw->meterModel;
+    for (const Case& c : cases) {
+        c.display ? m.setLcdLevel(c.from) : m.setButtonLevel(c.from);
+        (mw->*c.action)();
+        EXPECT_EQ(c.display ? m.getLcdLevel() : m.getButtonLevel(), c.to) << c.from;
+    }
+}
+
+TEST(MainWindowPrompts, ScreenCaptureWithoutAUsbDriveSaysSo) {
+    mw->promptScreenCapture();
+    EXPECT_TRUE(mw->messageShown);
+    EXPECT_NE(std::string(mw->messagePopup->message()).find("Please insert USB drive\nand try again."),
+              std::string::npos);
+    EXPECT_EQ(mw->buttonHandler->armedCount(), 1) << "only the pop-up waits";
+    mw->keyInterface->signalKeyPressed().emit(32);
+    EXPECT_FALSE(mw->messageShown);
+    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
 }
 
 }  // namespace
