@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -109,6 +110,19 @@ static_assert(sizeof(can_frame) == 2 * sizeof(std::uint64_t), "can_frame is 16 b
 constexpr std::size_t kFileSize = kHeaderSize + std::size_t(kRingCount) * kRingSlots * sizeof(Slot);
 
 void (*midWriteHook)() = nullptr;
+
+// This process's id without a system call per send; a forked child learns
+// its own at once.
+std::atomic<std::int32_t> cachedPid{0};
+void learnPid() { cachedPid.store(std::int32_t(getpid())); }
+std::int32_t processId() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        learnPid();
+        pthread_atfork(nullptr, nullptr, learnPid);
+    });
+    return cachedPid.load(std::memory_order_relaxed);
+}
 
 std::int64_t monotonicNs() {
     struct timespec ts;
@@ -272,9 +286,9 @@ class BusFile {
 public:
     static std::shared_ptr<BusFile> open(const std::string& name);
 
-    BusFile(int fd, void* base, dev_t dev, ino_t ino) : fd(fd), base(base), dev(dev), ino(ino), opener(getpid()) {}
+    BusFile(int fd, void* base, dev_t dev, ino_t ino) : fd(fd), base(base), dev(dev), ino(ino), opener(processId()) {}
     ~BusFile() {
-        if (ringIndex >= 0 && ringOwner == getpid()) {
+        if (ringIndex >= 0 && ringOwner == processId()) {
             std::int32_t self = ringOwner;
             header()->rings[ringIndex].pid.compare_exchange_strong(self, 0);
         }
@@ -295,7 +309,7 @@ public:
     // The ring this process sends on (under writeMutex); -1 when every ring
     // is taken.
     int ring() {
-        const std::int32_t self = std::int32_t(getpid());
+        const std::int32_t self = processId();
         if (ringIndex >= 0 && ringOwner == self && header()->rings[ringIndex].pid.load() == self) return ringIndex;
         ringIndex = -1;  // a ring of the parent of a fork is not this process's
         BusHeader* h = header();
@@ -318,7 +332,7 @@ public:
         return -1;
     }
 
-    bool sameFile(dev_t d, ino_t i) const { return dev == d && ino == i && opener == getpid(); }
+    bool sameFile(dev_t d, ino_t i) const { return dev == d && ino == i && opener == processId(); }
 
 private:
     int fd;
@@ -558,7 +572,7 @@ private:
     // Takes a free entry of the wake table, or one whose process has died.
     void claimEntry() {
         BusHeader* h = bus->header();
-        std::int32_t self = std::int32_t(getpid());
+        std::int32_t self = processId();
         for (std::uint32_t i = 0; i < kMaxEntries && !entry; ++i) {
             WakeEntry& e = h->entries[i];
             std::int32_t owner = e.pid.load();

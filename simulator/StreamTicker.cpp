@@ -1,10 +1,15 @@
 #include "simulator/StreamTicker.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,9 +28,21 @@ struct Card {
     bool ticked = false;
 };
 
+// Sleeps until the deadline (CLOCK_MONOTONIC, as steady_clock) or until the
+// word no longer holds seen: one system call, where a condition variable's
+// timed wait makes two.
+void sleepUntil(std::atomic<std::uint32_t>& word, std::uint32_t seen, Clock::time_point deadline) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
+    struct timespec at;
+    at.tv_sec = ns / 1000000000;
+    at.tv_nsec = ns % 1000000000;
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_BITSET_PRIVATE, seen, &at, nullptr,
+            FUTEX_BITSET_MATCH_ANY);
+}
+
 struct Ticker {
     std::mutex mutex;
-    std::condition_variable changed;
+    std::atomic<std::uint32_t> changed{0};  // bumped by add and remove
     std::vector<Card> cards;
     std::thread thread;
     int generation = 0;  // of the thread that is to run
@@ -40,7 +57,10 @@ struct Ticker {
             Clock::time_point first = cards.front().due;
             for (const Card& c : cards) first = std::min(first, c.due);
             if (first > now) {
-                changed.wait_until(lock, first);
+                const std::uint32_t seen = changed.load();
+                lock.unlock();
+                sleepUntil(changed, seen, first);
+                lock.lock();
                 continue;
             }
             for (Card& c : cards) {
@@ -63,6 +83,11 @@ Ticker& ticker() {
     return *t;
 }
 
+void wake(Ticker& t) {
+    t.changed.fetch_add(1);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&t.changed), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
 }  // namespace
 
 int StreamTicker::add(std::function<int()> periodUs, std::function<void()> tick) {
@@ -77,7 +102,7 @@ int StreamTicker::add(std::function<int()> periodUs, std::function<void()> tick)
             t.thread = std::thread([&t, mine] { t.run(mine); });
         }
     }
-    t.changed.notify_all();
+    wake(t);
     return handle;
 }
 
@@ -94,7 +119,7 @@ void StreamTicker::remove(int handle) {
             ending = std::move(t.thread);
         }
     }
-    t.changed.notify_all();
+    wake(t);
     if (ending.joinable()) ending.join();
 }
 
