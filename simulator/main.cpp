@@ -1,7 +1,7 @@
 // mendra: simulates the three channel-processor cards and the backplane on
 // the CAN bus, so that tvl4700 runs without that hardware.
 //
-//   mendra [-can NAME] [-sandbox DIR]
+//   mendra [-can NAME] [-sandbox DIR] [-socketcan]
 //
 // Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
 #include "platform/Platform.h"
