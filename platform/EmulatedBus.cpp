@@ -97,15 +97,20 @@ static_assert(sizeof(BusHeader) <= kHeaderSize, "bus header too large");
 static_assert(kMaxEntries <= 64, "the sleeper mask has 64 bits");
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "shared atomics must be lock-free");
 
+// 32 bytes, two to a cache line.
 struct Slot {
-    // Position in the ring; while written, its complement (which names no
-    // position of this slot, the ring's length being even).
-    std::atomic<std::uint64_t> pos;
+    // Low half: the frame's position in the ring (its low 32 bits), while the
+    // slot is written the complement (which names no position of this slot,
+    // the ring's length being even); high half: the writer's endpoint id.
+    std::atomic<std::uint64_t> tag;
     std::atomic<std::uint64_t> seq;           // the bus's sequence number
-    std::atomic<std::uint64_t> sender;        // endpoint id of the writer
     std::atomic<std::uint64_t> word[2];       // the can_frame
 };
 static_assert(sizeof(can_frame) == 2 * sizeof(std::uint64_t), "can_frame is 16 bytes");
+static_assert(sizeof(Slot) == 32, "a slot is 32 bytes");
+
+std::uint64_t slotTag(std::uint64_t sender, std::uint64_t pos) { return sender << 32 | std::uint32_t(pos); }
+std::uint64_t busyTag(std::uint64_t pos) { return std::uint32_t(~pos); }
 
 constexpr std::size_t kFileSize = kHeaderSize + std::size_t(kRingCount) * kRingSlots * sizeof(Slot);
 
@@ -438,7 +443,7 @@ public:
         if (!bus) return;
         BusHeader* h = bus->header();
         id = h->nextEndpointId.fetch_add(1) + 1;
-        for (std::uint32_t i = 0; i < kRingCount; ++i) cursor[i] = h->rings[i].head.load();
+        for (std::uint32_t i = 0; i < kRingCount; ++i) knownHead[i] = cursor[i] = h->rings[i].head.load();
         claimEntry();
         ok = true;
     }
@@ -475,15 +480,14 @@ public:
             Ring& ring = h->rings[r];
             std::uint64_t pos = ring.head.load(std::memory_order_relaxed);
             Slot& s = bus->slots(std::uint32_t(r))[pos & (kRingSlots - 1)];
-            s.pos.store(~pos, std::memory_order_relaxed);
+            s.tag.store(busyTag(pos), std::memory_order_relaxed);
             std::atomic_thread_fence(std::memory_order_release);
             seq = h->nextSeq.fetch_add(1);
             s.seq.store(seq, std::memory_order_relaxed);
-            s.sender.store(id, std::memory_order_relaxed);
             s.word[0].store(w[0], std::memory_order_relaxed);
             s.word[1].store(w[1], std::memory_order_relaxed);
             if (midWriteHook) midWriteHook();
-            s.pos.store(pos, std::memory_order_release);
+            s.tag.store(slotTag(id, pos), std::memory_order_release);
             ring.head.store(pos + 1);
         }
         wakeReaders(frame.can_id, seq);
@@ -675,7 +679,10 @@ private:
         if (p.have) return true;
         const BusHeader* h = bus->header();
         while (true) {
-            const std::uint64_t head = h->rings[r].head.load(std::memory_order_acquire);
+            // The head as last seen, so that a reader with frames to catch
+            // up on does not fetch the line its sender writes for each one.
+            if (cursor[r] == knownHead[r]) knownHead[r] = h->rings[r].head.load(std::memory_order_acquire);
+            const std::uint64_t head = knownHead[r];
             const std::int64_t ahead = distance(head, cursor[r]);
             if (ahead == 0) return false;
             if (ahead < 0 || ahead > kImplausibleLag) {  // a damaged head: go on from where it stands
@@ -687,21 +694,21 @@ private:
                 continue;
             }
             Slot& s = bus->slots(r)[cursor[r] & (kRingSlots - 1)];
-            const std::uint64_t before = s.pos.load(std::memory_order_acquire);
+            const std::uint64_t before = s.tag.load(std::memory_order_acquire);
             const std::uint64_t seq = s.seq.load(std::memory_order_relaxed);
-            const std::uint64_t sender = s.sender.load(std::memory_order_relaxed);
             std::uint64_t w[2] = {s.word[0].load(std::memory_order_relaxed),
                                   s.word[1].load(std::memory_order_relaxed)};
             std::atomic_thread_fence(std::memory_order_acquire);
-            const std::uint64_t after = s.pos.load(std::memory_order_relaxed);
-            if (before != cursor[r] || after != cursor[r]) {
+            const std::uint64_t after = s.tag.load(std::memory_order_relaxed);
+            if (std::uint32_t(before) != std::uint32_t(cursor[r]) || after != before) {
                 // Overwritten since: the sender has lapped this reader.
-                skipLapped(r, h->rings[r].head.load(std::memory_order_acquire));
+                knownHead[r] = h->rings[r].head.load(std::memory_order_acquire);
+                skipLapped(r, knownHead[r]);
                 continue;
             }
             p.have = true;
             p.seq = seq;
-            p.sender = sender;
+            p.sender = before >> 32;
             std::memcpy(&p.frame, w, sizeof w);
             return true;
         }
@@ -720,7 +727,7 @@ private:
             Peek& p = peeks[best];
             p.have = false;
             ++cursor[best];
-            if (p.sender == id) continue;
+            if (p.sender == std::uint32_t(id)) continue;
             if (passes(p.frame.can_id)) {
                 frame = p.frame;
                 return true;
@@ -733,6 +740,7 @@ private:
     std::uint64_t id = 0;
     WakeEntry* entry = nullptr;        // null: beyond the table
     std::uint64_t cursor[kRingCount] = {};  // next position to read in each ring
+    std::uint64_t knownHead[kRingCount] = {};
     Peek peeks[kRingCount];
     std::mutex readMutex;
     std::mutex filterMutex;
