@@ -27,7 +27,7 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x54564C42;  // "TVLB"
-constexpr std::uint32_t kVersion = 3;
+constexpr std::uint32_t kVersion = 4;
 constexpr std::uint32_t kRingCount = 32;       // sending processes at a time
 constexpr std::uint32_t kRingSlots = 65536;    // frames per ring, a power of two
 constexpr std::uint32_t kHeaderSize = 16384;
