@@ -77,6 +77,15 @@ TREE = {
     "comm": ("Comm\nSetup", ["Network\nConfiguration", "GPIB\nConfiguration", "RS232\nConfiguration"],
              {1: "network", 2: "gpib", 3: "rs232"}),
     "network": ("Network\nConfig", ["Save and\nReboot", "Change\nAddr Mode"], {}),
+    # Manual address mode ("Change Addr Mode", or at start when the network is
+    # set up so): the four address fields, each typed on a keypad page.
+    "network+manual": ("Network\nConfig", ["Save and\nReboot", "Change\nAddr Mode", "Change\nIP Addr",
+                                           "Change\nNetmask", "Change\nGateway", "Change\nDNS #1"],
+                       {3: "ipaddress", 4: "netmask", 5: "gateway", 6: "dns"}),
+    "ipaddress": ("Change\nIP Addr", KEYPAD, {}),
+    "netmask": ("Change\nNetmask", KEYPAD, {}),
+    "gateway": ("Change\nGateway", KEYPAD, {}),
+    "dns": ("Change\nDNS #1", KEYPAD, {}),
     "gpib": ("GPIB\nConfig", KEYPAD, {}),
     "rs232": ("RS232\nConfig", ["Change\nSpeed", "Change\nData Bits", "Change\nStop Bits", "Change\nParity",
                                 "Change\nFlow Control"], {}),

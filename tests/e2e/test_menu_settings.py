@@ -1,7 +1,8 @@
 """Settings made with the front-panel menus reach the models, are written to
-the settings files (the meter's "bp", the channels' "ch1".."ch3") and are in
-force after tvl4700 is restarted: the menus mark them again, and a file
-written anew by the restarted program still holds them.
+the settings files (the meter's "bp", the channels' "ch1".."ch3"; the
+network script's set-up) and are in force after tvl4700 is restarted: the
+menus mark them again, and a file written anew by the restarted program
+still holds them.  A profile saved from the menus brings them back.
 """
 import re
 
@@ -18,7 +19,7 @@ MENU_SETTINGS = [
     ((2, 2), 3, [2]),                   # Units > Temperature > Kelvin
     ((2, 4), 2, [1]),                   # Units > Time > Period
     ((2, 3), 2, [1]),                   # Units > Angles > Radians
-    ((1, 2, 6, 1), 2, [1]),             # Channel 2 > Zero > Auto > Basic
+    ((1, 2, 6, 1), 3, [2]),             # Channel 2 > Zero > Auto > Advanced
     ((1, 3, 3), 1, [0]),                # Channel 3 > Hold > Max
     ((1, 3, 3), 5, [0, 4]),             #                  > Active
     ((1, 5, 2), 1, [0]),                # Vector Sum > Hold > Max
@@ -36,9 +37,9 @@ MENU_SETTINGS = [
 
 FILES = {
     "bp": {"angleunits": "1", "maxhold": "1", "vdacmode": "4", "vdacrange": "100", "timebase": "0",
-           "triggerslope": "1", "triggermode2": "2"},
+           "triggerslope": "1", "triggermode2": "2", "gpibaddress": "7", "rs232speed": "3"},
     "ch1": {"fluxunits": "1", "tempunits": "2", "timeunits": "1", "cdacmode": "2", "cdacrange": "100"},
-    "ch2": {"fluxunits": "1", "zeromode": "4", "udacmode": "1", "udacrange": "100"},
+    "ch2": {"fluxunits": "1", "zeromode": "0", "udacmode": "1", "udacrange": "100"},
     "ch3": {"tempunits": "2", "maxhold": "1", "holdactive": "1", "waveformscale": "4"},
 }
 
@@ -49,6 +50,15 @@ def settings(inst, name):
             return dict(re.findall(r"^(\w+): (.*)$", f.read(), re.M))
     except FileNotFoundError:
         return {}
+
+
+def network_setup(inst):
+    """The network set-up that the network script keeps (the sandbox's stand-in)."""
+    try:
+        with open(inst.file("/etc/tvl4700-network")) as f:
+            return f.readline()
+    except FileNotFoundError:
+        return ""
 
 
 def wait_for_files(inst, expected, what):
@@ -98,12 +108,37 @@ def test_menu_settings_are_saved_and_in_force_after_a_restart():
         back_to_main(screen, 4)
         wait_until(lambda: float(settings(inst, "ch1").get("clupperthresh", "0")) != before, 40.0,
                    what="the upper classifier limit saved")
+        # RS-232: the next speed (9600 -> 19200 baud), applied by Back.
+        open_menu(screen, (6, 1, 3))
+        screen.press(1)
+        back_to_main(screen, 3)
+        # GPIB address 7, typed with the keypad and applied by Back: from key
+        # "0", "<--" to "<-" and "Press" (the address there goes), then "-->"
+        # to "7" and "Press".
+        open_menu(screen, (6, 1, 2))
+        screen.press(*([1, 3] + [2] * 8 + [3]))
+        back_to_main(screen, 3)
+        # Network: manual address mode, saved ("Save and Reboot") with the
+        # addresses the network has now.
+        open_menu(screen, (6, 1, 1))
+        screen.press(2)
+        screen.wait_for(*TREE["network+manual"][:2], what="manual address mode")
+        screen.press(1)
+        wait_until(lambda: network_setup(inst).startswith("static "), 20.0, what="the network set up")
+        back_to_main(screen, 3)
+
         wait_for_files(inst, FILES, "settings written")
         upper = settings(inst, "ch1")["clupperthresh"]
 
         inst.restart_tvl()
         inst.wait_ready()
         screen = MenuScreen(inst)
+        # Manual address mode at start: the address links are offered at once.
+        open_menu(screen, (6, 1))
+        screen.press(1)
+        screen.wait_for(*TREE["network+manual"][:2], what="the network configuration after the restart")
+        back_to_main(screen, 3)
+
         final = {keys: marks for keys, _, marks in MENU_SETTINGS}   # the last marks of each menu
         for keys, marks in final.items():
             view = open_menu(screen, keys)
@@ -118,10 +153,27 @@ def test_menu_settings_are_saved_and_in_force_after_a_restart():
 
         # A setting changed now makes the restarted program write its whole
         # file anew, from what it holds: the earlier settings are still there.
-        for keys, key in (((2, 3), 1), ((1, 1, 6, 1), 3)):   # Angles > Degrees; Channel 1 > Auto Zero > Advanced
+        for keys, key in (((2, 3), 1), ((1, 1, 6, 1), 1)):   # Angles > Degrees; Channel 1 > Auto Zero > DC Only
             open_menu(screen, keys)
             screen.press(key)
             back_to_main(screen, len(keys))
         bp = dict(FILES["bp"], angleunits="0")
-        ch1 = dict(FILES["ch1"], zeromode="0", clupperthresh=upper)
+        ch1 = dict(FILES["ch1"], zeromode="1", clupperthresh=upper)
         wait_for_files(inst, {"bp": bp, "ch1": ch1}, "settings written by the restarted program")
+
+        # Profiles: "Save" keeps the settings as profile 1 (the page's field
+        # starts at 1); after a change, "Recall" brings them back.
+        open_menu(screen, (6, 5))
+        screen.press(4)
+        wait_until(lambda: settings(inst, "profiles/1/ch1").get("fluxunits") == "1", 20.0, what="profile 1 saved")
+        back_to_main(screen, 2)
+        open_menu(screen, (2, 1))
+        screen.press(1)   # Gauss
+        screen.wait_for(*TREE["flux"][:2], marks=[0], what="gauss")
+        back_to_main(screen, 2)
+        open_menu(screen, (6, 5))
+        screen.press(5)
+        back_to_main(screen, 2)
+        open_menu(screen, (2, 1))
+        screen.wait_for(*TREE["flux"][:2], marks=[1], what="tesla again from profile 1")
+        back_to_main(screen, 2)

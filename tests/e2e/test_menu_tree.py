@@ -61,6 +61,17 @@ def test_every_menu_is_reached_from_main_and_back_returns_to_its_parent():
         walk.expect("main", "back on Main")
         walk.walk("main", ["main"])
 
+        # "Change Addr Mode" brings the four address pages and takes them away.
+        screen.press(6, 1, 1)
+        walk.expect("network", "network configuration")
+        screen.press(2)
+        walk.expect("network+manual", "manual address mode")
+        walk.walk("network+manual", ["main", "system", "comm", "network"])
+        screen.press(2)
+        walk.expect("network", "DHCP again")
+        screen.press(BACK, BACK, BACK)
+        walk.expect("main", "back to Main")
+
         # The front panel reports its power-on mode: "Power On Options"
         # joins the second "System" page.
         screen.press("p1")
