@@ -98,6 +98,7 @@ TEST(MenuPages, CustomFullScaleShowsItsFormAndTypesVoltsUpToTen) {
         SCOPED_TRACE(w.currentMenu->getTitle());
         EXPECT_EQ(w.currentMenu, follow(scaling, {"Custom\nFull Scale"}));
         EXPECT_TRUE(onScreen(c.form));
+        EXPECT_TRUE(onScreen(w.numericKeypad)) << "the keypad comes after the form";
         EXPECT_EQ(status(c.form), "Press <Enter> to Apply");
         EXPECT_EQ(std::string(c.form->getInput(0)->value()),
                   std::to_string(c.tenths / 10) + "." + std::to_string(c.tenths % 10));
