@@ -180,12 +180,15 @@ void ChannelModel::onCardReady() {
             firstOnThisLink = true;
         }
     }
+    if (!firstOnThisLink) return;
+    // The settings file is read once per link: a later card-ready (the answer
+    // to any later send-all) must not put back settings changed since.
     loadSettings();
     // The card's board texts, calibration values and tables came before this
     // end frame, while nothing handled them: ask once more, now that the
     // handlers listen, so they are not lost.  The answer's own card-ready
     // finds the handlers in place and asks nothing.
-    if (firstOnThisLink) requestAllData();
+    requestAllData();
 }
 
 void ChannelModel::onHelloReply() {
