@@ -15,9 +15,17 @@ namespace {
 pthread_t guiThread;
 std::atomic<bool> guiThreadSet{false};
 
-std::mutex queueMutex;
-std::deque<std::function<void()>> queue;
-std::unordered_map<Fl_Widget*, unsigned char> pendingDamage;
+// Never freed: reader and timer threads may still post while the process
+// exits and runs the destructors of static objects.
+struct Queue {
+    std::mutex mutex;
+    std::deque<std::function<void()>> work;
+    std::unordered_map<Fl_Widget*, unsigned char> pendingDamage;
+};
+Queue& theQueue() {
+    static Queue* q = new Queue;
+    return *q;
+}
 // True from the wake-up request until the GUI thread has drained the queue:
 // one wake-up in flight at a time, so the toolkit's wake-up pipe never fills.
 std::atomic<bool> wakePending{false};
@@ -47,8 +55,8 @@ bool isGuiThread() { return guiThreadSet.load() && pthread_equal(pthread_self(),
 
 void post(std::function<void()> fn) {
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        queue.push_back(std::move(fn));
+        std::lock_guard<std::mutex> lock(theQueue().mutex);
+        theQueue().work.push_back(std::move(fn));
     }
     wake();
 }
@@ -57,8 +65,8 @@ void redraw(Fl_Widget* w, unsigned char bits) {
     if (!w || !bits) return;
     bool first;
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        unsigned char& pending = pendingDamage[w];
+        std::lock_guard<std::mutex> lock(theQueue().mutex);
+        unsigned char& pending = theQueue().pendingDamage[w];
         first = pending == 0;
         pending |= bits;
     }
@@ -66,19 +74,19 @@ void redraw(Fl_Widget* w, unsigned char bits) {
     post([w] {
         unsigned char damage = 0;
         {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            auto it = pendingDamage.find(w);
-            if (it == pendingDamage.end()) return;   // forgotten meanwhile
+            std::lock_guard<std::mutex> lock(theQueue().mutex);
+            auto it = theQueue().pendingDamage.find(w);
+            if (it == theQueue().pendingDamage.end()) return;   // forgotten meanwhile
             damage = it->second;
-            pendingDamage.erase(it);
+            theQueue().pendingDamage.erase(it);
         }
         w->damage(damage);
     });
 }
 
 void forget(Fl_Widget* w) {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    pendingDamage.erase(w);
+    std::lock_guard<std::mutex> lock(theQueue().mutex);
+    theQueue().pendingDamage.erase(w);
 }
 
 void runPending() {
@@ -86,18 +94,18 @@ void runPending() {
     for (;;) {
         std::function<void()> fn;
         {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            if (queue.empty()) return;
-            fn = std::move(queue.front());
-            queue.pop_front();
+            std::lock_guard<std::mutex> lock(theQueue().mutex);
+            if (theQueue().work.empty()) return;
+            fn = std::move(theQueue().work.front());
+            theQueue().work.pop_front();
         }
         fn();
     }
 }
 
 std::size_t pendingCount() {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    return queue.size();
+    std::lock_guard<std::mutex> lock(theQueue().mutex);
+    return theQueue().work.size();
 }
 
 }  // namespace gui

@@ -136,9 +136,11 @@ void MainWindow::initButtonBacklights() {
     }
 }
 
+// On the timer's thread, inside its signal: the GUI thread gives the button
+// its normal look back (this thread must not wait for the toolkit lock).
 void MainWindow::releaseSoftButton(int index) {
-    gui::Lock lock;
-    softButtons[index]->release();
+    SoftButton* button = softButtons[index];
+    gui::post([button] { button->release(); });
 }
 
 // Engineering menu: the channel processors are loaded again while the

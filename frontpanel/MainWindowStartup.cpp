@@ -76,6 +76,15 @@ int acFreqItem(int freqRange) {
 // An output mode's item: 1 and 2 as they are, anything else 0.
 int outputModeItem(int mode) { return mode == 1 || mode == 2 ? mode : 0; }
 
+// The common handler: on the GUI thread, select item of menu (no menu: no
+// change) and show the current menu again.
+void selectLater(MainWindow* window, RadioButtonMenu* menu, int item) {
+    gui::post([window, menu, item] {
+        select(menu, item);
+        window->showMenu();
+    });
+}
+
 }  // namespace
 
 // ---- Start-up step ----------------------------------------------------------
@@ -374,49 +383,27 @@ void MainWindow::onFluxUnitsChanged(int c, int unit) {
 }
 
 void MainWindow::onTemperatureUnitsChanged(int, int unit) {
-    gui::post([this, unit] {
-        if (unit >= 0 && unit <= 2) select(temperatureUnitMenu, unit);
-        showMenu();
-    });
+    selectLater(this, unit >= 0 && unit <= 2 ? temperatureUnitMenu : nullptr, unit);
 }
 
 void MainWindow::onTimeUnitsChanged(int, int unit) {
-    gui::post([this, unit] {
-        if (unit == 0 || unit == 1) select(timeUnitMenu, unit);
-        showMenu();
-    });
+    selectLater(this, unit == 0 || unit == 1 ? timeUnitMenu : nullptr, unit);
 }
 
 void MainWindow::onCdacModeChanged(int c, int mode) {
-    if (!validChannel(c)) return;
-    gui::post([this, c, mode] {
-        select(of(corrModeMenus, c), outputModeItem(mode));
-        showMenu();
-    });
+    if (validChannel(c)) selectLater(this, of(corrModeMenus, c), outputModeItem(mode));
 }
 
 void MainWindow::onCdacScalingChanged(int c, int tenths) {
-    if (!validChannel(c)) return;
-    gui::post([this, c, tenths] {
-        select(of(corrScalingMenus, c), scalingItem(tenths));
-        showMenu();
-    });
+    if (validChannel(c)) selectLater(this, of(corrScalingMenus, c), scalingItem(tenths));
 }
 
 void MainWindow::onUdacModeChanged(int c, int mode) {
-    if (!validChannel(c)) return;
-    gui::post([this, c, mode] {
-        select(of(uncorrModeMenus, c), outputModeItem(mode));
-        showMenu();
-    });
+    if (validChannel(c)) selectLater(this, of(uncorrModeMenus, c), outputModeItem(mode));
 }
 
 void MainWindow::onUdacScalingChanged(int c, int tenths) {
-    if (!validChannel(c)) return;
-    gui::post([this, c, tenths] {
-        select(of(uncorrScalingMenus, c), scalingItem(tenths));
-        showMenu();
-    });
+    if (validChannel(c)) selectLater(this, of(uncorrScalingMenus, c), scalingItem(tenths));
 }
 
 void MainWindow::onRelativeStateChanged(int c, int state) {
@@ -440,11 +427,7 @@ void MainWindow::onDiagModeChanged(int, int) {
 }
 
 void MainWindow::onWaveformScaleChanged(int c, int scale) {
-    if (!validChannel(c)) return;
-    gui::post([this, c, scale] {
-        select(of(scaleMenus, c), scale >= 0 && scale <= 4 ? scale : 5);
-        showMenu();
-    });
+    if (validChannel(c)) selectLater(this, of(scaleMenus, c), scale >= 0 && scale <= 4 ? scale : 5);
 }
 
 void MainWindow::onClassifierChanged(int c, int mode, int) {
@@ -496,38 +479,23 @@ void MainWindow::onVectorSumHoldsChanged(bool active, bool min, bool max) {
 }
 
 void MainWindow::onVectorSumOutputModeChanged(int mode) {
-    gui::post([this, mode] {
-        select(vectorSumOutputModeMenu, mode != 0 ? 1 : 0);
-        showMenu();
-    });
+    selectLater(this, vectorSumOutputModeMenu, mode != 0 ? 1 : 0);
 }
 
 void MainWindow::onVectorSumOutputScalingChanged(int tenths) {
-    gui::post([this, tenths] {
-        select(vectorSumScalingMenu, scalingItem(tenths));
-        showMenu();
-    });
+    selectLater(this, vectorSumScalingMenu, scalingItem(tenths));
 }
 
 void MainWindow::onDisplayRateChanged(float rate) {
-    gui::post([this, rate] {
-        select(updateRateMenu, rate < 0.75f ? 3 : rate < 1.5f ? 2 : rate < 4.0f ? 1 : 0);
-        showMenu();
-    });
+    selectLater(this, updateRateMenu, rate < 0.75f ? 3 : rate < 1.5f ? 2 : rate < 4.0f ? 1 : 0);
 }
 
 void MainWindow::onAngleUnitsChanged(int units) {
-    gui::post([this, units] {
-        if (units == 0 || units == 1) select(angleUnitMenu, units);
-        showMenu();
-    });
+    selectLater(this, units == 0 || units == 1 ? angleUnitMenu : nullptr, units);
 }
 
 void MainWindow::onTimebaseChanged(int index) {
-    gui::post([this, index] {
-        select(timeBaseMenu, index >= 0 && index <= 4 ? index : 5);
-        showMenu();
-    });
+    selectLater(this, timeBaseMenu, index >= 0 && index <= 4 ? index : 5);
 }
 
 void MainWindow::onTriggerChannelChanged(int slot) {
@@ -538,17 +506,11 @@ void MainWindow::onTriggerChannelChanged(int slot) {
 }
 
 void MainWindow::onTriggerModeChanged(int mode) {
-    gui::post([this, mode] {
-        select(triggerModeMenu, mode >= 0 && mode <= 3 ? mode : 5);
-        showMenu();
-    });
+    selectLater(this, triggerModeMenu, mode >= 0 && mode <= 3 ? mode : 5);
 }
 
 void MainWindow::onTriggerSlopeChanged(int slope) {
-    gui::post([this, slope] {
-        select(triggerSlopeMenu, slope == 1 ? 1 : 0);
-        showMenu();
-    });
+    selectLater(this, triggerSlopeMenu, slope == 1 ? 1 : 0);
 }
 
 void MainWindow::onBusyChanged(bool busy) {

@@ -1,6 +1,9 @@
 // Probe presence and settling, zeroing, manual zero and the card's events.
 #include "ChannelFixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 
 using namespace channeltest;
@@ -92,6 +95,33 @@ TEST_F(ChannelFixture, ZeroTimesOutWithoutAnAnswer) {
     // A later zero can start again.
     model.startZero();
     ASSERT_TRUE(card.waitForCount(kZero, 2));
+}
+
+// A zero is started on the thread of a key, a menu entry or a remote
+// command, and timed out on the time-out's timer thread: the zero state's
+// slots must never run on both threads at once.
+TEST_F(ChannelFixture, ZeroStatesFromStartAndTimeOutReachTheSlotOneAtATime) {
+    makeReady();
+    model.zeroTimeout().setPeriod(1);
+    // Shared with the slot, which outlives this test's body.
+    struct Seen {
+        std::atomic<int> inSlot{0};
+        std::atomic<bool> overlapped{false};
+        std::atomic<int> timeouts{0};
+    };
+    auto seen = std::make_shared<Seen>();
+    model.signalZeroingStateChanged().connect([seen](int, int state) {
+        if (seen->inSlot.fetch_add(1) != 0) seen->overlapped = true;
+        std::this_thread::yield();
+        if (state == 2) ++seen->timeouts;
+        seen->inSlot.fetch_sub(1);
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (seen->timeouts.load() < 100 && std::chrono::steady_clock::now() < end) model.startZero();
+    // The last zero times out too; then no thread raises the state any more.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 2; }));
+    EXPECT_GE(seen->timeouts.load(), 100);
+    EXPECT_FALSE(seen->overlapped);
 }
 
 TEST(ChannelZeroRules, TemperatureDriftAndDcOnlyZero) {
