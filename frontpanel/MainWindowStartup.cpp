@@ -163,7 +163,8 @@ void MainWindow::initializeMeter() {
     m.sendHostReady();
     ScpiErrorQueue::instance()->push(ErrorList::instance()->lookup(-500));
 
-    // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here.
+    // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here;
+    // their ports and address (loopback in the PC build): platform/Network.h.
     ScpiServer::openAndStart(new ScpiServerTcp(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
     JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
     jsonServer->start();
