@@ -1,7 +1,7 @@
 // The web interface's request handling: the bytes a client sends, cut into
 // lines by the connection's reader, parsed, dispatched to the actions of a
 // meter model with three channels.  Every reply must be one line of valid
-// JSON.
+// JSON, and no request may get more than one.
 #include "FuzzSupport.h"
 
 #include "json/JsonConnection.h"
@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -27,7 +28,11 @@ fuzz::Meter& meter() {
     return *m;
 }
 
-void checkReplies(const std::string& replies) {
+// Every reply is one line of JSON, and no request gets more than one.
+void checkReplies(const std::string& requests, const std::string& replies) {
+    const auto requestLines = std::count(requests.begin(), requests.end(), '\n');
+    if (std::count(replies.begin(), replies.end(), '\n') > requestLines)
+        fuzz::fail("more replies than request lines: " + replies);
     std::size_t start = 0;
     while (start < replies.size()) {
         const std::size_t end = replies.find('\n', start);
@@ -94,6 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     close(fds[0]);
-    checkReplies(replies);
+    checkReplies(fuzz::text(data, size), replies);
     return 0;
 }
