@@ -71,4 +71,6 @@ int occurrences(Menu* menu, MenuElement* element) {
     return n;
 }
 
+std::string sandboxFile(const std::string& instrumentPath) { return sandbox->file(instrumentPath); }
+
 }  // namespace mwtest

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 class MainWindow;
 class Menu;
@@ -25,5 +26,8 @@ extern MainWindow* mw;
 bool pump(const std::function<bool()>& pred, std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
 int occurrences(Menu* menu, MenuElement* element);
+
+// Where an instrument path lies in the window's sandbox.
+std::string sandboxFile(const std::string& instrumentPath);
 
 }  // namespace mwtest

@@ -9,24 +9,31 @@
 #include "channel/ChannelModel.h"
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
+#include "frontpanel/EngineeringPasswordDisplay.h"
+#include "frontpanel/Form.h"
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MessagePopup.h"
+#include "frontpanel/NumericKeypad.h"
 #include "frontpanel/SoftButton.h"
+#include "pages/FirmwareUpdateDisplay.h"
 #include "pages/NumericDisplay.h"
 #include "pages/VectorSumDisplay.h"
 #include "meter/MeterModel.h"
 #include "support/TestSupport.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Input.H>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -202,6 +209,70 @@ TEST(MainWindowPrompts, MessageWaitsForEnterAndDropsOtherKeys) {
     EXPECT_EQ(mw->buttonView->getLevel(32), 0);
     EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
     mw->currentMenu = saved;
+}
+
+TEST(MainWindowPrompts, PasswordPageOpensTheEngineerMenuOnEnter) {
+    Menu* saved = mw->currentMenu;
+    Form* page = mw->passwordDisplay;
+    auto status = [page] { return std::string(page->getStatusBox()->label()); };
+    auto press = [](int key) { mw->keyInterface->signalKeyPressed().emit(key); };
+
+    mw->showPasswordPanel();
+    EXPECT_EQ(page->parent(), mw);
+    EXPECT_EQ(status(), "Enter the engineering password and\nthen press Enter button");
+    EXPECT_EQ(mw->numericKeypad->getAttachedInput(), page->getInput(0));
+    EXPECT_EQ(mw->buttonView->getLevel(32), 1);
+    page->getInput(0)->value("12345");
+    press(32);
+    EXPECT_EQ(status(), "Incorrect Password\nTry Again");
+    EXPECT_EQ(mw->currentMenu, saved);
+    press(32);   // not armed again: nothing
+    EXPECT_EQ(mw->currentMenu, saved);
+
+    mw->showPasswordPanel();
+    press(31);   // Back drops the prompt
+    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    mw->currentMenu = saved;
+
+    mw->showPasswordPanel();
+    mw->showPasswordPanel();   // opened twice, answered once
+    page->getInput(0)->value("58214");
+    press(32);
+    EXPECT_EQ(mw->currentMenu, mw->engineerMenu);
+    EXPECT_EQ(mw->engineerMenu->getParent(), mw->mainMenu);
+    EXPECT_STREQ(page->getInput(0)->value(), "");
+    EXPECT_NE(page->parent(), mw) << "the readouts are back";
+    EXPECT_EQ(mw->numericDisplays[0]->parent(), mw);
+    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    mw->gotoMenu(mw->mainMenu);
+}
+
+TEST(MainWindowPrompts, FirmwareUpdateRunsOnEnterUnlessBackCancels) {
+    Form* page = mw->firmwareUpdateDisplay;
+    auto status = [page] { return std::string(page->getStatusBox()->label()); };
+    auto press = [](int key) { mw->keyInterface->signalKeyPressed().emit(key); };
+    auto updates = [] {
+        std::ifstream log(sandboxFile("/var/log/standin.log"));
+        std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        std::size_t n = 0;
+        for (std::size_t at = text.find("tvl4700-usb-update.sh"); at != std::string::npos;
+             at = text.find("tvl4700-usb-update.sh", at + 1))
+            ++n;
+        return n;
+    };
+    const std::size_t before = updates();
+
+    mw->promptUsbFirmwareUpdate();
+    EXPECT_EQ(status(), "Press Enter button to update\nfirmware from USB drive and reboot.");
+    press(31);
+    press(32);
+    EXPECT_EQ(updates(), before) << "Back cancelled the update";
+
+    mw->promptUsbFirmwareUpdate();
+    press(32);
+    EXPECT_EQ(updates(), before + 1);
+    EXPECT_EQ(status(), "Firmware is being installed.\nPlease wait...");
+    mw->gotoMenu(mw->mainMenu);
 }
 
 TEST(MainWindowLayout, ReadoutsShareTheScreenByTheShowFlags) {
