@@ -362,6 +362,38 @@ TEST(MainWindowActions, ValueEntryTitlesTheChannelsEntryMenu) {
     }
 }
 
+TEST(MainWindowActions, DataLoggingEntriesFollowTheLogAndReportFailures) {
+    MeterModel& m = *mw->meterModel;
+    ASSERT_TRUE(pump([&] {
+        for (unsigned slot = 1; slot <= 3; ++slot)
+            if (m.getChannel(slot)->getChannelStatus() != 2) return false;
+        return true;
+    }, 60s)) << "mendra's probes become ready";
+    auto message = [] { return std::string(mw->messagePopup->message()); };
+    auto dismiss = [] { mw->keyInterface->signalKeyPressed().emit(32); };
+
+    // The sandbox has no USB drive.
+    mw->toggleUsbLogging();
+    EXPECT_EQ(message().find("Please insert USB drive\nand try again."), 0u);
+    EXPECT_STREQ(mw->usbLoggingEntry->name(), "Start Data\nLogging");
+    dismiss();
+
+    mw->toggleInternalLogging();
+    EXPECT_STREQ(mw->internalLoggingEntry->name(), "Stop Data\nLogging");
+    EXPECT_FALSE(mw->messageShown);
+    mw->toggleUsbLogging();   // the internal log runs: nothing
+    EXPECT_FALSE(mw->messageShown);
+    mw->toggleInternalLogging();
+    EXPECT_STREQ(mw->internalLoggingEntry->name(), "Start Data\nLogging");
+    const std::string text = message();
+    EXPECT_EQ(text.find("Log saved to data"), 0u) << text;
+    EXPECT_NE(text.find(".csv\non internal drive.\nTo view, download via web interface."), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find('/'), std::string::npos) << "the file's name only";
+    dismiss();
+    EXPECT_FALSE(mw->messageShown);
+}
+
 TEST(MainWindowActions, BrightnessStaysWithinOneToEight) {
     struct Case {
         void (MainWindow::*action)();
