@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine and runs every test: a normal build and a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer, and a short run
-# of each fuzzer.  GUI tests share one Xvfb started here.
+# Sets up a fresh Debian machine and runs every test: a normal build, a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests in
+# a ThreadSanitizer build (tools/tsan-tests.sh), and a short run of each
+# fuzzer.  GUI tests share one Xvfb started here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -11,6 +12,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVL_TSAN=ON
+cmake --build build-tsan -j "$jobs"
 # The fuzzers (clang, AddressSanitizer and UndefinedBehaviorSanitizer), without the rest of the tree.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DTVL_FUZZ=ON -DTVL_BUILD_TESTS=OFF
@@ -26,6 +29,8 @@ trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 status=0
 echo "=== tests (sanitizers; the load tests run in the normal build only) ==="
 ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE load || status=1
+echo "=== threaded tests under ThreadSanitizer ==="
+tools/tsan-tests.sh build-tsan -j "$jobs" || status=1
 echo "=== fuzzers: every corpus input, then a few seconds of fuzzing each ==="
 ctest --test-dir build-fuzz --output-on-failure -j "$jobs" --timeout 600 -L fuzz || status=1
 echo "=== tests ==="
