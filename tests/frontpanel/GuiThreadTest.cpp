@@ -4,6 +4,8 @@
 #include <FL/Fl_Box.H>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -49,6 +51,28 @@ TEST_F(GuiThreadTest, RedrawsOfOneWidgetAreMergedAndForgettable) {
     gui::forget(&box);
     gui::runPending();
     EXPECT_EQ(box.damage(), 0);
+}
+
+// The models' threads go on posting while the process exits (its static
+// objects are destroyed under them): the queue must still be there.  The
+// sanitizer builds catch a queue destroyed at exit; so may a plain build.
+TEST(GuiThreadDeathTest, PostingGoesOnSafelyWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            gui::initGuiThread();
+            static std::atomic<int> posted{0};
+            for (int t = 0; t < 2; ++t)
+                std::thread([] {
+                    for (;;) {
+                        gui::post([] {});
+                        ++posted;
+                    }
+                }).detach();
+            while (posted < 1000) std::this_thread::yield();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
