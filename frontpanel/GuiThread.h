@@ -6,9 +6,10 @@
 //  - a slot run by a model signal never takes the toolkit lock: it hands its
 //    widget work to the GUI thread with post() or redraw();
 //  - the few threads that run front-panel code directly (the key link's
-//    reader running menu actions, the soft-button release timers, the
-//    start-up step on the bootloader's thread, the backlight test) change
-//    widgets under a gui::Lock, taken while they hold no other lock.
+//    reader running menu actions, the start-up step on the bootloader's
+//    thread, the backlight test) change widgets under a gui::Lock, taken
+//    while they hold no other lock (a tvl::Signal's slot always holds one:
+//    the timers' slots, e.g. the soft buttons' release, post instead).
 #pragma once
 
 #include <FL/Fl.H>

@@ -129,9 +129,9 @@ void MainWindow::initializeMeter() {
         sleepMs(20);
     }
 
-    // This thread may run front-panel code under the toolkit lock (the
-    // bootloader's finished signal is connected only by threads that hold no
-    // toolkit lock, so its lock held here closes no cycle).
+    // This thread may run front-panel code under the toolkit lock: it holds
+    // no other lock here (the bootloader's finished signal is a plain one,
+    // whose emission takes none).
     {
         gui::Lock lock;
         if (meterModel->isThreeChannelModel())

@@ -20,7 +20,6 @@
 // prints "Bootload Failed".  A second run is refused while one is going.
 #pragma once
 
-#include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
 #include <array>
@@ -55,8 +54,12 @@ public:
     // Waits for the run started last to end.
     void join();
 
-    // Emitted at the end of every run, on the run's thread.
-    tvl::Signal<>& signalFinished() { return finished; }
+    // Emitted at the end of every run, on the run's thread.  A plain signal,
+    // as the CAN links' are: it is raised by one thread at a time (runs never
+    // overlap) and connected or disconnected only while no run goes (before
+    // start(), or by the run's own slot), so its emission holds no lock, and
+    // its slot (the instrument's start-up step) may take the toolkit lock.
+    sigc::signal<void>& signalFinished() { return finished; }
 
     const char* getInterfaceName() const { return interfaceName; }
 
@@ -85,6 +88,6 @@ private:
     pthread_t thread{};
     bool threadStarted = false;
     char interfaceName[20] = {};
-    tvl::Signal<> finished;
+    sigc::signal<void> finished;
     std::atomic<bool> running{false};
 };
