@@ -79,8 +79,10 @@ ScpiServerTcp::ScpiServerTcp() : ScpiServerTcp(Services::instrument()) {}
 
 ScpiServerTcp::ScpiServerTcp(const Services& services) : ScpiServer(services) {}
 
-ScpiServerTcp::~ScpiServerTcp() {
-    stopping = true;
+ScpiServerTcp::~ScpiServerTcp() { stopServing(); }
+
+void ScpiServerTcp::stopServing() {
+    if (stopping.exchange(true)) return;
     running = 0;
     if (listenSocket >= 0) ::shutdown(listenSocket, SHUT_RDWR);
     if (acceptThread.joinable()) acceptThread.join();

@@ -58,6 +58,10 @@ public:
     void start() override;
 
 protected:
+    // What the destructor does; a subclass calls it first in its own
+    // destructor, so that no thread of the server calls its virtual
+    // functions while it is being taken down.  Once only.
+    void stopServing();
     // Creates, binds and listens on the socket, announces the port and starts
     // the accept thread; false when the socket cannot be set up.
     bool open() override;

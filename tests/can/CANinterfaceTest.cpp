@@ -145,7 +145,7 @@ TEST_F(Link, ShortFrameIsReportedWithoutLineEndAndDropped) {
 }
 
 TEST_F(Link, ReceiveErrorIsPrintedAndTheReaderGoesOn) {
-    int hellos = 0;
+    std::atomic<int> hellos{0};   // counted on the reader thread
     link->signalHelloReply().connect([&] { ++hellos; });
     bus->push(ReadItem{-1, EIO, {}});
     bus->pushRead(makeFrame(0x32A, {}));
@@ -180,7 +180,7 @@ TEST_F(Link, SignalsRunOnTheReaderThreadInOrder) {
 }
 
 TEST_F(Link, StopReaderWakesTheReaderAndItReadsNoMore) {
-    int hellos = 0;
+    std::atomic<int> hellos{0};   // counted on the reader thread
     link->signalHelloReply().connect([&] { ++hellos; });
     ASSERT_EQ(link->startReader(), 0);
     ASSERT_TRUE(testsupport::waitUntil([&] {

@@ -16,7 +16,9 @@ using testsupport::waitUntil;
 
 namespace {
 
-// Records every timeout: when, and on which thread.
+// Records every timeout: when, and on which thread.  Declared before the
+// timer it records, so that the timer (whose destructor ends its thread)
+// goes first: a repeating timer may be raising into it until then.
 struct Recorder {
     std::mutex lock;
     std::vector<steady_clock::time_point> times;
@@ -47,8 +49,8 @@ TEST(Timer, DefaultIsOneShotOf500MsAndInactive) {
 }
 
 TEST(Timer, OneShotRaisesOnceOnItsOwnThread) {
-    Timer t(100, false);
     Recorder rec;
+    Timer t(100, false);
     rec.connect(t);
     const auto begin = steady_clock::now();
     ASSERT_EQ(0, t.start());
@@ -62,8 +64,8 @@ TEST(Timer, OneShotRaisesOnceOnItsOwnThread) {
 }
 
 TEST(Timer, RepeatingRaisesEveryPeriodUntilStopped) {
-    Timer t(30, true);
     Recorder rec;
+    Timer t(30, true);
     rec.connect(t);
     const auto begin = steady_clock::now();
     t.start();
@@ -79,8 +81,8 @@ TEST(Timer, RepeatingRaisesEveryPeriodUntilStopped) {
 }
 
 TEST(Timer, StopDuringTheSleepSilencesThePeriod) {
-    Timer t(300, false);
     Recorder rec;
+    Timer t(300, false);
     rec.connect(t);
     t.start();
     std::this_thread::sleep_for(milliseconds(50));
@@ -94,8 +96,8 @@ TEST(Timer, StopDuringTheSleepSilencesThePeriod) {
 }
 
 TEST(Timer, StartDuringTheSleepDoesNotRestartIt) {
-    Timer t(400, false);
     Recorder rec;
+    Timer t(400, false);
     rec.connect(t);
     const auto begin = steady_clock::now();
     t.start();
@@ -111,8 +113,8 @@ TEST(Timer, StartDuringTheSleepDoesNotRestartIt) {
 }
 
 TEST(Timer, AnExtraPeriodRaisesOnlyWhenActiveAtItsEnd) {
-    Timer t(100, false);
     Recorder rec;
+    Timer t(100, false);
     // The handler starts the timer again, so the queued extra period finds it active.
     t.signalTimeout().connect([&] {
         if (rec.count == 0) t.start();
@@ -128,8 +130,8 @@ TEST(Timer, AnExtraPeriodRaisesOnlyWhenActiveAtItsEnd) {
 }
 
 TEST(Timer, SetPeriodAppliesFromTheNextPeriod) {
-    Timer t(200, true);
     Recorder rec;
+    Timer t(200, true);
     rec.connect(t);
     const auto begin = steady_clock::now();
     t.start();
@@ -144,14 +146,14 @@ TEST(Timer, SetPeriodAppliesFromTheNextPeriod) {
 }
 
 TEST(Timer, PeriodZeroRaisesAtOnceAndRepeatsContinuously) {
-    Timer oneShot(0, false);
     Recorder once;
+    Timer oneShot(0, false);
     once.connect(oneShot);
     oneShot.start();
     EXPECT_TRUE(waitUntil([&] { return once.count == 1; }, seconds(2)));
 
-    Timer repeating(0, true);
     Recorder many;
+    Timer repeating(0, true);
     many.connect(repeating);
     repeating.start();
     EXPECT_TRUE(waitUntil([&] { return many.count >= 100; }, seconds(5)));
@@ -167,8 +169,8 @@ TEST(Timer, LongPeriodsAreSleptInFull) {
     EXPECT_EQ(nanoseconds(0), Timer::sleepLength(-5));
 
     // And such a timer really waits: nothing within a short look.
-    Timer t(2200000, false);
     Recorder rec;
+    Timer t(2200000, false);
     rec.connect(t);
     t.start();
     std::this_thread::sleep_for(milliseconds(100));

@@ -108,6 +108,8 @@ class Tcp : public ScpiServerTcp {
 public:
     using ScpiServerTcp::ScpiServerTcp;
     using ScpiServerTcp::write;
+    // The server's threads call its virtual functions until they end.
+    ~Tcp() override { stopServing(); }
 };
 
 class TcpTest : public ::testing::Test {
