@@ -24,10 +24,10 @@ cd "$(dirname "$0")/.."
 build=${1:-build-tsan}
 [ $# -gt 0 ] && shift
 
-reports="$build/tsan-reports"
+reports="$(cd "$build" && pwd)/tsan-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
-export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp log_path=$PWD/$reports/tsan log_exe_name=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="suppressions=$PWD/tools/tsan.supp log_path=$reports/tsan log_exe_name=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 
 status=0
 ctest --test-dir "$build" --output-on-failure --timeout 600 \
