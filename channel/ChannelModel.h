@@ -560,8 +560,11 @@ protected:
     Timer settleTimer{500, false};
     std::atomic<int> waveformSampleIndex{0};
     WaveformBuffer waveformBuffers[kWaveformRingSize];
+    // The reader fills one buffer of the ring while the pages copy another,
+    // the last complete one; also before the first capture ends (the
+    // pages draw an empty trace from buffer 0 until then).
     std::atomic<int> readyWaveformBuffer{0};
-    std::atomic<int> fillWaveformBuffer{0};
+    std::atomic<int> fillWaveformBuffer{1};
     std::atomic<int> waveformScale{5};
     Timer zeroTimeoutTimer{130000, false};
     Timer zeroHourTimer{3600000, false};
@@ -621,7 +624,18 @@ protected:
     mutable std::mutex linkMutex;        // guards canInterface
     mutable std::mutex textMutex;        // guards the char[] texts
     mutable std::mutex calTableMutex;    // guards calTables and the report lists
-    std::mutex probeStateMutex;          // serialises probe reports and settling
+    // Serialises the probe and zero handlers (probe reports on the reader,
+    // the start-up, settle, zero time-out and zero-due timers), each from
+    // its decision to the last signal of the change it makes: a probe
+    // removed while the settling runs is then reported after the ready
+    // state, never before it.  It is an ordering lock, like a signal's own
+    // and the SCPI registers' shared one, not a data mutex (the state it
+    // orders is atomic; no getter takes it): it is taken only by those
+    // handlers, each on a thread holding no lock but the timer's or probe's
+    // signal, and by the destructor; nothing run under it takes it again,
+    // takes the toolkit lock or waits for another thread.  Lock order: timer
+    // and probe signals -> probeStateMutex -> this model's signals.
+    std::mutex probeStateMutex;
     mutable std::mutex editMutex;        // guards digitEditor
     CANinterface* replyHandlersLink = nullptr;  // link whose reply handlers are connected
     std::atomic<bool> settlePending{false};   // probe data read, settling not yet run
