@@ -18,10 +18,15 @@ def test_second_client_takes_over():
         assert first.query("*ESE?") == "17"
         second = open_session(port)
         assert second.query("*ESE?") == "17"
+        # The accept thread logs a client after handing it to its reader,
+        # which may already have answered.
+        client_line = r"Client at 127\.0\.0\.1 connected on fd (\d+)"
+        wait_until(lambda: len(re.findall(client_line, inst.tvl().output())) == 2,
+                   what="the second client's log line")
         out = inst.tvl().output()
         closing = re.search(r"Closing connection on fd (\d+) due to new connection", out)
         assert closing, out[-2000:]
-        clients = re.findall(r"Client at 127\.0\.0\.1 connected on fd (\d+)", out)
+        clients = re.findall(client_line, out)
         assert len(clients) == 2 and clients[0] == closing.group(1)
         with pytest.raises((pyvisa.VisaIOError, ConnectionError, OSError)):
             first.query("*ESE?")
