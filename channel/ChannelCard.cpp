@@ -253,18 +253,9 @@ void ChannelModel::onQueryReply(float v) {
 // ---- Replies --------------------------------------------------------------------
 
 void ChannelModel::onBoardInfo(int slot, const char* text) {
-    if (slot < 0 || slot > 7 || !text) return;
     char* targets[4] = {boardModel, boardRevision, boardSerial, boardCalDate};
-    char* target = targets[slot / 2];
     std::lock_guard<std::mutex> lock(textMutex);
-    if (slot % 2 == 0) {
-        std::memset(target, 0, 15);
-        std::memcpy(target, text, strnlen(text, 7));
-    } else {
-        // Bytes 7-13; a shorter half leaves zeros, byte 14 stays the terminator.
-        std::memset(target + 7, 0, 7);
-        std::memcpy(target + 7, text, strnlen(text, 7));
-    }
+    boardTextHalves.accept(slot, text, targets);
 }
 
 void ChannelModel::onDiagModeReply(int decimals, const char* unit) {

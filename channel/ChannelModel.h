@@ -23,6 +23,7 @@
 // the new state and the reply handler stores it.
 #pragma once
 
+#include "runtime/BoardText.h"
 #include "runtime/Signal.h"
 #include "channel/ClassifierController.h"
 #include "ranges/DigitsDisplaySpec.h"
@@ -504,6 +505,7 @@ protected:
     char boardRevision[15] = "0";
     char boardSerial[15] = "0000";
     char boardCalDate[15] = "01-01-1970";
+    BoardTextHalves boardTextHalves;     // guarded by textMutex
     int channel;
     std::atomic<bool> demoMode{false};
     std::atomic<int> mode{0};

@@ -61,20 +61,12 @@ void MeterModel::onBackplaneCalParameter(int index, float value) {
 }
 
 void MeterModel::onBackplaneBoardInfo(int slot, const char* chars) {
-    if (slot < 0 || slot > 7 || !chars) return;
     char* texts[4] = {backplaneModel, backplaneRevision, backplaneSerial, backplaneCalDate};
     bool demo = false;
     {
         std::lock_guard<std::mutex> lock(textMutex);
-        char* text = texts[slot / 2];
-        if (slot % 2 == 0) {
-            std::memset(text, 0, 15);
-            std::memcpy(text, chars, 7);
-        } else {
-            std::memcpy(text + 7, chars, 7);
-        }
-        text[14] = '\0';
-        if (slot == 1) demo = std::memcmp(backplaneModel, "DEMO\0", 5) == 0;
+        if (boardTextHalves.accept(slot, chars, texts) && slot == 1)
+            demo = std::memcmp(backplaneModel, "DEMO\0", 5) == 0;
     }
     if (demo) enterDemoMode();
 }

@@ -34,6 +34,7 @@
 
 #include "runtime/Signal.h"
 #include "ranges/DigitsDisplaySpec.h"
+#include "runtime/BoardText.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/CpuMonitor.h"
 #include "runtime/FileIoManager.h"
@@ -397,6 +398,7 @@ protected:
     char backplaneRevision[15] = "0";
     char backplaneSerial[15] = "0000";
     char backplaneCalDate[15] = "01-01-1970";
+    BoardTextHalves boardTextHalves;       // guarded by textMutex
     std::atomic<bool> demoMode{false};
     NetworkConfiguration* networkConfiguration = nullptr;
     FirmwareUpdateModel* firmwareUpdateModel = nullptr;

@@ -114,6 +114,7 @@ TEST_F(ChannelFixture, RepliesBeforeCardReadyAreNotHandled) {
     card.out().sendCardReady(kChannel);
     ASSERT_TRUE(card.waitForCount(kSendAll, 1));
     card.out().sendBoardInfo(kChannel, 0, "AGAIN", 5);
+    card.out().sendBoardInfo(kChannel, 1, "", 0);
     EXPECT_TRUE(testsupport::waitUntil([this] { return model.getBoardModel() == "AGAIN"; }));
     card.out().sendCardReady(kChannel);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -140,9 +141,17 @@ TEST_F(ChannelFixture, BoardInformationAndDiagnosticReplies) {
     card.out().sendBoardInfo(kChannel, 0, "ABCDEFG", 7);
     card.out().sendBoardInfo(kChannel, 1, "HIJKLMN", 7);
     card.out().sendBoardInfo(kChannel, 4, "12", 2);
+    card.out().sendBoardInfo(kChannel, 5, "", 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getBoardSerial() == "12"; }));
     EXPECT_EQ(model.getBoardModel(), "ABCDEFGHIJKLMN");
-    card.out().sendBoardInfo(kChannel, 0, "XY", 2);   // an even slot alone clears the rest
+    // A text is shown only whole: the first half waits for its second, so a
+    // reader never sees "XY" cut from the old text or mixed with it.
+    card.out().sendBoardInfo(kChannel, 0, "XY", 2);
+    card.out().sendBoardInfo(kChannel, 4, "34", 2);
+    card.out().sendBoardInfo(kChannel, 5, "", 0);
+    ASSERT_TRUE(testsupport::waitUntil([this] { return model.getBoardSerial() == "34"; }));
+    EXPECT_EQ(model.getBoardModel(), "ABCDEFGHIJKLMN");
+    card.out().sendBoardInfo(kChannel, 1, "", 0);
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getBoardModel() == "XY"; }));
 
     card.clear();
@@ -155,7 +164,7 @@ TEST_F(ChannelFixture, BoardInformationAndDiagnosticReplies) {
     EXPECT_EQ(frames[0].data[3], 0);
     EXPECT_EQ(frames[1].data[0], 5);
     EXPECT_EQ(frames[1].data[1], 0);
-    EXPECT_EQ(model.getBoardSerial(), "12") << "the card reports the new text";
+    EXPECT_EQ(model.getBoardSerial(), "34") << "the card reports the new text";
 
     card.out().sendDiagModeReply(kChannel, 3, "mV");
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getDiagUnitText() == "mV"; }));

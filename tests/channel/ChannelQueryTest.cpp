@@ -37,6 +37,7 @@ TEST_F(ChannelFixture, ALateReplyIsNeverTheNextQuerysAnswer) {
     // a marker frame behind it shows that the host has read it.
     ASSERT_TRUE(testsupport::waitUntil([&] { return card.answeredQueries == 1; }));
     card.out().sendBoardInfo(kChannel, 6, "SYNC", 4);
+    card.out().sendBoardInfo(kChannel, 7, "", 0);
     ASSERT_TRUE(testsupport::waitUntil([&] { return model.getBoardCalDate() == "SYNC"; }));
     card.queryDelayMs = 0;
     card.queryValue = 2.0f;
