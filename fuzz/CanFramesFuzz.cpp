@@ -22,17 +22,6 @@ namespace {
 
 constexpr std::size_t kRecordSize = 11;
 
-fuzz::Meter& meter() {
-    static fuzz::Meter* m = [] {
-        fuzz::sandbox();
-        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
-        auto* made = new fuzz::Meter;   // kept for the life of the process
-        made->stopSaveTimer();
-        return made;
-    }();
-    return *m;
-}
-
 CANinterface& everyFrame() {
     static std::shared_ptr<CANinterface> link = fuzz::nullLink();   // kept for the life of the process
     return *link;
@@ -84,7 +73,7 @@ void readBack(fuzz::Meter& m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Meter& m = meter();
+    fuzz::Meter& m = fuzz::sharedMeter();
     for (std::size_t at = 0; at + kRecordSize <= size; at += kRecordSize) {
         const std::uint8_t* r = data + at;
         can_frame frame;

@@ -156,4 +156,15 @@ Meter::Meter(bool threeChannels) : MeterModel(busName().c_str()) {
     backplaneLink = l;
 }
 
+Meter& sharedMeter() {
+    static Meter* m = [] {
+        sandbox();
+        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
+        auto* made = new Meter;   // kept for the life of the process
+        made->stopSaveTimer();
+        return made;
+    }();
+    return *m;
+}
+
 }  // namespace fuzz

@@ -57,6 +57,10 @@ private:
     Channel* slots[kSlotCount] = {};
 };
 
+// The one meter of this fuzzer process (in its sandbox, no setting pauses,
+// no save timer), made on first use and kept for the life of the process.
+Meter& sharedMeter();
+
 // A CAN interface name for this process.
 std::string busName();
 

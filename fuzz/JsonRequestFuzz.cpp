@@ -17,17 +17,6 @@
 
 namespace {
 
-fuzz::Meter& meter() {
-    static fuzz::Meter* m = [] {
-        fuzz::sandbox();
-        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
-        auto* made = new fuzz::Meter;   // kept for the life of the process
-        made->stopSaveTimer();
-        return made;
-    }();
-    return *m;
-}
-
 // Every reply is one line of JSON, and no request gets more than one.
 void checkReplies(const std::string& requests, const std::string& replies) {
     const auto requestLines = std::count(requests.begin(), requests.end(), '\n');
@@ -53,7 +42,7 @@ void checkReplies(const std::string& requests, const std::string& replies) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Meter& m = meter();
+    fuzz::Meter& m = fuzz::sharedMeter();
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) fuzz::fail("socketpair");
     std::string replies;

@@ -5,21 +5,10 @@
 
 namespace {
 
-fuzz::Meter& meter() {
-    static fuzz::Meter* m = [] {
-        fuzz::sandbox();
-        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
-        auto* made = new fuzz::Meter;   // kept for the life of the process
-        made->stopSaveTimer();
-        return made;
-    }();
-    return *m;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Meter& m = meter();
+    fuzz::Meter& m = fuzz::sharedMeter();
     const std::string file = m.getSettingsPath();
     fuzz::writeFile(file, fuzz::text(data, size));
     m.loadSettings();

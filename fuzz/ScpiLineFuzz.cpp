@@ -19,16 +19,12 @@ namespace {
 
 struct Instrument {
     Instrument() {
-        fuzz::sandbox();
-        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
-        meter = std::make_unique<fuzz::Meter>();
-        meter->stopSaveTimer();
         catalogue.load(platform::dataFile("ErrorDefinitions.csv"));
         errors = std::make_unique<ScpiErrorQueue>(platform::dataFile("errs"), catalogue, status);
         server = std::make_unique<ScpiServerMemory>(ScpiServer::Services{
-            meter.get(), errors.get(), &status, &catalogue, platform::dataFile("SCPItable.csv")});
+            meter, errors.get(), &status, &catalogue, platform::dataFile("SCPItable.csv")});
     }
-    std::unique_ptr<fuzz::Meter> meter;
+    fuzz::Meter* meter = &fuzz::sharedMeter();
     ErrorList catalogue;
     ScpiRegisterManager status;
     std::unique_ptr<ScpiErrorQueue> errors;

@@ -12,14 +12,10 @@ namespace {
 
 struct Instrument {
     Instrument() {
-        fuzz::sandbox();
-        ChannelModel::setSettingPause(std::chrono::milliseconds(0));
-        meter = std::make_unique<fuzz::Meter>();
-        meter->stopSaveTimer();
         catalogue.load(platform::dataFile("ErrorDefinitions.csv"));
         errors = std::make_unique<ScpiErrorQueue>(platform::dataFile("errs"), catalogue, status);
     }
-    std::unique_ptr<fuzz::Meter> meter;
+    fuzz::Meter* meter = &fuzz::sharedMeter();
     ErrorList catalogue;
     ScpiRegisterManager status;
     std::unique_ptr<ScpiErrorQueue> errors;
@@ -41,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Instrument& in = instrument();
     const std::string table = platform::dataFile("fuzz-table.csv");
     fuzz::writeFile(table, fuzz::text(data, size));
-    ScpiServerMemory server(ScpiServer::Services{in.meter.get(), in.errors.get(), &in.status, &in.catalogue, table});
+    ScpiServerMemory server(ScpiServer::Services{in.meter, in.errors.get(), &in.status, &in.catalogue, table});
     for (const char* line : kLines) server.command(line);
     return 0;
 }
