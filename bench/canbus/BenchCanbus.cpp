@@ -176,8 +176,9 @@ void printLoad(const char* title, const LoadResult& r) {
     std::printf("  sent %.0f frames in %.2f s: %.0f frames/s (%.0f given up)\n", r.sent, r.seconds, r.sent / r.seconds,
                 r.sendFailures);
     for (int i = 0; i < 2; ++i)
-        std::printf("  receiver %d: %.0f received, %.0f dropped, CPU %.2f us/frame\n", i + 1, r.receivers[i].frames,
-                    r.receivers[i].dropped, r.receivers[i].frames > 0 ? 1e6 * r.receivers[i].cpu / r.receivers[i].frames : 0);
+        std::printf("  receiver %d: %.0f received (%.0f frames/s), %.0f dropped, CPU %.2f us/frame\n", i + 1,
+                    r.receivers[i].frames, r.receivers[i].frames / r.seconds, r.receivers[i].dropped,
+                    r.receivers[i].frames > 0 ? 1e6 * r.receivers[i].cpu / r.receivers[i].frames : 0);
     std::printf("  senders: CPU %.2f us/frame in all, %.2f us/frame in write()\n", r.sent > 0 ? 1e6 * r.senderCpu / r.sent : 0,
                 r.sent > 0 ? 1e6 * r.writeCpu / r.sent : 0);
 }
