@@ -20,6 +20,7 @@
 #pragma once
 
 #include <linux/can.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -75,5 +76,25 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName);
 
 // Maximum interface name length (IFNAMSIZ - 1).
 constexpr std::size_t kMaxInterfaceName = 15;
+
+// The frames a SocketCAN socket lost, from the kernel's drop counter that
+// comes with a received frame (SO_RXQ_OVFL, as can-utils' candump reads it):
+// a 32-bit count of the socket's drops so far, which may wrap.
+class SocketCanDropCounter {
+public:
+    // Takes the counter from a received message's control data, if it has one.
+    void update(const struct msghdr& message);
+    std::uint64_t total() const { return dropped; }
+
+private:
+    std::uint32_t lastCount = 0;
+    std::uint64_t dropped = 0;
+};
+
+namespace testhooks {
+// The SocketCAN endpoint over a socket already bound (the tests, which have
+// no CAN interface, give it a datagram socket); it takes the socket over.
+std::unique_ptr<CanTransport> socketCanTransportOver(int boundSocket);
+}  // namespace testhooks
 
 }  // namespace platform

@@ -9,9 +9,11 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +27,10 @@ public:
     // Takes a socket already bound to the interface.
     explicit SocketCanTransport(int boundSocket) : fd(boundSocket) {
         wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        // The kernel then hands its count of the socket's lost frames over
+        // with each frame received.
+        const int on = 1;
+        if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) < 0) perror("SO_RXQ_OVFL");
     }
     ~SocketCanTransport() override {
         if (fd >= 0) close(fd);
@@ -57,7 +63,21 @@ public:
         }
         if (n == 0 || !(p[0].revents & (POLLIN | POLLERR))) return 0;
         // A short frame comes back as its short count; the reader reports it.
-        return ::read(fd, &frame, sizeof frame);
+        struct iovec data = {&frame, sizeof frame};
+        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+        struct msghdr message;
+        std::memset(&message, 0, sizeof message);
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(fd, &message, 0);
+        if (got >= 0) {
+            std::lock_guard<std::mutex> lock(dropMutex);
+            drops.update(message);
+            dropped.store(drops.total());
+        }
+        return got;
     }
 
     int setFilters(const can_filter* filters, std::size_t count) override {
@@ -79,13 +99,16 @@ public:
         (void)ignored;
     }
 
-    std::uint64_t droppedFrames() const override { return 0; }
+    std::uint64_t droppedFrames() const override { return dropped.load(); }
 
     const char* backendName() const override { return "socketcan"; }
 
 private:
     int fd;
     int wakeFd;
+    std::mutex dropMutex;
+    SocketCanDropCounter drops;
+    std::atomic<std::uint64_t> dropped{0};
 };
 
 #ifdef TVL_INSTRUMENT_BUILD
@@ -96,6 +119,17 @@ constexpr CanBackend kDefaultBackend = CanBackend::Emulated;
 std::atomic<CanBackend> chosenBackend{kDefaultBackend};
 
 }  // namespace
+
+void SocketCanDropCounter::update(const struct msghdr& message) {
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(const_cast<struct msghdr*>(&message), c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL || c->cmsg_len < CMSG_LEN(sizeof(std::uint32_t)))
+            continue;
+        std::uint32_t count;
+        std::memcpy(&count, CMSG_DATA(c), sizeof count);
+        dropped += std::uint32_t(count - lastCount);
+        lastCount = count;
+    }
+}
 
 void setCanBackend(CanBackend backend) {
 #ifdef TVL_INSTRUMENT_BUILD
@@ -134,5 +168,11 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
     }
     return std::unique_ptr<CanTransport>(new SocketCanTransport(s));
 }
+
+namespace testhooks {
+std::unique_ptr<CanTransport> socketCanTransportOver(int boundSocket) {
+    return std::unique_ptr<CanTransport>(new SocketCanTransport(boundSocket));
+}
+}  // namespace testhooks
 
 }  // namespace platform

@@ -25,7 +25,7 @@ TEST(ProgramOptions, EveryProgramRefusesASandboxThatIsNoSandbox) {
         const char* reason;
     } bad[] = {{"/", "root folder"}, {"/tmp/..", "root folder"}, {box.path() + "/missing", "no such folder"},
                {plain, "not a sandbox"}};
-    for (const char* program : {"mendra", "frontpanel-sim", "canbus-send", "canbus-dump"}) {
+    for (const char* program : {"tvl4700", "mendra", "frontpanel-sim", "canbus-send", "canbus-dump"}) {
         for (const auto& b : bad) {
             testsupport::ChildProcess p;
             ASSERT_TRUE(p.start(testsupport::binPath(program), {"-sandbox", b.dir, "-can", "can0", "can0", "16A#"}));
