@@ -394,8 +394,11 @@ void MainWindow::showNetworkAddressItems() {
 // ---- Panels and the keypad ----------------------------------------------------------
 
 // Every readout and page leaves the window; the soft buttons, the footer and
-// the message pop-up stay.  The caller holds the toolkit lock.
+// the message pop-up stay.  The keypad is detached from the form it typed
+// into, so no later key writes into a page that is gone.  The caller holds
+// the toolkit lock.
 void MainWindow::hideAllPanels() {
+    if (numericKeypad) numericKeypad->attachInput(nullptr);
     Fl_Widget* const panels[] = {
         singleNumericDisplay, waveFormDisplay, numericDisplays[0], numericDisplays[1], numericDisplays[2],
         diagDisplays[0], diagDisplays[1], diagDisplays[2], singleDiagDisplay,

@@ -161,14 +161,22 @@ TEST(MenuPages, Rs232EntriesStepTheirChoice) {
 }
 
 // Every readout and page leaves the window; the soft buttons, the footer and
-// the pop-up stay.
+// the pop-up stay.  The keypad is detached: a key pressed later writes into
+// no hidden form.
 TEST(MenuPages, HideAllPanelsLeavesOnlyTheButtonsTheFooterAndThePopup) {
     MainWindow& w = window();
     ASSERT_TRUE(press(follow(w.mainMenu, {"System", "Comm\nSetup"}), "GPIB\nConfiguration"));
     ASSERT_TRUE(onScreen(w.gpibConfigDisplay));
+    Fl_Input* address = w.gpibConfigDisplay->getInput(0);
     const int before = w.children();
     gui::Lock lock;
+    ASSERT_EQ(w.numericKeypad->getAttachedInput(), address);
+    const std::string typed = address->value();
     w.hideAllPanels();
+    EXPECT_EQ(w.numericKeypad->getAttachedInput(), nullptr);
+    EXPECT_FALSE(address->active());
+    w.numericKeypad->key(1)->do_callback();
+    EXPECT_EQ(address->value(), typed);
     EXPECT_FALSE(onScreen(w.gpibConfigDisplay));
     EXPECT_FALSE(onScreen(w.numericKeypad));
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(onScreen(w.numericDisplays[i]));
