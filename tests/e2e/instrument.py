@@ -111,6 +111,7 @@ class Instrument:
         # Interface names starting with 'v' are virtual buses: no bootload.
         self.bus = bus or "v%x" % random.getrandbits(40)
         self.procs = {}
+        self.dumps = []
         self._want = (mendra, frontpanel, tvl, tuple(tvl_args), tuple(mendra_args))
 
     # -- life cycle
@@ -138,7 +139,10 @@ class Instrument:
         for name in ("tvl4700", "frontpanel-sim", self.cards):
             if name in self.procs:
                 self.procs[name].stop()
+        for dump in self.dumps:
+            dump.stop()
         self.procs = {}
+        self.dumps = []
         if self.own_sandbox and self.sandbox.startswith("/tmp/tvl-test-"):
             shutil.rmtree(self.sandbox, ignore_errors=True)
 
@@ -193,7 +197,7 @@ class Instrument:
         name = "canbus-dump"
         spec = self.bus + ("," + filters if filters else "")
         p = Process(name, [spec], self.sandbox)
-        self.procs.setdefault("_dumps", [])
+        self.dumps.append(p)
         return p
 
     def press(self, *keys):

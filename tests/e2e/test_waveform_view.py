@@ -1,0 +1,149 @@
+"""The waveform view with mendra's card simulators: traces of the three
+channels in free run, one capture with the trigger marker in single mode;
+Run, Stop and the time base change what the cards are asked for (their
+frames on the bus, as canbus-dump shows them).
+
+mendra's cards sit in a field of 0: their captures are flat lines and a
+triggered capture never finds its trigger.  The cards here are the same
+simulators in a steady field (field-cards-peer)."""
+import re
+
+from instrument import Instrument, wait_until
+from jsonclient import JsonClient
+from menu_screen import BACK, MenuScreen
+from menu_table import TREE
+from screen import XServer
+
+CYAN, PINK, GREEN, RED = (0, 255, 255), (255, 16, 140), (0, 239, 0), (255, 0, 0)
+# The plot of the 508 x 480 view, below the three header lines and above
+# the footer (the trigger-rate pair inside it is yellow), without the band
+# of its centre line (y 248), where a flat trace lies.
+PLOT = (4, 62, 500, 372)
+ABOVE_CENTRE, BELOW_CENTRE = (4, 62, 500, 182), (4, 252, 500, 182)
+# The acquisition state at the end of the footer's second row.
+STATE = (320, 460, 188, 20)
+# The trigger marker: a small triangle on the plot's right edge (x 504).
+MARKER = (496, 50, 12, 400)
+# Card command 2 (trigger mode, waveform request, stop waiting) from the
+# host (node 1) to any card: identifier 1 << 8 | card << 5 | 2.
+CARD_COMMAND_2 = "102:71F"
+CARD_IDS = {"162": 1, "182": 2, "1A2": 3}
+FRAME = re.compile(r"^\s+\S+\s+([0-9A-F]{3})\s+\[(\d)\] ?((?: [0-9A-F]{2})*)\s*$", re.M)
+
+
+def frames(dump):
+    """(slot, data bytes) of each frame canbus-dump printed so far."""
+    return [(CARD_IDS[i], [int(b, 16) for b in data.split()]) for i, _, data in FRAME.findall(dump.output())
+            if i in CARD_IDS]
+
+
+def waveform_requests(dump, start=0, to=2):
+    """(card mode, slope, decimation, points) of each waveform request to the
+    card in slot `to` after the first `start` frames."""
+    return [(d[1], d[2], d[3] << 8 | d[4], d[5] << 8 | d[6])
+            for slot, d in frames(dump)[start:] if slot == to and len(d) == 7 and d[0] == 3]
+
+
+def off_centre(shot, colour):
+    return shot.count(colour, ABOVE_CENTRE) + shot.count(colour, BELOW_CENTRE)
+
+
+def open_menu(screen, *path):
+    """Presses the soft keys of path, each (key, view) awaited."""
+    for key, view in path:
+        screen.press(key)
+        screen.wait_for(*TREE[view][:2], what=view)
+
+
+def test_waveform_view_traces_trigger_marker_and_card_requests(tmp_path):
+    with XServer() as x, Instrument(frontpanel=True, display=x.display, cards="field-cards-peer") as inst:
+        inst.wait_ready()
+        with JsonClient(inst.json_port()) as web:
+            for slot in (1, 2, 3):
+                web.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", 60, channel=slot)
+            screen = MenuScreen(inst)
+            screen.wait_for(*TREE["main"][:2], what="at start")
+            # Channels > All Channels > Mode > AC: the view draws AC channels.
+            open_menu(screen, (1, "channels"), (4, "all"), (1, "allmode"))
+            screen.press(2)
+            for slot in (1, 2, 3):
+                web.poll_until(lambda r: r["mode"] == 1, "pollChannel", 20, channel=slot)
+            screen.press(BACK, BACK, BACK)
+            screen.wait_for(*TREE["main"][:2], what="back to Main")
+
+        dump = inst.canbus_dump(CARD_COMMAND_2)
+        # A frame to no node (7) that passes the filter: once the dump shows
+        # it, it sees every later frame.
+        wait_until(lambda: inst.canbus_send("1E2#") or " 1E2 " in dump.output(), 20, poll=0.5,
+                   what="canbus-dump listening")
+        open_menu(screen, (3, "display"), (5, "waveform"))
+        # No capture until Run: flat lines (the empty buffers), no marker.
+        blank = x.screenshot(str(tmp_path / "entered.png"))
+        assert not any(off_centre(blank, c) for c in (CYAN, PINK, GREEN)) and not blank.count(RED, PLOT)
+        assert not frames(dump)
+
+        # Run, free run: every card is stopped (mode 0), the followers get
+        # mode 2, the trigger channel (slot 2) mode 1 and a request for a
+        # capture of the present time base (500 points, the slowest).
+        screen.press(4)
+        wait_until(lambda: waveform_requests(dump), 20, what="a waveform request after Run")
+        mode, slope, decimation, points = waveform_requests(dump)[0]
+        assert (mode, slope, points) == (0, 0, 500)
+        modes = [(s, d[0]) for s, d in frames(dump) if len(d) == 1]
+        assert {(1, 0), (2, 0), (3, 0)} <= set(modes[:3])
+        assert {(1, 2), (3, 2), (2, 1)} <= set(modes)
+
+        def traces():
+            shot = x.screenshot(str(tmp_path / "free-run.png"))
+            return all(off_centre(shot, c) > 100 for c in (CYAN, PINK, GREEN)) and shot
+        shot = wait_until(traces, 30, poll=0.5, what="three traces in free run")
+        assert shot.count(RED, MARKER) == 0, "no trigger marker in free run"
+
+        # Stop: every card is told to stop waiting (command 2, byte 4).
+        seen = len(frames(dump))
+        screen.press(5)
+        wait_until(lambda: {(s, tuple(d)) for s, d in frames(dump)[seen:]} >= {(1, (4,)), (2, (4,)), (3, (4,))},
+                   20, what="stop frames to the three cards")
+
+        # Time base: the first (shortest) choice; the next Run asks the cards
+        # for a capture of it: no decimation, fewer points.
+        open_menu(screen, (1, "timebase"))
+        screen.press(1)
+        screen.wait_for(*TREE["timebase"][:2], marks=[0], what="the first time base")
+        screen.press(BACK)
+        screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
+        seen = len(frames(dump))
+        screen.press(4)
+        wait_until(lambda: waveform_requests(dump, seen), 20, what="a request after the time-base change")
+        mode, slope, decimation, points = waveform_requests(dump, seen)[0]
+        assert decimation == 1 and points in (50, 250)
+        screen.press(5)
+        # The third time base for the single capture: a trace of another shape.
+        open_menu(screen, (1, "timebase"))
+        screen.press(3)
+        screen.wait_for(*TREE["timebase"][:2], marks=[2], what="the third time base")
+        screen.press(BACK)
+        screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
+        stopped = x.screenshot(str(tmp_path / "stopped.png"))
+
+        # Single: the trigger channel is asked for one capture (card mode 2);
+        # the trace stays, with the trigger marker at the level's height.
+        open_menu(screen, (3, "trigger"), (1, "triggermode"))
+        screen.press(4)
+        screen.wait_for(*TREE["triggermode"][:2], marks=[3], what="single")
+        screen.press(BACK, BACK)
+        screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
+        seen = len(frames(dump))
+        screen.press(4)
+        wait_until(lambda: waveform_requests(dump, seen), 20, what="a request in single mode")
+        assert waveform_requests(dump, seen)[0][0] == 2
+
+        def single():
+            shot = x.screenshot(str(tmp_path / "single.png"))
+            return (off_centre(shot, PINK) > 100 and shot.count(RED, MARKER) > 10
+                    and shot.region(PLOT) != stopped.region(PLOT))
+        wait_until(single, 30, poll=0.5, what="the single capture with its trigger marker")
+        # One capture, then "Stopped" again.
+        wait_until(lambda: x.screenshot(str(tmp_path / "single.png")).region(STATE) == stopped.region(STATE), 20,
+                   poll=0.5, what="the acquisition stopped after the single capture")
+        assert inst.tvl().running()
