@@ -252,12 +252,16 @@ void MainWindow::restoreFactoryDefaults() {
 // Steps one choice of the RS-232 page: 0 speed, 1 data bits, 2 stop bits,
 // 3 parity, 4 flow control.
 void MainWindow::changeRs232Setting(int setting) {
-    static void (RS232ConfigDisplay::*const next[5])() = {
-        &RS232ConfigDisplay::nextSpeed, &RS232ConfigDisplay::nextDataBits, &RS232ConfigDisplay::nextStopBits,
-        &RS232ConfigDisplay::nextParity, &RS232ConfigDisplay::nextFlowControl};
-    if (!rs232ConfigDisplay || setting < 0 || setting > 4) return;
+    if (!rs232ConfigDisplay) return;
     gui::Lock lock;
-    (rs232ConfigDisplay->*next[setting])();
+    switch (setting) {
+    case 0: rs232ConfigDisplay->nextSpeed(); break;
+    case 1: rs232ConfigDisplay->nextDataBits(); break;
+    case 2: rs232ConfigDisplay->nextStopBits(); break;
+    case 3: rs232ConfigDisplay->nextParity(); break;
+    case 4: rs232ConfigDisplay->nextFlowControl(); break;
+    default: break;
+    }
 }
 
 // ---- Error page ---------------------------------------------------------------------
