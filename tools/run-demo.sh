@@ -10,6 +10,8 @@
 # build/screen.png.
 #
 # Usage: tools/run-demo.sh [seconds]   (default: until Ctrl-C or q)
+# Ctrl-C, or SIGINT or SIGTERM sent to this script alone, ends everything it
+# started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -23,17 +25,21 @@ mkdir -p "$logs"
 pids=()
 
 # Ends everything started here, the last started first (the X server last).
+# A loop's children are looked up before the loop ends: once it has gone
+# they are no longer its children.
 stop_all() {
   trap - EXIT INT TERM
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     p=${pids[i]}
-    pkill -TERM -P "$p" 2>/dev/null || true   # a child of the picture loop
+    children=$(pgrep -P "$p" 2>/dev/null || true)
     kill -TERM "$p" 2>/dev/null || true
+    for c in $children; do kill -TERM "$c" 2>/dev/null || true; done
     wait "$p" 2>/dev/null || true
   done
 }
 trap stop_all EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 if [ -z "${DISPLAY:-}" ] || ! xwininfo -root >/dev/null 2>&1; then
   # In a session of its own, so that Ctrl-C does not end it before tvl4700.
@@ -42,9 +48,11 @@ if [ -z "${DISPLAY:-}" ] || ! xwininfo -root >/dev/null 2>&1; then
   read -r -t 20 number <&5 || { echo "Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$number"
   (
+    trap 'exit 0' TERM
     while :; do
       "$bin/x11-screenshot" -region 0,0,640,480 build/screen.png 2>/dev/null || true
-      sleep 1
+      sleep 1 &
+      wait $!
     done
   ) &
   pids+=($!)
@@ -60,10 +68,17 @@ echo "mendra and tvl4700 run on the bus $bus; their output: $logs/mendra.log, $l
 echo "The probes are ready about 10 s after the start."
 
 # The keys: frontpanel-sim reads them from this terminal (Ctrl-C or q ends).
+# Everything runs in the background and the script waits for it: a wait,
+# unlike a command in the foreground, is cut short by a signal, so that the
+# traps run at once also when the signal reaches this script alone.
 if [ $# -ge 1 ]; then
   "$bin/frontpanel-sim" -can "$bus" -quiet </dev/null &
   pids+=($!)
-  sleep "$1"
+  sleep "$1" &
+  pids+=($!)
+  wait $!
 else
-  "$bin/frontpanel-sim" -can "$bus" -quiet
+  "$bin/frontpanel-sim" -can "$bus" -quiet <&0 &
+  pids+=($!)
+  wait $!
 fi
