@@ -175,11 +175,14 @@ void MeterModel::assignTriggerRoles() {
     triggerModel->sendTriggerMode(kCardTrigger);
 }
 
+// The state is "waiting" before the request goes out: the card's record may
+// come back (and a single capture end the acquisition) before armCapture
+// returns.
 void MeterModel::armTriggerChannel() {
     ChannelModel* trigger = getTriggerChannelModel();
     if (!trigger) return;
-    trigger->armCapture();
     setAcquisitionState(1);
+    trigger->armCapture();
     if (triggerMode == 3) return;
     {
         std::lock_guard<std::mutex> lock(triggerMutex);

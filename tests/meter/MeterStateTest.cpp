@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <thread>
+#include <vector>
 
 using metertest::readFile;
 using metertest::TestMeter;
@@ -470,6 +471,21 @@ TEST_F(MeterStateTest, StartPhasesCountTheCardsReports) {
         EXPECT_EQ(meter.getAcquisitionState(), 0);
         EXPECT_FALSE(meter.triggerRateTimer.isActive());
     }
+}
+
+// A single capture whose record comes back while the trigger channel is
+// still being armed (here: from the armed signal, before the request is
+// sent) ends the acquisition: "Stopped", not "Waiting" for ever.
+TEST_F(MeterStateTest, ASingleCaptureDoneWhileArmingStopsTheAcquisition) {
+    meter.setTriggerMode(3);
+    ChannelModel* trigger = meter.getChannel(2);
+    trigger->onCaptureState(1);   // a trigger card: arming announces it
+    trigger->signalCaptureArmed().connect([&](int) { meter.onWaveformReady(2); });
+    std::vector<int> states;
+    meter.signalAcquisitionStateChanged().connect([&](int state) { states.push_back(state); });
+    meter.armTriggerChannel();
+    EXPECT_EQ(meter.getAcquisitionState(), 0);
+    EXPECT_EQ(states, (std::vector<int>{1, 0}));
 }
 
 TEST_F(MeterStateTest, TriggerChannelLevelGoesToTheOtherChannels) {
