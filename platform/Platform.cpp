@@ -287,6 +287,27 @@ std::string canBitrateFile(const std::string& interfaceName) {
     return resolve("/sys/class/net/" + interfaceName + "/can_bittiming/bitrate");
 }
 
+std::string serialDeviceProblem(const std::string& devicePath) {
+#ifdef TVL_INSTRUMENT_BUILD
+    (void)devicePath;
+    return "";
+#else
+    const std::string root = realLocation(sandboxRoot());
+    const std::string given = absolute(devicePath);
+    if (root.empty() || !isInside(given, normalize(sandboxRoot())))
+        return "not a device path of the sandbox " + sandboxRoot();
+    const std::string real = realLocation(given);
+    if (real.empty()) return std::strerror(errno);
+    if (isInside(real, root)) return "";
+    // A pseudo-terminal's slave: /dev/pts/<number>.
+    const std::string pts = "/dev/pts/";
+    if (real.compare(0, pts.size(), pts) == 0 && real.size() > pts.size() &&
+        real.find_first_not_of("0123456789", pts.size()) == std::string::npos)
+        return "";
+    return "it leads to " + real + ", which is neither a pseudo-terminal nor inside the sandbox";
+#endif
+}
+
 bool makeDirs(const std::string& dir) {
     if (dir.empty()) return false;
     std::string partial;

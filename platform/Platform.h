@@ -67,6 +67,14 @@ std::string script(const std::string& name);
 // resolve("/sys/class/net/" + interfaceName + "/can_bittiming/bitrate")
 std::string canBitrateFile(const std::string& interfaceName);
 
+// Why a serial device may not be opened: "" when it may, else the reason.
+// The instrument build opens its devices as they are.  The PC build opens a
+// device path only when it lies in the sandbox and what it leads to (through
+// links) is a pseudo-terminal (/dev/pts/N) or a file inside the sandbox:
+// never one of this machine's own serial ports, also not through a link
+// that a test or a user put into the sandbox.
+std::string serialDeviceProblem(const std::string& devicePath);
+
 // Creates a folder and its parents (mode 0755).  Returns true when it exists.
 bool makeDirs(const std::string& dir);
 

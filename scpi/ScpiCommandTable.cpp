@@ -28,7 +28,8 @@ int ScpiServer::shortFormLength(const std::string& element) {
 
 void ScpiServer::registerHandlers() {
     for (const auto* family : {&statusHandlers(), &systemHandlers(), &measureHandlers(), &settingsHandlers(),
-                               &outputHandlers()})
+                               &outputHandlers(), &calibrationHandlers(), &identityHandlers(), &factoryHandlers(),
+                               &tableHandlers(), &dacHandlers()})
         for (const HandlerEntry& entry : *family) handlers.emplace(entry.name, entry.handler);
 }
 

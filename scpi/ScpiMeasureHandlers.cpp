@@ -8,8 +8,6 @@
 
 #include <vector>
 
-#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
-
 namespace {
 const char* const kOverRangeReply = "10000000000";
 const char* const kNoProbeReply = "NPC";

@@ -12,8 +12,6 @@
 
 #include <cmath>
 
-#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
-
 namespace {
 
 const char* const kOutOfRange = "argument out of range";

@@ -46,12 +46,15 @@ ScpiServer::ScpiServer(const Services& services)
       registers(services.registers),
       catalogue(services.catalogue),
       tablePath(services.tablePath) {
+    for (auto& until : streamUntil) until = 0;
     loadCommandTable();
+    connectStreams();
     // Connected once, for the life of the server.
     busyConnection = meter->signalBusyChanged().connect(sigc::mem_fun(*this, &ScpiServer::onMeterBusyChanged));
 }
 
 ScpiServer::~ScpiServer() {
+    stopStreaming();
     running = 0;
     // Only tests destroy servers, once nothing reports the busy state any more.
     busyConnection.disconnect();
@@ -194,6 +197,11 @@ int ScpiServer::probeOffsetIndex(int row, int column) { return tableIndex(kProbe
 int ScpiServer::probeRmsOffsetIndex(int row, int column) { return tableIndex(kProbeRmsOffsetIndex, row, column); }
 
 void ScpiServer::replyInt(int value) { write(std::to_string(value)); }
+
+void ScpiServer::writeLines(const std::vector<std::string>& lines) {
+    std::lock_guard<std::mutex> group(replyGroupLock);
+    for (const std::string& line : lines) write(line);
+}
 
 std::string ScpiServer::formatValue(const std::string& format, double value) {
     char text[80];

@@ -30,10 +30,14 @@
 #pragma once
 
 #include "runtime/Signal.h"
+#include "scpi/ScpiHandlerTables.h"
 
 #include <sigc++/sigc++.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +74,11 @@ public:
     };
 
     static constexpr int kLineBufferSize = 256;   // the reader's buffer; lines of at most 254
+
+    // How a backplane constant's setter reads its argument; the groups of
+    // correction tables (ScpiHandlerTables.h).
+    enum class ConstantArgument { Real, Integer, PulseOffset };
+    enum class TableGroup { DcLinearity, FrequencyCorrection, RmsLinearity };
 
     explicit ScpiServer(const Services& services);
     virtual ~ScpiServer();
@@ -125,8 +134,15 @@ protected:
     void addCommand(const std::string& line);
     void registerHandlers();
 
+    // Ends streaming for good: no reading is taken any more and the stream
+    // writer has ended.  Transports call it first in their destructors
+    // (write() must still work while it runs).
+    void stopStreaming();
+
     // Replies.
     void reply(const std::string& text) { write(text); }
+    // Several lines that stay together: no streamed line falls between them.
+    void writeLines(const std::vector<std::string>& lines);
     void replyInt(int value);
     // One value printed with a printf format for one double (the range
     // table's formats); the text is cut at 79 characters.
@@ -141,6 +157,11 @@ protected:
     static const std::vector<HandlerEntry>& measureHandlers();
     static const std::vector<HandlerEntry>& settingsHandlers();
     static const std::vector<HandlerEntry>& outputHandlers();
+    static const std::vector<HandlerEntry>& calibrationHandlers();
+    static const std::vector<HandlerEntry>& identityHandlers();
+    static const std::vector<HandlerEntry>& factoryHandlers();
+    static const std::vector<HandlerEntry>& tableHandlers();
+    static const std::vector<HandlerEntry>& dacHandlers();
 
     // Status registers and error queue
     void handleClsRequest(int channel, const std::string& command);
@@ -259,6 +280,42 @@ protected:
     void handleSetVectorSumOutputScaling(int channel, const std::string& command);
     void handleGetVectorSumOutputScaling(int channel, const std::string& command);
 
+    // Calibration constants
+    SCPI_CHANNEL_CONSTANTS(SCPI_DECLARE_PAIR)
+    SCPI_BACKPLANE_CONSTANTS(SCPI_DECLARE_PAIR)
+    void handleGetDadcReadingVolts(int channel, const std::string& command);
+    void handleGetDadcReadingCounts(int channel, const std::string& command);
+
+    // Board identity
+    SCPI_BOARD_TEXTS(SCPI_DECLARE_FOUR)
+
+    // Factory and diagnostics
+    SCPI_CARD_MEMORY(SCPI_DECLARE_FIRST)
+    SCPI_BACKPLANE_MEMORY(SCPI_DECLARE_FIRST)
+    void handleDiagDataStreaming(int channel, const std::string& command);
+    void handleSetDiagMode(int channel, const std::string& command);
+    void handleCurrentRecal(int channel, const std::string& command);
+    void handleGetZeroingState(int channel, const std::string& command);
+    void handleDiagSetOption(int channel, const std::string& command);
+    void handleDiagTempQuery(int channel, const std::string& command);
+    void handleDiagClassifierControl(int channel, const std::string& command);
+    void handleDiagDataRawDc(int channel, const std::string& command);
+    void handleDiagSampleAverage(int channel, const std::string& command);
+    void handleNewCalTables(int channel, const std::string& command);
+
+    // Probe correction tables and reports
+    SCPI_CORRECTION_TABLES(SCPI_DECLARE_PAIR)
+    SCPI_PROBE_OFFSETS(SCPI_DECLARE_PAIR)
+    SCPI_CHANNEL_REPORTS(SCPI_DECLARE_FIRST)
+    void handleProbeReportMemoryDump(int channel, const std::string& command);
+    void handleBackplaneCalReport(int channel, const std::string& command);
+    void handleBootloadReport(int channel, const std::string& command);
+
+    // Diagnostic multiplexers and DACs
+    SCPI_CARD_SETTINGS(SCPI_DECLARE_FIRST)
+    SCPI_BACKPLANE_SETTINGS(SCPI_DECLARE_FIRST)
+    void handleSetDadcMode(int channel, const std::string& command);
+
     // ---- Family helpers (defined beside their families)
     enum class Register { Measurement, Operation, Questionable };
     enum class Hold { Min, Max, Peak, Valley };
@@ -280,6 +337,17 @@ protected:
     void setOutputScaling(int channel, Output output, const std::string& command);
     void getOutputScaling(int channel, Output output);
     void setZeroMode(int channel, const std::string& command, bool allChannels);
+    void getChannelConstant(int channel, int index, int decimals);
+    void setBackplaneConstant(int index, ConstantArgument kind, const std::string& command);
+    void getTableElement(int channel, TableGroup group, const std::string& command);
+    void setTableElement(int channel, TableGroup group, const std::string& command);
+    void getProbeOffset(int channel, int (*map)(int, int), int decimals, const std::string& command);
+    void setProbeOffset(int channel, int (*map)(int, int), bool integerValue, const std::string& command);
+    void channelReport(int channel, std::vector<std::string> (ChannelModel::*report)());
+    // The argument as an integer within [low, high] (wide, before any
+    // narrowing): true and value, or false after answering "argument out
+    // of range" when reply is set.
+    bool integerInRange(const std::string& command, long long low, long long high, bool reply, int& value);
 
     MeterModel* const meter;
     ScpiErrorQueue* const errors;
@@ -302,4 +370,21 @@ private:
 
     std::thread readerThread;
     sigc::connection busyConnection;
+
+    // ---- Streaming (ScpiFactoryHandlers.cpp)
+    static constexpr int kStreamSlots = 3;
+    static constexpr std::size_t kStreamQueueLimit = 256;
+    void connectStreams();
+    void onNewReading(int slot);
+    void startStream(int slot, long long seconds);
+    void streamWriterLoop();
+
+    std::mutex replyGroupLock;                            // a group of lines, or one streamed line
+    std::atomic<std::int64_t> streamUntil[kStreamSlots];  // steady-clock ns; 0: not streaming
+    sigc::connection streamConnections[kStreamSlots];
+    std::mutex streamLock;                                // guards the four below
+    std::condition_variable streamWake;
+    std::deque<std::string> streamQueue;
+    std::thread streamWriter;
+    bool streamStopping = false;
 };

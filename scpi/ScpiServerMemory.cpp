@@ -3,6 +3,7 @@
 ScpiServerMemory::ScpiServerMemory(const Services& services) : ScpiServer(services) {}
 
 ScpiServerMemory::~ScpiServerMemory() {
+    stopStreaming();
     {
         std::lock_guard<std::mutex> guard(lock);
         running = 0;

@@ -83,6 +83,7 @@ ScpiServerTcp::~ScpiServerTcp() { stopServing(); }
 
 void ScpiServerTcp::stopServing() {
     if (stopping.exchange(true)) return;
+    stopStreaming();
     running = 0;
     if (listenSocket >= 0) ::shutdown(listenSocket, SHUT_RDWR);
     if (acceptThread.joinable()) acceptThread.join();

@@ -10,8 +10,6 @@
 #include "ranges/RangeSpec.h"
 #include "scpi/ScpiArguments.h"
 
-#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
-
 namespace {
 
 constexpr int kVectorSumChannel = 4;

@@ -9,8 +9,6 @@
 #include "scpi/ScpiErrorQueue.h"
 #include "scpi/ScpiRegisterManager.h"
 
-#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
-
 namespace {
 constexpr long long kEnableLimit = 65535;
 constexpr long long kSrqEnableLimit = 255;

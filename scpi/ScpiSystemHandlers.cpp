@@ -17,8 +17,6 @@
 #include <ctime>
 #include <sstream>
 
-#define SCPI_HANDLER(name) {#name, &ScpiServer::name}
-
 namespace {
 
 const char* const kSoftwareVersion = "1.6.1";

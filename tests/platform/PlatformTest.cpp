@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -318,6 +319,44 @@ TEST(StandIns, RmRemovesOnlyInsideTheSandbox) {
     EXPECT_TRUE(exists(victim));
     EXPECT_NE(platform::runCommand({platform::path::kRm, "-rf", "/var/.."}), 0);
     EXPECT_TRUE(exists(logs + "/keep.txt"));
+}
+
+TEST(PlatformDevices, OnlyPseudoTerminalsAndSandboxFilesAreSerialDevices) {
+    testsupport::TempSandbox box;
+    const std::string port = platform::resolve(platform::path::kSerialPort);
+    EXPECT_NE(platform::serialDeviceProblem(port), "");   // nothing there yet
+    platform::makeDirs(box.file("/dev"));
+    struct Case {
+        const char* target;   // what the sandbox's dev/ttyS0 links to ("" a plain file)
+        bool allowed;
+    } cases[] = {
+        {"", true},
+        {"/dev/ptmx", false},
+        {"/dev/ttyS0", false},   // this machine's own port: never
+        {"/dev/null", false},
+        {"/dev/pts/", false},
+    };
+    for (const Case& c : cases) {
+        unlink(port.c_str());
+        if (*c.target == '\0')
+            writeFile(port, "");
+        else
+            ASSERT_EQ(symlink(c.target, port.c_str()), 0);
+        EXPECT_EQ(platform::serialDeviceProblem(port).empty(), c.allowed) << c.target;
+    }
+    // A pseudo-terminal's slave, also through a chain of links.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    unlink(port.c_str());
+    ASSERT_EQ(symlink(ptsname(master), box.file("/dev/hop").c_str()), 0);
+    ASSERT_EQ(symlink(box.file("/dev/hop").c_str(), port.c_str()), 0);
+    EXPECT_EQ(platform::serialDeviceProblem(port), "");
+    close(master);
+    // Paths outside the sandbox are refused as they stand.
+    EXPECT_NE(platform::serialDeviceProblem("/dev/ttyS0"), "");
+    EXPECT_NE(platform::serialDeviceProblem(box.path() + "/../x"), "");
 }
 
 TEST(PlatformClock, SettingTheTimeKeepsAnOffsetInThisProcess) {

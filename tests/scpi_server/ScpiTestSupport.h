@@ -32,6 +32,12 @@ inline std::string installedTable() {
 class Channel : public chtest::TestChannel {
 public:
     using chtest::TestChannel::TestChannel;
+    // A link on the given transport in place of the recording one.
+    void attachTransport(std::unique_ptr<platform::CanTransport> transport) {
+        auto l = std::make_shared<CANinterface>(std::move(transport));
+        std::lock_guard<std::mutex> lock(linkMutex);
+        canInterface = l;
+    }
     void setOverRangeRaw(bool on) { overRange = on; }
     void setDiagModeRaw(int m) { diagMode = m; }
     void setZeroingStateRaw(int s) { zeroingState = s; }
@@ -71,15 +77,23 @@ public:
             channels[i]->signalChannelStatusChanged().connect(sigc::mem_fun(*this, &MeterModel::onChannelStatusChanged));
         }
         threeChannelModel = threeChannels;
+        // The backplane link: frames land in a log of their own.
+        auto link = std::make_shared<CANinterface>(
+            std::unique_ptr<platform::CanTransport>(new chtest::FakeTransport(backplaneLog)));
+        std::lock_guard<std::mutex> lock(linkMutex);
+        backplaneLink = link;
     }
     Channel& channel(unsigned slot) { return *test[slot - 1]; }
     // Frames the slot's card was sent since the last call.
     std::vector<std::string> frames(unsigned slot) { return frameLogs[slot - 1]->take(); }
+    // Frames sent to the backplane since the last call.
+    std::vector<std::string> backplaneFrames() { return backplaneLog->take(); }
     void setThreeChannel(bool on) { threeChannelModel = on; }
 
 private:
     Channel* test[kSlotCount] = {};
     std::shared_ptr<chtest::FrameLog> frameLogs[kSlotCount];
+    std::shared_ptr<chtest::FrameLog> backplaneLog = std::make_shared<chtest::FrameLog>();
 };
 
 // Everything a server needs, private to the test.

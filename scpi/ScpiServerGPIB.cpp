@@ -1,0 +1,203 @@
+#include "scpi/ScpiServerGPIB.h"
+
+#include "meter/MeterModel.h"
+#include "platform/Platform.h"
+#include "runtime/Timer.h"
+#include "scpi/ScpiRegisterManager.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMaxReplyLine = 1023;
+constexpr std::chrono::milliseconds kPoll{250};
+constexpr std::chrono::seconds kSearchingPause{1};
+
+void reportSystemError(const char* prefix, int error) {
+    std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(error ? error : EIO));
+}
+
+void printLine(const std::string& text) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+ScpiServerGPIB::ScpiServerGPIB()
+    : ScpiServerGPIB(Services::instrument(), platform::resolve(platform::path::kGpibPort)) {}
+
+ScpiServerGPIB::ScpiServerGPIB(const Services& services, const std::string& path)
+    : ScpiServer(services),
+      retryTimer(std::make_unique<Timer>(kRetryPeriodMs, true)),
+      devicePath(path),
+      port(path) {
+    retryTimer->signalTimeout().connect(sigc::mem_fun(*this, &ScpiServerGPIB::onRetryTimer));
+    statusConnection = registers->signalStatusByteChanged().connect(
+        sigc::mem_fun(*this, &ScpiServerGPIB::handleStatusByteChanged));
+    addressConnection = meter->signalGpibAddressChanged().connect(sigc::mem_fun(*this, &ScpiServerGPIB::setAddress));
+}
+
+ScpiServerGPIB::~ScpiServerGPIB() {
+    stopStreaming();
+    // Only tests destroy servers.  The reader first (it may restart the
+    // timer), then the timer (an attempt in progress ends), then the ports.
+    {
+        std::lock_guard<std::mutex> lock(waitLock);
+        running = 0;
+    }
+    connectionChanged.notify_all();
+    stopReader();
+    retryTimer.reset();
+    statusConnection.disconnect();
+    addressConnection.disconnect();
+    closePorts();
+}
+
+bool ScpiServerGPIB::open() {
+    retryTimer->start();
+    return true;
+}
+
+void ScpiServerGPIB::onRetryTimer() {
+    struct stat st;
+    if (::stat(devicePath.c_str(), &st) != 0) return;
+    connectController();
+    if (connected) retryTimer->stop();
+}
+
+void ScpiServerGPIB::applyLineSettings() {
+    port.setSpeed(LibSerial::BaudRate::BAUD_9600);
+    port.setCharacterSize(LibSerial::CharacterSize::CHAR_SIZE_8);
+    port.setStopBits(LibSerial::StopBits::STOP_BITS_1);
+    port.setParity(LibSerial::Parity::PARITY_NONE);
+    port.setFlowControl(LibSerial::FlowControl::FLOW_CONTROL_NONE);
+}
+
+void ScpiServerGPIB::connectController() {
+    // Taken before any port lock: the status model calls its slots with its
+    // own lock held, and those slots take the port's.
+    const int address = meter->getGpibAddress();
+    const int statusByte = registers->getStatusByte();
+
+    const std::string problem = platform::serialDeviceProblem(devicePath);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "ScpiServerGPIB: not opening %s: %s\n", devicePath.c_str(), problem.c_str());
+        return;
+    }
+    errno = 0;
+    if (!port.openInput()) {
+        reportSystemError("ScpiServerGPIB opening input port", errno);
+        closePorts();
+        return;
+    }
+    errno = 0;
+    if (!port.openOutput()) {
+        reportSystemError("ScpiServerGPIB opening output port", errno);
+        closePorts();
+        return;
+    }
+    applyLineSettings();
+    printLine("opened " + devicePath);
+
+    port.writeLine("++ver");
+    std::string reply;
+    readReplyLine(reply);
+    printLine("device responds: " + reply);
+    const std::size_t idLength = std::strlen(kIdentification);
+    if (reply.compare(0, idLength, kIdentification) != 0) {
+        closePorts();
+        return;
+    }
+    port.writeLine("++savecfg 0");
+    port.writeLine("++mode 0");
+    port.writeLine("++addr " + std::to_string(address));
+    printLine("GPIB address set to " + std::to_string(address));
+    port.writeLine("++status " + std::to_string(statusByte));
+    setConnected(true);
+
+    // A change made while the set-up ran found the transport not yet
+    // connected and sent nothing: the controller gets the present values.
+    const int addressNow = meter->getGpibAddress();
+    if (addressNow != address) setAddress(addressNow);
+    const int statusNow = registers->getStatusByte();
+    if (statusNow != statusByte && connected) port.writeLine("++status " + std::to_string(statusNow));
+}
+
+bool ScpiServerGPIB::readReplyLine(std::string& line) {
+    line.clear();
+    const auto deadline = std::chrono::steady_clock::now() + kIdentifyTimeout;
+    while (line.size() < kMaxReplyLine) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        char c;
+        const ScpiSerialPort::Read result = port.readChar(c, left);
+        if (result == ScpiSerialPort::Read::Failed) return false;
+        if (result == ScpiSerialPort::Read::Timeout) continue;
+        if (c == '\n') break;
+        line.push_back(c);
+    }
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void ScpiServerGPIB::setConnected(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(waitLock);
+        connected = on;
+    }
+    connectionChanged.notify_all();
+}
+
+void ScpiServerGPIB::closePorts() {
+    setConnected(false);
+    port.close();
+}
+
+int ScpiServerGPIB::read(char* buffer, int max) {
+    if (max <= 0) return 0;
+    while (running) {
+        if (!connected) {
+            std::unique_lock<std::mutex> lock(waitLock);
+            connectionChanged.wait_for(lock, kSearchingPause, [this] { return connected || running == 0; });
+            continue;
+        }
+        const int n = lines.next(buffer, max);
+        if (n >= 0) return n;
+        char c;
+        switch (port.readChar(c, kPoll)) {
+        case ScpiSerialPort::Read::Char:
+            lines.feed(&c, 1);
+            break;
+        case ScpiSerialPort::Read::Timeout:
+            return 0;
+        case ScpiSerialPort::Read::Failed:
+            // The controller has gone: look for it again.
+            closePorts();
+            lines.reset();
+            retryTimer->start();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+void ScpiServerGPIB::write(const std::string& text) {
+    if (connected) port.writeLine(text);
+}
+
+void ScpiServerGPIB::handleStatusByteChanged(int statusByte) {
+    printLine("ScpiServerGPIB::handleStatusByteChanged(" + std::to_string(statusByte) + ")");
+    if (connected) port.writeLine("++status " + std::to_string(statusByte));
+}
+
+void ScpiServerGPIB::setAddress(int address) {
+    if (!connected) return;
+    port.writeLine("++addr " + std::to_string(address));
+    printLine("GPIB address set to " + std::to_string(address));
+}
