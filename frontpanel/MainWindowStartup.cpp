@@ -27,7 +27,10 @@
 #include "pages/VectorSumDisplay.h"
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
+#include "platform/Platform.h"
 #include "scpi/ScpiErrorQueue.h"
+#include "scpi/ScpiServerGPIB.h"
+#include "scpi/ScpiServerSerial.h"
 #include "scpi/ScpiServerTcp.h"
 
 #include <chrono>
@@ -166,6 +169,9 @@ void MainWindow::initializeMeter() {
     // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here;
     // their ports and address (loopback in the PC build): platform/Network.h.
     ScpiServer::openAndStart(new ScpiServerTcp(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
+    ScpiServer::openAndStart(new ScpiServerSerial(platform::resolve(platform::path::kSerialPort)),
+                             sigc::mem_fun(*this, &MainWindow::onRemoteState));
+    ScpiServer::openAndStart(new ScpiServerGPIB(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
     JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
     jsonServer->start();
 

@@ -100,10 +100,17 @@ class Instrument:
     press()).
     tvl_args: extra arguments for tvl4700 (default -skipBootload).
     cards: the program that stands in for the cards and the backplane.
-    display: the X display tvl4700 shows its window on (default: DISPLAY)."""
+    display: the X display tvl4700 shows its window on (default: DISPLAY).
+    serial: start serial-link first (the RS-232 cable: the sandbox's
+    dev/ttyS0 and, for the client, dev/ttyS0-client).
+    gpib: start gpib-sim (the GPIB-USB controller) first; or later, with
+    start_gpib().
+    settings: lines of the meter settings file ("bp") written before the
+    start, e.g. {"rs232speed": 4, "gpibaddress": 7}."""
 
     def __init__(self, mendra=True, frontpanel=False, tvl=True, tvl_args=("-skipBootload",),
-                 mendra_args=(), sandbox=None, bus=None, cards="mendra", display=None):
+                 mendra_args=(), sandbox=None, bus=None, cards="mendra", display=None,
+                 serial=False, gpib=False, settings=None):
         self.cards = cards
         self.env = dict(os.environ, DISPLAY=display) if display else None
         self.sandbox = sandbox or make_sandbox()
@@ -113,6 +120,10 @@ class Instrument:
         self.procs = {}
         self.dumps = []
         self._want = (mendra, frontpanel, tvl, tuple(tvl_args), tuple(mendra_args))
+        self._stand_ins = (serial, gpib)
+        if settings:
+            with open(self.file("/var/lib/tarvel/bp"), "w") as f:
+                f.write("".join("%s: %s\n" % kv for kv in settings.items()))
 
     # -- life cycle
     def __enter__(self):
@@ -124,6 +135,11 @@ class Instrument:
 
     def start(self):
         mendra, frontpanel, tvl, tvl_args, mendra_args = self._want
+        serial, gpib = self._stand_ins
+        if serial:
+            self.start_program("serial-link", ["-quiet"]).wait_for_output("client end:", 30)
+        if gpib:
+            self.start_gpib()
         if mendra:
             self.start_program(self.cards, ["-can", self.bus] + list(mendra_args))
         if frontpanel:
@@ -135,8 +151,18 @@ class Instrument:
         self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env)
         return self.procs[name]
 
+    def start_gpib(self, args=()):
+        """Starts gpib-sim (again: a controller plugged in); returns its Process."""
+        try:
+            os.remove(os.path.join(self.sandbox, "run", "ports", "gpib"))
+        except FileNotFoundError:
+            pass
+        p = self.start_program("gpib-sim", list(args))
+        p.wait_for_output("bus: 127.0.0.1:", 30)
+        return p
+
     def stop(self):
-        for name in ("tvl4700", "frontpanel-sim", self.cards):
+        for name in ("tvl4700", "frontpanel-sim", self.cards, "gpib-sim", "serial-link"):
             if name in self.procs:
                 self.procs[name].stop()
         for dump in self.dumps:
@@ -182,6 +208,14 @@ class Instrument:
 
     def scpi_port(self):
         return self.port("scpi")
+
+    def gpib_port(self):
+        """The TCP port of gpib-sim's bus side."""
+        return self.port("gpib")
+
+    def serial_client(self):
+        """The client's end of the RS-232 cable (a pseudo-terminal)."""
+        return self.file("/dev/ttyS0-client")
 
     def json_port(self):
         return self.port("json")

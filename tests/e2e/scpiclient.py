@@ -1,6 +1,7 @@
 """A SCPI client for the end-to-end tests: PyVISA with its pure-Python
-backend on a raw TCP socket, replies read up to CR LF, as an instrument user
-would connect."""
+backend, replies read up to CR LF, as an instrument user would connect: on a
+raw TCP socket, on the RS-232 cable's client end (serial-link) as a serial
+resource, or on the bus side of the GPIB stand-in (gpib-sim)."""
 import time
 
 import pyvisa
@@ -21,6 +22,49 @@ def open_session(port, timeout_ms=20000):
                                       read_termination="\r\n", write_termination="\n",
                                       timeout=timeout_ms)
     return session
+
+
+def open_serial(path, baud_rate=9600, data_bits=8, stop_bits=1, parity="none", timeout_ms=20000):
+    """A session on the instrument's RS-232 port as a serial (ASRL)
+    resource, with the given line settings."""
+    from pyvisa.constants import Parity, StopBits
+    return manager().open_resource("ASRL%s::INSTR" % path, read_termination="\r\n", write_termination="\n",
+                                   timeout=timeout_ms, baud_rate=baud_rate, data_bits=data_bits,
+                                   stop_bits={1: StopBits.one, 2: StopBits.two}[stop_bits],
+                                   parity=getattr(Parity, parity))
+
+
+def open_gpib(port, address=1, timeout_ms=20000):
+    """A session on the bus side of gpib-sim (the GPIB stand-in), talking to
+    the device at the address."""
+    session = open_session(port, timeout_ms)
+    session.write("++addr %d" % address)
+    return session
+
+
+def open_transport(inst, transport, **options):
+    """A session over "tcp", "serial" or "gpib" (the instrument started with
+    the matching stand-in)."""
+    if transport == "serial":
+        return open_serial(inst.serial_client(), **options)
+    if transport == "gpib":
+        # The instrument has set the controller up (its status byte is the
+        # last of the set-up).
+        inst.procs["gpib-sim"].wait_for_output("instrument: ++status", 30)
+        return open_gpib(inst.gpib_port(), **options)
+    return open_session(inst.scpi_port())
+
+
+def read_late(session, seconds):
+    """A reply that may take longer than one read's time-out (a serial
+    resource takes at most 25.5 s): reads again until it comes."""
+    end = time.monotonic() + seconds
+    while True:
+        try:
+            return session.read()
+        except pyvisa.errors.VisaIOError:
+            if time.monotonic() > end:
+                raise
 
 
 def poll(session, query, predicate, timeout=60.0, what=None):
