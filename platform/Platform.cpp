@@ -308,6 +308,10 @@ std::string serialDeviceProblem(const std::string& devicePath) {
 #endif
 }
 
+void shareSerialDevice(int fd) {
+    if (fd >= 0) ::ioctl(fd, TIOCNXCL);
+}
+
 bool makeDirs(const std::string& dir) {
     if (dir.empty()) return false;
     std::string partial;

@@ -75,6 +75,10 @@ std::string canBitrateFile(const std::string& interfaceName);
 // that a test or a user put into the sandbox.
 std::string serialDeviceProblem(const std::string& devicePath);
 
+// Lets the serial device open on fd be opened again (a serial library may
+// make it exclusive, which keeps a second stream on the same device out).
+void shareSerialDevice(int fd);
+
 // Creates a folder and its parents (mode 0755).  Returns true when it exists.
 bool makeDirs(const std::string& dir);
 

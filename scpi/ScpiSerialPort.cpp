@@ -1,8 +1,9 @@
 #include "scpi/ScpiSerialPort.h"
 
+#include "platform/Platform.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,7 +47,7 @@ bool ScpiSerialPort::openInput() {
     }
     // LibSerial makes the device exclusive, which would keep the output
     // stream (another open of the same device) out.
-    ::ioctl(stream->GetFileDescriptor(), TIOCNXCL);
+    platform::shareSerialDevice(stream->GetFileDescriptor());
     input = std::move(stream);
     ++inputGeneration;
     return true;
