@@ -1,6 +1,7 @@
 #include "scpi/ScpiSerialPort.h"
 
 #include "platform/Platform.h"
+#include "scpi/ScpiLineReader.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,20 +32,26 @@ ScpiSerialPort::ScpiSerialPort(std::string path) : devicePath(std::move(path)) {
 
 ScpiSerialPort::~ScpiSerialPort() { close(); }
 
-bool ScpiSerialPort::openInput() {
-    std::lock_guard<std::mutex> lock(readLock);
-    if (input) return true;
+std::unique_ptr<LibSerial::SerialStream> ScpiSerialPort::openStream(std::ios_base::openmode mode) const {
     auto stream = std::make_unique<LibSerial::SerialStream>();
     try {
-        stream->Open(devicePath, std::ios_base::in);
+        stream->Open(devicePath, mode);
     } catch (...) {
         stream->setstate(std::ios_base::failbit);
     }
-    if (!stream->IsOpen()) return false;
+    if (!stream->IsOpen()) return nullptr;
     if (!stream->good()) {
         closeStream(stream);
-        return false;
+        return nullptr;
     }
+    return stream;
+}
+
+bool ScpiSerialPort::openInput() {
+    std::lock_guard<std::mutex> lock(readLock);
+    if (input) return true;
+    auto stream = openStream(std::ios_base::in);
+    if (!stream) return false;
     // LibSerial makes the device exclusive, which would keep the output
     // stream (another open of the same device) out.
     platform::shareSerialDevice(stream->GetFileDescriptor());
@@ -56,19 +63,8 @@ bool ScpiSerialPort::openInput() {
 bool ScpiSerialPort::openOutput() {
     std::lock_guard<std::mutex> lock(writeLock);
     if (output) return true;
-    auto stream = std::make_unique<LibSerial::SerialStream>();
-    try {
-        stream->Open(devicePath, std::ios_base::out);
-    } catch (...) {
-        stream->setstate(std::ios_base::failbit);
-    }
-    if (!stream->IsOpen()) return false;
-    if (!stream->good()) {
-        closeStream(stream);
-        return false;
-    }
-    output = std::move(stream);
-    return true;
+    output = openStream(std::ios_base::out);
+    return output != nullptr;
 }
 
 void ScpiSerialPort::close() {
@@ -154,6 +150,13 @@ void ScpiSerialPort::setParity(LibSerial::Parity parity) {
 
 void ScpiSerialPort::setFlowControl(LibSerial::FlowControl flow) {
     applySetting([flow](LibSerial::SerialStream& s) { s.SetFlowControl(flow); });
+}
+
+ScpiSerialPort::Read ScpiSerialPort::feed(ScpiLineReader& lines, std::chrono::milliseconds timeout) {
+    char c;
+    const Read result = readChar(c, timeout);
+    if (result == Read::Char) lines.feed(&c, 1);
+    return result;
 }
 
 ScpiSerialPort::Read ScpiSerialPort::readChar(char& c, std::chrono::milliseconds timeout) {

@@ -37,6 +37,8 @@
 #include <mutex>
 #include <string>
 
+class ScpiLineReader;
+
 class ScpiSerialPort {
 public:
     static constexpr std::chrono::milliseconds kWriteTimeout{2000};
@@ -68,6 +70,8 @@ public:
     // One character, waiting at most timeout.  Failed: the port is not open,
     // it hung up or a read failed (the stream's state is cleared again).
     Read readChar(char& c, std::chrono::milliseconds timeout);
+    // readChar, the character handed on to lines.
+    Read feed(ScpiLineReader& lines, std::chrono::milliseconds timeout);
 
     // text, CR, LF; dropped when the output is not open or stays full.
     // Returns whether the whole line went out.
@@ -75,6 +79,8 @@ public:
 
 private:
     void applySetting(const std::function<void(LibSerial::SerialStream&)>& set);
+    // A stream opened on the device in that direction, or null.
+    std::unique_ptr<LibSerial::SerialStream> openStream(std::ios_base::openmode mode) const;
     static void closeStream(std::unique_ptr<LibSerial::SerialStream>& stream);
 
     const std::string devicePath;

@@ -169,14 +169,9 @@ int ScpiServerGPIB::read(char* buffer, int max) {
         }
         const int n = lines.next(buffer, max);
         if (n >= 0) return n;
-        char c;
-        switch (port.readChar(c, kPoll)) {
-        case ScpiSerialPort::Read::Char:
-            lines.feed(&c, 1);
-            break;
-        case ScpiSerialPort::Read::Timeout:
-            return 0;
-        case ScpiSerialPort::Read::Failed:
+        const ScpiSerialPort::Read result = port.feed(lines, kPoll);
+        if (result == ScpiSerialPort::Read::Timeout) return 0;
+        if (result == ScpiSerialPort::Read::Failed) {
             // The controller has gone: look for it again.
             closePorts();
             lines.reset();

@@ -99,21 +99,15 @@ int ScpiServerSerial::read(char* buffer, int max) {
     while (running) {
         const int n = lines.next(buffer, max);
         if (n >= 0) return n;
-        char c;
-        switch (port.readChar(c, kPoll)) {
-        case ScpiSerialPort::Read::Char:
-            lines.feed(&c, 1);
-            break;
-        case ScpiSerialPort::Read::Timeout:
-            return 0;
-        case ScpiSerialPort::Read::Failed: {
+        const ScpiSerialPort::Read result = port.feed(lines, kPoll);
+        if (result == ScpiSerialPort::Read::Timeout) return 0;
+        if (result == ScpiSerialPort::Read::Failed) {
             // A port that fails (its far end gone) fails again at once:
             // looked at once a second, not in a loop.
             ++failures;
             std::unique_lock<std::mutex> lock(waitLock);
             stopWait.wait_for(lock, kFailedPortPause, [this] { return running == 0; });
             return 0;
-        }
         }
     }
     return 0;

@@ -2,7 +2,9 @@
 # Sets up a fresh Debian machine, builds, and runs the instrument: mendra
 # (the three channel cards and the backplane), tvl4700 (the main program,
 # its front panel on the screen) and frontpanel-sim (the front-panel keys,
-# typed in this terminal), on an emulated CAN bus of their own.  The bus
+# typed in this terminal), on an emulated CAN bus of their own; serial-link
+# and gpib-sim stand in for the RS-232 cable and the GPIB controller, so that
+# SCPI runs over TCP, RS-232 and GPIB.  The bus
 # name starts with 'v', so tvl4700 also skips loading the channel processors.
 #
 # With no X display (a headless machine) the front panel runs on a virtual
@@ -62,9 +64,27 @@ fi
 
 "$bin/mendra" -can "$bus" >"$logs/mendra.log" 2>&1 &
 pids+=($!)
+# The RS-232 cable and the GPIB controller, before tvl4700 opens its ports.
+ports=build/sandbox/run/ports
+rm -f "$ports/gpib" "$ports/scpi"   # a former run's
+"$bin/serial-link" >"$logs/serial-link.log" 2>&1 &
+pids+=($!)
+"$bin/gpib-sim" >"$logs/gpib-sim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  [ -e build/sandbox/dev/ttyS0 ] && [ -s "$ports/gpib" ] && break
+  sleep 0.1
+done
 "$bin/tvl4700" -can "$bus" -skipBootload >"$logs/tvl4700.log" 2>&1 &
 pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$ports/scpi" ] && break
+  sleep 0.1
+done
 echo "mendra and tvl4700 run on the bus $bus; their output: $logs/mendra.log, $logs/tvl4700.log"
+echo "SCPI: TCP port $(cat "$ports/scpi" 2>/dev/null) on 127.0.0.1;"
+echo "  RS-232 at 9600 baud on $(pwd)/build/sandbox/dev/ttyS0-client (serial-link, $logs/serial-link.log);"
+echo "  GPIB address 1 behind 127.0.0.1:$(cat "$ports/gpib" 2>/dev/null) (gpib-sim, $logs/gpib-sim.log)."
 echo "The probes are ready about 10 s after the start."
 
 # The keys: frontpanel-sim reads them from this terminal (Ctrl-C or q ends).

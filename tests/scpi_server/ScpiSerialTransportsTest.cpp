@@ -269,6 +269,8 @@ TEST_F(GpibTransportTest, ControllerFoundLateIsSetUpAndFollowsAddressAndStatus) 
     services.errors->push(services.catalogue.lookup(-100));   // status byte 4
     Controller controller(path, Controller::Answer::Identify);
     ASSERT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
+    // Connected once the set-up is written; the controller reads it on its own thread.
+    ASSERT_TRUE(controller.waitFor("++status 4"));
     EXPECT_EQ(controller.takeCommands(), (Lines{"++ver", "++savecfg 0", "++mode 0", "++addr 1", "++status 4"}));
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("opened " + path + "\n"), std::string::npos) << out;
@@ -317,6 +319,7 @@ TEST_F(GpibTransportTest, ControllerPulledOutIsSearchedForAgain) {
     first.reset();
     Controller second(path, Controller::Answer::Identify);
     ASSERT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
+    ASSERT_TRUE(second.waitFor("++status 4"));
     EXPECT_EQ(second.takeCommands(), (Lines{"++ver", "++savecfg 0", "++mode 0", "++addr 12", "++status 4"}));
     second.send("*ESE 16;*ESE?");
     EXPECT_TRUE(second.waitForReply("16"));
