@@ -330,8 +330,10 @@ TEST_F(FamiliesTest, StreamingSendsEveryReadingUntilItsTimeIsUp) {
     ch.setReading(12.5f);
     server->start();
     // A repeated command restarts the stream; it never doubles it.
-    server->feed(":MEAS3:FLUX:STR? 30\n:MEAS3:FLUX:STR? 30\n");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 2; }));
+    // (The reader takes a line only when it has done the one before: the
+    // *CLS after each command shows that the command has been handled.)
+    server->feed(":MEAS3:FLUX:STR? 30\n:MEAS3:FLUX:STR? 30\n*CLS\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 3; }));
     for (int i = 0; i < 3; ++i) ch.signalNewReading().emit(3, 0, 0, 0, 0, 0, 0);
     ASSERT_TRUE(server->waitForReplies(3));
     const std::string expected = [&] {
@@ -342,13 +344,13 @@ TEST_F(FamiliesTest, StreamingSendsEveryReadingUntilItsTimeIsUp) {
     EXPECT_EQ(server->takeReplies(), Lines(3, expected));
     // Another channel's readings are not streamed; a new command ends it.
     meter.channel(1).signalNewReading().emit(1, 0, 0, 0, 0, 0, 0);
-    server->feed(":MEAS3:FLUX:STR? 0\n");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 3; }));
+    server->feed(":MEAS3:FLUX:STR? 0\n*CLS\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 5; }));
     ch.signalNewReading().emit(3, 0, 0, 0, 0, 0, 0);
     EXPECT_FALSE(server->waitForReplies(1, std::chrono::milliseconds(300)));
     // Two seconds: a reading after them is not sent.
-    server->feed(":MEAS3:FLUX:STR? 2\n");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 4; }));
+    server->feed(":MEAS3:FLUX:STR? 2\n*CLS\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->linesRead() == 7; }));
     ch.signalNewReading().emit(3, 0, 0, 0, 0, 0, 0);
     ASSERT_TRUE(server->waitForReplies(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
