@@ -67,6 +67,10 @@ void ScpiServerGPIB::onRetryTimer() {
     struct stat st;
     if (::stat(devicePath.c_str(), &st) != 0) return;
     connectController();
+    // Decided under the lock the reader takes to mark the controller gone
+    // and start the search again: a controller that fails right after its
+    // set-up never leaves the timer stopped while nothing is connected.
+    std::lock_guard<std::mutex> lock(waitLock);
     if (connected) retryTimer->stop();
 }
 
@@ -175,7 +179,8 @@ int ScpiServerGPIB::read(char* buffer, int max) {
             // The controller has gone: look for it again.
             closePorts();
             lines.reset();
-            retryTimer->start();
+            std::lock_guard<std::mutex> lock(waitLock);
+            if (!connected) retryTimer->start();
             return 0;
         }
     }

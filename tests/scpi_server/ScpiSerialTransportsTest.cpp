@@ -190,7 +190,9 @@ TEST_F(SerialTransportTest, OnlyAPseudoTerminalOrASandboxFileIsOpened) {
 // "++" command, and collects the replies the transport writes.
 class Controller {
 public:
-    enum class Answer { Identify, WrongText, Silent };
+    // IdentifyThenGo: identifies, and is pulled out as the set-up's status
+    // byte arrives.
+    enum class Answer { Identify, WrongText, Silent, IdentifyThenGo };
     Controller(const std::string& path, Answer answer) : far(path), answer(answer) {
         reader = std::thread([this] {
             while (!stopping) {
@@ -202,7 +204,11 @@ public:
                     continue;
                 }
                 commands.push_back(l);
-                if (l == "++ver" && this->answer == Answer::Identify)
+                if (this->answer == Answer::IdentifyThenGo && l.compare(0, 9, "++status ") == 0) {
+                    far.unplug();
+                    gone = true;
+                }
+                if (l == "++ver" && (this->answer == Answer::Identify || this->answer == Answer::IdentifyThenGo))
                     far.send(std::string(ScpiServerGPIB::kIdentification) + " version 1.0\r\n");
                 if (l == "++ver" && this->answer == Answer::WrongText) far.send("GPIB-USB Controller\r\n");
             }
@@ -225,6 +231,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), command));
     }
+    bool isGone() const { return gone; }
     bool waitFor(const std::string& command, std::chrono::milliseconds deadline = 15s) {
         return testsupport::waitUntil([&] { return count(command) > 0; }, deadline);
     }
@@ -239,6 +246,7 @@ private:
     FarEnd far;
     Answer answer;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> gone{false};
     std::mutex mutex;
     Lines commands;
     Lines replies;
@@ -323,6 +331,20 @@ TEST_F(GpibTransportTest, ControllerPulledOutIsSearchedForAgain) {
     EXPECT_EQ(second.takeCommands(), (Lines{"++ver", "++savecfg 0", "++mode 0", "++addr 12", "++status 4"}));
     second.send("*ESE 16;*ESE?");
     EXPECT_TRUE(second.waitForReply("16"));
+}
+
+// A controller gone just as its set-up ends: the transport's reader finds it
+// gone while the retry timer is deciding whether the set-up made it
+// connected; the search must go on, whichever of the two comes first.
+TEST_F(GpibTransportTest, AControllerGoneRightAfterItsSetUpIsSearchedForAgain) {
+    startServer();
+    for (int i = 0; i < 3; ++i) {
+        Controller brief(path, Controller::Answer::IdentifyThenGo);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return brief.isGone(); }, 15s)) << i;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !server->isConnected(); }, 15s)) << i;
+    }
+    Controller controller(path, Controller::Answer::Identify);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
 }
 
 }  // namespace
