@@ -100,14 +100,18 @@ def test_menu_settings_are_saved_and_in_force_after_a_restart():
             screen.wait_for(*TREE[view][:2], marks=marks, what="%s after key %d" % (view, key))
             back_to_main(screen, len(keys))
 
-        # Classifier limit: the upper threshold of channel 1, stepped with the
-        # channel's Up key and committed with Back.
-        open_menu(screen, (4, 2, 1, 3))
-        before = float(settings(inst, "ch1").get("clupperthresh", "0"))
-        screen.press(UP_CHANNEL_1, UP_CHANNEL_1)
-        back_to_main(screen, 4)
-        wait_until(lambda: float(settings(inst, "ch1").get("clupperthresh", "0")) != before, 40.0,
-                   what="the upper classifier limit saved")
+        # Classifier limits of channel 1, stepped with the channel's Up key
+        # and committed with Back: the upper one twice, then the lower one
+        # once (it stays below the upper one).
+        limits = {}
+        for entry, name, steps in ((3, "clupperthresh", 2), (2, "cllowerthresh", 1)):
+            open_menu(screen, (4, 2, 1, entry))
+            before = float(settings(inst, "ch1").get(name, "0"))
+            screen.press(*([UP_CHANNEL_1] * steps))
+            back_to_main(screen, 4)
+            wait_until(lambda: float(settings(inst, "ch1").get(name, "0")) != before, 40.0,
+                       what="the classifier limit %s saved" % name)
+            limits[name] = settings(inst, "ch1")[name]
         # RS-232: the next speed (9600 -> 19200 baud), applied by Back.
         open_menu(screen, (6, 1, 3))
         screen.press(1)
@@ -128,7 +132,6 @@ def test_menu_settings_are_saved_and_in_force_after_a_restart():
         back_to_main(screen, 3)
 
         wait_for_files(inst, FILES, "settings written")
-        upper = settings(inst, "ch1")["clupperthresh"]
 
         inst.restart_tvl()
         inst.wait_ready()
@@ -158,7 +161,7 @@ def test_menu_settings_are_saved_and_in_force_after_a_restart():
             screen.press(key)
             back_to_main(screen, len(keys))
         bp = dict(FILES["bp"], angleunits="0")
-        ch1 = dict(FILES["ch1"], zeromode="1", clupperthresh=upper)
+        ch1 = dict(FILES["ch1"], zeromode="1", **limits)
         wait_for_files(inst, {"bp": bp, "ch1": ch1}, "settings written by the restarted program")
 
         # Profiles: "Save" keeps the settings as profile 1 (the page's field
