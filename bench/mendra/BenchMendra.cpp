@@ -3,20 +3,26 @@
 // fastest tick (mode 2: 1638 us), has them send all and waits for their
 // probes to be ready; then, for N seconds (default 10), counts the frames the
 // cards stream and mendra's CPU time, and prints both against the nominal
-// rate.  Not a test: it reports figures, the target being under 5 % of one
-// core.
+// rate.  Beside it, a thread of its own that only sleeps to each tick shows
+// what the wake-ups alone cost on the machine at that moment.  Not a test:
+// it reports figures, the target being under 5 % of one core.
 #include "can/CANinterface.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -43,6 +49,27 @@ struct Counters {
     std::atomic<int> presence[kCards]{};
     std::atomic<int> cardReady[kCards]{};
 };
+
+// A thread that does nothing but sleep to the next tick, as mendra's stream
+// ticker does (futex wait to an absolute time, 1 us timer slack): the CPU a
+// tick costs on this machine before any work.  Returns its CPU seconds.
+double bareTicker(const std::atomic<bool>& running) {
+    prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+    std::atomic<std::uint32_t> word{0};
+    struct timespec c0, c1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+    while (running) {
+        const auto due = Clock::now() + std::chrono::microseconds(kTickUs);
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
+        struct timespec at;
+        at.tv_sec = ns / 1000000000;
+        at.tv_nsec = ns % 1000000000;
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_BITSET_PRIVATE, 0u, &at, nullptr,
+                FUTEX_BITSET_MATCH_ANY);
+    }
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+    return double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) / 1e9;
+}
 
 // Counts every frame to the host by card and command.
 void countFrames(platform::CanTransport& bus, Counters& n, const std::atomic<bool>& running) {
@@ -193,10 +220,15 @@ int main(int argc, char** argv) {
         const double cpu0 = cpuSeconds(pid);
         const auto threads0 = cpuByThreadName(pid);
         const auto t0 = Clock::now();
+        std::atomic<bool> bareRunning{true};
+        double bareCpu = 0;
+        std::thread bare([&] { bareCpu = bareTicker(bareRunning); });
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const double cpu1 = cpuSeconds(pid);
         const auto threads1 = cpuByThreadName(pid);
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        bareRunning = false;
+        bare.join();
 
         const double nominalTicks = 1e6 / kTickUs;
         const double nominalFrames = kCards * (2 * nominalTicks + nominalTicks / (1000000 / kTickUs + 1));
@@ -215,6 +247,9 @@ int main(int argc, char** argv) {
                     100.0 * frames / wall / nominalFrames);
         std::printf("  CPU: %.2f %% of one core (target under 5 %%)%s\n", cpuPercent,
                     cpuPercent < 5.0 ? "" : "  ABOVE TARGET");
+        std::printf("  beside it, a thread that only sleeps to each tick: %.2f %% of one core "
+                    "(what the sleep alone costs on this machine now)\n",
+                    100.0 * bareCpu / wall);
         std::printf("  CPU by thread name:");
         for (const auto& [name, t1] : threads1) {
             const auto before = threads0.find(name);
