@@ -427,6 +427,73 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
     return nullptr;
 }
 
+// Whether the entry's published filters pass the frame; when they are being
+// changed, yes.
+bool wants(WakeEntry& e, canid_t canId) {
+    std::uint32_t before = e.filterVersion.load();
+    std::uint32_t n = e.filterCount.load();
+    if ((before & 1) || n == kWakeAll || n > kWakeFilters) return true;
+    bool pass = false;
+    for (std::uint32_t i = 0; i < n && !pass; ++i)
+        pass = filterPasses(canId, e.filterId[i].load(), e.filterMask[i].load());
+    return pass || e.filterVersion.load() != before;
+}
+
+std::atomic<unsigned long> wakeCalls{0};
+
+// The frames one endpoint sent that its readers have not been woken for
+// yet: their identifiers (all: more kinds than the list holds) and the
+// sequence number of the last one.
+struct PendingWake {
+    static constexpr int kIds = 8;
+    std::shared_ptr<BusFile> bus;
+    std::uint64_t ownBit = 0;
+    canid_t ids[kIds];
+    int idCount = 0;
+    bool all = false;
+    std::uint64_t seq = 0;
+
+    bool wantedBy(WakeEntry& e) const {
+        if (all) return true;
+        for (int i = 0; i < idCount; ++i)
+            if (wants(e, ids[i])) return true;
+        return false;
+    }
+};
+
+// Wakes, once, the sleeping readers that want the frames: those of the
+// table whose filters pass one of them (or that have slept for half a ring,
+// so that they never fall a ring behind unawares), and all readers outside
+// the table; never the sender's own entry.
+void wakeSleepers(const PendingWake& w) {
+    BusHeader* h = w.bus->header();
+    if (h->waiters.load() > 0) {
+        h->futexWord.fetch_add(1);
+        futexWake(&h->futexWord, INT_MAX);
+        wakeCalls.fetch_add(1, std::memory_order_relaxed);
+    }
+    std::uint64_t sleeping = h->sleepingMask.load() & ~w.ownBit;
+    while (sleeping) {
+        const int i = __builtin_ctzll(sleeping);
+        const std::uint64_t bit = std::uint64_t(1) << i;
+        sleeping &= ~bit;
+        WakeEntry& e = h->entries[i];
+        if (!w.wantedBy(e) && distance(w.seq, e.sleepSeq.load()) < std::int64_t(kRingSlots / 2)) continue;
+        if (!(h->sleepingMask.fetch_and(~bit) & bit)) continue;  // another sender woke it
+        e.wakeWord.fetch_add(1);
+        futexWake(&e.wakeWord, 1);
+        wakeCalls.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// The wake-ups a thread's sends put off while an EmulatedBusWakeBatch of
+// that thread lasts.
+struct WakeBatchState {
+    int depth = 0;
+    std::vector<PendingWake> pending;
+};
+thread_local WakeBatchState wakeBatch;
+
 // A frame read from a ring, waiting for its turn in the merge.
 struct Peek {
     bool have = false;
@@ -573,6 +640,10 @@ public:
 
     int entryIndex() const { return entry ? int(entry - bus->header()->entries) : -1; }
 
+    // Whether the endpoint's reader sleeps, waiting to be woken (endpoints
+    // of the wake table only).
+    bool asleep() const { return entry && (bus->header()->sleepingMask.load() & entryBit()); }
+
 private:
     std::uint64_t entryBit() const { return std::uint64_t(1) << (entry - bus->header()->entries); }
 
@@ -612,40 +683,37 @@ private:
         }
     }
 
-    // Wakes, once, the sleeping readers that want this frame: those of the
-    // table whose filters pass it (or that have slept for half a ring, so
-    // that they never fall a ring behind unawares), and all readers outside
-    // the table.
+    // Wakes the sleeping readers that want this frame, at once or, while a
+    // wake batch of this thread lasts, when it ends.
     void wakeReaders(canid_t canId, std::uint64_t seq) {
-        BusHeader* h = bus->header();
-        if (h->waiters.load() > 0) {
-            h->futexWord.fetch_add(1);
-            futexWake(&h->futexWord, INT_MAX);
+        const std::uint64_t ownBit = entry ? entryBit() : 0;
+        if (wakeBatch.depth == 0) {
+            PendingWake w;
+            w.bus = bus;
+            w.ownBit = ownBit;
+            w.ids[0] = canId;
+            w.idCount = 1;
+            w.seq = seq;
+            wakeSleepers(w);
+            return;
         }
-        std::uint64_t sleeping = h->sleepingMask.load();
-        if (entry) sleeping &= ~entryBit();
-        while (sleeping) {
-            const int i = __builtin_ctzll(sleeping);
-            const std::uint64_t bit = std::uint64_t(1) << i;
-            sleeping &= ~bit;
-            WakeEntry& e = h->entries[i];
-            if (!wants(e, canId) && distance(seq, e.sleepSeq.load()) < std::int64_t(kRingSlots / 2)) continue;
-            if (!(h->sleepingMask.fetch_and(~bit) & bit)) continue;  // another sender woke it
-            e.wakeWord.fetch_add(1);
-            futexWake(&e.wakeWord, 1);
+        // One record per bus, so that a reader is woken once for the frames
+        // of every endpoint of the batch; an endpoint's own reader is left
+        // out only while all of them are its own.
+        auto& pending = wakeBatch.pending;
+        auto it = std::find_if(pending.begin(), pending.end(), [&](const PendingWake& p) { return p.bus == bus; });
+        if (it == pending.end()) {
+            pending.emplace_back();
+            it = pending.end() - 1;
+            it->bus = bus;
+            it->ownBit = ownBit;
+        } else if (it->ownBit != ownBit) {
+            it->ownBit = 0;
         }
-    }
-
-    // Whether the entry's published filters pass the frame; when they are
-    // being changed, yes.
-    static bool wants(WakeEntry& e, canid_t canId) {
-        std::uint32_t before = e.filterVersion.load();
-        std::uint32_t n = e.filterCount.load();
-        if ((before & 1) || n == kWakeAll || n > kWakeFilters) return true;
-        bool pass = false;
-        for (std::uint32_t i = 0; i < n && !pass; ++i)
-            pass = filterPasses(canId, e.filterId[i].load(), e.filterMask[i].load());
-        return pass || e.filterVersion.load() != before;
+        it->seq = seq;
+        if (it->all || std::find(it->ids, it->ids + it->idCount, canId) != it->ids + it->idCount) return;
+        if (it->idCount == PendingWake::kIds) it->all = true;
+        else it->ids[it->idCount++] = canId;
     }
 
     bool passes(canid_t canId) {
@@ -759,6 +827,17 @@ std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName
     return std::unique_ptr<CanTransport>(new EmulatedEndpoint(interfaceName));
 }
 
+EmulatedBusWakeBatch::EmulatedBusWakeBatch() { ++wakeBatch.depth; }
+
+EmulatedBusWakeBatch::~EmulatedBusWakeBatch() {
+    if (--wakeBatch.depth > 0) return;
+    std::vector<PendingWake> pending;
+    pending.swap(wakeBatch.pending);
+    for (const PendingWake& w : pending) wakeSleepers(w);
+    pending.clear();
+    if (wakeBatch.pending.empty()) wakeBatch.pending.swap(pending);  // keep the room for the next batch
+}
+
 std::string emulatedBusFile(const std::string& interfaceName) { return busDir() + "/" + interfaceName + ".bus"; }
 
 bool setEmulatedBusBandwidth(const std::string& interfaceName, double framesPerSecond, double burstFrames) {
@@ -771,6 +850,13 @@ bool setEmulatedBusBandwidth(const std::string& interfaceName, double framesPerS
 
 namespace testhooks {
 void setEmulatedBusMidWriteHook(void (*hook)()) { midWriteHook = hook; }
+
+unsigned long emulatedBusWakeCalls() { return wakeCalls.load(); }
+
+bool emulatedReaderAsleep(CanTransport& endpoint) {
+    auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);
+    return e && e->asleep();
+}
 
 int emulatedWakeEntry(CanTransport& endpoint) {
     auto* e = dynamic_cast<EmulatedEndpoint*>(&endpoint);

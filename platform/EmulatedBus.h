@@ -22,9 +22,9 @@
 // the frames it lost.  Readers sleep on futex words: each endpoint has an
 // entry in a wake table in the header (64 of them) with its filters and a
 // bit in a mask of sleepers, so a sender wakes, once, only the sleeping
-// readers that want the frame; the entry of a process that died is taken
-// over by the next endpoint that opens.  Endpoints beyond the table sleep on
-// a bus-wide word.
+// readers that want the frame (or, in a wake batch, the frames); the entry
+// of a process that died is taken over by the next endpoint that opens.
+// Endpoints beyond the table sleep on a bus-wide word.
 //
 // The header holds a version and a check value over the file's layout.  A
 // file that fails the check (or comes from an earlier boot) is made anew, by
@@ -52,6 +52,19 @@ constexpr double kEmulatedBusBurstFrames = 512.0;
 // was chosen).
 std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName);
 
+// While one lasts, the frames the calling thread sends on the emulated bus
+// are published at once but the sleeping readers that want them are woken
+// when it ends, once for all of them, not once per frame.  For a thread that
+// sends several frames in one go (the simulator's stream tick): a reader
+// then wakes once per go.  May be nested; only the outermost one wakes.
+class EmulatedBusWakeBatch {
+public:
+    EmulatedBusWakeBatch();
+    ~EmulatedBusWakeBatch();
+    EmulatedBusWakeBatch(const EmulatedBusWakeBatch&) = delete;
+    EmulatedBusWakeBatch& operator=(const EmulatedBusWakeBatch&) = delete;
+};
+
 // Sets the bandwidth of the named bus in the current sandbox (framesPerSecond
 // 0: unlimited).  For benchmarks and tests; the setting lasts until the bus
 // file is made anew.  Returns false when the bus cannot be opened.
@@ -65,6 +78,10 @@ namespace testhooks {
 // taken and before the frame is published (nullptr: none).  For tests that
 // stop or kill a sender mid-write.
 void setEmulatedBusMidWriteHook(void (*hook)());
+// Wake-up calls made by this process's sends on the emulated bus.
+unsigned long emulatedBusWakeCalls();
+// Whether the endpoint's reader sleeps, marked in the wake table.
+bool emulatedReaderAsleep(CanTransport& endpoint);
 // The endpoint's entry in the bus's wake table, -1 when it has none.
 int emulatedWakeEntry(CanTransport& endpoint);
 // Sets every counter of the named bus (sequence numbers, ring heads, the

@@ -1,5 +1,7 @@
 #include "simulator/StreamTicker.h"
 
+#include "platform/EmulatedBus.h"
+
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sys/prctl.h>
@@ -67,10 +69,14 @@ struct Ticker {
                 lock.lock();
                 continue;
             }
-            for (Card& c : cards) {
-                if (c.due > now + std::chrono::microseconds(c.periodUs()) / 4) continue;
-                c.tick();
-                c.ticked = true;
+            {
+                // The readers wake once for the frames of every card ticked now.
+                platform::EmulatedBusWakeBatch batch;
+                for (Card& c : cards) {
+                    if (c.due > now + std::chrono::microseconds(c.periodUs()) / 4) continue;
+                    c.tick();
+                    c.ticked = true;
+                }
             }
             const Clock::time_point after = Clock::now();
             for (Card& c : cards) {

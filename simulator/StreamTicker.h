@@ -3,8 +3,8 @@
 // (the sleep comes on top of the work, as on the cards), and a card whose
 // tick is due within a quarter of its period is ticked together with the
 // one that is due now.  Cards at the same rate so fall into step and cost
-// one wake-up per period between them, and their frames one wake-up of each
-// reader, instead of one per card.
+// one wake-up per period between them, and the frames of a tick one wake-up
+// of each reader on the emulated bus, instead of one per card or frame.
 #pragma once
 
 #include <functional>

@@ -499,6 +499,55 @@ TEST_F(EmulatedBus, WritersWakeSleepingReadersThatWantTheFrame) {
     EXPECT_EQ(got.load(), 0x456u);
 }
 
+TEST_F(EmulatedBus, AWakeBatchWakesEachSleepingReaderOnceWhenItEnds) {
+    auto a = open(), b = open(), rx = open(), other = open();
+    const can_filter some = {0x100, 0x700}, none = {0x7FF, 0x7FF};
+    rx->setFilters(&some, 1);
+    other->setFilters(&none, 1);  // wants none of the frames below
+    std::atomic<int> got{0};
+    std::thread reader([&] {
+        can_frame f;
+        while (got < 6 && rx->read(f, 60000) > 0) ++got;
+    });
+    std::thread idle([&] {
+        can_frame f;
+        other->read(f, 60000);
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return platform::testhooks::emulatedReaderAsleep(*rx) && platform::testhooks::emulatedReaderAsleep(*other);
+    }));
+    const unsigned long calls = platform::testhooks::emulatedBusWakeCalls();
+    {
+        platform::EmulatedBusWakeBatch batch;
+        {
+            platform::EmulatedBusWakeBatch nested;
+            for (canid_t i = 0; i < 3; ++i) {
+                ASSERT_EQ(a->write(makeFrame(0x100 + i)), ssize_t(sizeof(can_frame)));
+                ASSERT_EQ(b->write(makeFrame(0x1F0 + i)), ssize_t(sizeof(can_frame)));
+            }
+        }
+        // Published, but no reader woken yet.
+        EXPECT_EQ(platform::testhooks::emulatedBusWakeCalls(), calls);
+        EXPECT_TRUE(platform::testhooks::emulatedReaderAsleep(*rx));
+        EXPECT_EQ(got.load(), 0);
+    }
+    // One wake-up, of the reader that wants the frames, for all six.
+    EXPECT_EQ(platform::testhooks::emulatedBusWakeCalls() - calls, 1u);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return got.load() == 6; }));
+    EXPECT_TRUE(platform::testhooks::emulatedReaderAsleep(*other));
+    other->wake();
+    reader.join();
+    idle.join();
+    // Outside a batch each send wakes at once.
+    std::atomic<canid_t> woke{0};
+    std::thread again = sleepingReader(*rx, woke);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return platform::testhooks::emulatedReaderAsleep(*rx); }));
+    ASSERT_EQ(a->write(makeFrame(0x123)), ssize_t(sizeof(can_frame)));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return woke.load() != 0; }));
+    again.join();
+    EXPECT_EQ(woke.load(), 0x123u);
+}
+
 TEST_F(EmulatedBus, EndpointsBeyondTheWakeTableStillReceive) {
     std::vector<std::unique_ptr<platform::CanTransport>> many;
     for (int i = 0; i < 70; ++i) many.push_back(open());
