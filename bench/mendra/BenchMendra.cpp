@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <linux/futex.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -69,6 +70,12 @@ double bareTicker(const std::atomic<bool>& running) {
     }
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
     return double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) / 1e9;
+}
+
+double clockSeconds(clockid_t clock) {
+    struct timespec ts;
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 // Counts every frame to the host by card and command.
@@ -217,6 +224,9 @@ int main(int argc, char** argv) {
             frequencies0[c] = n.frequencies[c];
             peaks0[c] = n.peaks[c];
         }
+        clockid_t listenerClock;
+        const bool haveListenerClock = pthread_getcpuclockid(counter.native_handle(), &listenerClock) == 0;
+        const double listener0 = haveListenerClock ? clockSeconds(listenerClock) : 0;
         const double cpu0 = cpuSeconds(pid);
         const auto threads0 = cpuByThreadName(pid);
         const auto t0 = Clock::now();
@@ -226,6 +236,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const double cpu1 = cpuSeconds(pid);
         const auto threads1 = cpuByThreadName(pid);
+        const double listener1 = haveListenerClock ? clockSeconds(listenerClock) : 0;
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         bareRunning = false;
         bare.join();
@@ -257,6 +268,10 @@ int main(int argc, char** argv) {
             std::printf("  %s %.2f %%", name.c_str(), 100.0 * (t1 - t0) / wall);
         }
         std::printf("\n");
+        if (haveListenerClock)
+            std::printf("  this listener (every frame of the cards, in another process): %.2f %% of one core, "
+                        "%.2f us per frame\n",
+                        100.0 * (listener1 - listener0) / wall, frames > 0 ? 1e6 * (listener1 - listener0) / frames : 0);
         std::printf("  frames lost by this listener: %llu\n",
                     static_cast<unsigned long long>(listener->droppedFrames()));
     }
