@@ -494,6 +494,14 @@ struct WakeBatchState {
 };
 thread_local WakeBatchState wakeBatch;
 
+void flushPendingWakes() {
+    std::vector<PendingWake> pending;
+    pending.swap(wakeBatch.pending);
+    for (const PendingWake& w : pending) wakeSleepers(w);
+    pending.clear();
+    if (wakeBatch.pending.empty()) wakeBatch.pending.swap(pending);  // keep the room for the next batch
+}
+
 // A frame read from a ring, waiting for its turn in the merge.
 struct Peek {
     bool have = false;
@@ -532,13 +540,17 @@ public:
         BusHeader* h = bus->header();
         std::uint64_t seq;
         {
-            std::lock_guard<std::mutex> lock(bus->writeMutex);
+            std::unique_lock<std::mutex> lock(bus->writeMutex);
             int r = bus->ring();
             if (r < 0) {
                 errno = EAGAIN;
                 return -1;
             }
             if (!takeToken(h)) {
+                // The sender is about to back off: the readers of what it
+                // already sent do not wait for it.
+                lock.unlock();
+                if (wakeBatch.depth > 0) flushPendingWakes();
                 errno = ENOBUFS;
                 return -1;
             }
@@ -830,12 +842,7 @@ std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName
 EmulatedBusWakeBatch::EmulatedBusWakeBatch() { ++wakeBatch.depth; }
 
 EmulatedBusWakeBatch::~EmulatedBusWakeBatch() {
-    if (--wakeBatch.depth > 0) return;
-    std::vector<PendingWake> pending;
-    pending.swap(wakeBatch.pending);
-    for (const PendingWake& w : pending) wakeSleepers(w);
-    pending.clear();
-    if (wakeBatch.pending.empty()) wakeBatch.pending.swap(pending);  // keep the room for the next batch
+    if (--wakeBatch.depth == 0) flushPendingWakes();
 }
 
 std::string emulatedBusFile(const std::string& interfaceName) { return busDir() + "/" + interfaceName + ".bus"; }

@@ -57,6 +57,9 @@ std::unique_ptr<CanTransport> openEmulatedCanTransport(const char* interfaceName
 // when it ends, once for all of them, not once per frame.  For a thread that
 // sends several frames in one go (the simulator's stream tick): a reader
 // then wakes once per go.  May be nested; only the outermost one wakes.
+// A send that the bus refuses for its bandwidth (ENOBUFS) wakes at once the
+// readers of what the batch sent so far, so that none waits while the sender
+// backs off.
 class EmulatedBusWakeBatch {
 public:
     EmulatedBusWakeBatch();

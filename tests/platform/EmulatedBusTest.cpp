@@ -548,6 +548,27 @@ TEST_F(EmulatedBus, AWakeBatchWakesEachSleepingReaderOnceWhenItEnds) {
     EXPECT_EQ(woke.load(), 0x123u);
 }
 
+TEST_F(EmulatedBus, AWakeBatchWakesAtOnceWhenTheBusRefusesASend) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 1, 4));  // a burst of 4, then one a second
+    auto tx = open(), rx = open();
+    std::atomic<int> got{0};
+    std::thread reader([&] {
+        can_frame f;
+        while (got < 4 && rx->read(f, 60000) > 0) ++got;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return platform::testhooks::emulatedReaderAsleep(*rx); }));
+    {
+        platform::EmulatedBusWakeBatch batch;
+        for (canid_t i = 0; i < 4; ++i) EXPECT_EQ(tx->write(makeFrame(0x100 + i)), ssize_t(sizeof(can_frame)));
+        EXPECT_EQ(got.load(), 0);
+        EXPECT_EQ(tx->write(makeFrame(0x104)), -1);
+        EXPECT_EQ(errno, ENOBUFS);
+        // The sender would back off now: its frames reach the reader meanwhile.
+        EXPECT_TRUE(testsupport::waitUntil([&] { return got.load() == 4; }));
+    }
+    reader.join();
+}
+
 TEST_F(EmulatedBus, EndpointsBeyondTheWakeTableStillReceive) {
     std::vector<std::unique_ptr<platform::CanTransport>> many;
     for (int i = 0; i < 70; ++i) many.push_back(open());
