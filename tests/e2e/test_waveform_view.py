@@ -39,9 +39,14 @@ def frames(dump):
 
 def waveform_requests(dump, start=0, to=2):
     """(card mode, slope, decimation, points) of each waveform request to the
-    card in slot `to` after the first `start` frames."""
+    card in slot `to` (None: any card) after the first `start` frames."""
     return [(d[1], d[2], d[3] << 8 | d[4], d[5] << 8 | d[6])
-            for slot, d in frames(dump)[start:] if slot == to and len(d) == 7 and d[0] == 3]
+            for slot, d in frames(dump)[start:] if to in (None, slot) and len(d) == 7 and d[0] == 3]
+
+
+def trigger_modes(dump, start=0):
+    """(slot, mode) of each trigger-mode frame (and stop-waiting, mode 4)."""
+    return [(slot, d[0]) for slot, d in frames(dump)[start:] if len(d) == 1]
 
 
 def off_centre(shot, colour):
@@ -80,7 +85,7 @@ def test_waveform_view_traces_trigger_marker_and_card_requests(tmp_path):
         # No capture until Run: flat lines (the empty buffers), no marker.
         blank = x.screenshot(str(tmp_path / "entered.png"))
         assert not any(off_centre(blank, c) for c in (CYAN, PINK, GREEN)) and not blank.count(RED, PLOT)
-        assert not frames(dump)
+        assert not waveform_requests(dump, to=None) and not trigger_modes(dump)
 
         # Run, free run: every card is stopped (mode 0), the followers get
         # mode 2, the trigger channel (slot 2) mode 1 and a request for a
@@ -89,7 +94,7 @@ def test_waveform_view_traces_trigger_marker_and_card_requests(tmp_path):
         wait_until(lambda: waveform_requests(dump), 20, what="a waveform request after Run")
         mode, slope, decimation, points = waveform_requests(dump)[0]
         assert (mode, slope, points) == (0, 0, 500)
-        modes = [(s, d[0]) for s, d in frames(dump) if len(d) == 1]
+        modes = trigger_modes(dump)
         assert {(1, 0), (2, 0), (3, 0)} <= set(modes[:3])
         assert {(1, 2), (3, 2), (2, 1)} <= set(modes)
 
