@@ -1,15 +1,19 @@
-// bench-scpi [-n COUNT]: the round trip of one SCPI query, :MEAS:FLUX?, from
-// a client on loopback to the SCPI TCP transport and back, beside the round
-// trip of the same line through a raw TCP echo server on the same machine.
+// bench-remote [-n COUNT]: the round trips of the two remote interfaces, from
+// a client on loopback and back: one SCPI query (:MEAS:FLUX?) to the SCPI TCP
+// transport and one JSON request ({"action":"pollChannel","channel":1}) to
+// the JSON server, each beside the round trip of the same line through a raw
+// TCP echo server on the same machine.
 //
-// The SCPI side is the program's own: the meter model on a private emulated
-// bus with mendra (beside this program in bin/) as its three cards, the TCP
-// server with the installed command table, every command logged at level 2
-// (to nowhere) as the program does.  Both sides use one connection, one
-// line per request, TCP_NODELAY.  Not a test: it prints figures; the target
-// is a median at most twice the echo's.
+// The servers are the program's own: the meter model on a private emulated
+// bus with mendra (beside this program in bin/) as its three cards, the SCPI
+// TCP server with the installed command table, every command logged at level
+// 2 (to nowhere) as the program does, and the JSON server.  Every side uses
+// one connection, one line per request, TCP_NODELAY; the four are taken in
+// turn, so that all see the same load of the machine.  Not a test: it prints
+// figures; the target is a median at most twice the echo's.
 #include "meter/MeterModel.h"
 #include "channel/ChannelModel.h"
+#include "json/JsonServer.h"
 #include "platform/Platform.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiServerTcp.h"
@@ -87,22 +91,20 @@ double timedRoundTrip(int fd, const std::string& line) {
     return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
-// Round trips on the two connections taken in turn, so that both see the
+// Round trips on several connections taken in turn, so that all see the
 // same load of the machine.
-void measure(int scpiFd, int echoFd, const std::string& line, int count, Figures& scpi, Figures& echo) {
-    for (int i = 0; i < 200; ++i) {   // warm-up
-        roundTrip(scpiFd, line);
-        roundTrip(echoFd, line);
-    }
-    std::vector<double> a, b;
-    a.reserve(static_cast<std::size_t>(count));
-    b.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        a.push_back(timedRoundTrip(scpiFd, line));
-        b.push_back(timedRoundTrip(echoFd, line));
-    }
-    scpi = summarise(a);
-    echo = summarise(b);
+struct Side {
+    int fd;
+    std::string line;
+    std::vector<double> us;
+};
+
+void measure(std::vector<Side>& sides, int count) {
+    for (int i = 0; i < 200; ++i)   // warm-up
+        for (Side& s : sides) roundTrip(s.fd, s.line);
+    for (Side& s : sides) s.us.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        for (Side& s : sides) s.us.push_back(timedRoundTrip(s.fd, s.line));
 }
 
 // A raw TCP echo server on loopback: what comes in goes straight back.
@@ -158,7 +160,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "-n") == 0 && i + 1 < argc) {
             count = std::max(100, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "Usage: bench-scpi [-n COUNT]\n");
+            std::fprintf(stderr, "Usage: bench-remote [-n COUNT]\n");
             return 2;
         }
     }
@@ -198,26 +200,51 @@ int main(int argc, char** argv) {
     int result = 0;
     int fd = -1;
     if (!ScpiServer::openAndStart(server, [](bool) {}) || (fd = connectTo(server->getPort())) < 0) {
-        std::fprintf(stderr, "bench-scpi: no SCPI server\n");
+        std::fprintf(stderr, "bench-remote: no SCPI server\n");
         result = 1;
     } else if (!waitFor([&] { return (std::atoi(roundTrip(fd, ":STAT:OPER:COND?\n").c_str()) & 0x70) == 0x70; },
                         std::chrono::seconds(40))) {
-        std::fprintf(stderr, "bench-scpi: the probes did not become ready\n");
+        std::fprintf(stderr, "bench-remote: the probes did not become ready\n");
         result = 1;
     } else {
-        EchoServer echo;
-        const int echoFd = connectTo(echo.port);
-        Figures scpi{}, raw{};
-        measure(fd, echoFd, ":MEAS:FLUX?\n", count, scpi, raw);
-        ::close(echoFd);
-        std::printf("last reply: %s", roundTrip(fd, ":MEAS:FLUX:ALL?\n").c_str());
-        std::printf("round trips on loopback, %d each, taken in turn (microseconds):\n", count);
-        std::printf("  SCPI :MEAS:FLUX?   median %6.1f   99th percentile %6.1f   mean %6.1f\n", scpi.median,
-                    scpi.p99, scpi.mean);
-        std::printf("  raw TCP echo       median %6.1f   99th percentile %6.1f   mean %6.1f\n", raw.median,
-                    raw.p99, raw.mean);
-        const double ratio = scpi.median / raw.median;
-        std::printf("  ratio of medians: %.2f (target at most 2)%s\n", ratio, ratio <= 2.0 ? "" : "  ABOVE TARGET");
+        JsonServer::Options options;
+        options.port = 0;
+        options.meter = meter;
+        JsonServer json(options);
+        json.start();
+        int jsonFd = -1;
+        if (!waitFor([&] { return json.getPort() > 0; }, std::chrono::seconds(10)) ||
+            (jsonFd = connectTo(json.getPort())) < 0) {
+            std::fprintf(stderr, "bench-remote: no JSON server\n");
+            result = 1;
+        } else {
+            // One echo connection echoes SCPI's line and JSON's in turn.
+            EchoServer echo;
+            const int echoFd = connectTo(echo.port);
+            const std::string scpiLine = ":MEAS:FLUX?\n";
+            const std::string jsonLine = "{\"action\":\"pollChannel\",\"channel\":1}\n";
+            std::vector<Side> sides{{fd, scpiLine, {}}, {echoFd, scpiLine, {}}, {jsonFd, jsonLine, {}},
+                                    {echoFd, jsonLine, {}}};
+            measure(sides, count);
+            std::printf("last replies: %s  %s", roundTrip(fd, ":MEAS:FLUX:ALL?\n").c_str(),
+                        roundTrip(jsonFd, jsonLine).substr(0, 120).c_str());
+            std::printf("\nround trips on loopback, %d each, taken in turn (microseconds):\n", count);
+            const char* names[] = {"SCPI :MEAS:FLUX?", "raw TCP echo", "JSON pollChannel", "raw TCP echo"};
+            Figures f[4];
+            for (int i = 0; i < 4; ++i) {
+                f[i] = summarise(sides[static_cast<std::size_t>(i)].us);
+                std::printf("  %-18s median %6.1f   99th percentile %6.1f   mean %6.1f\n", names[i], f[i].median,
+                            f[i].p99, f[i].mean);
+            }
+            for (int i : {0, 2}) {
+                const double ratio = f[i].median / f[i + 1].median;
+                std::printf("  %s: ratio of medians %.2f (target at most 2)%s\n", i == 0 ? "SCPI" : "JSON", ratio,
+                            ratio <= 2.0 ? "" : "  ABOVE TARGET");
+            }
+            ::close(echoFd);
+            ::close(jsonFd);
+        }
+        json.stop();
     }
     if (fd >= 0) ::close(fd);
     kill(pid, SIGTERM);
