@@ -32,7 +32,7 @@ read -r -t 20 display_number <&5 || { echo "Xvfb did not start" >&2; exit 1; }
 trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 
 if [ $quick = 1 ]; then
-  secs=2 n=2000 runs=1 channel_args=(--benchmark_min_time=0.05s)
+  secs=2 n=2000 runs=1 channel_args=(--benchmark_min_time=0.05)
 else
   secs=10 n=20000 runs=5 channel_args=()
 fi
