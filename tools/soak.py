@@ -270,10 +270,13 @@ class Soak:
 
                 self.log_rows_counted = self.log_name = None
                 if inst.tvl().running():
+                    # A connection of its own: the server closes the first one
+                    # once it has been idle for two minutes.
                     try:
-                        stop = web.ask("stopDataLogging")
-                        log_stopped = time.time()
-                        self.log_rows_counted = web.ask("getDataLogRowCount")["rows"]
+                        with JsonClient(json_port) as control:
+                            stop = control.ask("stopDataLogging")
+                            log_stopped = time.time()
+                            self.log_rows_counted = control.ask("getDataLogRowCount")["rows"]
                         self.log_name = stop.get("filename")
                         self.check_log(inst, log_stopped - log_started)
                     except Exception as e:  # noqa: BLE001
