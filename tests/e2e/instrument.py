@@ -7,6 +7,7 @@ ports the system picks (announced in the sandbox).
         inst.wait_ready()
         s = socket.create_connection(("127.0.0.1", inst.json_port()))
 """
+import ctypes
 import os
 import random
 import shutil
@@ -50,6 +51,16 @@ def make_sandbox(ports=(0, 0)):
     return root
 
 
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _end_with_parent():
+    """In the child before exec: SIGTERM when the test process ends, so a
+    test killed by its time-out leaves no program running."""
+    _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 class Process:
     """A child program whose output goes to a file the test can read."""
 
@@ -58,7 +69,8 @@ class Process:
         self.log_path = os.path.join(sandbox, "var", "log", name + ".out")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
-                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin, env=env)
+                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin, env=env,
+                                     preexec_fn=_end_with_parent)
 
     def output(self):
         with open(self.log_path, "rb") as f:
@@ -127,7 +139,11 @@ class Instrument:
 
     # -- life cycle
     def __enter__(self):
-        self.start()
+        try:
+            self.start()
+        except BaseException:
+            self.stop()   # a program that failed to start takes the others down with it
+            raise
         return self
 
     def __exit__(self, *exc):

@@ -12,7 +12,7 @@ import time
 import pytest
 
 from instrument import Instrument, wait_until
-from scpiclient import open_session, poll
+from scpiclient import open_session, poll, probes_ready
 
 # Host-to-board frames: a card in slot n gets 0x140 + 0x20 n + command, the
 # backplane 0x141-0x149 (0x140 and 0x146 are the periodic temperature
@@ -294,15 +294,31 @@ SILENT_CHANNEL = [
 ]
 
 
+def settled(scpi, bus, codes, quiet=1.0, timeout=60.0):
+    """Waits until the three probes are ready and then for a quiet second
+    without card frames of the codes: the frames a channel sends as its probe
+    becomes ready (range, peaks, gain) must not fall into a test's window."""
+    probes_ready(scpi)
+    state = {"count": -1, "since": time.monotonic()}
+
+    def quiet_enough():
+        count = sum(1 for i, _ in bus.frames() if 0x160 <= i <= 0x1BF and (i & 0x1F) in codes)
+        if count != state["count"]:
+            state["count"], state["since"] = count, time.monotonic()
+        return time.monotonic() - state["since"] >= quiet
+    wait_until(quiet_enough, timeout, poll=0.1, what="the cards' start-up frames over")
+
+
 def test_a_channel_that_is_not_there_gets_silence(scpi, bus):
+    # What those commands would send to some card (the cards' range and gain
+    # frames of autoranging pass meanwhile).
+    codes = {0x03, 0x06, 0x07, 0x10, 0x14, 0x17}
+    settled(scpi, bus, codes)
     since = bus.mark()
     assert answer(scpi, "*CLS", *SILENT_CHANNEL) == NO_REPLY
     assert answer(scpi, ":DIAG1:MUX:HPF 1") == NO_REPLY
     sentinel = (CARD[1] + 0x0F, [1] + [0] * 7)
     seen = bus.wait_for(since, [sentinel])
-    # What those commands would send to some card (the cards' range and gain
-    # frames of autoranging pass meanwhile).
-    codes = {0x03, 0x06, 0x07, 0x10, 0x14, 0x17}
     sent = [f for f in seen[:seen.index(sentinel)] if f[0] == 0x149 or (
         0x160 <= f[0] <= 0x1BF and ((f[0] & 0x1F) in codes or (f[0] & 0x1F) == 0x09 and not autorange_frame(f)))]
     assert fmt(sent) == ""
