@@ -109,11 +109,15 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
+    // The build's sandbox as the template: the data files and the stand-in
+    // commands the models run (the network script among them).
+    const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::error_code ec;
+    std::filesystem::copy(bin.parent_path() / "sandbox", sandbox, std::filesystem::copy_options::recursive, ec);
     platform::setSandboxRoot(sandbox);
     platform::markSandbox(sandbox);
     const std::string bus = "br" + std::to_string(getpid() % 100000);
-    const std::string mendraPath =
-        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "mendra").string();
+    const std::string mendraPath = (bin / "mendra").string();
     const pid_t mendra = fork();
     if (mendra == 0) {
         const int devnull = open("/dev/null", O_WRONLY);
@@ -188,7 +192,6 @@ int main(int argc, char** argv) {
 
     kill(mendra, SIGTERM);
     waitpid(mendra, nullptr, 0);
-    std::error_code ec;
     std::filesystem::remove_all(sandbox, ec);
     std::_Exit(0);
 }
