@@ -5,53 +5,19 @@
 // probes are ready 2 s after the start.  A test peer for the waveform view.
 //
 //   field-cards-peer -can NAME [-sandbox DIR]      (until SIGTERM or SIGINT)
-#include "platform/Platform.h"
-#include "simulator/BackplaneSim.h"
-#include "simulator/ChannelSim.h"
-
-#include <signal.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <memory>
+#include "PeerMain.h"
 
 int main(int argc, char** argv) {
-    argc = platform::consumeSandboxOption(argc, argv);
-    const char* interfaceName = nullptr;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "-can") == 0) interfaceName = argv[i + 1];
-    if (!interfaceName) {
-        std::fprintf(stderr, "Usage: field-cards-peer -can NAME [-sandbox DIR]\n");
-        return 2;
-    }
-
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    BackplaneSim backplane(interfaceName, 27.0f);
-    std::unique_ptr<ChannelSim> cards[3];
-    for (int slot = 1; slot <= 3; ++slot) {
-        auto& card = cards[slot - 1];
-        card = std::make_unique<ChannelSim>(slot, interfaceName, 0.0, 1.0);
-        card->setFieldLevel(20.0 * slot);
-        card->_setChannelId(slot);
-        card->_setProbeType(3);
-        card->_setStatus(1);
-    }
-
-    timespec ready{2, 0};
-    int sig = sigtimedwait(&stopSignals, nullptr, &ready);
-    if (sig < 0)
-        for (auto& card : cards) card->_setStatus(2);
-    while (sig != SIGTERM && sig != SIGINT) {
-        sig = sigwaitinfo(&stopSignals, nullptr);
-        if (sig < 0 && errno != EINTR) break;
-    }
-    for (auto& card : cards) card.reset();
-    return 0;
+    return peer::run(argc, argv, "field-cards-peer", [](const char* interfaceName) {
+        peer::Cards cards;
+        for (int slot = 1; slot <= 3; ++slot) {
+            auto card = std::make_unique<ChannelSim>(slot, interfaceName, 0.0, 1.0);
+            card->setFieldLevel(20.0 * slot);
+            card->_setChannelId(slot);
+            card->_setProbeType(3);
+            card->_setStatus(1);
+            cards.push_back(std::move(card));
+        }
+        return cards;
+    });
 }
