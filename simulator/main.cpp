@@ -8,12 +8,10 @@
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
 #include "simulator/Console.h"
-
-#include <signal.h>
+#include "simulator/StopSignals.h"
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 namespace {
@@ -31,17 +29,6 @@ constexpr CardSetup kCards[] = {
     {2, -518.0, 10.0},
     {3, 124.0, 80.0},
 };
-
-// Waits up to seconds for SIGTERM or SIGINT; true when one came.
-bool waitForStop(const sigset_t& stopSignals, int seconds) {
-    timespec timeout{seconds, 0};
-    while (true) {
-        const int sig = sigtimedwait(&stopSignals, nullptr, &timeout);
-        if (sig == SIGTERM || sig == SIGINT) return true;
-        if (sig < 0 && errno == EINTR) continue;
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -63,11 +50,7 @@ int main(int argc, char** argv) {
 
     // Every thread started from here on inherits the mask, so the stop
     // signals reach only the wait below.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = sim::blockStopSignals();
 
     BackplaneSim backplane(interfaceName, 27.0f);
     sim::say("Using CAN ", interfaceName);
@@ -85,7 +68,7 @@ int main(int argc, char** argv) {
     // The probes become ready after two 5 s periods.
     bool stop = false;
     for (int period = 1; !stop; ++period) {
-        stop = waitForStop(stopSignals, 5);
+        stop = sim::waitForStop(stopSignals, 5);
         if (!stop && period == 2)
             for (auto& card : cards) card->_setStatus(2);
     }

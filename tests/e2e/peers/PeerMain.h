@@ -6,13 +6,10 @@
 #include "platform/Platform.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
+#include "simulator/StopSignals.h"
 
-#include <signal.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -33,22 +30,14 @@ int run(int argc, char** argv, const char* name, MakeCards makeCards) {
         return 2;
     }
 
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = sim::blockStopSignals();
 
     BackplaneSim backplane(interfaceName, 27.0f);
     Cards cards = makeCards(interfaceName);
 
-    timespec ready{2, 0};
-    int sig = sigtimedwait(&stopSignals, nullptr, &ready);
-    if (sig < 0)
+    if (!sim::waitForStop(stopSignals, 2)) {
         for (auto& card : cards) card->_setStatus(2);
-    while (sig != SIGTERM && sig != SIGINT) {
-        sig = sigwaitinfo(&stopSignals, nullptr);
-        if (sig < 0 && errno != EINTR) break;
+        sim::waitForStop(stopSignals);
     }
     cards.clear();
     return 0;
