@@ -6,17 +6,15 @@
 // rate.  Beside it, a thread of its own that only sleeps to each tick shows
 // what the wake-ups alone cost on the machine at that moment.  Not a test:
 // it reports figures, the target being under 5 % of one core.
+#include "bench/BenchSupport.h"
 #include "can/CANinterface.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <linux/futex.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,7 +28,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -102,24 +99,6 @@ void countFrames(platform::CanTransport& bus, Counters& n, const std::atomic<boo
     }
 }
 
-// utime + stime from a process's or a thread's stat file, in seconds.
-double statCpuSeconds(const std::string& statFile) {
-    std::ifstream in(statFile);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int k = 3; k <= 15 && rest >> field; ++k) {
-        if (k == 14) utime = std::stoull(field);
-        if (k == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double cpuSeconds(pid_t pid) { return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
-
 // CPU seconds of each thread of a process, summed by thread name.
 std::map<std::string, double> cpuByThreadName(pid_t pid) {
     std::map<std::string, double> out;
@@ -129,7 +108,7 @@ std::map<std::string, double> cpuByThreadName(pid_t pid) {
         std::ifstream comm(entry.path() / "comm");
         std::string name;
         std::getline(comm, name);
-        out[name] += statCpuSeconds(entry.path() / "stat");
+        out[name] += bench::statCpuSeconds(entry.path() / "stat");
     }
     return out;
 }
@@ -179,13 +158,7 @@ int main(int argc, char** argv) {
     CANinterface host(bus.c_str());
     host.setFilter(0x7FF, 0x7FF);   // sends only
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 1);
-        execl(mendra.c_str(), mendra.c_str(), "-sandbox", sandbox, "-can", bus.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t pid = bench::startMendra(mendra, sandbox, bus);
 
     int result = 0;
     bool ok = waitFor(
@@ -227,14 +200,14 @@ int main(int argc, char** argv) {
         clockid_t listenerClock;
         const bool haveListenerClock = pthread_getcpuclockid(counter.native_handle(), &listenerClock) == 0;
         const double listener0 = haveListenerClock ? clockSeconds(listenerClock) : 0;
-        const double cpu0 = cpuSeconds(pid);
+        const double cpu0 = bench::cpuSeconds(pid);
         const auto threads0 = cpuByThreadName(pid);
         const auto t0 = Clock::now();
         std::atomic<bool> bareRunning{true};
         double bareCpu = 0;
         std::thread bare([&] { bareCpu = bareTicker(bareRunning); });
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        const double cpu1 = cpuSeconds(pid);
+        const double cpu1 = bench::cpuSeconds(pid);
         const auto threads1 = cpuByThreadName(pid);
         const double listener1 = haveListenerClock ? clockSeconds(listenerClock) : 0;
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -276,9 +249,7 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(listener->droppedFrames()));
     }
 
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    bench::stopMendra(pid);
     running = false;
     listener->wake();
     counter.join();

@@ -8,6 +8,7 @@
 // measures this process's CPU time for N seconds (default 10) twice: with
 // the readouts off the screen (the models alone) and on it.  Needs an X
 // display.  Not a test: it reports figures.
+#include "bench/BenchSupport.h"
 #include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "channel/ChannelModel.h"
@@ -21,9 +22,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,7 +32,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -48,27 +46,9 @@ double processCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// utime + stime of a stat file, in seconds.
-double statCpuSeconds(const std::string& path) {
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int k = 3; k <= 15 && rest >> field; ++k) {
-        if (k == 14) utime = std::stoull(field);
-        if (k == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-double childCpuSeconds(pid_t pid) { return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
-
 // The GUI thread is the main thread: its task id is the process id.
 double guiThreadCpuSeconds() {
-    return statCpuSeconds("/proc/self/task/" + std::to_string(getpid()) + "/stat");
+    return bench::statCpuSeconds("/proc/self/task/" + std::to_string(getpid()) + "/stat");
 }
 
 // Runs the event loop for the given time and prints the CPU share of one
@@ -77,14 +57,14 @@ double guiThreadCpuSeconds() {
 void measure(const char* what, int seconds, pid_t mendra) {
     const double cpu0 = processCpuSeconds();
     const double gui0 = guiThreadCpuSeconds();
-    const double mendra0 = childCpuSeconds(mendra);
+    const double mendra0 = bench::cpuSeconds(mendra);
     const auto t0 = Clock::now();
     const auto end = t0 + std::chrono::seconds(seconds);
     while (Clock::now() < end) Fl::wait(0.05);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("%-34s %5.1f %% of one core, GUI thread %4.1f %% (mendra %4.1f %%)\n", what,
                 100.0 * (processCpuSeconds() - cpu0) / wall, 100.0 * (guiThreadCpuSeconds() - gui0) / wall,
-                100.0 * (childCpuSeconds(mendra) - mendra0) / wall);
+                100.0 * (bench::cpuSeconds(mendra) - mendra0) / wall);
     std::fflush(stdout);
 }
 
@@ -118,14 +98,7 @@ int main(int argc, char** argv) {
     platform::markSandbox(sandbox);
     const std::string bus = "br" + std::to_string(getpid() % 100000);
     const std::string mendraPath = (bin / "mendra").string();
-    const pid_t mendra = fork();
-    if (mendra == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 1);
-        execl(mendraPath.c_str(), mendraPath.c_str(), "-sandbox", sandbox, "-can", bus.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t mendra = bench::startMendra(mendraPath, sandbox, bus);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The readouts, as the main window builds them.
@@ -165,8 +138,7 @@ int main(int argc, char** argv) {
     if (console >= 0) dup2(console, 1);
     if (!ready) {
         std::fprintf(stderr, "bench-readouts: the simulated probes did not become ready\n");
-        kill(mendra, SIGTERM);
-        waitpid(mendra, nullptr, 0);
+        bench::stopMendra(mendra);
         return 1;
     }
     // The cards' fastest tick and the highest display rate.
@@ -190,8 +162,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(rate), static_cast<double>(meter->getChannel(1)->getReceivedSampleRate()));
     std::fflush(stdout);
 
-    kill(mendra, SIGTERM);
-    waitpid(mendra, nullptr, 0);
+    bench::stopMendra(mendra);
     std::filesystem::remove_all(sandbox, ec);
     std::_Exit(0);
 }

@@ -11,6 +11,7 @@
 // one connection, one line per request, TCP_NODELAY; the four are taken in
 // turn, so that all see the same load of the machine.  Not a test: it prints
 // figures; the target is a median at most twice the echo's.
+#include "bench/BenchSupport.h"
 #include "meter/MeterModel.h"
 #include "channel/ChannelModel.h"
 #include "json/JsonServer.h"
@@ -19,12 +20,9 @@
 #include "scpi/ScpiServerTcp.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,13 +177,7 @@ int main(int argc, char** argv) {
 
     const std::string bus = "bs" + std::to_string(getpid() % 100000);
     const std::string mendra = (bin / "mendra").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 1);
-        execl(mendra.c_str(), mendra.c_str(), "-sandbox", sandbox, "-can", bus.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t pid = bench::startMendra(mendra, sandbox, bus);
 
     std::ofstream nowhere("/dev/null");
     Logger::instance()->setOutput(&nowhere);
@@ -247,9 +239,7 @@ int main(int argc, char** argv) {
         json.stop();
     }
     if (fd >= 0) ::close(fd);
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    bench::stopMendra(pid);
     meter->stopCan();
     fs::remove_all(sandbox, ec);
     return result;
