@@ -43,6 +43,8 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("TVL_SOURCE_DIR", os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from standalone import cpu_seconds, parse_options, resident_kb, use_build  # noqa: E402
 
 SCPI_QUERIES = [":MEAS:FLUX?", ":MEAS2:FLUX?", ":MEAS3:FLUX?", ":MEAS:FLUX:ALL?", ":CALC:VSUM?", "*STB?",
                 ":STAT:OPER:COND?", ":MEAS2:TEMP?", ":UNIT:FLUX?", ":DISP:RATE?", "*IDN?", ":SYST:TIME?"]
@@ -59,11 +61,7 @@ SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: 
 def proc_stat(pid):
     """(resident kB, CPU seconds) of a process, or None when it is gone."""
     try:
-        with open("/proc/%d/status" % pid) as f:
-            rss = next((int(l.split()[1]) for l in f if l.startswith("VmRSS:")), 0)
-        with open("/proc/%d/stat" % pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return rss, (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        return resident_kb(pid), cpu_seconds(pid)
     except (OSError, IndexError):
         return None
 
@@ -88,6 +86,22 @@ class Counter:
 
     def line(self):
         return "%-22s %9d requests, %d errors" % (self.name, self.requests, self.errors)
+
+
+def reconnect(counter, client, connect):
+    """After a failed request: closes the client and, a second later, opens
+    another.  When that fails too the closed one is kept, and its next
+    request fails and comes here again."""
+    try:
+        client.close()
+    except Exception:  # noqa: BLE001
+        pass
+    time.sleep(1)
+    try:
+        return connect()
+    except Exception as e:  # noqa: BLE001
+        counter.error("reconnect: %r" % e)
+        return client
 
 
 class Soak:
@@ -129,15 +143,7 @@ class Soak:
                             q.error(e)
             except Exception as e:  # noqa: BLE001 - a soak counts every failure
                 c.error("%s: %r" % (query, e))
-                try:
-                    session.close()
-                except Exception:  # noqa: BLE001
-                    pass
-                time.sleep(1)
-                try:
-                    session = open_session(port)
-                except Exception as e2:  # noqa: BLE001
-                    c.error("reconnect: %r" % e2)
+                session = reconnect(c, session, lambda: open_session(port))
             time.sleep(0.02)
         session.close()
 
@@ -157,12 +163,7 @@ class Soak:
                     c.ok()
             except Exception as e:  # noqa: BLE001
                 c.error("%s: %r" % (action, e))
-                web.close()
-                time.sleep(1)
-                try:
-                    web = JsonClient(port)
-                except Exception as e2:  # noqa: BLE001
-                    c.error("reconnect: %r" % e2)
+                web = reconnect(c, web, lambda: JsonClient(port))
             time.sleep(0.02)
         web.close()
 
@@ -215,9 +216,7 @@ class Soak:
         return row
 
     def run(self):
-        os.environ["TVL_BUILD_DIR"] = self.build
-        os.environ["TVL_SOURCE_DIR"] = SOURCE
-        sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+        use_build(self.build)
         from instrument import Instrument
         from jsonclient import JsonClient
         from screen import XServer
@@ -399,27 +398,16 @@ class Soak:
 
 
 def main(argv):
-    minutes, build, frontpanel, out, rate, sample, sanitizer = 30.0, None, True, None, 5.0, 30.0, None
-    args = list(argv)
-    while args:
-        a = args.pop(0)
-        if a == "-minutes" and args:
-            minutes = float(args.pop(0))
-        elif a == "-build" and args:
-            build = os.path.abspath(args.pop(0))
-        elif a in ("-asan", "-tsan"):
-            sanitizer = a[1:]
-        elif a == "-no-frontpanel":
-            frontpanel = False
-        elif a == "-out" and args:
-            out = os.path.abspath(args.pop(0))
-        elif a == "-rate" and args:
-            rate = float(args.pop(0))
-        elif a == "-sample" and args:
-            sample = float(args.pop(0))
-        else:
-            print(__doc__)
-            return 2
+    options = parse_options(
+        argv, {"minutes": 30.0, "build": None, "frontpanel": True, "out": None, "rate": 5.0, "sample": 30.0,
+               "sanitizer": None},
+        {"-minutes": float, "-build": os.path.abspath, "-out": os.path.abspath, "-rate": float, "-sample": float},
+        {"-asan": ("sanitizer", "asan"), "-tsan": ("sanitizer", "tsan"), "-no-frontpanel": ("frontpanel", False)})
+    if options is None:
+        print(__doc__)
+        return 2
+    minutes, build, frontpanel, out, rate, sample, sanitizer = (options[k] for k in (
+        "minutes", "build", "frontpanel", "out", "rate", "sample", "sanitizer"))
     build = build or os.path.join(SOURCE, {"asan": "build-asan", "tsan": "build-tsan"}.get(sanitizer, "build"))
     out = out or "/tmp/tvl-soak-" + time.strftime("%Y%m%d-%H%M%S")
     os.makedirs(os.path.join(out, "sanitizer"), exist_ok=True)

@@ -16,12 +16,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("TVL_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")   # utime + stime
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from standalone import cpu_seconds, parse_options, resident_kb, stat_cpu_seconds, use_build  # noqa: E402
 
 
 def cpu_by_thread(pid):
@@ -31,37 +27,20 @@ def cpu_by_thread(pid):
         try:
             with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
                 name = f.read().strip()
-            with open("/proc/%d/task/%s/stat" % (pid, tid)) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            out[(int(tid), name)] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+            out[(int(tid), name)] = stat_cpu_seconds("/proc/%d/task/%s/stat" % (pid, tid))
         except OSError:
             pass
     return out
 
 
-def resident_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
 def main(argv):
-    seconds, build = 20.0, os.path.join(SOURCE, "build")
-    args = list(argv)
-    while args:
-        a = args.pop(0)
-        if a == "-seconds" and args:
-            seconds = float(args.pop(0))
-        elif a == "-build" and args:
-            build = os.path.abspath(args.pop(0))
-        else:
-            print(__doc__)
-            return 2
-    os.environ["TVL_BUILD_DIR"] = build
-    os.environ["TVL_SOURCE_DIR"] = SOURCE
-    sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+    options = parse_options(argv, {"seconds": 20.0, "build": os.path.join(SOURCE, "build")},
+                            {"-seconds": float, "-build": os.path.abspath})
+    if options is None:
+        print(__doc__)
+        return 2
+    seconds = options["seconds"]
+    use_build(options["build"])
     from instrument import Instrument
     from jsonclient import JsonClient
     from screen import XServer

@@ -23,6 +23,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("TVL_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from standalone import parse_options, use_build  # noqa: E402
 
 PAUSES_BEFORE_SERVERS = 0.032 + 3 * 2 * 0.25 + 1.5 + 2.0 + 3 * 0.02
 PAUSES_TOTAL = PAUSES_BEFORE_SERVERS + 3 * 0.2
@@ -69,20 +71,13 @@ def one_run(Instrument, JsonClient, display):
 
 
 def main(argv):
-    runs, build = 5, os.path.join(SOURCE, "build")
-    args = list(argv)
-    while args:
-        a = args.pop(0)
-        if a == "-runs" and args:
-            runs = max(1, int(args.pop(0)))
-        elif a == "-build" and args:
-            build = os.path.abspath(args.pop(0))
-        else:
-            print(__doc__)
-            return 2
-    os.environ["TVL_BUILD_DIR"] = build
-    os.environ["TVL_SOURCE_DIR"] = SOURCE
-    sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+    options = parse_options(argv, {"runs": 5, "build": os.path.join(SOURCE, "build")},
+                            {"-runs": lambda n: max(1, int(n)), "-build": os.path.abspath})
+    if options is None:
+        print(__doc__)
+        return 2
+    runs = options["runs"]
+    use_build(options["build"])
     from instrument import Instrument
     from jsonclient import JsonClient
     from screen import XServer
