@@ -26,8 +26,9 @@ void log(const std::string& text) { Logger::instance()->log(2, kSource, text); }
 
 }  // namespace
 
-// One client: its socket, the bytes read but not yet made into lines, and the
-// lock under which replies go out and the socket is shut down or closed.
+// One client: its socket, the bytes read but not yet made into lines, the
+// lock under which replies go out and the lock under which the socket is shut
+// down or closed.
 struct ScpiServerTcp::Connection {
     explicit Connection(int socket) : fd(socket), number(socket) {}
 
@@ -49,27 +50,31 @@ struct ScpiServerTcp::Connection {
             sent += static_cast<std::size_t>(n);
         }
     }
-    // Wakes the reader (its poll and recv return) without giving up the
-    // descriptor number.
+    // Wakes the reader (its poll and recv return) and a writer blocked on a
+    // client that does not read (its send fails at once) without giving up
+    // the descriptor number; so it never waits for the write lock.
     void shutdown() {
-        std::lock_guard<std::mutex> lock(writeLock);
+        std::lock_guard<std::mutex> lock(fdLock);
         if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
     }
-    // Closes once; afterwards nothing uses the number.
+    // Closes once; afterwards nothing uses the number.  Never while a reply
+    // goes out.
     bool close() {
-        std::lock_guard<std::mutex> lock(writeLock);
+        std::lock_guard<std::mutex> write(writeLock);
+        std::lock_guard<std::mutex> lock(fdLock);
         if (fd < 0) return false;
         ::close(fd);
         fd = -1;
         return true;
     }
 
-    int fd;               // -1 once closed; read by the reader without the lock (only it and
-                          // the accept thread, after joining the reader, close it)
+    int fd;               // -1 once closed (under both locks); read by the reader without a lock
+                          // (only it and the accept thread, after joining the reader, close it)
     const int number;     // the descriptor number, for the log
     bool broken = false;  // a send failed: nothing more goes out (under writeLock)
     std::atomic<bool> stop{false};
-    std::mutex writeLock;
+    std::mutex writeLock;  // one reply at a time
+    std::mutex fdLock;     // fd against shutdown() while it is being closed
     ScpiLineReader lines;
 };
 

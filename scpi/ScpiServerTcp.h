@@ -6,7 +6,8 @@
 // thread, and a new client replaces the one before it:
 //
 //   old connection: stop flag set, its socket shut down (its reader wakes at
-//   once), its reader thread joined, then its socket closed and
+//   once, even from a reply blocked on a client that has stopped reading),
+//   its reader thread joined, then its socket closed and
 //   "Closing connection on fd N due to new connection" logged;
 //   new connection: made current, its reader thread started.
 //

@@ -52,8 +52,10 @@ private:
 // A SCPI client on a plain socket.
 class Client {
 public:
-    explicit Client(int port) {
+    // receiveBuffer: the socket's receive buffer size (0: the system's).
+    explicit Client(int port, int receiveBuffer = 0) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -206,6 +208,24 @@ TEST_F(TcpTest, RepliesToAClosedConnectionNeverKillTheProcess) {
     EXPECT_TRUE(logged("Terminating Client Connection on fd "));
     Client next(port);
     EXPECT_EQ(next.ask("*ESE?"), "0\r\n");
+}
+
+// A client that has stopped reading while a reply to it is on its way does
+// not hold the port: the takeover wakes the blocked writer at once, long
+// before the send time-out (5 s) would have given up on the old client.
+TEST_F(TcpTest, AClientThatStopsReadingDoesNotHoldUpTheNextOne) {
+    Client stalled(port, 4096);
+    ASSERT_EQ(stalled.ask("*ESE 3;*ESE?"), "3\r\n");
+    // Far more than the socket buffers hold (the server's send buffer grows
+    // to 4 MB): the write blocks until the connection is shut down or the
+    // send time-out ends it.
+    std::thread writer([&] { server->write(std::string(16 << 20, 'x')); });
+    pollfd arriving{stalled.fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&arriving, 1, 20000), 1) << "the write has begun";
+    Client next(port);
+    next.send("*ESE?\n");
+    EXPECT_EQ(next.line(std::chrono::seconds(3)), "3\r\n");
+    writer.join();
 }
 
 // The reader's replies and another thread's (as the operation-complete "1")
