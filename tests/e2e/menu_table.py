@@ -14,6 +14,10 @@ OUTPUT_MODES = ["Off", "Wave Form", "RMS"]
 # frequency range, the per-division values of a channel's range.
 TIME_BASE = re.compile(r"[\d.]+ \S*s")
 PER_DIVISION = re.compile(r"[\d.]+\S*/div")
+# A channel's range entries are built as "30 G" ...; once its probe is ready
+# they carry the probe's own range names ("30G" ...), which can happen while
+# the walk is under way.
+CHANNEL_RANGES = [re.compile(n.replace(" ", " ?")) for n in ("30 G", "300 G", "3 kG", "30 kG")]
 
 # view id -> (title, labels from soft key 1, {soft key: view id it opens})
 TREE = {
@@ -122,7 +126,7 @@ for c in (1, 2, 3):
                           {k + 1: v % c for k, v in enumerate(["mode%d", "range%d", "hold%d", "acfreq%d",
                                                                  "relative%d", "zero%d"])}),
         "mode%d" % c: (ch + "\nMode", ["DC", "AC"], {}),
-        "range%d" % c: (ch + "\nRange", ["30 G", "300 G", "3 kG", "30 kG", "Auto\nRange"], {}),
+        "range%d" % c: (ch + "\nRange", CHANNEL_RANGES + ["Auto\nRange"], {}),
         "hold%d" % c: (ch + "\nHold", HOLDS, {}),
         "acfreq%d" % c: (ch + "\nAC Freq\nSetup", FREQS, {}),
         "relative%d" % c: (ch + "\nRelative", ["Off", "Auto", "Manual"], {3: "relentry%d" % c}),
