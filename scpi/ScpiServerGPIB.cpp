@@ -16,6 +16,7 @@ namespace {
 constexpr std::size_t kMaxReplyLine = 1023;
 constexpr std::chrono::milliseconds kPoll{250};
 constexpr std::chrono::seconds kSearchingPause{1};
+constexpr std::chrono::milliseconds kStatusRetryPause{100};
 
 void reportSystemError(const char* prefix, int error) {
     std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(error ? error : EIO));
@@ -37,6 +38,7 @@ ScpiServerGPIB::ScpiServerGPIB(const Services& services, const std::string& path
       devicePath(path),
       port(path) {
     retryTimer->signalTimeout().connect(sigc::mem_fun(*this, &ScpiServerGPIB::onRetryTimer));
+    statusThread = std::thread(&ScpiServerGPIB::statusLoop, this);
     statusConnection = registers->signalStatusByteChanged().connect(
         sigc::mem_fun(*this, &ScpiServerGPIB::handleStatusByteChanged));
     addressConnection = meter->signalGpibAddressChanged().connect(sigc::mem_fun(*this, &ScpiServerGPIB::setAddress));
@@ -55,6 +57,12 @@ ScpiServerGPIB::~ScpiServerGPIB() {
     retryTimer.reset();
     statusConnection.disconnect();
     addressConnection.disconnect();
+    {
+        std::lock_guard<std::mutex> lock(statusLock);
+        statusStopping = true;
+    }
+    statusWake.notify_all();
+    statusThread.join();
     closePorts();
 }
 
@@ -129,7 +137,7 @@ void ScpiServerGPIB::connectController() {
     const int addressNow = meter->getGpibAddress();
     if (addressNow != address) setAddress(addressNow);
     const int statusNow = registers->getStatusByte();
-    if (statusNow != statusByte && connected) port.writeLine("++status " + std::to_string(statusNow));
+    if (statusNow != statusByte) queueStatus();
 }
 
 bool ScpiServerGPIB::readReplyLine(std::string& line) {
@@ -193,7 +201,38 @@ void ScpiServerGPIB::write(const std::string& text) {
 
 void ScpiServerGPIB::handleStatusByteChanged(int statusByte) {
     printLine("ScpiServerGPIB::handleStatusByteChanged(" + std::to_string(statusByte) + ")");
-    if (connected) port.writeLine("++status " + std::to_string(statusByte));
+    queueStatus();
+}
+
+// The status thread sends the status byte as it is when it gets to it, so
+// the controller's last value is always the present one.
+void ScpiServerGPIB::queueStatus() {
+    {
+        std::lock_guard<std::mutex> lock(statusLock);
+        statusPending = true;
+    }
+    statusWake.notify_one();
+}
+
+void ScpiServerGPIB::statusLoop() {
+    std::unique_lock<std::mutex> lock(statusLock);
+    while (true) {
+        statusWake.wait(lock, [this] { return statusStopping || statusPending; });
+        if (statusStopping) return;
+        statusPending = false;
+        lock.unlock();
+        // Read without statusLock: the status model's slot holds its own lock
+        // while it takes statusLock.
+        const int statusByte = registers->getStatusByte();
+        const bool sent = !connected || port.writeLine("++status " + std::to_string(statusByte));
+        lock.lock();
+        if (!sent && !statusPending) {
+            // No room while the controller does not read: again a moment
+            // later, or at once when the status byte changes meanwhile.
+            statusPending = true;
+            statusWake.wait_for(lock, kStatusRetryPause, [this] { return statusStopping; });
+        }
+    }
 }
 
 void ScpiServerGPIB::setAddress(int address) {

@@ -15,7 +15,10 @@
 // Everything else the controller sends is SCPI command lines
 // (ScpiLineReader's rules); replies go back as the text and CR LF.  While
 // connected, every change of the status byte and of the GPIB address is sent
-// at once ("++status S", "++addr N").
+// at once ("++status S", "++addr N"); the status byte by a thread of its own
+// (the value it has when sent, so never an older one after it), so that a
+// controller that does not read holds up no thread that changes the status
+// byte.
 //
 //   searching --(retry timer, once a second: the device exists, it answers
 //                "++ver" within kIdentifyTimeout with the right text)--> connected
@@ -29,11 +32,12 @@
 // "ScpiServerGPIB opening output port: ...".
 //
 // Threads: the reader thread (reads, replies), the retry timer's thread (the
-// connection attempts), the threads that change the status byte (their slot
-// runs with the status model's lock held, so the address and status byte are
-// read before any port lock is taken) or the address, and the threads of
-// delayed replies.  Every line written to the controller goes out whole
-// under the port's write lock (ScpiSerialPort).
+// connection attempts), the status thread (sends the status byte), the threads
+// that change the status byte (their slot runs with the status model's lock
+// held: it only wakes the status thread, and the set-up reads the address
+// and status byte before any port lock is taken) or the address, and the
+// threads of delayed replies.  Every line written to the controller goes out
+// whole under the port's write lock (ScpiSerialPort).
 #pragma once
 
 #include "scpi/ScpiLineReader.h"
@@ -45,6 +49,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class Timer;
 
@@ -83,6 +88,10 @@ private:
     // dropped), waiting at most kIdentifyTimeout; false when none came.
     bool readReplyLine(std::string& line);
     void setConnected(bool on);
+    // The status thread: sends the status byte, while connected, each time
+    // queueStatus() asks for it.
+    void statusLoop();
+    void queueStatus();
 
     std::atomic<bool> connected{false};
     std::unique_ptr<Timer> retryTimer;
@@ -91,6 +100,11 @@ private:
     ScpiLineReader lines;   // the reader thread's
     std::mutex waitLock;
     std::condition_variable connectionChanged;
+    std::mutex statusLock;                 // guards the two below
+    std::condition_variable statusWake;
+    bool statusPending = false;            // the status byte is to be sent
+    bool statusStopping = false;
+    std::thread statusThread;
     sigc::connection statusConnection;
     sigc::connection addressConnection;
 };

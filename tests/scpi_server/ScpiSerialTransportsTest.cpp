@@ -191,11 +191,16 @@ TEST_F(SerialTransportTest, OnlyAPseudoTerminalOrASandboxFileIsOpened) {
 class Controller {
 public:
     // IdentifyThenGo: identifies, and is pulled out as the set-up's status
-    // byte arrives.
-    enum class Answer { Identify, WrongText, Silent, IdentifyThenGo };
+    // byte arrives.  IdentifyThenStall: identifies, and reads nothing more
+    // after the first status byte until resume().
+    enum class Answer { Identify, WrongText, Silent, IdentifyThenGo, IdentifyThenStall };
     Controller(const std::string& path, Answer answer) : far(path), answer(answer) {
         reader = std::thread([this] {
             while (!stopping) {
+                if (stalled) {
+                    std::this_thread::sleep_for(10ms);
+                    continue;
+                }
                 const std::string l = far.line(100ms);
                 if (l.empty()) continue;
                 std::lock_guard<std::mutex> lock(mutex);
@@ -208,7 +213,9 @@ public:
                     far.unplug();
                     gone = true;
                 }
-                if (l == "++ver" && (this->answer == Answer::Identify || this->answer == Answer::IdentifyThenGo))
+                if (this->answer == Answer::IdentifyThenStall && !stalledOnce && l.compare(0, 9, "++status ") == 0)
+                    stalled = stalledOnce = true;
+                if (l == "++ver" && this->answer != Answer::WrongText && this->answer != Answer::Silent)
                     far.send(std::string(ScpiServerGPIB::kIdentification) + " version 1.0\r\n");
                 if (l == "++ver" && this->answer == Answer::WrongText) far.send("GPIB-USB Controller\r\n");
             }
@@ -221,6 +228,11 @@ public:
         far.unplug();
     }
     void send(const std::string& line) { far.send(line + "\r\n"); }
+    void resume() { stalled = false; }
+    std::string lastCommand() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return commands.empty() ? "" : commands.back();
+    }
     Lines takeCommands() {
         std::lock_guard<std::mutex> lock(mutex);
         Lines out;
@@ -247,6 +259,8 @@ private:
     Answer answer;
     std::atomic<bool> stopping{false};
     std::atomic<bool> gone{false};
+    std::atomic<bool> stalled{false};
+    bool stalledOnce = false;   // the reader thread's
     std::mutex mutex;
     Lines commands;
     Lines replies;
@@ -292,6 +306,39 @@ TEST_F(GpibTransportTest, ControllerFoundLateIsSetUpAndFollowsAddressAndStatus) 
     EXPECT_TRUE(controller.waitFor("++status 0"));
     meter.setGpibAddress(7);
     EXPECT_TRUE(controller.waitFor("++addr 7"));
+}
+
+// A controller that stops reading holds up no thread that changes the status
+// byte (the status model's lock is held while its slots run), and once it
+// reads again the latest status byte is the last one it gets.
+TEST_F(GpibTransportTest, AControllerThatStopsReadingHoldsUpNoStatusChange) {
+    testing::internal::CaptureStdout();
+    Controller controller(path, Controller::Answer::IdentifyThenStall);
+    startServer();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
+    // Far more status lines than the pseudo-terminal holds; each write to the
+    // full device would wait for room up to the write time-out (2 s).
+    constexpr int kChanges = 8000;
+    std::atomic<int> done{0};
+    std::atomic<bool> giveUp{false};
+    std::thread changer([&] {
+        for (int i = 0; i < kChanges && !giveUp; ++i) {
+            services.status.setStatusBit(3);
+            services.status.clearStatusBit(3);
+            ++done;
+        }
+        services.status.setStatusBit(3);
+    });
+    EXPECT_TRUE(testsupport::waitUntil([&] { return done == kChanges; }, 30s)) << done << " changes made";
+    giveUp = true;
+    changer.join();
+    controller.resume();
+    const std::string latest = "++status " + std::to_string(services.status.getStatusByte());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return controller.lastCommand() == latest; }, 15s))
+        << controller.lastCommand() << " not " << latest;
+    controller.stop();
+    server.reset();
+    testing::internal::GetCapturedStdout();
 }
 
 TEST_F(GpibTransportTest, AWrongIdentificationIsAskedAgainEverySecond) {
