@@ -158,11 +158,11 @@ class Instrument:
             self.start_gpib()
         if mendra:
             cards = self.start_program(self.cards, ["-can", self.bus] + list(mendra_args))
-            if self.cards == "mendra":
-                # tvl4700 greets the cards a few times and then decides which
-                # are there: on a loaded machine (the sanitizer builds) mendra
-                # may not be on the bus yet when it starts.
-                cards.wait_for_output("Using CAN ", 30)
+            # tvl4700 greets the cards a few times and then decides which are
+            # there: on a loaded machine (the sanitizer builds) the cards may
+            # not be on the bus yet when it starts.  mendra and the test peers
+            # say "Using CAN" once they are.
+            cards.wait_for_output("Using CAN ", 30)
         if frontpanel:
             self.start_program("frontpanel-sim", ["-can", self.bus, "-stdin"], stdin=subprocess.PIPE)
         if tvl:

@@ -34,6 +34,9 @@ int run(int argc, char** argv, const char* name, MakeCards makeCards) {
 
     BackplaneSim backplane(interfaceName, 27.0f);
     Cards cards = makeCards(interfaceName);
+    // As mendra says it: the test starts tvl4700 once the cards are on the bus.
+    std::printf("Using CAN %s\n", interfaceName);
+    std::fflush(stdout);
 
     if (!sim::waitForStop(stopSignals, 2)) {
         for (auto& card : cards) card->_setStatus(2);
