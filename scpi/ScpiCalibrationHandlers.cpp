@@ -16,6 +16,8 @@
 #include "meter/MeterModel.h"
 #include "scpi/ScpiArguments.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr long long kMaxPulseOffset = 511;
@@ -49,6 +51,7 @@ void ScpiServer::setBackplaneConstant(int index, ConstantArgument kind, const st
     float value;
     if (kind == ConstantArgument::Real) {
         value = scpiarg::textFloat(word);
+        if (!std::isfinite(value)) return write("argument out of range");
     } else {
         const long long number = scpiarg::textInteger(word);
         if (kind == ConstantArgument::PulseOffset && !scpiarg::inRange(number, 0, kMaxPulseOffset))

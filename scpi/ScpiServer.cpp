@@ -11,6 +11,7 @@
 #include "scpi/ScpiRegisterManager.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -188,9 +189,14 @@ void ScpiServer::sendFixed(float value, int precision) {
     write(text);
 }
 
+// A calibration constant of the card: any finite value (NaN and the
+// infinities would reach the card's calibration).
 void ScpiServer::setChannelParameter(int channel, int index, const std::string& command) {
-    if (ChannelModel* model = getChannelModel(channel))
-        model->setCalParameter(index, scpiarg::textFloat(scpiarg::argumentWord(command)));
+    ChannelModel* model = getChannelModel(channel);
+    if (!model) return;
+    const float value = scpiarg::textFloat(scpiarg::argumentWord(command));
+    if (!std::isfinite(value)) return write("argument out of range");
+    model->setCalParameter(index, value);
 }
 
 int ScpiServer::probeOffsetIndex(int row, int column) { return tableIndex(kProbeOffsetIndex, row, column); }

@@ -22,6 +22,7 @@
 #include "scpi/ScpiArguments.h"
 
 #include <climits>
+#include <cmath>
 #include <fstream>
 #include <thread>
 
@@ -98,7 +99,9 @@ void ScpiServer::setTableElement(int channel, TableGroup which, const std::strin
     const Group& group = groupOf(which);
     const long long number = scpiarg::textInteger(fields[0]);
     if (!scpiarg::inRange(number, 0LL, static_cast<long long>(group.limit))) return write(group.badSetterGroup);
-    if (model->setCalTableElement(group.tables[number], indexOf(fields[1]), scpiarg::textFloat(fields[2])) != 0)
+    const float value = scpiarg::textFloat(fields[2]);
+    if (!std::isfinite(value)) return write("argument out of range");
+    if (model->setCalTableElement(group.tables[number], indexOf(fields[1]), value) != 0)
         write("index out of range");
 }
 
@@ -142,6 +145,7 @@ void ScpiServer::setProbeOffset(int channel, int (*map)(int, int), bool integerV
     const int index = offsetIndex(map, fields[0], fields[1]);
     if (index == kNoEntry) return;
     const float value = integerValue ? static_cast<float>(scpiarg::textInteger(fields[2])) : scpiarg::textFloat(fields[2]);
+    if (!std::isfinite(value)) return write("argument out of range");
     model->setCalParameter(index, value);
 }
 

@@ -77,6 +77,10 @@ TEST_F(FamiliesTest, ChannelConstantsAnswerTheCopyAndSendTheNewValue) {
         {":DIAG1:DAT:CAL:CDAC:FSN:HIGH -2.5", {}, 1, {card(1, 0x07, "0117" + floatHex(-2.5f))}},
         {":DIAG1:DAT:CAL:CURR:DC ABC", {}, 1, {card(1, 0x07, "0153" + floatHex(0.0f))}},
         {":DIAG1:DAT:CAL:FREQ", {}, 1, {card(1, 0x07, "0119" + floatHex(0.0f))}},
+        // NaN and the infinities never reach the card's calibration.
+        {":DIAG1:DAT:CAL:GAIN:PROB:RLOW NAN", {"argument out of range"}, 0, {}},
+        {":DIAG1:DAT:CAL:GAIN:PROB:RLOW -INF", {"argument out of range"}, 0, {}},
+        {":DIAG1:DAT:CAL:CURR:DC 1E400", {"argument out of range"}, 0, {}},
         // A bad channel: no reply, nothing sent.
         {":DIAG5:DAT:CAL:GAIN:PROB:RLOW?", {}, 0, {}},
         {":DIAG0:DAT:CAL:GAIN:PROB:RLOW 2", {}, 0, {}},
@@ -105,6 +109,8 @@ TEST_F(FamiliesTest, BackplaneConstantsWhateverTheChannel) {
         {":DIAG4:DAT:CAL:SYNC 512", {"argument out of range"}, 0, {}},
         {":DIAG4:DAT:CAL:SYNC -1", {"argument out of range"}, 0, {}},
         {":DIAG4:DAT:CAL:SYNC 4294967296", {"argument out of range"}, 0, {}},
+        {":DIAG4:DAT:CAL:TEMP NAN", {"argument out of range"}, 0, {}},
+        {":DIAG:BACK:DAT:CAL:TEMP -INF", {"argument out of range"}, 0, {}},
     });
     meter.setThreeChannel(false);
     rows({{":DIAG4:DAT:CAL:SYNC?", {"38"}, 0, {}}});
@@ -424,6 +430,8 @@ TEST_F(FamiliesTest, TableElementsByGroupWithTheirArgumentErrors) {
         {":DIAG1:DAT:CAL:RMSL 0,-1,1", {"index out of range"}, 0, {}},
         {":DIAG1:DAT:CAL:RMSL 0,4294967296,1", {"index out of range"}, 0, {}},
         {":DIAG1:DAT:CAL:RMSL 3,1,2", {}, 1, {card(1, 0x08, "021101" + floatHex(2.0f))}},
+        {":DIAG1:DAT:CAL:RMSL 3,1,NAN", {"argument out of range"}, 0, {}},
+        {":DIAG1:DAT:CAL:DCL 4,9,-INF", {"argument out of range"}, 0, {}},
         {":DIAG4:DAT:CAL:DCL? 4,0", {}, 0, {}},
     });
 }
@@ -442,6 +450,7 @@ TEST_F(FamiliesTest, ProbeOffsetsByRowAndColumn) {
         {":DIAG2:DAT:CAL:ROFF 4,0,12.7", {}, 2, {card(2, 0x07, "013D" + floatHex(12.7f))}},
         {":DIAG2:DAT:CAL:ROFF 4294967296,0,1", {}, 0, {}},
         {":DIAG2:DAT:CAL:ROFF 4,0", {"syntax error in argument"}, 0, {}},
+        {":DIAG2:DAT:CAL:ROFF 4,0,NAN", {"argument out of range"}, 0, {}},
     });
 }
 
