@@ -213,7 +213,11 @@ void NumericDisplay::draw() {
     // Texts longer than their cells (catalogue lines above all) stay
     // within the panel.
     fl_push_clip(x(), y(), w(), h());
-    if (damage() & FL_DAMAGE_ALL) drawPanel();
+    // A zero that has just ended may have its reading drawn before the
+    // repaint that its end asks for: the reading would then land on the
+    // zeroing bar, so the whole panel is drawn.
+    const bool zeroEnded = progressShown >= 0.0f && model && model->getZeroingState() != ::kZeroing;
+    if ((damage() & FL_DAMAGE_ALL) || zeroEnded) drawPanel();
     else drawReading();
     fl_pop_clip();
 }

@@ -15,6 +15,7 @@ import signal
 import subprocess
 import tempfile
 import time
+import weakref
 
 BUILD_DIR = os.environ.get("TVL_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE_DIR = os.environ.get("TVL_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -61,6 +62,11 @@ def _end_with_parent():
     _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
+# The programs started and not yet stopped: a failing test shows their output
+# (conftest.py).
+RUNNING = weakref.WeakSet()
+
+
 class Process:
     """A child program whose output goes to a file the test can read."""
 
@@ -71,6 +77,7 @@ class Process:
         self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
                                      stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin, env=env,
                                      preexec_fn=_end_with_parent)
+        RUNNING.add(self)
 
     def output(self):
         with open(self.log_path, "rb") as f:
@@ -93,6 +100,7 @@ class Process:
         return self.proc.poll() is None
 
     def stop(self, grace=5.0):
+        RUNNING.discard(self)
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:

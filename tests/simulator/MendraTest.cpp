@@ -76,23 +76,24 @@ protected:
         mendra = std::make_unique<testsupport::ChildProcess>();
         started = std::chrono::steady_clock::now();
         if (!mendra->start(testsupport::binPath("mendra"), {"-sandbox", sandbox->path(), "-can", bus})) return;
-        // The nodes open their links one after the other: greet until all four answer.
-        ready = testsupport::waitUntil(
-            [] {
-                bool all = true;
-                for (int c = 1; c <= 3; ++c) {
-                    if (peer->log.count(cardReply(c, kHello)) == 0) {
-                        peer->can.sendHello(c);
-                        all = false;
-                    }
-                }
-                if (peer->log.count(0x220) == 0) {
-                    peer->can.sendTemperatureRequest();
-                    all = false;
-                }
-                return all;
-            },
-            10s, 50ms);
+        // The nodes open their links one after the other: the backplane's is
+        // open when mendra names the bus, a card's when it reports its probe
+        // found.  Each is greeted once only then, so that no answer to an
+        // earlier greeting can come late into a test.
+        ready = testsupport::waitUntil([] {
+            if (mendra->output().find("Using CAN ") == std::string::npos) return false;
+            for (int c = 1; c <= 3; ++c)
+                if (peer->log.count(cardReply(c, kPresence)) == 0) return false;
+            return true;
+        });
+        if (!ready) return;
+        for (int c = 1; c <= 3; ++c) peer->can.sendHello(c);
+        peer->can.sendTemperatureRequest();
+        ready = testsupport::waitUntil([] {
+            for (int c = 1; c <= 3; ++c)
+                if (peer->log.count(cardReply(c, kHello)) == 0) return false;
+            return peer->log.count(0x220) > 0;
+        });
     }
 
     static void TearDownTestSuite() {
