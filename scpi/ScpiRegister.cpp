@@ -47,6 +47,11 @@ void ScpiRegister::clear() {
     setEventLocked(0);
 }
 
+void ScpiRegister::clearEvent() {
+    Lock lock(*guard);
+    setEventLocked(0);
+}
+
 int ScpiRegister::getCondition() const {
     Lock lock(*guard);
     return static_cast<int>(condition);

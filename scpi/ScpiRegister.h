@@ -38,6 +38,8 @@ public:
     int readEvent();
     // condition := 0, event := 0; the enable word stays.
     void clear();
+    // event := 0; the condition (what holds now) and the enable word stay.
+    void clearEvent();
 
     int getCondition() const;
     int getEnable() const;

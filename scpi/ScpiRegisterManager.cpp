@@ -79,10 +79,15 @@ void ScpiRegisterManager::updateMasterSummary() {
 void ScpiRegisterManager::ClearAll() {
     std::cout << "ScpiRegisterManager::ClearAll()" << std::endl;
     Lock guard(lock);
+    // The standard event register's condition is a latch of events (it is
+    // cleared by reading, too).  The other three hold what is true now
+    // (probe ready, zeroing, no channel active ...), set only when it
+    // changes: clearing them would report a ready probe as not ready until
+    // it changed again.  Their events go, as *CLS asks.
     standardEvent.clear();
-    measurement.clear();
-    operation.clear();
-    questionable.clear();
+    measurement.clearEvent();
+    operation.clearEvent();
+    questionable.clearEvent();
 }
 
 void ScpiRegisterManager::onStandardEventSummary(bool on) { changeStatusBit(kStandardEventBit, on); }

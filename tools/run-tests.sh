@@ -41,4 +41,8 @@ echo "=== fuzzers: every corpus input, then a few seconds of fuzzing each ==="
 ctest --test-dir build-fuzz --output-on-failure -j "$jobs" --timeout 600 -L fuzz || status=1
 echo "=== tests ==="
 ctest --test-dir build --output-on-failure -j "$test_jobs" --timeout 600 || status=1
+if [ $status -ne 0 ]; then
+  echo "=== failed tests, in short (their whole output is above) ==="
+  /usr/bin/python3 tools/ctest-failures.py build-asan build-tsan build-fuzz build || true
+fi
 exit $status

@@ -62,9 +62,10 @@ def _end_with_parent():
     _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
-# The programs started and not yet stopped: a failing test shows their output
-# (conftest.py).
+# The programs started and not yet stopped, and the last output of those
+# stopped since the test began: a failing test shows them (conftest.py).
 RUNNING = weakref.WeakSet()
+STOPPED = []   # (name, output)
 
 
 class Process:
@@ -100,7 +101,12 @@ class Process:
         return self.proc.poll() is None
 
     def stop(self, grace=5.0):
-        RUNNING.discard(self)
+        if self in RUNNING:
+            RUNNING.discard(self)
+            try:
+                STOPPED.append((self.name, self.output()[-20000:]))
+            except OSError:
+                pass
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:

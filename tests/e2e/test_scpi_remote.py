@@ -92,6 +92,9 @@ def test_error_queue_and_status_commands(scpi):
 
 def test_measurement_queries_of_every_channel(scpi):
     probes_ready(scpi)
+    # *CLS clears events; the condition still says the probes are ready.
+    scpi.write("*CLS")
+    assert int(scpi.query(":STAT:OPER:COND?")) & 0x70 == 0x70
     for ch in (1, 2, 3):
         scpi.write(":SENS%d:FLUX:RANG 3" % ch)
         poll(scpi, ":SENS%d:FLUX:RANG?" % ch, lambda r: r == "DC,3,OFF")

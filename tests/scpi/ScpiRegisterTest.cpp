@@ -158,7 +158,7 @@ TEST(ScpiRegisterManager, MasterSummaryAndServiceRequestEnable) {
     EXPECT_EQ(0, m.getStatusByte());
 }
 
-TEST(ScpiRegisterManager, ClearAllClearsWordsButKeepsEnables) {
+TEST(ScpiRegisterManager, ClearAllClearsEventsButKeepsConditionsAndEnables) {
     ScpiRegisterManager m;
     m.getMeasurementRegister().setEnable(8);
     m.getMeasurementRegister().setConditionBit(3);
@@ -172,13 +172,21 @@ TEST(ScpiRegisterManager, ClearAllClearsWordsButKeepsEnables) {
     m.ClearAll();
     EXPECT_EQ("ScpiRegisterManager::ClearAll()\n", testing::internal::GetCapturedStdout());
     for (ScpiRegister* r : {&m.getStandardEventRegister(), &m.getMeasurementRegister(),
-                            &m.getOperationRegister(), &m.getQuestionableRegister()}) {
-        EXPECT_EQ(0, r->getCondition());
+                            &m.getOperationRegister(), &m.getQuestionableRegister()})
         EXPECT_EQ(0, r->getEvent());
-    }
     EXPECT_EQ(8, m.getMeasurementRegister().getEnable());
     EXPECT_EQ(255, m.getSrqEnable());
     EXPECT_EQ(4 | 64, m.getStatusByte());   // the error-queue bit is not the registers'
+
+    // A condition that still holds (a probe ready) is still reported, and
+    // latches into the event again when it next changes.
+    EXPECT_EQ(0, m.getStandardEventRegister().getCondition());
+    EXPECT_EQ(8, m.getMeasurementRegister().getCondition());
+    m.getMeasurementRegister().clearConditionBit(3);
+    EXPECT_EQ(0, m.getMeasurementRegister().getEvent());
+    m.getMeasurementRegister().setConditionBit(3);
+    EXPECT_EQ(8, m.getMeasurementRegister().getEvent());
+    EXPECT_EQ(1 | 4 | 64, m.getStatusByte());
 }
 
 TEST(ScpiRegisterManager, ConcurrentUpdatesLoseNothing) {
