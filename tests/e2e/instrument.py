@@ -255,6 +255,16 @@ class Instrument:
     def json_port(self):
         return self.port("json")
 
+    def wait_probes_ready(self, slots=(1, 2, 3), timeout=90.0):
+        """Waits until the probes of the slots are ready (asked on the JSON
+        port).  A probe getting ready resets its channel's relative, zero
+        and range: a test that walks the menus waits for it first."""
+        from jsonclient import JsonClient
+        with JsonClient(self.json_port()) as web:
+            for slot in slots:
+                web.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", timeout,
+                               "the probe of slot %d ready" % slot, channel=slot)
+
     # -- the bus
     def canbus_send(self, frame):
         """Sends one frame in can-utils' text form ("16A#", "020#05")."""

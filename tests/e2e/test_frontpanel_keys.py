@@ -33,9 +33,8 @@ def inst():
 
 @pytest.fixture(scope="module")
 def web(inst):
+    inst.wait_probes_ready()
     with JsonClient(inst.json_port()) as client:
-        for slot in (1, 2, 3):
-            client.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", 60, channel=slot)
         yield client
     assert inst.tvl().running()
 

@@ -8,7 +8,6 @@ import time
 import pytest
 
 from instrument import Instrument, wait_until
-from jsonclient import JsonClient
 from screen import XServer, WIDTH, HEIGHT
 
 CYAN, PINK, GREEN = (0, 255, 255), (255, 16, 140), (0, 239, 0)
@@ -22,12 +21,6 @@ READING = (0, 60, PANEL, 70)                  # the big reading of a 160-high re
 def xserver():
     with XServer() as x:
         yield x
-
-
-def wait_probes_ready(inst, slots):
-    with JsonClient(inst.json_port()) as web:
-        for slot in slots:
-            web.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", 60, channel=slot)
 
 
 def check_soft_button_column(shot):
@@ -51,7 +44,7 @@ def test_three_channel_screen(xserver, tmp_path):
         steps = ["Meter starting up", "Skipping Delfino bootload", "Meter Initialization Complete"]
         assert [l for l in log if l in steps] == steps
         assert lines[-1].endswith("MainWindow          Meter Initialization Complete")
-        wait_probes_ready(inst, (1, 2, 3))
+        inst.wait_probes_ready((1, 2, 3))
 
         first = xserver.screenshot(str(tmp_path / "three-1.png"))
         for top, colour in ((0, CYAN), (160, PINK), (320, GREEN)):
@@ -75,7 +68,7 @@ def test_single_channel_screen_with_only_card_2(xserver, tmp_path):
         inst.wait_ready()
         out = inst.tvl().output()
         assert 'Menu "Main" "Channel\\nSettings" "Units" "Display"' in out
-        wait_probes_ready(inst, (2,))
+        inst.wait_probes_ready((2,))
         shot = xserver.screenshot(str(tmp_path / "single.png"))
         # One full-height readout in channel 2's colour.
         for top in (0, 160, 320):

@@ -88,6 +88,7 @@ def back_to_main(screen, depth):
 def test_menu_settings_are_saved_and_in_force_after_a_restart():
     with Instrument(frontpanel=True) as inst:
         inst.wait_ready()
+        inst.wait_probes_ready()   # a probe getting ready resets its channel's range
         # The channels load their settings at each card-ready (the defaults
         # here); once they have saved them, no load is left to come.
         wait_until(lambda: all(settings(inst, "ch%d" % c) for c in (1, 2, 3)), 40.0,

@@ -54,6 +54,9 @@ def type_on_keypad(screen, digits):
 def test_every_menu_is_reached_from_main_and_back_returns_to_its_parent():
     with Instrument(frontpanel=True) as inst:
         inst.wait_ready()
+        # A probe getting ready during the walk would take the walk out of
+        # its channel's relative entry.
+        inst.wait_probes_ready()
         screen = MenuScreen(inst)
         walk = Walk(screen)
         walk.expect("main", "at start")

@@ -63,9 +63,8 @@ def open_menu(screen, *path):
 def test_waveform_view_traces_trigger_marker_and_card_requests(tmp_path):
     with XServer() as x, Instrument(frontpanel=True, display=x.display, cards="field-cards-peer") as inst:
         inst.wait_ready()
+        inst.wait_probes_ready()
         with JsonClient(inst.json_port()) as web:
-            for slot in (1, 2, 3):
-                web.poll_until(lambda r: r["probeState"] == 2 and r["valid"], "pollChannel", 60, channel=slot)
             screen = MenuScreen(inst)
             screen.wait_for(*TREE["main"][:2], what="at start")
             # Channels > All Channels > Mode > AC: the view draws AC channels.
@@ -131,17 +130,18 @@ def test_waveform_view_traces_trigger_marker_and_card_requests(tmp_path):
         screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
         stopped = x.screenshot(str(tmp_path / "stopped.png"))
 
-        # Single: the trigger channel is asked for one capture (card mode 2);
-        # the trace stays, with the trigger marker at the level's height.
+        # Single: choosing a trigger mode starts the stopped acquisition, and
+        # the trigger channel is asked for one capture (card mode 2); the
+        # trace stays, with the trigger marker at the level's height.  (Run
+        # is not pressed: while that capture waits it would do nothing.)
         open_menu(screen, (3, "trigger"), (1, "triggermode"))
-        screen.press(4)
-        screen.wait_for(*TREE["triggermode"][:2], marks=[3], what="single")
-        screen.press(BACK, BACK)
-        screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
         seen = len(frames(dump))
         screen.press(4)
+        screen.wait_for(*TREE["triggermode"][:2], marks=[3], what="single")
         wait_until(lambda: waveform_requests(dump, seen), 20, what="a request in single mode")
         assert waveform_requests(dump, seen)[0][0] == 2
+        screen.press(BACK, BACK)
+        screen.wait_for(*TREE["waveform"][:2], what="waveform menu")
 
         def single():
             shot = x.screenshot(str(tmp_path / "single.png"))
