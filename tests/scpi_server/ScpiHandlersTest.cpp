@@ -78,14 +78,17 @@ TEST_F(HandlersTest, RegistersReadConditionsAndLatchedEvents) {
            {":STAT:QUES:ENAB 512;*STB?;*SRE 8;*STB?", {"8", "72"}}});
 }
 
-TEST_F(HandlersTest, ClearStatusEmptiesTheQueueAndClearsEventsButKeepsEnables) {
+TEST_F(HandlersTest, ClearStatusEmptiesTheQueueAndClearsEventsButKeepsConditionsAndEnables) {
     testing::internal::CaptureStdout();
     ask("BOGUS;*ESE 32;*SRE 4;:STAT:OPER:ENAB 2");
     services.status.getOperationRegister().setConditionBit(1);
     ask("*CLS");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "unrecognized SCPI cmd: BOGUS\nScpiRegisterManager::ClearAll()\n");
-    table({{"*ESR?;:STAT:OPER:COND?;:STAT:OPER:EVEN?;*STB?", {"0", "0", "0", "0"}},
+    // The operation condition still holds: it stays and its event goes; the
+    // event read leaves the event equal to the condition, as always, so the
+    // enabled bit sums into the status byte again.
+    table({{"*STB?;*ESR?;:STAT:OPER:COND?;:STAT:OPER:EVEN?;*STB?", {"0", "0", "2", "0", "128"}},
            {":SYST:ERR?;*ESE?;*SRE?;:STAT:OPER:ENAB?", {"0,\"No error\"", "32", "4", "2"}}});
 }
 
