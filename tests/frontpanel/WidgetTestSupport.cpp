@@ -1,6 +1,7 @@
 #include "WidgetTestSupport.h"
 
 #include "frontpanel/GuiThread.h"
+#include "support/TestDisplay.h"
 #include "support/TestSupport.h"
 
 #include <FL/Fl.H>
@@ -17,7 +18,10 @@ namespace testgui {
 
 void ensureGuiThread() {
     static std::once_flag once;
-    std::call_once(once, [] { gui::initGuiThread(); });
+    std::call_once(once, [] {
+        gui::initGuiThread();
+        testsupport::openTestDisplay();
+    });
 }
 
 bool finishesWhileToolkitLocked(const std::function<void()>& fn) {

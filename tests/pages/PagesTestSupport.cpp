@@ -1,5 +1,7 @@
 #include "PagesTestSupport.h"
 
+#include "support/TestDisplay.h"
+
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
@@ -24,12 +26,7 @@ class InstrumentEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         gui::initGuiThread();
-        // Many test programs start against one X server at once: a refused
-        // connection is tried again before the toolkit gives up on it.
-        Display* display = nullptr;
-        waitUntil([&] { return (display = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(20),
-                  std::chrono::milliseconds(100));
-        if (display) fl_open_display(display);
+        testsupport::openTestDisplay();
     }
     void TearDown() override {
         delete theInstrument;

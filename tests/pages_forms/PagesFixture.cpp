@@ -3,6 +3,7 @@
 #include "channel/ChannelModel.h"
 #include "frontpanel/GuiThread.h"
 #include "platform/Platform.h"
+#include "support/TestDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,7 @@ Instrument::~Instrument() {
 
 Instrument::Instrument() : bus(testsupport::uniqueBusName("pg")) {
     gui::initGuiThread();
+    testsupport::openTestDisplay();
     for (int slot = 1; slot <= 3; ++slot) cards.push_back(std::make_unique<channeltest::ScriptedCard>(bus, slot));
     boards = std::make_unique<CANinterface>(bus.c_str());
     testing::internal::CaptureStdout();

@@ -6,6 +6,7 @@
 #include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "pages/SystemInfoDisplay.h"
+#include "support/TestDisplay.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ TEST(InfoPagesWithSimulator, ShowTheSimulatedBoardsAndProbes) {
     ASSERT_TRUE(mendra.start(testsupport::binPath("mendra"), {"-can", bus, "-sandbox", sandbox.path()}));
     ASSERT_TRUE(mendra.waitForOutput("Using CAN")) << mendra.output();
     gui::initGuiThread();
+    testsupport::openTestDisplay();
 
     testing::internal::CaptureStdout();
     MeterModel* meter = MeterModel::instance(bus.c_str());
