@@ -181,6 +181,7 @@ class Instrument:
             self.start_program("frontpanel-sim", ["-can", self.bus, "-stdin"], stdin=subprocess.PIPE)
         if tvl:
             self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
+            self._tvl_args = tuple(tvl_args)
 
     def start_program(self, name, args, stdin=subprocess.DEVNULL):
         self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env)
@@ -216,14 +217,24 @@ class Instrument:
             except FileNotFoundError:
                 pass
         self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
+        self._tvl_args = tuple(tvl_args)
 
     # -- what the programs show
     def tvl(self):
         return self.procs["tvl4700"]
 
     def wait_ready(self, timeout=90.0):
-        """Waits for the start-up step's last log line."""
-        self.tvl().wait_for_output("Meter Initialization Complete", timeout)
+        """Waits for the start-up step's last log line.  An X server busy
+        with many test programs can refuse tvl4700's connection, which then
+        ends at once: it is started again (twice at most)."""
+        for attempt in range(3):
+            try:
+                self.tvl().wait_for_output("Meter Initialization Complete", timeout)
+                return
+            except RuntimeError:
+                if attempt == 2 or "Can't open display" not in self.tvl().output():
+                    raise
+                self.restart_tvl(self._tvl_args)
 
     def file(self, instrument_path):
         return os.path.join(self.sandbox, instrument_path.lstrip("/"))
