@@ -146,6 +146,7 @@ class Instrument:
         self.procs = {}
         self.dumps = []
         self._want = (mendra, frontpanel, tvl, tuple(tvl_args), tuple(mendra_args))
+        self._tvl_args = tuple(tvl_args)   # those of the tvl4700 running now
         self._stand_ins = (serial, gpib)
         if settings:
             with open(self.file("/var/lib/tarvel/bp"), "w") as f:
@@ -174,14 +175,14 @@ class Instrument:
             cards = self.start_program(self.cards, ["-can", self.bus] + list(mendra_args))
             # tvl4700 greets the cards a few times and then decides which are
             # there: on a loaded machine (the sanitizer builds) the cards may
-            # not be on the bus yet when it starts.  mendra and the test peers
-            # say "Using CAN" once they are.
+            # not be on the bus yet when it starts.  mendra says "Using CAN"
+            # as its backplane is on the bus, its cards a moment later (well
+            # within tvl4700's start-up); the test peers once their cards are.
             cards.wait_for_output("Using CAN ", 30)
         if frontpanel:
             self.start_program("frontpanel-sim", ["-can", self.bus, "-stdin"], stdin=subprocess.PIPE)
         if tvl:
             self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
-            self._tvl_args = tuple(tvl_args)
 
     def start_program(self, name, args, stdin=subprocess.DEVNULL):
         self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env)

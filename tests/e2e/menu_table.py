@@ -15,8 +15,7 @@ OUTPUT_MODES = ["Off", "Wave Form", "RMS"]
 TIME_BASE = re.compile(r"[\d.]+ \S*s")
 PER_DIVISION = re.compile(r"[\d.]+\S*/div")
 # A channel's range entries are built as "30 G" ...; once its probe is ready
-# they carry the probe's own range names ("30G" ...), which can happen while
-# the walk is under way.
+# they carry the probe's own range names ("30G" ...): a table for both.
 CHANNEL_RANGES = [re.compile(n.replace(" ", " ?")) for n in ("30 G", "300 G", "3 kG", "30 kG")]
 
 # view id -> (title, labels from soft key 1, {soft key: view id it opens})

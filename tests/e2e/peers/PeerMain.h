@@ -34,7 +34,7 @@ int run(int argc, char** argv, const char* name, MakeCards makeCards) {
 
     BackplaneSim backplane(interfaceName, 27.0f);
     Cards cards = makeCards(interfaceName);
-    // As mendra says it: the test starts tvl4700 once the cards are on the bus.
+    // Said once the cards are on the bus: the tests start tvl4700 then.
     std::printf("Using CAN %s\n", interfaceName);
     std::fflush(stdout);
 
