@@ -2,6 +2,7 @@
 //   tvl4700 [-can <interface>] [-skipBootload]      (PC build: [-sandbox DIR])
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
+#include "platform/CanTransport.h"
 #include "platform/Platform.h"
 
 #include <FL/Fl.H>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 int main(int argc, char** argv) {
     argc = platform::consumeSandboxOption(argc, argv);
@@ -21,11 +23,13 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     char interfaceName[20] = "can0";
+    const char* canName = interfaceName;
     bool skipBootload = false;
     for (int i = 1; i < argc; ++i) {
         std::printf("argv[%d] = %s\n", i, argv[i]);
         if (std::strcmp(argv[i], "-can") == 0) {
             if (i + 1 >= argc) break;
+            canName = argv[i + 1];
             std::strncpy(interfaceName, argv[i + 1], sizeof interfaceName - 1);
             interfaceName[sizeof interfaceName - 1] = '\0';
             ++i;
@@ -33,6 +37,12 @@ int main(int argc, char** argv) {
             std::printf("Skipping Delfino Bootload\n");
             skipBootload = true;
         }
+    }
+    // A name that no bus can have is refused before anything runs without a bus.
+    const std::string nameProblem = platform::canInterfaceNameProblem(canName);
+    if (!nameProblem.empty()) {
+        std::fprintf(stderr, "tvl4700: %s\n", nameProblem.c_str());
+        return 2;
     }
 
     // The instrument's screen is 640x480: the window fills it, at the top

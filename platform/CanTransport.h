@@ -70,12 +70,19 @@ CanBackend canBackend();
 
 // Opens an endpoint on the named interface with the chosen backend.
 // SocketCAN errors are printed with perror ("socket", "SIOCGIFINDEX",
-// "bind"); there is no fall-back to the other backend.  Names longer than 15
-// characters are refused with a message and give an invalid endpoint.
+// "bind"); there is no fall-back to the other backend.  A name that
+// canInterfaceNameProblem refuses is refused with that message and gives an
+// invalid endpoint.
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName);
 
 // Maximum interface name length (IFNAMSIZ - 1).
 constexpr std::size_t kMaxInterfaceName = 15;
+
+// Why a name can name no CAN interface, as one line without its end: empty,
+// longer than kMaxInterfaceName characters, or not a plain file name ("/",
+// "." or ".."); "" when it can.  The programs refuse such a "-can" name
+// before they start anything.
+std::string canInterfaceNameProblem(const char* interfaceName);
 
 // The frames a SocketCAN socket lost, from the kernel's drop counter that
 // comes with a received frame (SO_RXQ_OVFL, as can-utils' candump reads it):

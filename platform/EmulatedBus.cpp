@@ -174,20 +174,10 @@ bool filterPasses(canid_t canId, canid_t filterId, canid_t mask) {
 bool processGone(std::int32_t pid) { return pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH); }
 
 bool validName(const char* name) {
-    if (!name || !*name) {
-        std::fprintf(stderr, "CAN interface name is empty\n");
-        return false;
-    }
-    std::size_t len = std::strlen(name);
-    if (len > kMaxInterfaceName) {
-        std::fprintf(stderr, "CAN interface name longer than %zu characters: %s\n", kMaxInterfaceName, name);
-        return false;
-    }
-    if (std::strchr(name, '/') || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-        std::fprintf(stderr, "Invalid CAN interface name: %s\n", name);
-        return false;
-    }
-    return true;
+    const std::string problem = canInterfaceNameProblem(name);
+    if (problem.empty()) return true;
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return false;
 }
 
 std::string busDir() { return resolve(path::kRunDir) + "/canbus"; }

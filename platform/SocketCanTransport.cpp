@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -141,8 +142,17 @@ void setCanBackend(CanBackend backend) {
 
 CanBackend canBackend() { return chosenBackend.load(); }
 
+std::string canInterfaceNameProblem(const char* name) {
+    if (!name || !*name) return "CAN interface name is empty";
+    const std::string text(name);
+    if (text.size() > kMaxInterfaceName)
+        return "CAN interface name longer than " + std::to_string(kMaxInterfaceName) + " characters: " + text;
+    if (text.find('/') != std::string::npos || text == "." || text == "..") return "Invalid CAN interface name: " + text;
+    return "";
+}
+
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
-    if (canBackend() == CanBackend::Emulated || !interfaceName || std::strlen(interfaceName) > kMaxInterfaceName)
+    if (canBackend() == CanBackend::Emulated || !canInterfaceNameProblem(interfaceName).empty())
         return openEmulatedCanTransport(interfaceName);  // which refuses a bad name with a message
     int s = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
     if (s < 0) {

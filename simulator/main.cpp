@@ -4,6 +4,7 @@
 //   mendra [-can NAME] [-sandbox DIR] [-socketcan]
 //
 // Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
+#include "platform/CanTransport.h"
 #include "platform/Platform.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
@@ -13,10 +14,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
-constexpr std::size_t kNameBuffer = 20;   // a name of at most 19 characters
+constexpr std::size_t kNameBuffer = platform::kMaxInterfaceName + 1;
 
 struct CardSetup {
     int channel;
@@ -40,9 +42,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "-can") != 0) continue;
         if (i + 1 >= argc) break;
         const char* name = argv[++i];
-        if (std::strlen(name) >= kNameBuffer) {
-            std::fprintf(stderr, "mendra: interface name too long (at most %zu characters): %s\n",
-                         kNameBuffer - 1, name);
+        // A name that no bus can have is refused before any node starts.
+        const std::string problem = platform::canInterfaceNameProblem(name);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "mendra: %s\n", problem.c_str());
             return 2;
         }
         std::strcpy(interfaceName, name);

@@ -583,16 +583,21 @@ TEST_F(Mendra, ZeroRunReportsProgressWhileSamplesPause) {
 
 // ---- Command line and stopping --------------------------------------------
 
-TEST(MendraProcess, RefusesAnInterfaceNameLongerThanItsBuffer) {
-    testsupport::TempSandbox sandbox;
-    testsupport::ChildProcess mendra;
-    const std::string name(25, 'x');
-    ASSERT_TRUE(mendra.start(testsupport::binPath("mendra"), {"-sandbox", sandbox.path(), "-can", name}));
-    const int status = mendra.wait(10s);
-    ASSERT_NE(status, -1) << "mendra kept running";
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
-    EXPECT_NE(mendra.output().find("too long"), std::string::npos) << mendra.output();
+// Also a name that fitted its former 20-byte buffer (16 to 19 characters),
+// with which every node went on without a bus.
+TEST(MendraProcess, RefusesAnInterfaceNameLongerThanABusName) {
+    for (std::size_t length : {16, 25}) {
+        testsupport::TempSandbox sandbox;
+        testsupport::ChildProcess mendra;
+        const std::string name(length, 'x');
+        ASSERT_TRUE(mendra.start(testsupport::binPath("mendra"), {"-sandbox", sandbox.path(), "-can", name}));
+        const int status = mendra.wait(10s);
+        ASSERT_NE(status, -1) << "mendra kept running with " << name;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+        EXPECT_NE(mendra.output().find("mendra: CAN interface name longer than 15 characters: " + name + "\n"),
+                  std::string::npos)
+            << mendra.output();
+    }
 }
 
 // "-can NAME" picks the bus wherever it stands; other arguments are ignored,

@@ -8,6 +8,7 @@
 // from a terminal (or with -stdin, from whatever standard input is: a
 // script's pipe), reads keys interactively until end of input; otherwise, with no KEYs given,
 // keeps answering the host until SIGTERM or SIGINT; with KEYs given, ends.
+#include "platform/CanTransport.h"
 #include "platform/Platform.h"
 #include "tools/frontpanel-sim/FrontPanelSim.h"
 
@@ -109,6 +110,11 @@ int main(int argc, char** argv) {
         bool ok = true;
         if (arg == "-can" && hasValue) {
             interfaceName = argv[++i];
+            const std::string problem = platform::canInterfaceNameProblem(interfaceName.c_str());
+            if (!problem.empty()) {
+                std::fprintf(stderr, "frontpanel-sim: %s\n", problem.c_str());
+                return 2;
+            }
         } else if (arg == "-fpVersion" && hasValue) {
             ok = parseVersion(argv[++i], options.frontPanel);
         } else if (arg == "-psuVersion" && hasValue) {
