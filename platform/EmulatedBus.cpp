@@ -27,8 +27,8 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x54564C42;  // "TVLB"
-constexpr std::uint32_t kVersion = 4;
-constexpr std::uint32_t kRingCount = 32;       // sending processes at a time
+constexpr std::uint32_t kVersion = 5;
+constexpr std::uint32_t kRingCount = 8;        // sending processes at a time
 constexpr std::uint32_t kRingSlots = 65536;    // frames per ring, a power of two
 constexpr std::uint32_t kHeaderSize = 16384;
 constexpr std::uint32_t kMaxEntries = 64;      // endpoints woken one by one (bits of a mask)
@@ -39,11 +39,10 @@ constexpr std::uint32_t kWakeAll = ~std::uint32_t(0);
 constexpr std::uint64_t kLapMargin = kRingSlots / 16;
 // Farther behind than any reader can fall: a damaged ring head.
 constexpr std::int64_t kImplausibleLag = std::int64_t(1) << 48;
-// Bounds of the bandwidth words, so that damaged values can neither stop
-// every send nor let the bucket run far ahead.
+// Bounds of the bandwidth words: setBandwidth never leaves a value beyond
+// them, so one beyond them is damage, put right by the next sender or opener.
 constexpr std::int64_t kMaxIntervalNs = 1000000000;
 constexpr std::int64_t kMaxToleranceNs = 60LL * 1000000000;
-constexpr std::int64_t kMaxAheadNs = kMaxToleranceNs + kMaxIntervalNs;
 
 // A reader's entry in the bus file, so that a sender wakes only the readers
 // that sleep and want the frame.  Claimed by the opener (pid), freed when the
@@ -61,7 +60,8 @@ struct alignas(64) WakeEntry {
 };
 
 // A sending process's ring: its owner and how many frames it holds so far
-// (never reset, also when another process takes the ring over).
+// (never reset, also when another process takes the ring over).  The owner
+// also holds a lock on the ring's first byte in the file (see placeLock).
 struct alignas(64) Ring {
     std::atomic<std::int32_t> pid;            // 0: free
     std::atomic<std::uint64_t> head;
@@ -115,6 +115,7 @@ std::uint64_t busyTag(std::uint64_t pos) { return std::uint32_t(~pos); }
 constexpr std::size_t kFileSize = kHeaderSize + std::size_t(kRingCount) * kRingSlots * sizeof(Slot);
 
 void (*midWriteHook)() = nullptr;
+int injectedReserveError = 0;
 
 // This process's id without a system call per send; a forked child learns
 // its own at once.
@@ -249,7 +250,18 @@ bool makeBusFile(const std::string& file, bool replace) {
         return false;
     }
     fchmod(fd, 0644);
-    void* base = ftruncate(fd, off_t(kFileSize)) == 0 ? mapFile(fd) : nullptr;
+    // Every page is reserved now: a page of a mapped file that the file
+    // system cannot back would kill the process that touches it (SIGBUS).
+    int reserved = injectedReserveError;
+    while (reserved == 0 && (reserved = posix_fallocate(fd, 0, off_t(kFileSize))) == EINTR) reserved = 0;
+    if (reserved != 0) {
+        close(fd);
+        unlink(name.data());
+        std::fprintf(stderr, "Cannot reserve the %zu kB of the CAN bus file %s: %s\n", kFileSize / 1024, file.c_str(),
+                     std::strerror(reserved));
+        return false;
+    }
+    void* base = mapFile(fd);
     close(fd);
     bool ok = false;
     if (base) {
@@ -273,6 +285,39 @@ bool makeBusFile(const std::string& file, bool replace) {
     return ok;
 }
 
+// The lock that marks a sender place as taken: an open-file-description
+// lock on the first byte of the place's ring in the header.  The kernel
+// drops it when its holder closes the file or dies, so a place whose lock
+// no one holds is free, whatever pid it names (a process that died, or a pid
+// used again by a program that has the bus closed).  A place is claimed and
+// freed only by the holder of its lock.
+bool placeLock(int fd, const BusHeader* h, std::uint32_t ring, short type) {
+    struct flock l;
+    std::memset(&l, 0, sizeof l);
+    l.l_type = type;
+    l.l_whence = SEEK_SET;
+    l.l_start = off_t(reinterpret_cast<const char*>(&h->rings[ring]) - reinterpret_cast<const char*>(h));
+    l.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &l) == 0;
+}
+bool lockPlace(int fd, const BusHeader* h, std::uint32_t ring) { return placeLock(fd, h, ring, F_WRLCK); }
+void unlockPlace(int fd, const BusHeader* h, std::uint32_t ring) { placeLock(fd, h, ring, F_UNLCK); }
+
+// Puts right the bandwidth words that no setting and no send leaves: an
+// interval or tolerance beyond its bounds (the default bandwidth again), or
+// a bucket farther ahead of now than a full burst (from now).
+void repairBandwidth(BusHeader* h) {
+    const std::int64_t interval = h->intervalNs.load(), tolerance = h->toleranceNs.load();
+    if (interval < 0 || interval > kMaxIntervalNs || tolerance < 0 || tolerance > kMaxToleranceNs) {
+        setBandwidth(h, kEmulatedBusFramesPerSecond, kEmulatedBusBurstFrames);
+        return;
+    }
+    std::int64_t tat = h->arrivalNs.load();
+    const std::int64_t now = monotonicNs();
+    if (distance(std::uint64_t(tat), std::uint64_t(now)) > tolerance + interval)
+        h->arrivalNs.compare_exchange_strong(tat, now);
+}
+
 // One mapping of a bus file per process, shared by the process's endpoints
 // on that bus; it holds the process's ring.  Its descriptor keeps a shared
 // lock on the file, so that the file is made anew only when no endpoint of
@@ -286,7 +331,9 @@ public:
         if (ringIndex >= 0 && ringOwner == processId()) {
             std::int32_t self = ringOwner;
             header()->rings[ringIndex].pid.compare_exchange_strong(self, 0);
+            unlockPlace(lockFd(), header(), std::uint32_t(ringIndex));
         }
+        if (childLockFd >= 0 && childLockFdOwner == processId()) close(childLockFd);
         munmap(base, kFileSize);
         close(fd);
     }
@@ -305,14 +352,18 @@ public:
     // is taken.
     int ring() {
         const std::int32_t self = processId();
-        if (ringIndex >= 0 && ringOwner == self && header()->rings[ringIndex].pid.load() == self) return ringIndex;
-        ringIndex = -1;  // a ring of the parent of a fork is not this process's
         BusHeader* h = header();
+        if (ringIndex >= 0 && ringOwner == self) {
+            // Held under its lock: a pid that someone wrote over it meanwhile
+            // is put back.
+            if (h->rings[ringIndex].pid.load() != self) h->rings[ringIndex].pid.store(self);
+            return ringIndex;
+        }
+        ringIndex = -1;  // a ring of the parent of a fork is not this process's
+        const int lfd = lockFd();
         for (std::uint32_t i = 0; i < kRingCount; ++i) {
-            std::int32_t owner = h->rings[i].pid.load();
-            // A ring that names this pid but is not ours is left from a dead process.
-            if (owner != 0 && owner != self && !processGone(owner)) continue;
-            if (!h->rings[i].pid.compare_exchange_strong(owner, self)) continue;
+            if (!lockPlace(lfd, h, i)) continue;
+            h->rings[i].pid.store(self);
             ringIndex = int(i);
             ringOwner = self;
             std::uint32_t used = h->ringsUsed.load();
@@ -327,9 +378,37 @@ public:
         return -1;
     }
 
+    // Puts right the live words that a program which crashed or misbehaved
+    // may have left wrong: the bandwidth words, and the places whose lock no
+    // one holds but which still name a pid.  Safe while others use the bus:
+    // a place is touched only under its lock, which every live owner holds.
+    void repairLiveWords() {
+        BusHeader* h = header();
+        repairBandwidth(h);
+        const int lfd = lockFd();
+        for (std::uint32_t i = 0; i < kRingCount; ++i) {
+            if (h->rings[i].pid.load() == 0 || !lockPlace(lfd, h, i)) continue;
+            h->rings[i].pid.store(0);
+            unlockPlace(lfd, h, i);
+        }
+    }
+
     bool sameFile(dev_t d, ino_t i) const { return dev == d && ino == i && opener == processId(); }
 
 private:
+    // The descriptor this process holds its place lock through.  A child of
+    // a fork shares its parent's open file, and with it the parent's locks:
+    // it opens the file again for locks of its own.
+    int lockFd() {
+        const std::int32_t self = processId();
+        if (opener == self) return fd;
+        if (childLockFdOwner != self) {
+            childLockFd = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDWR | O_CLOEXEC);
+            childLockFdOwner = self;
+        }
+        return childLockFd;
+    }
+
     int fd;
     void* base;
     dev_t dev;
@@ -338,6 +417,8 @@ private:
     int ringIndex = -1;
     std::int32_t ringOwner = 0;
     bool ringsFullReported = false;
+    int childLockFd = -1;
+    std::int32_t childLockFdOwner = 0;
 };
 
 std::mutex registryMutex;
@@ -386,6 +467,7 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
                 }
             }
             auto made = std::make_shared<BusFile>(fd, base, st.st_dev, st.st_ino);
+            made->repairLiveWords();
             files.push_back(made);
             return made;
         }
@@ -667,18 +749,22 @@ private:
 
     // The bandwidth: a frame may go when the bucket's theoretical arrival
     // time is at most the tolerance ahead of now.  One compare-and-swap, so
-    // a sender stopped anywhere holds up no other.
+    // a sender stopped anywhere holds up no other.  Words that no setting
+    // and no send leaves (damage) are put right, never obeyed.
     static bool takeToken(BusHeader* h) {
         std::int64_t interval = h->intervalNs.load(std::memory_order_relaxed);
-        if (interval <= 0) return true;
-        interval = std::min(interval, kMaxIntervalNs);
-        std::int64_t tolerance = std::clamp<std::int64_t>(h->toleranceNs.load(std::memory_order_relaxed), 0,
-                                                          kMaxToleranceNs);
+        std::int64_t tolerance = h->toleranceNs.load(std::memory_order_relaxed);
+        if (interval < 0 || interval > kMaxIntervalNs || tolerance < 0 || tolerance > kMaxToleranceNs) {
+            repairBandwidth(h);
+            interval = std::clamp<std::int64_t>(h->intervalNs.load(), 0, kMaxIntervalNs);
+            tolerance = std::clamp<std::int64_t>(h->toleranceNs.load(), 0, kMaxToleranceNs);
+        }
+        if (interval == 0) return true;
         const std::int64_t now = monotonicNs();
         std::int64_t tat = h->arrivalNs.load();
         while (true) {
             std::int64_t ahead = distance(std::uint64_t(tat), std::uint64_t(now));
-            if (ahead > kMaxAheadNs) ahead = 0;  // a damaged word: start from now
+            if (ahead > tolerance + interval) ahead = 0;  // farther than any send puts it: start from now
             ahead = std::max<std::int64_t>(ahead, 0);
             if (ahead > tolerance) return false;
             if (h->arrivalNs.compare_exchange_weak(tat, now + ahead + interval)) return true;
@@ -872,6 +958,41 @@ bool setEmulatedBusCountersNearWrap(const std::string& interfaceName) {
     for (Ring& r : h->rings) r.head.store(nearWrap);
     for (WakeEntry& e : h->entries) e.sleepSeq.store(nearWrap);
     return true;
+}
+
+void failEmulatedBusReservation(int error) { injectedReserveError = error; }
+
+std::size_t emulatedBusFileSize() { return kFileSize; }
+
+bool setEmulatedBusBandwidthWords(const std::string& interfaceName, std::int64_t intervalNs, std::int64_t toleranceNs,
+                                  std::int64_t arrivalAheadNs) {
+    if (!validName(interfaceName.c_str())) return false;
+    auto bus = BusFile::open(interfaceName);
+    if (!bus) return false;
+    BusHeader* h = bus->header();
+    h->intervalNs.store(intervalNs);
+    h->toleranceNs.store(toleranceNs);
+    h->arrivalNs.store(monotonicNs() + arrivalAheadNs);
+    return true;
+}
+
+bool setEmulatedBusPlaceOwners(const std::string& interfaceName, std::int32_t pid) {
+    if (!validName(interfaceName.c_str())) return false;
+    auto bus = BusFile::open(interfaceName);
+    if (!bus) return false;
+    BusHeader* h = bus->header();
+    for (Ring& r : h->rings) r.pid.store(pid);
+    h->ringsUsed.store(kRingCount);
+    return true;
+}
+
+std::vector<std::int32_t> emulatedBusPlaceOwners(const std::string& interfaceName) {
+    std::vector<std::int32_t> owners;
+    if (!validName(interfaceName.c_str())) return owners;
+    auto bus = BusFile::open(interfaceName);
+    if (!bus) return owners;
+    for (const Ring& r : bus->header()->rings) owners.push_back(r.pid.load());
+    return owners;
 }
 }  // namespace testhooks
 

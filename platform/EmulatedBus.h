@@ -6,8 +6,10 @@
 // stopped (SIGSTOP, a debugger) or killed at any point never holds up the
 // others:
 //  - Each sending process has a ring of its own in the file (taken at its
-//    first send, given back when its last endpoint on the bus closes; the
-//    ring of a process that died is taken over by the next sender).  Only
+//    first send, given back when its last endpoint on the bus closes).  Its
+//    place is held by a lock on the file that the kernel drops when the
+//    process dies, so the place of a process that died, or that names a pid
+//    of a program without the bus open, is free for the next sender.  Only
 //    that process writes the ring, its threads one after the other under a
 //    mutex of the process.  A frame is published by advancing the ring's
 //    head after the slot is written, so a sender stopped or killed mid-write
@@ -29,11 +31,17 @@
 // The header holds a version and a check value over the file's layout.  A
 // file that fails the check (or comes from an earlier boot) is made anew, by
 // renaming a new file over it, once no endpoint has it open (each endpoint
-// holds a shared lock on it); a mapped file is never truncated.
+// holds a shared lock on it); a mapped file is never truncated.  All of a
+// new file's space is reserved before it is put in place, so a full file
+// system refuses the open with a message and never kills a process that
+// touches a page later (SIGBUS).  Each process that opens the bus puts right
+// the live words that a crashed or misbehaving program left wrong: sender
+// places no one holds, bandwidth words beyond their bounds.
 //
-// Limits: no arbitration, no error frames; 32 sending processes per bus at a
+// Limits: no arbitration, no error frames; 8 sending processes per bus at a
 // time; each ring holds 65,536 frames (eight seconds of a saturated 1 Mbit/s
-// bus).
+// bus).  A bus file is 16 MB (8 rings of 65,536 32-byte slots and a 16 kB
+// header).
 #pragma once
 
 #include "platform/CanTransport.h"
@@ -41,6 +49,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -91,6 +100,24 @@ int emulatedWakeEntry(CanTransport& endpoint);
 // bucket, endpoint ids) to a value a few steps below 2^64, as a damaged file
 // would hold them.  Returns false when the bus cannot be opened.
 bool setEmulatedBusCountersNearWrap(const std::string& interfaceName);
+// The bus files this process makes from now on fail to reserve their space
+// with this error number (0: they reserve it as usual).
+void failEmulatedBusReservation(int error);
+// The size of a bus file, all of it reserved when the file is made.
+std::size_t emulatedBusFileSize();
+// Writes the bandwidth words of the named bus unchecked, as a program that
+// crashed or misbehaved could leave them: the interval and tolerance (ns)
+// and the bucket's arrival time, arrivalAheadNs from now.  Returns false
+// when the bus cannot be opened.
+bool setEmulatedBusBandwidthWords(const std::string& interfaceName, std::int64_t intervalNs,
+                                  std::int64_t toleranceNs, std::int64_t arrivalAheadNs);
+// Writes pid as the owner of every sender place of the named bus, without
+// their locks, as programs that died could leave them.  Returns false when
+// the bus cannot be opened.
+bool setEmulatedBusPlaceOwners(const std::string& interfaceName, std::int32_t pid);
+// The owner of each sender place of the named bus (0: free); empty when the
+// bus cannot be opened.
+std::vector<std::int32_t> emulatedBusPlaceOwners(const std::string& interfaceName);
 }  // namespace testhooks
 
 }  // namespace platform

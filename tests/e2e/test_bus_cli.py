@@ -1,12 +1,14 @@
 """The programs on the command line: a CAN interface name that no bus can
-have is refused before anything starts."""
+have is refused before anything starts, and a bus folder on a full file
+system gives a clear error instead of a program killed by SIGBUS."""
 import os
 import shutil
+import signal
 import subprocess
 
 import pytest
 
-from instrument import BIN_DIR, make_sandbox
+from instrument import BIN_DIR, make_sandbox, wait_until
 
 TOO_LONG = "x" * 16
 
@@ -55,3 +57,45 @@ def test_a_name_no_bus_can_have_is_refused_at_start(sandbox, program, args, refu
         assert reason + "\n" in out, (name, out)
         assert "CAN running" not in out, (name, out)
         assert out.count(reason) == 1, (name, out)
+
+
+def in_full_bus_folder(sandbox):
+    """A command prefix that runs a program in a mount namespace of its own
+    whose bus folder is a tmpfs with far less room than a bus file needs."""
+    folder = os.path.join(sandbox, "run", "tvl", "canbus")
+    os.makedirs(folder, exist_ok=True)
+    probe = subprocess.run(["unshare", "-m", "--propagation", "private", "mount", "-t", "tmpfs", "-o", "size=1m",
+                            "tvl-test", folder], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if probe.returncode != 0:
+        pytest.skip("a tmpfs in a mount namespace of its own needs root (CAP_SYS_ADMIN): "
+                    + probe.stdout.decode("latin-1").strip())
+    return ["unshare", "-m", "--propagation", "private", "sh", "-c",
+            'mount -t tmpfs -o size=1m tvl-test "$0" && exec "$@"', folder]
+
+
+def test_a_full_bus_folder_gives_an_error_at_open_never_a_signal(sandbox):
+    prefix = in_full_bus_folder(sandbox)
+    reason = "Cannot reserve the "
+    for program, args in (("canbus-send", ["vfull", "16A#"]), ("canbus-dump", ["vfull"])):
+        status, out = run(program, args, sandbox, prefix=prefix)
+        assert status == 1, out
+        assert reason in out and "No space left on device" in out, out
+    # mendra says it for each of its nodes and keeps running until stopped.
+    log_path = os.path.join(sandbox, "var", "log", "mendra.out")
+    with open(log_path, "wb") as log:
+        mendra = subprocess.Popen(prefix + [os.path.join(BIN_DIR, "mendra"), "-sandbox", sandbox, "-can", "vfull"],
+                                  stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    try:
+        def output():
+            with open(log_path, "rb") as f:
+                return f.read().decode("latin-1")
+        wait_until(lambda: "Using CAN vfull" in output() or mendra.poll() is not None, 30,
+                   what="mendra's start")
+        assert mendra.poll() is None, output()
+        assert reason in output() and "No space left on device" in output(), output()
+        mendra.send_signal(signal.SIGTERM)
+        assert mendra.wait(20) == 0, output()
+    finally:
+        if mendra.poll() is None:
+            mendra.kill()
+            mendra.wait()

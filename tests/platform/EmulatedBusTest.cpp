@@ -5,8 +5,10 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +17,10 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -115,6 +120,7 @@ public:
         return waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
     }
     void signal(int sig) { kill(pid, sig); }
+    pid_t id() const { return pid; }
     void killHard() {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
@@ -707,6 +713,205 @@ TEST_F(EmulatedBus, ADamagedBusFileIsMadeAnewOnceNoEndpointHasItOpen) {
     ASSERT_EQ(a->write(makeFrame(0x30)), ssize_t(sizeof(can_frame)));
     can_frame f;
     EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
+}
+
+// The names in the folder of the bus files.
+std::vector<std::string> busFolderEntries(const std::string& busName) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(
+             std::filesystem::path(platform::emulatedBusFile(busName)).parent_path(), ec))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+std::string fileText(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(EmulatedBus, ABusFileIsMadeWithAllItsSpaceOrNotAtAll) {
+    const std::string file = platform::emulatedBusFile(name);
+    platform::testhooks::failEmulatedBusReservation(ENOSPC);
+    testing::internal::CaptureStderr();
+    auto refused = open();
+    const std::string err = testing::internal::GetCapturedStderr();
+    platform::testhooks::failEmulatedBusReservation(0);
+    EXPECT_FALSE(refused->valid());
+    EXPECT_NE(err.find("Cannot reserve the "), std::string::npos) << err;
+    EXPECT_NE(err.find(file + ": " + std::strerror(ENOSPC)), std::string::npos) << err;
+    EXPECT_EQ(busFolderEntries(name), std::vector<std::string>{}) << "neither the bus file nor its temporary file";
+
+    auto a = open(), b = open();
+    ASSERT_TRUE(a->valid());
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(std::size_t(st.st_size), platform::testhooks::emulatedBusFileSize());
+    EXPECT_GE(std::uint64_t(st.st_blocks) * 512, std::uint64_t(st.st_size)) << "every page reserved";
+    ASSERT_EQ(a->write(makeFrame(0x10)), ssize_t(sizeof(can_frame)));
+    can_frame f;
+    EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
+}
+
+// The bus folder on a file system with less room than a bus file needs (a
+// small tmpfs, in a mount namespace of the child's own): the open is refused
+// with the reason, where a sparse file would have let the child map it and
+// die of SIGBUS at the first page the file system could not back.
+TEST_F(EmulatedBus, AFullFileSystemRefusesTheOpenInsteadOfKillingTheSenderLater) {
+    const std::string folder = std::filesystem::path(platform::emulatedBusFile(name)).parent_path();
+    ASSERT_TRUE(platform::makeDirs(folder));
+    const std::string errFile = box.path() + "/child-stderr";
+    enum { kRefused = 0, kOpened = 1, kNoNamespace = 10, kNoMount = 11 };
+    Child child([&](Child&) {
+        if (unshare(CLONE_NEWNS) != 0) return int(kNoNamespace);
+        // Private, so that the tmpfs never shows outside this child.
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return int(kNoMount);
+        if (mount("tvl-test", folder.c_str(), "tmpfs", 0, "size=1m") != 0) return int(kNoMount);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || dup2(err, 2) < 0) return int(kNoMount);
+        auto tx = open();
+        if (!tx->valid()) return int(kRefused);
+        // Opened: a ring's worth of frames (more than the file system holds).
+        platform::setEmulatedBusBandwidth(name, 0, 1);
+        for (std::uint32_t i = 0; i < 65536; ++i) tx->write(counted(0x100, 1, i));
+        return int(kOpened);
+    });
+    const int code = child.exitCodeWithin(60s);
+    if (code == kNoNamespace || code == kNoMount)
+        GTEST_SKIP() << "a tmpfs in a mount namespace of its own needs root (CAP_SYS_ADMIN); "
+                     << (code == kNoNamespace ? "unshare" : "mount") << " was refused here";
+    ASSERT_NE(code, 100 + SIGBUS) << "the sender died of SIGBUS";
+    ASSERT_EQ(code, int(kRefused)) << "the open was not refused (exit code " << code << ")";
+    const std::string err = fileText(errFile);
+    EXPECT_NE(err.find("Cannot reserve the "), std::string::npos) << err;
+    EXPECT_NE(err.find(std::strerror(ENOSPC)), std::string::npos) << err;
+}
+
+// A process that opens the bus and sends `frames` frames back to back, none
+// retried; its exit code: 0 when the bus took them all, else the number of
+// the first frame refused (1-based, at most 250).
+int burstFromAnotherProcess(const std::string& name, std::uint32_t frames) {
+    Child sender([&](Child&) {
+        auto tx = platform::openCanTransport(name.c_str());
+        for (std::uint32_t i = 0; i < frames; ++i)
+            if (tx->write(counted(0x300, 3, i)) != ssize_t(sizeof(can_frame))) return int(std::min(i + 1, 250u));
+        return 0;
+    });
+    return sender.exitCodeWithin(30s);
+}
+
+TEST_F(EmulatedBus, BandwidthWordsLeftImpossibleArePutRightNotObeyed) {
+    constexpr std::int64_t kInterval = 125000, kTolerance = 511 * kInterval;  // the default bandwidth
+    struct Case {
+        const char* what;
+        std::int64_t intervalNs, toleranceNs, aheadNs;
+    } cases[] = {
+        {"an interval of more than a second (once a frame a second)", 5000000000000, kTolerance, 0},
+        {"a negative tolerance (once no burst)", kInterval, -1, 0},
+        {"the bucket a minute ahead (once a minute without a send)", kInterval, kTolerance, 60000000000},
+    };
+    auto keep = open(), rx = open();  // so that only the next program, or a send, puts the words right
+    for (const auto& c : cases) {
+        // The next program that opens the bus.
+        ASSERT_TRUE(platform::testhooks::setEmulatedBusBandwidthWords(name, c.intervalNs, c.toleranceNs, c.aheadNs));
+        EXPECT_EQ(burstFromAnotherProcess(name, 100), 0) << c.what;
+        // A program that has it open, at its next send.
+        ASSERT_TRUE(platform::testhooks::setEmulatedBusBandwidthWords(name, c.intervalNs, c.toleranceNs, c.aheadNs));
+        for (std::uint32_t i = 0; i < 100; ++i)
+            ASSERT_EQ(keep->write(counted(0x100, 1, i)), ssize_t(sizeof(can_frame))) << c.what << ", frame " << i;
+        can_frame f;
+        int got = 0;
+        while (rx->read(f, 50) > 0) ++got;
+        EXPECT_EQ(got, 200) << c.what;
+    }
+    // A slow bandwidth that was set is no damage: it stays.
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 1, 1));
+    EXPECT_EQ(burstFromAnotherProcess(name, 2), 2);
+}
+
+TEST_F(EmulatedBus, SenderPlacesNoOneHoldsAreFreedAndHeldOnesKept) {
+    auto rx = open();  // this process has the bus open and holds no place
+    const struct {
+        const char* what;
+        pid_t owner;
+    } cases[] = {
+        {"a live program that has not the bus open", 1},
+        {"a live program that has the bus open but holds no place", getpid()},
+    };
+    for (const auto& c : cases) {
+        Child holder([&](Child& self) {
+            auto tx = open();
+            if (tx->write(counted(0x100, 1, 0)) != ssize_t(sizeof(can_frame))) return 1;
+            self.signalReady();
+            self.waitForGo();
+            for (std::uint32_t i = 1; i < 100; ++i) writeRetrying(*tx, counted(0x100, 1, i));
+            return 0;
+        });
+        ASSERT_TRUE(holder.waitReady()) << c.what;
+        // Every place names the owner: the one the holder holds as well.
+        ASSERT_TRUE(platform::testhooks::setEmulatedBusPlaceOwners(name, c.owner));
+        ASSERT_EQ(sendFromAnotherProcess(name, 2, 10), 0) << c.what;
+        // The next program freed every place but the held one.
+        std::vector<std::int32_t> owners = platform::testhooks::emulatedBusPlaceOwners(name);
+        EXPECT_EQ(std::count(owners.begin(), owners.end(), 0), std::ptrdiff_t(owners.size()) - 1) << c.what;
+        // The holder goes on in its own place, which nobody else wrote.
+        holder.sendGo();
+        EXPECT_EQ(holder.exitCodeWithin(30s), 0) << c.what;
+        EXPECT_TRUE(receiveInOrder(*rx, 1, 100)) << c.what;
+        EXPECT_EQ(rx->droppedFrames(), 0u) << c.what;
+        can_frame f;
+        while (rx->read(f, 20) > 0) {
+        }
+    }
+}
+
+// Openers put the places right while senders send, one of them a child of a
+// fork sending through its parent's endpoint (which shares the parent's
+// open file): no place that a live sender holds changes hands, so every
+// sender's frames arrive whole and in order.
+TEST_F(EmulatedBus, PuttingPlacesRightNeverDisturbsTheLiveSenders) {
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    auto rx = open(), shared = open();
+    constexpr std::uint32_t kEach = 3000;
+    ASSERT_EQ(shared->write(counted(0x100, 0, 0)), ssize_t(sizeof(can_frame)));  // this process's place
+    Child forked([&](Child& self) {
+        self.signalReady();
+        self.waitForGo();
+        for (std::uint32_t i = 0; i < kEach; ++i) {
+            writeRetrying(*shared, counted(0x101, 1, i));
+            if (i % 100 == 0) std::this_thread::sleep_for(1ms);
+        }
+        return 0;
+    });
+    ASSERT_TRUE(forked.waitReady());
+    std::atomic<bool> failed{false};
+    std::uint32_t next[4] = {};
+    std::thread reader([&] {
+        can_frame f;
+        while ((next[0] < kEach || next[1] < kEach || next[3] < 20) && rx->read(f, 10000) > 0) {
+            const unsigned source = f.data[0];
+            if (source > 3 || (source != 3 && counterOf(f) != next[source])) failed = true;
+            ++next[source < 4 ? source : 3];
+        }
+    });
+    forked.sendGo();
+    std::thread sender([&] {
+        for (std::uint32_t i = 1; i < kEach; ++i) {
+            writeRetrying(*shared, counted(0x100, 0, i));
+            if (i % 100 == 0) std::this_thread::sleep_for(1ms);
+        }
+    });
+    for (int opener = 0; opener < 20; ++opener) ASSERT_EQ(sendFromAnotherProcess(name, 3, 1), 0) << opener;
+    sender.join();
+    EXPECT_EQ(forked.exitCodeWithin(30s), 0);
+    reader.join();
+    EXPECT_FALSE(failed.load());
+    EXPECT_EQ(next[0], kEach);
+    EXPECT_EQ(next[1], kEach);
+    EXPECT_EQ(next[3], 20u);
+    EXPECT_EQ(rx->droppedFrames(), 0u);
 }
 
 double threadCpuSeconds() {
