@@ -4,7 +4,9 @@
 #include "platform/Platform.h"
 #include "tools/canbus/FrameText.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -38,5 +40,10 @@ int main(int argc, char** argv) {
     // Through the CAN layer's send path, so a busy bus is retried with its
     // back-off instead of failing at once.
     CANinterface can(std::move(bus));
-    return can.sendFrame(&frame) == 0 ? 0 : 1;
+    const int result = can.sendFrame(&frame);
+    if (result == 0) return 0;
+    // A positive result: the bus stayed full through every try.  Other
+    // failures were reported by the CAN layer.
+    if (result > 0) std::fprintf(stderr, "write: %s\n", std::strerror(ENOBUFS));
+    return 1;
 }
