@@ -25,18 +25,26 @@ bus=vdemo$$
 logs=build/demo
 mkdir -p "$logs"
 pids=()
+pictures=   # the picture loop, when there is one
 
-# Ends everything started here, the last started first (the X server last).
-# A loop's children are looked up before the loop ends: once it has gone
-# they are no longer its children.
+# Ends a process started here and its children.  A loop's children are
+# looked up before the loop ends: once it has gone they are no longer its
+# children.
+stop() {
+  children=$(pgrep -P "$1" 2>/dev/null || true)
+  kill -TERM "$1" 2>/dev/null || true
+  for c in $children; do kill -TERM "$c" 2>/dev/null || true; done
+  wait "$1" 2>/dev/null || true
+}
+
+# Ends everything started here: the picture loop first, so that its last
+# picture shows the instrument and not the screen the programs leave; then
+# the others, the last started first (the X server last).
 stop_all() {
   trap - EXIT INT TERM
+  if [ -n "$pictures" ]; then stop "$pictures"; fi
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    p=${pids[i]}
-    children=$(pgrep -P "$p" 2>/dev/null || true)
-    kill -TERM "$p" 2>/dev/null || true
-    for c in $children; do kill -TERM "$c" 2>/dev/null || true; done
-    wait "$p" 2>/dev/null || true
+    stop "${pids[i]}"
   done
 }
 trap stop_all EXIT
@@ -57,7 +65,7 @@ if [ -z "${DISPLAY:-}" ] || ! xwininfo -root >/dev/null 2>&1; then
       wait $!
     done
   ) &
-  pids+=($!)
+  pictures=$!
   echo "No display: the front panel runs on a virtual X server ($DISPLAY)."
   echo "Its picture, renewed every second: $(pwd)/build/screen.png"
 fi
