@@ -12,6 +12,20 @@
 namespace {
 constexpr long long kEnableLimit = 65535;
 constexpr long long kSrqEnableLimit = 255;
+
+// Text as IEEE 488.2 string data: in double quotes, each quote inside
+// doubled.  A byte outside printable ASCII (a control character, a byte of
+// 0x80 and above, which a client decoding ASCII chokes on) becomes '?', so
+// every client can parse the reply whatever the command held.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out += "\"\"";
+        else if (c >= 0x20 && c <= 0x7e) out += c;
+        else out += '?';
+    }
+    return out + "\"";
+}
 }  // namespace
 
 const std::vector<ScpiServer::HandlerEntry>& ScpiServer::statusHandlers() {
@@ -63,9 +77,9 @@ void ScpiServer::replyError(const TvlError* record) {
         write("0,\"No error\"");
         return;
     }
-    std::string text = std::to_string(record->getCode()) + ",\"" + record->getScpiText();
+    std::string text = record->getScpiText();
     if (!record->getDetail().empty()) text += "; " + record->getDetail();
-    write(text + "\"");
+    write(std::to_string(record->getCode()) + "," + quoted(text));
 }
 
 void ScpiServer::handleClsRequest(int, const std::string&) {

@@ -13,11 +13,11 @@ def test_no_probe_and_the_single_channel_model():
                         scpi.query("*IDN?"))
         scpi.write("*CLS")
         assert scpi.query(":MEAS:FLUX?") == "NPC"
-        assert scpi.query(":SYST:ERR?") == '-200,"Execution error; :MEAS:FLUX? with no probe"'
+        assert scpi.query(":SYST:ERR:NEW?") == '-200,"Execution error; :MEAS:FLUX? with no probe"'
         assert int(scpi.query("*ESR?")) & 16
         assert scpi.query(":MEAS:FREQ?") == "NPC"
         assert scpi.query(":CAL:ZERO:HSEN:INIT") == "NPC"
-        assert scpi.query(":SYST:ERR?") == '-200,"Execution error; :CAL#:ZERO:HSEN:INIT with no probe"'
+        assert scpi.query(":SYST:ERR:NEW?") == '-200,"Execution error; :CAL#:ZERO:HSEN:INIT with no probe"'
         # No reply for these; their reasons are in the queue.
         scpi.write(":MEAS:FLUX:ALL?;:CALC:VSUM?;:MEAS2:FLUX?;:MEAS:TEMP?")
         assert scpi.query("*OPT?") == "0,0"

@@ -8,6 +8,7 @@ Here over TCP; test_scpi_remote_serial.py runs the same suite over RS-232
 (the cable's client end as a serial resource, with the instrument's
 configured speed and framing) and test_scpi_remote_gpib.py through the GPIB
 stand-in (at a GPIB address of its own)."""
+import csv
 import re
 import time
 
@@ -70,7 +71,7 @@ def test_error_queue_and_status_commands(scpi):
     scpi.write("*CLS")
     assert scpi.query("*STB?") == "0"
     scpi.write(":meas:bogus? 1")
-    assert scpi.query(":SYST:ERR?") == '-100,"Command error; :meas:bogus? 1"'
+    assert scpi.query(":SYST:ERR:NEW?") == '-100,"Command error; :meas:bogus? 1"'
     assert scpi.query("*STB?") == "4"
     assert scpi.query("*ESR?") == "32"
     for i in range(29):
@@ -88,6 +89,33 @@ def test_error_queue_and_status_commands(scpi):
     assert scpi.read() == "32"
     assert scpi.read() == "48"
     scpi.write("*ESE 0;*SRE 0")
+
+
+def error_queue(scpi):
+    """The error queue as a script reads it: :SYST:ERR? until 0, each reply
+    parsed as IEEE 488.2 data (a number, then a string in which a quote is
+    doubled); strict, so a quote left single fails."""
+    entries = []
+    while True:
+        code, text = next(csv.reader([scpi.query(":SYST:ERR?")], strict=True))
+        if int(code) == 0:
+            assert text == "No error"
+            return entries
+        entries.append((int(code), text))
+        assert len(entries) <= 25, entries
+
+
+def test_error_queue_read_until_empty_whatever_the_commands_held(scpi):
+    scpi.write("*CLS")
+    scpi.write('say "hi"')
+    scpi.write_raw(b":BAD\tCMD\xb5\x1b\n")
+    scpi.write('"')
+    assert scpi.query(":SYST:ERR:NEW?") == '-100,"Command error; """'
+    assert scpi.query(":SYST:ERR:NEWEST?") == '-100,"Command error; """', "the newest stays"
+    assert error_queue(scpi) == [(-100, 'Command error; say "hi"'), (-100, "Command error; :BAD?CMD??"),
+                                 (-100, 'Command error; "')]
+    assert scpi.query("*STB?") == "0"
+    scpi.write("*CLS")
 
 
 def test_measurement_queries_of_every_channel(scpi):

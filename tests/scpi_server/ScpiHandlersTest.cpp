@@ -92,16 +92,43 @@ TEST_F(HandlersTest, ClearStatusEmptiesTheQueueAndClearsEventsButKeepsConditions
            {":SYST:ERR?;*ESE?;*SRE?;:STAT:OPER:ENAB?", {"0,\"No error\"", "32", "4", "2"}}});
 }
 
-TEST_F(HandlersTest, ErrorQueueOverflowsAtTwentyFour) {
+// SYST:ERR? is SYST:ERR:NEXT?: the oldest entry, taken out, so a script's
+// loop that reads until 0 ends, having seen the entries in order; the
+// newest is looked at, and left, with SYST:ERR:NEW?.
+TEST_F(HandlersTest, ErrorQueueOverflowsAtTwentyFourAndIsReadOldestFirst) {
     testing::internal::CaptureStdout();
     for (int i = 0; i < 30; ++i) ask("BAD" + std::to_string(i));
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(reply(":SYST:ERR?"), "-350,\"Queue overflow\"");
-    EXPECT_EQ(reply(":SYST:ERR?"), "-350,\"Queue overflow\"") << "the newest stays";
-    for (int i = 0; i < 24; ++i) EXPECT_EQ(reply(":SYST:ERR:NEXT?"), "-100,\"Command error; BAD" + std::to_string(i) + "\"");
-    EXPECT_EQ(reply(":SYST:ERR:NEXT?"), "-350,\"Queue overflow\"");
+    EXPECT_EQ(reply(":SYST:ERR:NEW?"), "-350,\"Queue overflow\"");
+    EXPECT_EQ(reply(":SYSTEM:ERROR:NEWEST?"), "-350,\"Queue overflow\"") << "the newest stays";
+    Replies read;
+    for (int i = 0; i < 40; ++i) {
+        read.push_back(reply(i % 2 ? ":SYST:ERR?" : ":SYSTEM:ERROR:NEXT?"));
+        if (read.back() == "0,\"No error\"") break;
+    }
+    Replies expected;
+    for (int i = 0; i < 24; ++i) expected.push_back("-100,\"Command error; BAD" + std::to_string(i) + "\"");
+    expected.push_back("-350,\"Queue overflow\"");
+    expected.push_back("0,\"No error\"");
+    EXPECT_EQ(read, expected);
     EXPECT_EQ(reply("*STB?"), "0");
-    EXPECT_EQ(reply(":SYST:ERR:NEXT?"), "0,\"No error\"");
+    EXPECT_EQ(reply(":SYST:ERR:NEW?"), "0,\"No error\"");
+}
+
+// An error reply is SCPI string data whatever the command held: a quote
+// inside is doubled, a byte outside printable ASCII is sent as '?'.
+TEST_F(HandlersTest, ErrorRepliesAreStringDataWhateverTheCommandHeld) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"say \"hi\"", "-100,\"Command error; say \"\"hi\"\"\""},
+        {"\"", "-100,\"Command error; \"\"\""},
+        {"X\tY\x1b\x7f\xb5\xff\"", "-100,\"Command error; X?Y????\"\"\""},
+    };
+    testing::internal::CaptureStdout();
+    for (const auto& [received, error] : cases) {
+        ask(received);
+        EXPECT_EQ(reply(":SYST:ERR?"), error) << received;
+    }
+    testing::internal::GetCapturedStdout();
 }
 
 // ---- Identification and system

@@ -39,7 +39,7 @@ TEST_F(ServerTest, UnrecognisedCommandQueuesItAsReceivedAndSetsTheCommandErrorBi
     testing::internal::CaptureStdout();
     EXPECT_TRUE(ask("meas:bogus? 1,2").empty());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "unrecognized SCPI cmd: meas:bogus? 1,2\n");
-    EXPECT_EQ(reply(":SYST:ERR?"), "-100,\"Command error; meas:bogus? 1,2\"");
+    EXPECT_EQ(reply(":SYST:ERR:NEW?"), "-100,\"Command error; meas:bogus? 1,2\"");
     EXPECT_EQ(reply("*ESR?"), "160") << "command error (32) and power on (128)";
     EXPECT_EQ(reply("*ESR?"), "0");
     EXPECT_EQ(reply("*STB?"), "4") << "the error queue holds entries";
@@ -121,7 +121,7 @@ TEST_F(ServerTest, ErrorQueueReadFromThreeServersAtOnce) {
     for (auto& s : servers) {
         readers.emplace_back([&, server = s.get()] {
             while (!done || services.errors->size() > 0) {   // until produced and read
-                for (const std::string& r : server->command(":SYST:ERR?;:SYST:ERR:NEXT?")) {
+                for (const std::string& r : server->command(":SYST:ERR:NEW?;:SYST:ERR:NEXT?")) {
                     if (r[0] == '-') ++entries;
                     if (r != "0,\"No error\"" && r != "-350,\"Queue overflow\"" &&
                         r.rfind("-200,\"Execution error; :MEAS:FLUX? with no probe ", 0) != 0)
