@@ -144,8 +144,21 @@ void ScpiSerialPort::setStopBits(LibSerial::StopBits bits) {
     applySetting([bits](LibSerial::SerialStream& s) { s.SetStopBits(bits); });
 }
 
+// LibSerial turns parity off without clearing the odd-parity flag, so a port
+// that was odd still said odd (a pseudo-terminal keeps no parity bit, only
+// that flag, and the far end judges the framing by it): the flag is cleared
+// for every parity but odd.
 void ScpiSerialPort::setParity(LibSerial::Parity parity) {
-    applySetting([parity](LibSerial::SerialStream& s) { s.SetParity(parity); });
+    applySetting([parity](LibSerial::SerialStream& s) {
+        s.SetParity(parity);
+        if (parity == LibSerial::Parity::PARITY_ODD) return;
+        const int fd = s.GetFileDescriptor();
+        termios t;
+        if (::tcgetattr(fd, &t) == 0 && (t.c_cflag & PARODD)) {
+            t.c_cflag &= ~static_cast<tcflag_t>(PARODD);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    });
 }
 
 void ScpiSerialPort::setFlowControl(LibSerial::FlowControl flow) {

@@ -150,6 +150,15 @@ TEST_F(SerialTransportTest, CommandLinesInRepliesOutWithTheConfiguredFraming) {
     EXPECT_FALSE(t.c_iflag & IXON);
     far.send("*SRE?\n");
     EXPECT_EQ(far.line(), "8");
+    // Odd, then none: nothing of the odd parity stays.
+    for (const int parity : {2, 0}) {
+        config.setParity(parity);
+        meter.setRS232Configuration(config);
+        t = far.settings();
+        EXPECT_EQ(t.c_cflag & PARODD, parity == 2 ? static_cast<tcflag_t>(PARODD) : 0u) << parity;
+    }
+    far.send("*SRE?\n");
+    EXPECT_EQ(far.line(), "8");
 }
 
 // The far end goes for good: the reader looks at the port once a second, and
