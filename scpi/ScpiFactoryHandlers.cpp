@@ -183,29 +183,30 @@ void ScpiServer::connectStreams() {
 
 // n seconds from now (a new command on the same channel replaces the
 // deadline; n of 0 or less ends the stream); at most what a timer period of
-// an int of milliseconds would hold.
+// an int of milliseconds would hold.  The stream belongs to the client that
+// asked: it ends with that client's session.
 void ScpiServer::startStream(int slot, long long seconds) {
     if (slot < 1 || slot > kStreamSlots) return;
     seconds = std::min(seconds, kMaxStreamSeconds);
-    {
-        std::lock_guard<std::mutex> lock(streamLock);
-        if (!streamWriter.joinable() && !streamStopping) streamWriter = std::thread(&ScpiServer::streamWriterLoop, this);
-    }
+    std::lock_guard<std::mutex> lock(streamLock);
+    if (!streamWriter.joinable() && !streamStopping) streamWriter = std::thread(&ScpiServer::streamWriterLoop, this);
+    streamSession[slot - 1] = session.load();
     streamUntil[slot - 1] = seconds > 0 ? steadyNow() + seconds * 1000000000LL : 0;
 }
 
 // On the card's reader thread: the line is queued, never written here.
 void ScpiServer::onNewReading(int slot) {
     if (slot < 1 || slot > kStreamSlots) return;
-    const std::int64_t until = streamUntil[slot - 1].load();
-    if (until == 0 || steadyNow() >= until) return;
+    if (streamUntil[slot - 1].load() == 0) return;   // not streaming: no work on the card's thread
     ChannelModel* model = meter->getChannel(static_cast<unsigned>(slot));
     if (!model) return;
     std::string line = formatValue(model->getReportFormat(), model->getValueInUnits());
     {
         std::lock_guard<std::mutex> lock(streamLock);
+        const std::int64_t until = streamUntil[slot - 1].load();
+        if (until == 0 || steadyNow() >= until) return;
         if (streamStopping || streamQueue.size() >= kStreamQueueLimit) return;
-        streamQueue.push_back(std::move(line));
+        streamQueue.push_back({streamSession[slot - 1], std::move(line)});
     }
     streamWake.notify_one();
 }
@@ -215,23 +216,23 @@ void ScpiServer::streamWriterLoop() {
     while (true) {
         streamWake.wait(lock, [this] { return streamStopping || !streamQueue.empty(); });
         if (streamStopping) return;
-        std::deque<std::string> lines;
+        std::deque<StreamLine> lines;
         lines.swap(streamQueue);
         lock.unlock();
         {
             std::lock_guard<std::mutex> group(replyGroupLock);
-            for (const std::string& line : lines) write(line);
+            for (const StreamLine& line : lines) writeToSession(line.session, line.text);
         }
         lock.lock();
     }
 }
 
 void ScpiServer::stopStreaming() {
-    for (auto& until : streamUntil) until = 0;
     // Only tests destroy servers, once the cards' readers no longer run.
     for (auto& connection : streamConnections) connection.disconnect();
     {
         std::lock_guard<std::mutex> lock(streamLock);
+        for (auto& until : streamUntil) until = 0;
         streamStopping = true;
     }
     streamWake.notify_all();

@@ -129,16 +129,18 @@ void ScpiServer::processLine(const std::string& line) {
 
 void ScpiServer::onMeterBusyChanged(bool nowBusy) {
     bool answerQuery = false, setBit = false;
+    std::uint64_t querySession = 0;
     {
         std::lock_guard<std::mutex> lock(opcLock);
         if (nowBusy == busy) return;
         busy = nowBusy;
         if (busy) return;
         answerQuery = pendingOperationCompleteQuery;
+        querySession = pendingQuerySession;
         setBit = pendingOperationComplete;
         pendingOperationCompleteQuery = pendingOperationComplete = false;
     }
-    if (answerQuery) write("1");
+    if (answerQuery) writeToSession(querySession, "1");
     if (setBit) registers->getStandardEventRegister().setConditionBit(kOperationCompleteBit);
 }
 
@@ -147,6 +149,7 @@ void ScpiServer::handleQueryOperationComplete(int, const std::string&) {
         std::lock_guard<std::mutex> lock(opcLock);
         if (busy) {
             pendingOperationCompleteQuery = true;
+            pendingQuerySession = session.load();
             return;
         }
     }
@@ -162,6 +165,29 @@ void ScpiServer::handleSetOperationComplete(int, const std::string&) {
         }
     }
     registers->getStandardEventRegister().setConditionBit(kOperationCompleteBit);
+}
+
+// ---- The client's session
+
+void ScpiServer::endClientSession() {
+    {
+        std::lock_guard<std::mutex> lock(sessionLock);
+        ++session;
+    }
+    // From here on nothing of the old session is written; what is left of
+    // it is cleared away.  (The *OPC of the register stays: it is no reply.)
+    {
+        std::lock_guard<std::mutex> lock(opcLock);
+        pendingOperationCompleteQuery = false;
+    }
+    std::lock_guard<std::mutex> lock(streamLock);
+    for (auto& until : streamUntil) until = 0;
+    streamQueue.clear();
+}
+
+void ScpiServer::writeToSession(std::uint64_t ofSession, const std::string& text) {
+    std::lock_guard<std::mutex> lock(sessionLock);
+    if (ofSession == session.load()) write(text);
 }
 
 // ---- Shared routines

@@ -15,6 +15,10 @@
 //   - the reader loop, run(): read a line, process it, until stopped;
 //   - operation complete: *OPC and *OPC? while the meter is busy (a zero
 //     running) are answered when it stops being busy, exactly once;
+//   - the client's session: a reply that comes later than its command (the
+//     operation-complete "1", streamed readings) goes to the client that
+//     asked, or nowhere: when the transport's client changes, its streams
+//     stop and its pending replies are dropped (endClientSession);
 //   - the routines the handlers share (channel check and mapping, fixed-point
 //     and formatted replies, the no-probe report).
 //
@@ -138,6 +142,14 @@ protected:
     // writer has ended.  Transports call it first in their destructors
     // (write() must still work while it runs).
     void stopStreaming();
+
+    // The transport's client has gone or been replaced (a TCP client, the
+    // GPIB controller): what it asked for and has not had yet is dropped:
+    // its streams stop, its pending *OPC? is not answered, and a late reply
+    // of it that is on its way is not written.  Called before the next
+    // client's first command is read, never while write() is in progress on
+    // this thread.
+    void endClientSession();
 
     // Replies.
     void reply(const std::string& text) { write(text); }
@@ -361,12 +373,21 @@ protected:
     tvl::Signal<bool> enableButtons;
 
 private:
+    // A late reply for the client of that session; dropped when the client
+    // has changed since.  The comparison and the write are one step under
+    // sessionLock, which endClientSession takes to change the session.
+    void writeToSession(std::uint64_t ofSession, const std::string& text);
+
+    std::mutex sessionLock;
+    std::atomic<std::uint64_t> session{0};   // changed under sessionLock
+
     // Operation complete: the meter's last busy state and the two pending
-    // requests, changed together under opcLock.
+    // requests, changed together under opcLock; the query's session.
     std::mutex opcLock;
     bool busy = false;
     bool pendingOperationComplete = false;
     bool pendingOperationCompleteQuery = false;
+    std::uint64_t pendingQuerySession = 0;
 
     std::thread readerThread;
     sigc::connection busyConnection;
@@ -379,12 +400,17 @@ private:
     void startStream(int slot, long long seconds);
     void streamWriterLoop();
 
+    struct StreamLine {
+        std::uint64_t session;   // of the client that started the stream
+        std::string text;
+    };
     std::mutex replyGroupLock;                            // a group of lines, or one streamed line
-    std::atomic<std::int64_t> streamUntil[kStreamSlots];  // steady-clock ns; 0: not streaming
+    std::atomic<std::int64_t> streamUntil[kStreamSlots];  // steady-clock ns; 0: not streaming (set under streamLock)
     sigc::connection streamConnections[kStreamSlots];
-    std::mutex streamLock;                                // guards the four below
+    std::mutex streamLock;                                // guards the five below
+    std::uint64_t streamSession[kStreamSlots] = {};
     std::condition_variable streamWake;
-    std::deque<std::string> streamQueue;
+    std::deque<StreamLine> streamQueue;
     std::thread streamWriter;
     bool streamStopping = false;
 };

@@ -184,8 +184,11 @@ int ScpiServerGPIB::read(char* buffer, int max) {
         const ScpiSerialPort::Read result = port.feed(lines, kPoll);
         if (result == ScpiSerialPort::Read::Timeout) return 0;
         if (result == ScpiSerialPort::Read::Failed) {
-            // The controller has gone: look for it again.
+            // The controller has gone: what was asked through it and not yet
+            // answered is dropped (the next one may serve another bus), and
+            // it is looked for again.
             closePorts();
+            endClientSession();
             lines.reset();
             std::lock_guard<std::mutex> lock(waitLock);
             if (!connected) retryTimer->start();

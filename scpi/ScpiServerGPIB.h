@@ -26,7 +26,8 @@
 //
 // While searching, replies are dropped, address changes wait for the next
 // connection, status-byte changes are only printed, and the reader thread
-// waits.  Console lines (standard output): "opened PATH", "device responds:
+// waits.  A controller that goes ends the client's session: its streams stop
+// and a pending *OPC? is never answered to the next controller.  Console lines (standard output): "opened PATH", "device responds:
 // LINE", "GPIB address set to N", "ScpiServerGPIB::handleStatusByteChanged(S)";
 // on standard error "ScpiServerGPIB opening input port: ..." and
 // "ScpiServerGPIB opening output port: ...".

@@ -16,7 +16,9 @@
 // A code outside its table leaves that setting as it was.  Lines follow
 // ScpiLineReader's rules (CR or LF ends a line; at most 254 characters);
 // replies are the text and CR LF, whole.  A port that fails (its device
-// gone) is not reopened: the reader looks at it again once a second.
+// gone) is not reopened: the reader looks at it again once a second.  A line
+// has no client that could change (nothing tells who is at the far end), so
+// late replies (*OPC?, streams) go out on the port whoever listens.
 #pragma once
 
 #include "scpi/ScpiLineReader.h"

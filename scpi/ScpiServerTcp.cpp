@@ -177,6 +177,9 @@ void ScpiServerTcp::acceptClient(int socket) {
     if (clientReader.joinable()) clientReader.join();
     if (old && old->close())
         log("Closing connection on fd " + std::to_string(old->number) + " due to new connection");
+    // Nothing the clients before asked for reaches this one: no stream of
+    // theirs, no late *OPC? answer.
+    endClientSession();
 
     auto connection = std::make_shared<Connection>(socket);
     std::lock_guard<std::mutex> lock(clientLock);
@@ -215,8 +218,12 @@ std::shared_ptr<ScpiServerTcp::Connection> ScpiServerTcp::currentConnection() co
 void ScpiServerTcp::endConnection(Connection& connection) {
     connection.stop = true;
     if (connection.close()) log("Terminating Client Connection on fd " + std::to_string(connection.number));
-    std::lock_guard<std::mutex> lock(clientLock);
-    if (client.get() == &connection) client.reset();
+    {
+        std::lock_guard<std::mutex> lock(clientLock);
+        if (client.get() == &connection) client.reset();
+    }
+    // Its streams stop now, not when the next client comes.
+    endClientSession();
 }
 
 int ScpiServerTcp::read(char* buffer, int max) {

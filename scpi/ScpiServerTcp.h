@@ -15,8 +15,10 @@
 // connects, and a reader only ever reads and writes the socket of its own
 // connection: a descriptor number the system reuses for the next client is
 // never read, written or closed by the previous one.  Replies of the reader
-// go to its own client; replies of other threads (the operation-complete "1")
-// to the current client, or nowhere when none is connected.
+// go to its own client; late replies (the operation-complete "1", streamed
+// readings) to the client that asked, or nowhere once it has gone: a client
+// that goes or is replaced ends its session (ScpiServer::endClientSession),
+// so its streams stop and its pending replies are dropped.
 //
 // Replies are the text and CR LF, sent as one unit under the connection's
 // write lock, without SIGPIPE (a client that has gone makes the write fail,

@@ -248,6 +248,12 @@ public:
         out.swap(commands);
         return out;
     }
+    Lines takeReplies() {
+        std::lock_guard<std::mutex> lock(mutex);
+        Lines out;
+        out.swap(replies);
+        return out;
+    }
     std::size_t count(const std::string& command) {
         std::lock_guard<std::mutex> lock(mutex);
         return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), command));
@@ -371,11 +377,15 @@ TEST_F(GpibTransportTest, ASilentControllerDoesNotHoldTheSearchForGood) {
 }
 
 // Pulled out while connected: replies are dropped, the address waits, and
-// the controller plugged in again is set up with the values of then.
+// the controller plugged in again is set up with the values of then; an
+// *OPC? asked through the first is never answered to the second.
 TEST_F(GpibTransportTest, ControllerPulledOutIsSearchedForAgain) {
     auto first = std::make_unique<Controller>(path, Controller::Answer::Identify);
     startServer();
     ASSERT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
+    server->onMeterBusyChanged(true);
+    first->send("*OPC?;*ESE 5;*ESE?");
+    ASSERT_TRUE(first->waitForReply("5"));
     first->stop();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !server->isConnected(); }, 15s));
     meter.setGpibAddress(12);
@@ -385,8 +395,10 @@ TEST_F(GpibTransportTest, ControllerPulledOutIsSearchedForAgain) {
     ASSERT_TRUE(testsupport::waitUntil([&] { return server->isConnected(); }, 15s));
     ASSERT_TRUE(second.waitFor("++status 4"));
     EXPECT_EQ(second.takeCommands(), (Lines{"++ver", "++savecfg 0", "++mode 0", "++addr 12", "++status 4"}));
+    server->onMeterBusyChanged(false);
     second.send("*ESE 16;*ESE?");
     EXPECT_TRUE(second.waitForReply("16"));
+    EXPECT_EQ(second.takeReplies(), Lines{"16"});
 }
 
 // A controller gone just as its set-up ends: the transport's reader finds it

@@ -3,6 +3,7 @@
 #include "scpi/ScpiServerTcp.h"
 
 #include "ScpiTestSupport.h"
+#include "channel/ChannelModel.h"
 #include "platform/Network.h"
 #include "runtime/Logger.h"
 
@@ -226,6 +227,61 @@ TEST_F(TcpTest, AClientThatStopsReadingDoesNotHoldUpTheNextOne) {
     next.send("*ESE?\n");
     EXPECT_EQ(next.line(std::chrono::seconds(3)), "3\r\n");
     writer.join();
+}
+
+// Late replies belong to the client that asked: a stream it started and an
+// *OPC? it left pending (a zero running) never reach the client after it,
+// whether that one takes over or comes after the first has gone.  The next
+// client's first query gets its own reply, and its own stream comes.
+TEST_F(TcpTest, StreamsAndPendingRepliesOfAClientNeverReachTheNextOne) {
+    auto streamLine = [&](unsigned slot) {
+        const ChannelModel& ch = meter.channel(slot);
+        char text[80];
+        std::snprintf(text, sizeof text, ch.getReportFormat().c_str(), static_cast<double>(ch.getValueInUnits()));
+        return std::string(text) + "\r\n";
+    };
+    const float readings[] = {1.5f, -7.25f, 33.0f};
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        meter.channel(slot).insertProbe("P", "S");
+        meter.channel(slot).setReading(readings[slot - 1]);
+    }
+    ASSERT_NE(streamLine(1), streamLine(2));
+    ASSERT_NE(streamLine(2), streamLine(3));
+    const std::string idn = "TARVEL, 4730 VAZID UVEDURIDER, 1.6.1, FP: unknown, PSU: unknown\r\n";
+
+    // Round 0: the first client is replaced; round 1: the second goes first.
+    auto first = std::make_unique<Client>(port);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const unsigned own = static_cast<unsigned>(round + 1);
+        server->onMeterBusyChanged(true);
+        first->send("*OPC?;:MEAS" + std::to_string(own) + ":FLUX:STR? 60\n");
+        ASSERT_EQ(first->ask("*ESE?"), "0\r\n");
+        meter.channel(own).signalNewReading().emit(static_cast<int>(own), 0, 0, 0, 0, 0, 0);
+        ASSERT_EQ(first->line(), streamLine(own)) << "the stream runs for the client that asked";
+        if (round == 1) {
+            first->close();
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !server->hasClient(); }, std::chrono::seconds(20)));
+        }
+        auto next = std::make_unique<Client>(port);
+        if (round == 0) {
+            EXPECT_EQ(first->line(), "<closed>");
+        }
+        ASSERT_EQ(next->ask("*ESE?"), "0\r\n");
+        // Readings of the old stream and the end of the zero, now.
+        for (int i = 0; i < 3; ++i)
+            meter.channel(own).signalNewReading().emit(static_cast<int>(own), 0, 0, 0, 0, 0, 0);
+        server->onMeterBusyChanged(false);
+        EXPECT_EQ(next->ask("*IDN?"), idn);
+        // A stream of its own: the streamed lines come in order, so any left
+        // of the old stream would come before it.
+        const unsigned other = own + 1;
+        ASSERT_EQ(next->ask(":MEAS" + std::to_string(other) + ":FLUX:STR? 60;*ESE?"), "0\r\n");
+        meter.channel(other).signalNewReading().emit(static_cast<int>(other), 0, 0, 0, 0, 0, 0);
+        EXPECT_EQ(next->line(), streamLine(other));
+        ASSERT_EQ(next->ask(":MEAS" + std::to_string(other) + ":FLUX:STR? 0;*ESE?"), "0\r\n");
+        first = std::move(next);
+    }
 }
 
 // The reader's replies and another thread's (as the operation-complete "1")
