@@ -2,10 +2,11 @@
 // of one channel or of every slot, holds, relative offsets, zeroing, the
 // model and versions, a channel's range list and the data logs.
 //
-// Every member an action reads is read before the action changes anything,
-// so a request of the wrong shape (JsonConnection::BadRequest) changes
-// nothing and gets no reply.  Settings that the SCPI commands check are
-// checked here too and answered with {"success":false}.
+// A missing member reads as 0, false, 0.0 or "".  Every member an action
+// reads is read before the action changes anything, so a member of the wrong
+// type (JsonConnection::BadRequest) changes nothing; the request is answered
+// {"success":false}.  Settings that the SCPI commands check are checked here
+// too and answered with {"success":false}.
 #include "json/JsonConnection.h"
 
 #include "channel/ChannelModel.h"
@@ -352,7 +353,7 @@ void JsonConnection::handlePollChannel(const Json::Value& request) {
 }
 
 void JsonConnection::handlePollMeter(const Json::Value& request) {
-    sendReply(meterObject(meter, getBool(request, "vsum", false)));
+    sendReply(meterObject(meter, getBool(request, "vsum")));
 }
 
 void JsonConnection::handleGetModelNumber(const Json::Value&) {

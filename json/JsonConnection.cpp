@@ -63,17 +63,13 @@ void printLine(const std::string& text) {
     std::fflush(stdout);
 }
 
-// The member, or null when it is missing or null.
-const Json::Value* member(const Json::Value& request, const char* name) {
+// The member, or null when it is missing or null (it then reads as the
+// type's zero); BadRequest when it does not convert to the type.
+const Json::Value* member(const Json::Value& request, const char* name, Json::ValueType type) {
     const Json::Value* v = request.find(name, name + std::strlen(name));
-    return v && !v->isNull() ? v : nullptr;
-}
-
-const Json::Value& required(const Json::Value& request, const char* name, Json::ValueType type) {
-    const Json::Value* v = member(request, name);
-    if (!v) throw JsonConnection::BadRequest(std::string("missing member \"") + name + "\"");
+    if (!v || v->isNull()) return nullptr;
     if (!v->isConvertibleTo(type)) throw JsonConnection::BadRequest(std::string("member \"") + name + "\" has the wrong type");
-    return *v;
+    return v;
 }
 
 }  // namespace
@@ -161,23 +157,34 @@ void JsonConnection::handleRequest(const std::string& line) {
         printLine(std::string("parse failed: ") + e.what() + "\n");
         return;
     }
-    try {
-        if (!request.isObject()) throw BadRequest("the request is not an object");
-        const std::string action = getString(request, "action", "");
-        for (const Action& a : kActions) {
-            if (action == a.name) {
-                (this->*a.handler)(request);
-                return;
-            }
+    if (!request.isObject()) {
+        printLine("bad request: the request is not an object\n");
+        return;
+    }
+    // Only a string names an action; anything else names none.
+    const Json::Value& name = request["action"];   // null when missing
+    if (!name.isString()) return;
+    const std::string action = name.asString();
+    for (const Action& a : kActions) {
+        if (action != a.name) continue;
+        // A known action is always answered: {"success":false} when it
+        // could not be carried out (its members are read before it changes
+        // anything).
+        replied = false;
+        try {
+            (this->*a.handler)(request);
+        } catch (const BadRequest& e) {
+            printLine(std::string("bad request: ") + e.what() + "\n");
+        } catch (const std::exception& e) {
+            printLine(std::string("request failed: ") + e.what() + "\n");
         }
-    } catch (const BadRequest& e) {
-        printLine(std::string("bad request: ") + e.what() + "\n");
-    } catch (const std::exception& e) {
-        printLine(std::string("request failed: ") + e.what() + "\n");
+        if (!replied) sendSuccess(false);
+        return;
     }
 }
 
 void JsonConnection::sendReply(const Json::Value& reply) {
+    replied = true;
     std::ostringstream out;
     writer->write(reply, &out);
     out << '\n';
@@ -204,28 +211,24 @@ void JsonConnection::sendSuccess(bool success) {
 // ---- Typed request members
 
 int JsonConnection::getInt(const Json::Value& request, const char* name) {
-    return required(request, name, Json::intValue).asInt();
+    const Json::Value* v = member(request, name, Json::intValue);
+    return v ? v->asInt() : 0;
 }
 
 bool JsonConnection::getBool(const Json::Value& request, const char* name) {
-    return required(request, name, Json::booleanValue).asBool();
-}
-
-bool JsonConnection::getBool(const Json::Value& request, const char* name, bool missing) {
-    return member(request, name) ? getBool(request, name) : missing;
+    const Json::Value* v = member(request, name, Json::booleanValue);
+    return v ? v->asBool() : false;
 }
 
 float JsonConnection::getFloat(const Json::Value& request, const char* name) {
-    const double value = required(request, name, Json::realValue).asDouble();
+    const Json::Value* v = member(request, name, Json::realValue);
+    const double value = v ? v->asDouble() : 0.0;
     if (!std::isfinite(value) || std::fabs(value) > FLT_MAX)
         throw BadRequest(std::string("member \"") + name + "\" is out of range");
     return static_cast<float>(value);
 }
 
 std::string JsonConnection::getString(const Json::Value& request, const char* name) {
-    return required(request, name, Json::stringValue).asString();
-}
-
-std::string JsonConnection::getString(const Json::Value& request, const char* name, const std::string& missing) {
-    return member(request, name) ? getString(request, name) : missing;
+    const Json::Value* v = member(request, name, Json::stringValue);
+    return v ? v->asString() : std::string();
 }

@@ -3,10 +3,12 @@
 // action its "action" member names and writes the reply as one JSON line.
 //
 // Requests that get no reply: a line that does not parse, a line longer than
-// 1023 bytes (dropped up to its newline), an unknown or missing action, and a
-// request of the wrong shape (a root that is not an object, a member the
-// action needs that is missing or of a type that does not convert).  The
-// connection stays open after each of them.
+// 1023 bytes (dropped up to its newline), a root that is not an object, and
+// an unknown or missing action.  The connection stays open after each of
+// them.  Every request of a known action is answered: a member it reads that
+// is missing (or null) reads as 0, false, 0.0 or "", and one of a type that
+// does not convert (or a number beyond what it reads) makes the answer
+// {"success":false}, with nothing changed.
 //
 // The connection closes when the client goes, when it sends nothing for the
 // idle time-out, when a reply cannot be written (the client stopped reading),
@@ -59,20 +61,18 @@ public:
 
     static bool isValidChannel(int channel) { return channel >= 1 && channel <= 3; }
 
-    // A request member missing or of a type that does not convert.
+    // A request member of a type that does not convert.
     class BadRequest : public std::runtime_error {
     public:
         using std::runtime_error::runtime_error;
     };
 
-    // Typed request members.  Without a default the member must be there;
-    // a member that is there must convert (else BadRequest).
+    // Typed request members: a missing or null member reads as 0, false,
+    // 0.0 or ""; one that is there must convert (else BadRequest).
     static int getInt(const Json::Value& request, const char* name);
     static bool getBool(const Json::Value& request, const char* name);
-    static bool getBool(const Json::Value& request, const char* name, bool missing);
     static float getFloat(const Json::Value& request, const char* name);
     static std::string getString(const Json::Value& request, const char* name);
-    static std::string getString(const Json::Value& request, const char* name, const std::string& missing);
 
     // ---- The actions (JsonActions.cpp)
     void handleSetRange(const Json::Value& request);
@@ -123,6 +123,7 @@ private:
 
     MeterModel& meter;
     std::chrono::milliseconds idleTimeout;
+    bool replied = false;                   // the present request has its reply (connection thread)
     std::mutex socketMutex;                 // guards fd against shutdown()
     int fd;
     std::atomic<bool> writeFailed{false};

@@ -251,9 +251,10 @@ def test_zeroing(web):
 
 
 def test_requests_that_get_no_reply(inst, web):
-    """Bad lines get no reply and the connection goes on; a client that goes
-    before its reply leaves the program running."""
-    web.send_raw(b"\n" + b"not json\n" + b"[1,2]\n" + b'{"action":"pollChannel","channel":"one"}\n'
+    """Bad lines and requests that name no action get no reply and the
+    connection goes on; a client that goes before its reply leaves the
+    program running."""
+    web.send_raw(b"\n" + b"not json\n" + b"[1,2]\n" + b'{"action":["pollChannel"],"channel":1}\n'
                  + b'{"action":"noSuchAction"}\n' + b"{" + b" " * 3000 + b"}\n"
                  + b'{"action":"getModelNumber"}\r\n')
     assert web.read_reply() == {"model": "4730"}
@@ -263,6 +264,31 @@ def test_requests_that_get_no_reply(inst, web):
         gone.close()
     assert web.ask("getModelNumber") == {"model": "4730"}
     assert inst.tvl().running()
+
+
+def test_members_missing_or_of_the_wrong_type_are_answered(web):
+    """A missing member reads as 0, false, 0.0 or "" (no channel is channel
+    0); one of the wrong type fails the request and changes nothing."""
+    def request(line):
+        web.send_raw(line.encode() + b"\n")
+        return web.read_reply()
+
+    assert request('{"action":"pollChannel"}') == FAIL
+    assert request('{"action":"getRangeList"}') == FAIL
+    assert set(request('{"action":"pollMeter"}')) == METER_MEMBERS
+    assert request('{"action":"setTimeUnits","units":1}') == OK
+    assert request('{"action":"setTimeUnits"}') == OK
+    assert web.ask("pollMeter")["time"] == 0
+    before, rate = poll(web, 2), web.ask("pollMeter")["displayRate"]
+    for line in ('{"action":"pollChannel","channel":"one"}',
+                 '{"action":"setAutorange","channel":2,"autorange":"%s"}' % (not before["autorange"]),
+                 '{"action":"setFluxUnits","units":[1]}', '{"action":"setManualRelative","channel":2,"offset":"7"}',
+                 '{"action":"pollMeter","vsum":"yes"}', '{"action":"setUpdateRate","rate":1e300}'):
+        assert request(line) == FAIL, line
+    after = poll(web, 2)
+    for member in ("autorange", "fluxUnits", "relativeMode"):
+        assert after[member] == before[member], (member, before, after)
+    assert web.ask("pollMeter")["displayRate"] == rate
 
 
 def test_every_action_was_sent(web):

@@ -1,7 +1,7 @@
 // One connection's framing and parsing: line lengths up to and beyond the
 // buffer, several requests in one segment, CR LF, zero bytes, lines that do
-// not parse, requests of the wrong shape, a client that goes before its
-// reply, and the idle time-out.
+// not parse, requests that name no action, members missing or of the wrong
+// type, a client that goes before its reply, and the idle time-out.
 #include "JsonTestSupport.h"
 
 #include "channel/ChannelModel.h"
@@ -78,7 +78,9 @@ TEST(JsonConnection, FramingOfRequestLines) {
     }
 }
 
-TEST(JsonConnection, RequestsOfTheWrongShapeGetNoReplyAndChangeNothing) {
+// A request names an action only with a string in an object: anything else
+// gets no reply.
+TEST(JsonConnection, RequestsThatNameNoActionGetNoReply) {
     ConnectionFixture f;
     const std::vector<std::string> requests = {
         "[1,2,3]",
@@ -87,32 +89,66 @@ TEST(JsonConnection, RequestsOfTheWrongShapeGetNoReplyAndChangeNothing) {
         "null",
         std::string(1001, '[') + std::string(1001, ']'),   // deeper than the parser goes
         R"({"action":["pollMeter"]})",
-        R"({"action":"pollChannel"})",
+        R"({"action":5})",
+        R"({"action":null,"channel":1})",
+    };
+    for (const std::string& r : requests) {
+        SCOPED_TRACE(r.substr(0, 60));
+        EXPECT_EQ(repliesBeforeMarker(*f.client, r + "\n"), std::vector<std::string>{});
+    }
+}
+
+// Every request of a known action is answered.  A member of the wrong type
+// (or a number beyond what the action reads) answers {"success":false} and
+// changes nothing; a missing or null member reads as 0, false, 0.0 or "".
+TEST(JsonConnection, EveryRequestOfAKnownActionIsAnswered) {
+    ConnectionFixture f;
+    const std::string failure = R"({"success":false})";
+    const std::string success = R"({"success":true})";
+    const std::vector<std::string> wrongTypes = {
         R"({"action":"pollChannel","channel":"one"})",
-        R"({"action":"pollChannel","channel":null})",
         R"({"action":"pollChannel","channel":1e20})",
         R"({"action":"pollChannel","channel":[1]})",
+        R"({"action":"getRangeList","channel":{}})",
         R"({"action":"setFluxUnits","units":"1"})",
-        R"({"action":"setFluxUnits"})",
-        R"({"action":"setRange","channel":1})",
+        R"({"action":"setRange","channel":1,"range":"3"})",
         R"({"action":"setAutorange","channel":1,"autorange":"yes"})",
-        R"({"action":"setHoldState","channel":1,"which":"max"})",
         R"({"action":"setHoldState","channel":1,"which":{"w":1},"enabled":true})",
+        R"({"action":"setHoldState","channel":1,"which":"max","enabled":[true]})",
         R"({"action":"setManualRelative","channel":1,"offset":"1.5"})",
         R"({"action":"setManualRelative","channel":1,"offset":1e300})",
         R"({"action":"setUpdateRate","rate":{}})",
         R"({"action":"setVsumManualRelative","offset":-1e39})",
         R"({"action":"pollMeter","vsum":"true"})",
     };
-    for (const std::string& r : requests) {
-        SCOPED_TRACE(r.substr(0, 60));
-        EXPECT_EQ(repliesBeforeMarker(*f.client, r + "\n"), std::vector<std::string>{});
+    for (const std::string& r : wrongTypes) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(repliesBeforeMarker(*f.client, r + "\n"), std::vector<std::string>{failure});
     }
     ChannelModel* ch = f.meter.getChannel(1);
     EXPECT_EQ(ch->getFluxUnits(), 0);
     EXPECT_TRUE(ch->isAutorange());
     EXPECT_FALSE(ch->isMaxHoldEnabled());
+    EXPECT_EQ(ch->getRelativeState(), 0);
     EXPECT_EQ(f.meter.getVectorSumRelativeOffset(), 0.0f);
+
+    ch->setMaxHoldEnabled(true);
+    ch->setFluxUnits(2);
+    const std::vector<std::pair<std::string, std::string>> missing = {
+        {R"({"action":"pollChannel"})", failure},                 // channel 0
+        {R"({"action":"pollChannel","channel":null})", failure},
+        {R"({"action":"doZero"})", failure},
+        {R"({"action":"setFluxUnits"})", success},                // gauss
+        {R"({"action":"setHoldState","channel":1,"which":"max"})", success},   // off
+        {R"({"action":"setHoldState","channel":1})", failure},    // which: "", no hold
+        {R"({"action":"pollMeter"})", R"({"angle":0,"displayRate":1.0,"flux":0,"temp":1,"time":0,"vsum":false})"},
+    };
+    for (const auto& [request, reply] : missing) {
+        SCOPED_TRACE(request);
+        EXPECT_EQ(repliesBeforeMarker(*f.client, request + "\n"), std::vector<std::string>{reply});
+    }
+    EXPECT_EQ(ch->getFluxUnits(), 0);
+    EXPECT_FALSE(ch->isMaxHoldEnabled());
 }
 
 // The process ignores no signal here: a reply written with a plain write to
