@@ -2,66 +2,54 @@
 
 #include "can/CANinterface.h"
 
-#include <algorithm>
-
 ButtonHandler::ButtonHandler(CANinterface* link, int code) : keyCode(code) {
     if (link) link->signalKeyPressed().connect(sigc::mem_fun(*this, &ButtonHandler::onKey));
 }
 
-void ButtonHandler::connectOnce(const Action& action, const std::string& name) {
+void ButtonHandler::arm(const Action& action, int cancelKey) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const bool waiting = !name.empty() && std::any_of(queue.begin(), queue.end(),
-                                                          [&](const Armed& a) { return a.name == name; });
-        if (!waiting) queue.push_back({action, name});
+        waiting = Armed{action, cancelKey};
     }
     armed.emit(true);
 }
 
-void ButtonHandler::armWithCancelKey(const Action& action, int cancelKey, const std::string& name) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        cancelKeys.assign(1, cancelKey);
-    }
-    connectOnce(action, name);
-}
+void ButtonHandler::connectOnce(const Action& action) { arm(action, kNoCancelKey); }
+
+void ButtonHandler::armWithCancelKey(const Action& action, int cancelKey) { arm(action, cancelKey); }
 
 void ButtonHandler::dropConnections() {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        queue.clear();
-        cancelKeys.clear();
+        waiting.reset();
     }
     armed.emit(false);
 }
 
-int ButtonHandler::armedCount() const {
+bool ButtonHandler::isArmed() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<int>(queue.size());
+    return waiting.has_value();
 }
 
 void ButtonHandler::onKey(int code) {
     if (code != keyCode) {
-        bool cancel;
+        bool cancel = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            cancel = std::find(cancelKeys.begin(), cancelKeys.end(), code) != cancelKeys.end();
+            if (waiting && waiting->cancelKey != kNoCancelKey && waiting->cancelKey == code) {
+                waiting.reset();
+                cancel = true;
+            }
         }
-        if (cancel) dropConnections();
+        if (cancel) armed.emit(false);
         return;
     }
-    Action action;
-    bool ran = false;
+    std::optional<Armed> taken;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        cancelKeys.clear();
-        if (!queue.empty()) {
-            action = queue.front().action;
-            queue.pop_front();
-            ran = true;
-        }
+        taken.swap(waiting);
     }
     armed.emit(false);
-    if (ran) action();
-    if (armedCount() > 0) armed.emit(true);
+    // The action may arm the next prompt (a message after a capture).
+    if (taken) taken->action();
 }

@@ -196,7 +196,7 @@ public:
     void startValueEntry(int channel, int mode);
     void toggleDisplay(int readout);       // 0-2 channels 1-3, 3 vector sum
     void stepBrightness(bool display, int step);
-    void promptScaling(Form* page, void (MainWindow::*apply)(), const char* name);
+    void promptScaling(Form* page, void (MainWindow::*apply)());
     void applyScaling(Form* page);
     void showPage(Fl_Widget* page, const std::function<void()>& prepare);
     Menu* getCurrentMenu();                // under the toolkit lock

@@ -87,8 +87,7 @@ MenuElement* MainWindow::makeSubmenuLink(const char* name, Menu* submenu) {
 void MainWindow::showMessage(const char* text) {
     // One pop-up: a second message before Enter replaces the text and is
     // dismissed by the same press.
-    if (buttonHandler)
-        buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::onMessageDismissed), "message");
+    if (buttonHandler) buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::onMessageDismissed));
     {
         gui::Lock lock;
         messagePopup->showMessage(text);
@@ -114,8 +113,7 @@ void MainWindow::promptUsbFirmwareUpdate() {
         firmwareUpdateDisplay->showMessage("Press Enter button to update\nfirmware from USB drive and reboot.");
     }
     if (buttonHandler)
-        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromUsb), kBackKey,
-                                        "usb-firmware");
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromUsb), kBackKey);
 }
 
 void MainWindow::promptInternetFirmwareUpdate() {
@@ -124,35 +122,34 @@ void MainWindow::promptInternetFirmwareUpdate() {
         firmwareUpdateDisplay->showMessage("Press Enter button to update\nfirmware from Internet and reboot.");
     }
     if (buttonHandler)
-        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromInternet), kBackKey,
-                                        "internet-firmware");
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromInternet), kBackKey);
 }
 
-void MainWindow::promptScaling(Form* page, void (MainWindow::*apply)(), const char* name) {
+void MainWindow::promptScaling(Form* page, void (MainWindow::*apply)()) {
     showScalingPanel(page);
-    if (buttonHandler) buttonHandler->armWithCancelKey(sigc::mem_fun(*this, apply), kBackKey, name);
+    if (buttonHandler) buttonHandler->armWithCancelKey(sigc::mem_fun(*this, apply), kBackKey);
 }
 
 void MainWindow::promptCorrScaling1() {
-    promptScaling(corrScalingDisplays[0], &MainWindow::applyCorrScaling1, "corr-scaling-1");
+    promptScaling(corrScalingDisplays[0], &MainWindow::applyCorrScaling1);
 }
 void MainWindow::promptCorrScaling2() {
-    promptScaling(corrScalingDisplays[1], &MainWindow::applyCorrScaling2, "corr-scaling-2");
+    promptScaling(corrScalingDisplays[1], &MainWindow::applyCorrScaling2);
 }
 void MainWindow::promptCorrScaling3() {
-    promptScaling(corrScalingDisplays[2], &MainWindow::applyCorrScaling3, "corr-scaling-3");
+    promptScaling(corrScalingDisplays[2], &MainWindow::applyCorrScaling3);
 }
 void MainWindow::promptUncorrScaling1() {
-    promptScaling(uncorrScalingDisplays[0], &MainWindow::applyUncorrScaling1, "uncorr-scaling-1");
+    promptScaling(uncorrScalingDisplays[0], &MainWindow::applyUncorrScaling1);
 }
 void MainWindow::promptUncorrScaling2() {
-    promptScaling(uncorrScalingDisplays[1], &MainWindow::applyUncorrScaling2, "uncorr-scaling-2");
+    promptScaling(uncorrScalingDisplays[1], &MainWindow::applyUncorrScaling2);
 }
 void MainWindow::promptUncorrScaling3() {
-    promptScaling(uncorrScalingDisplays[2], &MainWindow::applyUncorrScaling3, "uncorr-scaling-3");
+    promptScaling(uncorrScalingDisplays[2], &MainWindow::applyUncorrScaling3);
 }
 void MainWindow::promptVsumScaling() {
-    promptScaling(vsumScalingDisplay, &MainWindow::applyVsumScaling, "vsum-scaling");
+    promptScaling(vsumScalingDisplay, &MainWindow::applyVsumScaling);
 }
 
 void MainWindow::promptScreenCapture() {
@@ -160,7 +157,7 @@ void MainWindow::promptScreenCapture() {
         showMessage(kNoUsbDrive);
         return;
     }
-    if (buttonHandler) buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::captureScreen), "capture");
+    if (buttonHandler) buttonHandler->connectOnce(sigc::mem_fun(*this, &MainWindow::captureScreen));
 }
 
 // ---- Actions ----------------------------------------------------------------
@@ -368,8 +365,7 @@ void MainWindow::showPasswordPanel() {
     add(passwordDisplay);
     numericKeypad->attachInput(passwordDisplay->getInput(0));
     if (buttonHandler)
-        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::onPasswordEntered), kBackKey,
-                                        "password");
+        buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::onPasswordEntered), kBackKey);
     passwordDisplay->show();
     passwordDisplay->redraw();
     redraw();

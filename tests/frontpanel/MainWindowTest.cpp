@@ -207,7 +207,7 @@ TEST(MainWindowPrompts, MessageWaitsForEnterAndDropsOtherKeys) {
     EXPECT_FALSE(mw->messagePopup->visible());
     EXPECT_FALSE(mw->buttonView->isDisabled());
     EXPECT_EQ(mw->buttonView->getLevel(32), 0);
-    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    EXPECT_FALSE(mw->buttonHandler->isArmed());
     mw->currentMenu = saved;
 }
 
@@ -231,7 +231,7 @@ TEST(MainWindowPrompts, PasswordPageOpensTheEngineerMenuOnEnter) {
 
     mw->showPasswordPanel();
     press(31);   // Back drops the prompt
-    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    EXPECT_FALSE(mw->buttonHandler->isArmed());
     mw->currentMenu = saved;
 
     mw->showPasswordPanel();
@@ -243,7 +243,7 @@ TEST(MainWindowPrompts, PasswordPageOpensTheEngineerMenuOnEnter) {
     EXPECT_STREQ(page->getInput(0)->value(), "");
     EXPECT_NE(page->parent(), mw) << "the readouts are back";
     EXPECT_EQ(mw->numericDisplays[0]->parent(), mw);
-    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    EXPECT_FALSE(mw->buttonHandler->isArmed());
     mw->gotoMenu(mw->mainMenu);
 }
 
@@ -251,27 +251,41 @@ TEST(MainWindowPrompts, FirmwareUpdateRunsOnEnterUnlessBackCancels) {
     Form* page = mw->firmwareUpdateDisplay;
     auto status = [page] { return std::string(page->getStatusBox()->label()); };
     auto press = [](int key) { mw->keyInterface->signalKeyPressed().emit(key); };
-    auto updates = [] {
+    // Runs of a script, as the stand-ins log them.
+    auto runs = [](const std::string& script) {
         std::ifstream log(sandboxFile("/var/log/standin.log"));
         std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
         std::size_t n = 0;
-        for (std::size_t at = text.find("tvl4700-usb-update.sh"); at != std::string::npos;
-             at = text.find("tvl4700-usb-update.sh", at + 1))
-            ++n;
+        for (std::size_t at = text.find(script); at != std::string::npos; at = text.find(script, at + 1)) ++n;
         return n;
     };
-    const std::size_t before = updates();
+    const std::string usb = "tvl4700-usb-update.sh", internet = "tvl4700-update.sh";
+    const std::size_t before = runs(usb);
 
     mw->promptUsbFirmwareUpdate();
     EXPECT_EQ(status(), "Press Enter button to update\nfirmware from USB drive and reboot.");
     press(31);
     press(32);
-    EXPECT_EQ(updates(), before) << "Back cancelled the update";
+    EXPECT_EQ(runs(usb), before) << "Back cancelled the update";
 
     mw->promptUsbFirmwareUpdate();
     press(32);
-    EXPECT_EQ(updates(), before + 1);
+    EXPECT_EQ(runs(usb), before + 1);
     EXPECT_EQ(status(), "Firmware is being installed.\nPlease wait...");
+
+    // Both offered: the second choice replaces the first, and Enter runs
+    // what the box asks for, once.
+    const std::size_t usbBefore = runs(usb), internetBefore = runs(internet);
+    mw->promptUsbFirmwareUpdate();
+    mw->promptInternetFirmwareUpdate();
+    EXPECT_EQ(status(), "Press Enter button to update\nfirmware from Internet and reboot.");
+    press(32);
+    EXPECT_EQ(runs(internet), internetBefore + 1);
+    EXPECT_EQ(status(), "Firmware is being downloaded.\nPlease wait...");
+    press(32);
+    EXPECT_EQ(runs(usb), usbBefore) << "the USB update was replaced, never run";
+    EXPECT_EQ(runs(internet), internetBefore + 1);
+    EXPECT_FALSE(mw->buttonHandler->isArmed());
     mw->gotoMenu(mw->mainMenu);
 }
 
@@ -416,10 +430,10 @@ TEST(MainWindowPrompts, ScreenCaptureWithoutAUsbDriveSaysSo) {
     EXPECT_TRUE(mw->messageShown);
     EXPECT_NE(std::string(mw->messagePopup->message()).find("Please insert USB drive\nand try again."),
               std::string::npos);
-    EXPECT_EQ(mw->buttonHandler->armedCount(), 1) << "only the pop-up waits";
+    EXPECT_TRUE(mw->buttonHandler->isArmed()) << "the pop-up waits";
     mw->keyInterface->signalKeyPressed().emit(32);
     EXPECT_FALSE(mw->messageShown);
-    EXPECT_EQ(mw->buttonHandler->armedCount(), 0);
+    EXPECT_FALSE(mw->buttonHandler->isArmed());
 }
 
 }  // namespace
