@@ -218,19 +218,13 @@ std::string ChannelModel::getBoardRev() const { return readText(boardRevision); 
 std::string ChannelModel::getBoardSerial() const { return readText(boardSerial); }
 std::string ChannelModel::getBoardCalDate() const { return readText(boardCalDate); }
 std::string ChannelModel::getTemperatureUnitText() const { return readText(temperatureUnitText); }
-std::string ChannelModel::getSignalFreqUnitText() const { return readText(signalFreqUnitText); }
-std::string ChannelModel::getSignalFreqFormat() const { return readText(signalFreqFormat); }
 std::string ChannelModel::getDiagUnitText() const { return readText(diagUnitText); }
 
 // ---- Accessors ----------------------------------------------------------------
 
-float ChannelModel::getDisplaySignalFreq() const {
-    const float f = signalFreq;
-    switch (timeUnits.load()) {
-    case 0: return f > 1200.0f ? f / 1000.0f : f;
-    case 1: return f < 0.001f ? f * 1000000.0f : f * 1000.0f;
-    default: return 0.0f;
-    }
+ChannelModel::SignalFreqText ChannelModel::getSignalFreqText() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return {signalFreqShown, signalFreqFormat, signalFreqUnitText};
 }
 
 void ChannelModel::setDecimation(int n) {

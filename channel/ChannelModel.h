@@ -341,10 +341,17 @@ public:
     int getTemperatureUnits() const { return temperatureUnits; }
     std::string getTemperatureUnitText() const;
     int getTimeUnits() const { return timeUnits; }
-    std::string getSignalFreqUnitText() const;
-    std::string getSignalFreqFormat() const;
+    // The signal frequency in the time unit: hertz, or the period in seconds.
     float getSignalFreq() const { return signalFreq; }
-    float getDisplaySignalFreq() const;
+    // The signal frequency as the readouts show it: the value in its display
+    // unit ("Hz" or "kHz", "usec" or "msec"), its printf format and that
+    // unit, all three from the same report and the same time unit.
+    struct SignalFreqText {
+        float value = 0.0f;
+        std::string format;
+        std::string unit;
+    };
+    SignalFreqText getSignalFreqText() const;
     ClassifierController& getClassifierController() { return classifier; }
     const ClassifierController& getClassifierController() const { return classifier; }
     bool isAutorange() const { return autorange; }
@@ -480,6 +487,9 @@ protected:
     void connectReplyHandlers(CANinterface& link);
     void copyText(char* dest, std::size_t size, const char* src);
     std::string readText(const char* src) const;
+    // The signal frequency's value, display value, format and unit from the
+    // last report and the time unit; textMutex held.
+    void storeSignalFreq();
 
     // Value editing: the target the keys act on, in the order relative
     // offset, manual zero offset, trigger level.  digitEditor is guarded by
@@ -522,7 +532,9 @@ protected:
     std::atomic<int> fluxUnits{0};
     std::atomic<int> temperatureUnits{1};
     char temperatureUnitText[12] = "C";
-    std::atomic<int> timeUnits{0};
+    std::atomic<int> timeUnits{0};     // written under textMutex, with the texts below
+    float reportedFreq = 0.0f;         // the card's last report in Hz; guarded by textMutex
+    float signalFreqShown = 0.0f;      // signalFreq in its display unit; guarded by textMutex
     char signalFreqUnitText[10] = "Hz";
     char signalFreqFormat[10] = "%4.1f";
     std::atomic<int> diagMode{0};

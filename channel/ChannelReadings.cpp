@@ -201,7 +201,18 @@ void ChannelModel::onModeReply(int m, int f, float rate) {
 }
 
 void ChannelModel::onFrequency(float hz) {
-    float stored;
+    std::lock_guard<std::mutex> lock(textMutex);
+    reportedFreq = hz;
+    storeSignalFreq();
+}
+
+// The value and the texts that show it change together, under textMutex, and
+// so does the time unit (setTimeUnits): a reader never sees a value with the
+// other unit's format, and a report racing a change of unit is stored in the
+// unit that wins.
+void ChannelModel::storeSignalFreq() {
+    const float hz = reportedFreq;
+    float stored, shown;
     const char* unit;
     const char* format;
     switch (timeUnits.load()) {
@@ -210,9 +221,11 @@ void ChannelModel::onFrequency(float hz) {
         if (stored > 1200.0f) {
             unit = "kHz";
             format = "%2.3f";
+            shown = stored / 1000.0f;
         } else {
             unit = "Hz";
             format = "%4.1f";
+            shown = stored;
         }
         break;
     case 1: {
@@ -223,20 +236,20 @@ void ChannelModel::onFrequency(float hz) {
         if (stored < 0.001f) {
             unit = "usec";
             format = "%4.1f";
+            shown = stored * 1000000.0f;
         } else {
             unit = "msec";
             format = "%3.2f";
+            shown = stored * 1000.0f;
         }
         break;
     }
     default:
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(textMutex);
-        copyText(signalFreqUnitText, sizeof signalFreqUnitText, unit);
-        copyText(signalFreqFormat, sizeof signalFreqFormat, format);
-    }
+    copyText(signalFreqUnitText, sizeof signalFreqUnitText, unit);
+    copyText(signalFreqFormat, sizeof signalFreqFormat, format);
+    signalFreqShown = shown;
     signalFreq = stored;
 }
 

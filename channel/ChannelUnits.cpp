@@ -39,7 +39,14 @@ void ChannelModel::setTemperatureUnits(int unit) {
 }
 
 void ChannelModel::setTimeUnits(int unit) {
-    timeUnits = unit;
+    {
+        // The frequency already stored changes to the new unit with it, so
+        // nothing shows one unit's value in the other's format until the
+        // next report.
+        std::lock_guard<std::mutex> lock(textMutex);
+        timeUnits = unit;
+        storeSignalFreq();
+    }
     timeUnitsChanged.emit(channel, unit);
     markSettingsDirty();
 }

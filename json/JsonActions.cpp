@@ -152,9 +152,10 @@ Json::Value JsonConnection::channelObject(const ChannelModel& ch) {
 
     o["probeState"] = ch.getChannelStatus();
     o["fluxUnits"] = ch.getFluxUnits();
-    if (ch.getMode() == 1)
-        o["signalFreq"] = text(formatValue(ch.getSignalFreqFormat(), ch.getDisplaySignalFreq()) + " " +
-                               ch.getSignalFreqUnitText());
+    if (ch.getMode() == 1) {
+        const ChannelModel::SignalFreqText signal = ch.getSignalFreqText();
+        o["signalFreq"] = text(formatValue(signal.format, signal.value) + " " + signal.unit);
+    }
     if (ch.isTemperatureValid()) {
         o["probeTemp"] = text(formatValue("%3.1f", ch.getTemperature()));
         o["tempUnits"] = text(ch.getTemperatureUnitText());

@@ -392,9 +392,10 @@ void NumericDisplay::drawStatusOrReading() {
     else clear(kClip);
 
     if (mode == 1 && model->getProbeClass() != 0) {
+        const ChannelModel::SignalFreqText signal = model->getSignalFreqText();
         char frequency[64];
-        formatNumber(frequency, model->getSignalFreqFormat(), model->getDisplaySignalFreq());
-        std::snprintf(line, sizeof line, "SIGNAL: %s %s", frequency, model->getSignalFreqUnitText().c_str());
+        formatNumber(frequency, signal.format, signal.value);
+        std::snprintf(line, sizeof line, "SIGNAL: %s %s", frequency, signal.unit.c_str());
         text(kSignal, line);
     } else {
         clear(kSignal);

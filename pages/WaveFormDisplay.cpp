@@ -369,9 +369,10 @@ void WaveFormDisplay::drawChannelHeader(int slot) {
         at(kReading).drawText(1, formatNumber(text, m->getValueFormat(), m->getDisplayValue()));
         at(kUnit).drawText(0, m->getUnitName().c_str());
     }
+    const ChannelModel::SignalFreqText signal = m->getSignalFreqText();
     char number[64];
-    formatNumber(number, m->getSignalFreqFormat(), m->getDisplaySignalFreq());
-    std::snprintf(text, sizeof text, "%s%s", number, m->getSignalFreqUnitText().c_str());
+    formatNumber(number, signal.format, signal.value);
+    std::snprintf(text, sizeof text, "%s%s", number, signal.unit.c_str());
     at(kFrequency).drawText(1, text);
     at(kScale).drawText(1, m->getCurrentWaveformScaleText().c_str());
 }

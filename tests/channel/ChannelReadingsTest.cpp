@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace channeltest;
 
@@ -55,25 +58,61 @@ TEST(ChannelRates, UnusableRatesNeverReachADivision) {
     EXPECT_FLOAT_EQ(m.getValue(), 5.0f);
 }
 
+// The value, format and unit a readout shows, as one text.
+static std::string shownFreq(const ChannelModel& m) {
+    const ChannelModel::SignalFreqText t = m.getSignalFreqText();
+    char number[64];
+    std::snprintf(number, sizeof number, t.format.c_str(), static_cast<double>(t.value));
+    return std::string(number) + " " + t.unit;
+}
+
 TEST(ChannelFrequency, ShownAsFrequencyOrPeriod) {
     testsupport::TempSandbox sandbox;
     ChannelModel m(1, "unused");
     m.onFrequency(1200.0f);
-    EXPECT_EQ(m.getSignalFreqUnitText(), "Hz");
-    EXPECT_EQ(m.getSignalFreqFormat(), "%4.1f");
+    EXPECT_EQ(m.getSignalFreqText().unit, "Hz");
+    EXPECT_EQ(m.getSignalFreqText().format, "%4.1f");
     m.onFrequency(1500.0f);
-    EXPECT_EQ(m.getSignalFreqUnitText(), "kHz");
-    EXPECT_EQ(m.getSignalFreqFormat(), "%2.3f");
-    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 1.5f);
+    EXPECT_EQ(m.getSignalFreqText().unit, "kHz");
+    EXPECT_EQ(m.getSignalFreqText().format, "%2.3f");
+    EXPECT_FLOAT_EQ(m.getSignalFreqText().value, 1.5f);
 
     m.setTimeUnits(1);
     m.onFrequency(1000.0f);   // a period of exactly 1 ms
-    EXPECT_EQ(m.getSignalFreqUnitText(), "msec");
-    EXPECT_EQ(m.getSignalFreqFormat(), "%3.2f");
-    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 1.0f);
+    EXPECT_EQ(m.getSignalFreqText().unit, "msec");
+    EXPECT_EQ(m.getSignalFreqText().format, "%3.2f");
+    EXPECT_FLOAT_EQ(m.getSignalFreqText().value, 1.0f);
     m.onFrequency(2000.0f);
-    EXPECT_EQ(m.getSignalFreqUnitText(), "usec");
-    EXPECT_FLOAT_EQ(m.getDisplaySignalFreq(), 500.0f);
+    EXPECT_EQ(m.getSignalFreqText().unit, "usec");
+    EXPECT_FLOAT_EQ(m.getSignalFreqText().value, 500.0f);
+}
+
+TEST(ChannelFrequency, ATimeUnitChangeConvertsTheStoredFrequencyAtOnce) {
+    testsupport::TempSandbox sandbox;
+    ChannelModel m(1, "unused");
+    // What a readout drawing on the unit's signal finds, before the card
+    // reports again.
+    std::vector<std::string> seen;
+    m.signalTimeUnitsChanged().connect([&](int, int) { seen.push_back(shownFreq(m)); });
+    struct Case {
+        float hz;
+        int unit;
+        const char* shown;
+        float stored;
+    } cases[] = {
+        {4999.5f, 1, "200.0 usec", 1.0f / 4999.5f}, {4999.5f, 0, "4.999 kHz", 4999.5f},
+        {60.0f, 1, "16.67 msec", 1.0f / 60.0f},     {60.0f, 0, "60.0 Hz", 60.0f},
+        {0.0f, 1, " 0.0 usec", 0.0f},
+    };
+    for (const Case& c : cases) {
+        m.setTimeUnits(c.unit == 1 ? 0 : 1);
+        m.onFrequency(c.hz);
+        seen.clear();
+        m.setTimeUnits(c.unit);
+        EXPECT_EQ(shownFreq(m), c.shown) << c.hz << " Hz, unit " << c.unit;
+        EXPECT_EQ(seen, std::vector<std::string>{c.shown}) << c.hz << " Hz, unit " << c.unit;
+        EXPECT_FLOAT_EQ(m.getSignalFreq(), c.stored) << c.hz << " Hz, unit " << c.unit;
+    }
 }
 
 TEST(ChannelFrequency, NoSignalNeverGivesAnInfiniteOrNegativePeriod) {
@@ -82,7 +121,7 @@ TEST(ChannelFrequency, NoSignalNeverGivesAnInfiniteOrNegativePeriod) {
     m.setTimeUnits(1);
     for (float f : {0.0f, -50.0f, kNaN, -kInf, kInf, 1e-40f}) {
         m.onFrequency(f);
-        const float shown = m.getDisplaySignalFreq();
+        const float shown = m.getSignalFreqText().value;
         EXPECT_TRUE(std::isfinite(m.getSignalFreq())) << f;
         EXPECT_TRUE(std::isfinite(shown)) << f;
         EXPECT_GE(shown, 0.0f) << f;

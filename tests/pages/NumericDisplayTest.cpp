@@ -224,6 +224,21 @@ TEST_F(NumericReadout, AcModeShowsTheSignalAndTheInputFilter) {
     EXPECT_TRUE(shows(B::kFilter, ""));
 }
 
+TEST_F(NumericReadout, ATimeUnitChangeShowsTheSignalInTheNewUnitAtOnce) {
+    build(1);
+    inst.makeReady(1);
+    inst.channel(1).setTimeUnits(0);
+    inst.card(1).out().sendModeReply(1, 1, 0, 610.0f);
+    inst.card(1).out().sendFrequency(1, 4999.5f);
+    EXPECT_TRUE(showsWhileFed(1, 2.0f, B::kSignal, "SIGNAL: 4.999 kHz"));
+    // No report follows the change: the repaint that it asks for shows the
+    // frequency already received, in the new unit.
+    inst.channel(1).setTimeUnits(1);
+    EXPECT_TRUE(shows(B::kSignal, "SIGNAL: 200.0 usec"));
+    inst.channel(1).setTimeUnits(0);
+    EXPECT_TRUE(shows(B::kSignal, "SIGNAL: 4.999 kHz"));
+}
+
 TEST_F(NumericReadout, ZeroingShowsOnlyItsTextAndBarAndReadingsWait) {
     build(1);
     inst.makeReady(1);
@@ -444,6 +459,7 @@ TEST_F(NumericReadout, TitlesWithAndWithoutTheFlagAndInDemoMode) {
 TEST_F(NumericReadout, TextsRewrittenByTheReaderAreDrawnWhole) {
     build(1);
     inst.makeReady(1);
+    inst.channel(1).setTimeUnits(0);
     inst.card(1).out().sendModeReply(1, 1, 0, 610.0f);
     EXPECT_TRUE(shows(B::kDcAc, "AC"));
     // The reader rewrites the frequency's format and unit texts while the
@@ -456,7 +472,9 @@ TEST_F(NumericReadout, TextsRewrittenByTheReaderAreDrawnWhole) {
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });
-    const std::regex whole("SIGNAL: +[0-9]+\\.[0-9]+ k?Hz");
+    // Each report's value with its own format and unit, never mixed (or no
+    // report yet).
+    const std::regex whole("SIGNAL: (2\\.000 kHz|1000\\.0 Hz| 0\\.0 Hz)");
     int checked = 0;
     for (int i = 0; i < 300; ++i) {
         panel->redraw();
