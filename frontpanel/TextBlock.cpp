@@ -3,6 +3,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -13,6 +14,23 @@ int textWidth(const char* text) {
     fl_measure(text, w, h, 0);   // no '@' symbols: texts are drawn as they are
     return w;
 }
+
+// Confines the drawing of a text to the cell's columns, so that a text wider
+// than its cell never leaves pixels beside it that the next, shorter text's
+// clearing would miss; and to its rows, down to the descenders of the text
+// drawn at baseline (the cell ends 2 pixels below the baseline, where the
+// larger fonts' descenders reach further).  The font is set.
+class CellClip {
+public:
+    CellClip(float x, float top, float width, float height, int baseline) {
+        const int t = static_cast<int>(top);
+        const int bottom = std::max(t + static_cast<int>(height), baseline + fl_descent());
+        fl_push_clip(static_cast<int>(x), t, static_cast<int>(width), bottom - t);
+    }
+    ~CellClip() { fl_pop_clip(); }
+    CellClip(const CellClip&) = delete;
+    CellClip& operator=(const CellClip&) = delete;
+};
 
 }  // namespace
 
@@ -72,6 +90,7 @@ void TextBlock::drawText(int alignment, const char* text) {
     drawBackground();
     fl_font(font, size);
     const int tw = textWidth(text);
+    const CellClip clip(x, top, width, height, static_cast<int>(baseline));
     fl_color(foreground());
     fl_draw(text, static_cast<int>(alignedX(alignment, tw)), static_cast<int>(baseline));
     record(text, 0, 0);
@@ -83,6 +102,7 @@ void TextBlock::drawTextSized(int alignment, const char* text, int textSize) {
     fl_font(font, textSize);
     const int tw = textWidth(text);
     const int y = centreY + fl_height() / 2 - fl_descent();
+    const CellClip clip(x, top, width, height, y);
     fl_color(foreground());
     fl_draw(text, static_cast<int>(alignedX(alignment, tw)), y);
     record(text, 0, 0);
@@ -101,6 +121,7 @@ void TextBlock::drawTextWithHighlight(int alignment, const char* text, int start
     if (count > length - start) count = length - start;
     const int x0 = static_cast<int>(alignedX(alignment, tw));
     const int y = static_cast<int>(baseline);
+    const CellClip clip(x, top, width, height, y);
 
     if (start > 0) {
         fl_color(foreground());

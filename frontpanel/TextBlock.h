@@ -19,6 +19,11 @@
 // Alignment: 0 left (from text x), 1 right (flush with text x + width),
 // 2 centred in the width; any other value draws as 0.
 //
+// A text wider than its cell is cut at the cell's left and right edges:
+// nothing is ever drawn beside a cell, where the next text's clearing would
+// not reach.  Below, only the descenders of the text drawn pass the cell's
+// bottom, which lies 2 pixels under the baseline.
+//
 // Colours are the toolkit's colour values (an index, or 0xRRGGBB00 for an
 // RGB colour), kept as unsigned as the toolkit's widgets keep them: an RGB
 // value lies outside the range of the toolkit's colour enumeration.

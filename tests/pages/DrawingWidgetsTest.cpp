@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -144,6 +145,39 @@ TEST_F(DrawingWidgets, HighlightRunsOutsideTheTextAreCutToIt) {
     drawn([&] { cell.drawTextWithHighlight(0, longText.c_str(), 250, 40); }, cx, cy, cw, ch);
     EXPECT_EQ(cell.shownText(), longText);
     EXPECT_EQ(cell.shownHighlightCount(), 40);
+}
+
+TEST_F(DrawingWidgets, TextsLongerThanTheCellStayInsideIt) {
+    // A 20-character line given 23 ("SIGNAL: 4999500.000 kHz"): whatever
+    // the alignment and the way it is drawn, nothing lands beside the cell,
+    // where the next, shorter text's clearing would not reach.
+    TextBlock cell(kText, kBack, FL_COURIER, 16, 20, 60.0f, 100.0f);
+    const int cx = static_cast<int>(cell.getX()), cy = static_cast<int>(cell.getY());
+    const int cw = static_cast<int>(cell.getWidth()), ch = static_cast<int>(cell.getHeight());
+    const int margin = 60;
+    const char* const text = "SIGNAL: 4999500.000 kHz";
+    const std::function<void()> draws[] = {
+        [&] { cell.drawText(0, text); },
+        [&] { cell.drawText(1, text); },
+        [&] { cell.drawText(2, text); },
+        [&] { cell.drawTextSized(0, text, 24); },
+        [&] { cell.drawTextSized(1, text, 24); },
+        [&] { cell.drawTextWithHighlight(0, text, 20, 3); },
+        [&] { cell.drawTextWithHighlight(1, text, 0, 2); },
+    };
+    int n = 0;
+    for (const auto& draw : draws) {
+        const auto rgb = drawn(draw, cx - margin, cy, cw + 2 * margin, ch);
+        const auto cols = columnsOf(rgb, cw + 2 * margin, ch, kText);
+        ASSERT_FALSE(cols.empty()) << "draw " << n;
+        EXPECT_GE(cols.front(), margin) << "draw " << n << " reaches left of the cell";
+        EXPECT_LT(cols.back(), margin + cw) << "draw " << n << " reaches right of the cell";
+        for (int y = 0; y < ch; ++y) {
+            EXPECT_EQ(pixelAt(rgb, cw + 2 * margin, margin - 1, y), rgbOf(kFrame)) << "draw " << n;
+            EXPECT_EQ(pixelAt(rgb, cw + 2 * margin, margin + cw, y), rgbOf(kFrame)) << "draw " << n;
+        }
+        ++n;
+    }
 }
 
 TEST_F(DrawingWidgets, ProgressBarFillsItsShareAndNeverMore) {
