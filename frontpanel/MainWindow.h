@@ -12,6 +12,7 @@
 //   MainWindowPanels.cpp    menus on the soft buttons, prompts, pages, actions
 //   MainWindowMenus.cpp     the menu tree
 //   MainWindowActions.cpp   the menu actions
+//   MainWindowMarks.cpp     the radio marks that mirror model values
 //
 // Threads: see runtime/Signal.h and frontpanel/GuiThread.h.  Model-signal
 // handlers run on the emitting thread and hand widget work to the GUI thread;
@@ -58,6 +59,9 @@ class SoftButton;
 class SystemInfoDisplay;
 class VectorSumDisplay;
 class WaveFormDisplay;
+namespace menutree {
+enum class MenuId;
+}
 
 class MainWindow : public Fl_Group, public sigc::trackable {
 public:
@@ -276,6 +280,18 @@ public:
     void editToggleSign(int channel);
     void editReset(int channel);
     void finishEntry(int channel);
+
+    // The radio menus whose mark mirrors a model value (MainWindowMarks.cpp),
+    // on the GUI thread or under the toolkit lock: the mark of the menu of
+    // kind id (a per-channel kind: channel c's, all three for 0) from the
+    // model's present value.  A whole-meter menu that shows a channel's value
+    // (the units) shows channel c's, for 0 the first channel on the screen.
+    void markFromModel(menutree::MenuId id, int channel = 0);
+    void markAllFromModels();
+    // From any thread: markFromModel on the GUI thread, then the menu shown.
+    void markLater(menutree::MenuId id, int channel = 0);
+    // Whether the kind has such a rule.
+    static bool hasModelMark(menutree::MenuId id);
 
     // Menu contents that follow the models and the other actions.  Menu
     // contents are changed on the GUI thread or under the toolkit lock.

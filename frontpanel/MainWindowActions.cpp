@@ -9,6 +9,7 @@
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
+#include "frontpanel/MenuTree.h"
 #include "frontpanel/NumericKeypad.h"
 #include "meter/MeterModel.h"
 #include "frontpanel/EngineeringPasswordDisplay.h"
@@ -333,17 +334,7 @@ void MainWindow::finishEntry(int channel) {
 
 // Runs on the thread that changes the vector-sum relative state: the mark is
 // moved on the GUI thread.
-void MainWindow::onVectorSumRelativeChanged(int state) {
-    int item;
-    switch (state) {
-    case 0: item = 0; break;
-    case 1: item = 1; break;
-    case 2: case 3: item = 2; break;
-    default: return;
-    }
-    RadioButtonMenu* menu = vectorSumRelativeMenu;
-    if (menu) gui::post([menu, item] { menu->setSelected(item); });
-}
+void MainWindow::onVectorSumRelativeChanged(int) { markLater(menutree::MenuId::VectorSumRelative); }
 
 // Items Max, Min, Peak, Valley and Active of "All Channels Hold" are marked
 // when the flag is on for all three channels; "Reset" is left alone.

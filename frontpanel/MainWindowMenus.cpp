@@ -270,5 +270,6 @@ void MainWindow::buildMenus() {
 
     // The network form starts in manual address mode: the address links are offered.
     if (networkConfigDisplay && networkConfigDisplay->isManual()) showNetworkAddressItems();
+    markAllFromModels();
     gotoMenu(mainMenu);
 }

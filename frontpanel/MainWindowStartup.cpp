@@ -19,6 +19,7 @@
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
+#include "frontpanel/MenuTree.h"
 #include "json/JsonServer.h"
 #include "meter/MeterModel.h"
 #include "pages/DiagDisplay.h"
@@ -39,11 +40,9 @@
 
 namespace {
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+using menutree::MenuId;
 
-void select(RadioButtonMenu* menu, int item) {
-    if (menu) menu->setSelected(item);
-}
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void mark(Menu* menu, int item, bool on) {
     if (menu) menu->setItemStyle(item, on ? 1 : 0);
@@ -60,33 +59,6 @@ M* of(M* const (&menus)[3], int c) {
 }
 
 bool validChannel(int c) { return c >= 1 && c <= 3; }
-
-// The item of a "... Scaling" menu for a full scale in tenths of a volt.
-int scalingItem(int tenths) { return tenths == 30 ? 0 : tenths == 100 ? 1 : 2; }
-
-// The item of "Channel %d\nAC Freq\nSetup" for a frequency range.
-int acFreqItem(int freqRange) {
-    switch (freqRange) {
-    case 0: return 1;
-    case 1: return 2;
-    case 2: return 3;
-    case 3: return 4;
-    case 5: return 5;
-    default: return 0;
-    }
-}
-
-// An output mode's item: 1 and 2 as they are, anything else 0.
-int outputModeItem(int mode) { return mode == 1 || mode == 2 ? mode : 0; }
-
-// The common handler: on the GUI thread, select item of menu (no menu: no
-// change) and show the current menu again.
-void selectLater(MainWindow* window, RadioButtonMenu* menu, int item) {
-    gui::post([window, menu, item] {
-        select(menu, item);
-        window->showMenu();
-    });
-}
 
 }  // namespace
 
@@ -141,6 +113,8 @@ void MainWindow::initializeMeter() {
             setupThreeChannelScreen();
         else
             setupSingleChannelScreen();
+        // The channels may have changed before their handlers were connected.
+        markAllFromModels();
         showMenu();
     }
     // The step runs once per bootloader run; this thread is the one emitting.
@@ -286,13 +260,12 @@ void MainWindow::refreshTriggerChannelMenu() {
     if (!triggerChannelMenu) return;
     gui::Lock lock;   // one change: emptied and filled again
     triggerChannelMenu->removeAllItems();
-    triggerChannelMenu->setSelected(-1);
     for (unsigned slot = 1; slot <= 3; ++slot) {
         ChannelModel* ch = meterModel->getChannel(slot);
         if (ch->getChannelStatus() != 2 || ch->getMode() != 1) continue;
-        const int position = triggerChannelMenu->addItem(triggerChannelEntries[slot - 1]);
-        if (static_cast<int>(slot) == meterModel->getTriggerChannel()) triggerChannelMenu->setSelected(position);
+        triggerChannelMenu->addItem(triggerChannelEntries[slot - 1]);
     }
+    markFromModel(MenuId::TriggerChannel);
     showMenu();
 }
 
@@ -315,17 +288,13 @@ void MainWindow::showMeasurementScreen() {
 
 // ---- Channel handlers -------------------------------------------------------
 
-void MainWindow::onModeChanged(int c, int mode, int freqRange) {
+void MainWindow::onModeChanged(int c, int, int) {
     if (!validChannel(c)) return;
     meterModel->getChannel(static_cast<unsigned>(c))->clearManualZero();
-    gui::post([this, c, mode, freqRange] {
-        select(of(modeMenus, c), mode == 1 ? 1 : 0);
-        const int item = acFreqItem(freqRange);
-        select(of(acFreqMenus, c), item);
-        const int f1 = meterModel->getChannel(1)->getFreqRange();
-        const bool same = f1 == meterModel->getChannel(2)->getFreqRange() &&
-                          f1 == meterModel->getChannel(3)->getFreqRange();
-        select(allChannelsAcFreqMenu, same ? item : -1);
+    gui::post([this, c] {
+        markFromModel(MenuId::ChannelMode, c);
+        markFromModel(MenuId::ChannelAcFreq, c);
+        markFromModel(MenuId::AllAcFreq);
         for (int i = 0; i < 6 && timeBaseMenu; ++i)
             if (MenuElement* e = timeBaseMenu->getItem(i)) e->setName(meterModel->getTimebaseLabel(i).c_str());
         refreshTriggerChannelMenu();
@@ -333,13 +302,11 @@ void MainWindow::onModeChanged(int c, int mode, int freqRange) {
     });
 }
 
-void MainWindow::onRangeChanged(int c, int range) {
+void MainWindow::onRangeChanged(int c, int) {
     if (!validChannel(c)) return;
-    ChannelModel* ch = meterModel->getChannel(static_cast<unsigned>(c));
-    const bool autorange = ch->isAutorange();
-    ch->clearManualZero();
-    gui::post([this, c, range, autorange] {
-        select(of(rangeMenus, c), autorange ? 4 : range >= 1 && range <= 3 ? range : 0);
+    meterModel->getChannel(static_cast<unsigned>(c))->clearManualZero();
+    gui::post([this, c] {
+        markFromModel(MenuId::ChannelRange, c);
         updateWaveformScaleItems(c);
         showMenu();
     });
@@ -380,49 +347,47 @@ void MainWindow::onHoldsChanged(int c, bool active, bool min, bool max, bool pea
     });
 }
 
-void MainWindow::onFluxUnitsChanged(int c, int unit) {
+void MainWindow::onFluxUnitsChanged(int c, int) {
     if (!validChannel(c)) return;
-    gui::post([this, c, unit] {
-        if (unit >= 0 && unit <= 3) select(fluxUnitMenu, unit);
+    gui::post([this, c] {
+        markFromModel(MenuId::FluxUnits, c);
         refreshRangeMenu(c);
         updateWaveformScaleItems(c);
     });
 }
 
-void MainWindow::onTemperatureUnitsChanged(int, int unit) {
-    selectLater(this, unit >= 0 && unit <= 2 ? temperatureUnitMenu : nullptr, unit);
+void MainWindow::onTemperatureUnitsChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::TemperatureUnits, c);
 }
 
-void MainWindow::onTimeUnitsChanged(int, int unit) {
-    selectLater(this, unit == 0 || unit == 1 ? timeUnitMenu : nullptr, unit);
+void MainWindow::onTimeUnitsChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::TimeUnits, c);
 }
 
-void MainWindow::onCdacModeChanged(int c, int mode) {
-    if (validChannel(c)) selectLater(this, of(corrModeMenus, c), outputModeItem(mode));
+void MainWindow::onCdacModeChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::CorrectedMode, c);
 }
 
-void MainWindow::onCdacScalingChanged(int c, int tenths) {
-    if (validChannel(c)) selectLater(this, of(corrScalingMenus, c), scalingItem(tenths));
+void MainWindow::onCdacScalingChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::CorrectedScaling, c);
 }
 
-void MainWindow::onUdacModeChanged(int c, int mode) {
-    if (validChannel(c)) selectLater(this, of(uncorrModeMenus, c), outputModeItem(mode));
+void MainWindow::onUdacModeChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::UncorrectedMode, c);
 }
 
-void MainWindow::onUdacScalingChanged(int c, int tenths) {
-    if (validChannel(c)) selectLater(this, of(uncorrScalingMenus, c), scalingItem(tenths));
+void MainWindow::onUdacScalingChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::UncorrectedScaling, c);
 }
 
 void MainWindow::onRelativeStateChanged(int c, int state) {
     if (!validChannel(c)) return;
     gui::post([this, c, state] {
-        RadioButtonMenu* menu = of(relativeMenus, c);
+        markFromModel(MenuId::ChannelRelative, c);
         if (state == 2 || state == 3) {
-            select(menu, 2);
             showMenu();
             return;
         }
-        select(menu, state == 1 ? 1 : 0);
         Menu* entry = of(valueEntryMenus, c);
         if (entry && currentMenu == entry && editMode == 1) currentMenu = entry->getParent();
         showMenu();
@@ -433,8 +398,8 @@ void MainWindow::onDiagModeChanged(int, int) {
     gui::post([this] { showMeasurementScreen(); });
 }
 
-void MainWindow::onWaveformScaleChanged(int c, int scale) {
-    if (validChannel(c)) selectLater(this, of(scaleMenus, c), scale >= 0 && scale <= 4 ? scale : 5);
+void MainWindow::onWaveformScaleChanged(int c, int) {
+    if (validChannel(c)) markLater(MenuId::ChannelScale, c);
 }
 
 void MainWindow::onClassifierChanged(int c, int mode, int) {
@@ -485,25 +450,15 @@ void MainWindow::onVectorSumHoldsChanged(bool active, bool min, bool max) {
     });
 }
 
-void MainWindow::onVectorSumOutputModeChanged(int mode) {
-    selectLater(this, vectorSumOutputModeMenu, mode != 0 ? 1 : 0);
-}
+void MainWindow::onVectorSumOutputModeChanged(int) { markLater(MenuId::VectorSumOutputMode); }
 
-void MainWindow::onVectorSumOutputScalingChanged(int tenths) {
-    selectLater(this, vectorSumScalingMenu, scalingItem(tenths));
-}
+void MainWindow::onVectorSumOutputScalingChanged(int) { markLater(MenuId::VectorSumScaling); }
 
-void MainWindow::onDisplayRateChanged(float rate) {
-    selectLater(this, updateRateMenu, rate < 0.75f ? 3 : rate < 1.5f ? 2 : rate < 4.0f ? 1 : 0);
-}
+void MainWindow::onDisplayRateChanged(float) { markLater(MenuId::UpdateRate); }
 
-void MainWindow::onAngleUnitsChanged(int units) {
-    selectLater(this, units == 0 || units == 1 ? angleUnitMenu : nullptr, units);
-}
+void MainWindow::onAngleUnitsChanged(int) { markLater(MenuId::AngleUnits); }
 
-void MainWindow::onTimebaseChanged(int index) {
-    selectLater(this, timeBaseMenu, index >= 0 && index <= 4 ? index : 5);
-}
+void MainWindow::onTimebaseChanged(int) { markLater(MenuId::TimeBase); }
 
 void MainWindow::onTriggerChannelChanged(int slot) {
     gui::post([this, slot] {
@@ -512,13 +467,9 @@ void MainWindow::onTriggerChannelChanged(int slot) {
     });
 }
 
-void MainWindow::onTriggerModeChanged(int mode) {
-    selectLater(this, triggerModeMenu, mode >= 0 && mode <= 3 ? mode : 5);
-}
+void MainWindow::onTriggerModeChanged(int) { markLater(MenuId::TriggerMode); }
 
-void MainWindow::onTriggerSlopeChanged(int slope) {
-    selectLater(this, triggerSlopeMenu, slope == 1 ? 1 : 0);
-}
+void MainWindow::onTriggerSlopeChanged(int) { markLater(MenuId::TriggerSlope); }
 
 void MainWindow::onBusyChanged(bool busy) {
     if (!busy || !meterModel->isWaveformMode()) return;
@@ -541,12 +492,11 @@ void MainWindow::onDefaultsRestored() {
 }
 
 void MainWindow::onPowerOnModeReceived() {
-    const int mode = meterModel->getPowerOnMode();
-    gui::post([this, mode] {
+    gui::post([this] {
         // The controller may report its mode more than once: one entry.
         if (systemMoreMenu && powerOnEntry && !systemMoreMenu->hasItem(powerOnEntry))
             systemMoreMenu->addItem(powerOnEntry);
-        select(powerOnMenu, mode);
+        markFromModel(MenuId::PowerOn);
         showMenu();
     });
 }

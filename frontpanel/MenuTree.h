@@ -94,13 +94,16 @@ struct EntrySpec {
 
 constexpr int kNoMark = -1;
 constexpr int kMarkFromDemoMarker = -2;   // 1 when the demo marker file exists, else 0
+// The mark mirrors a model value: the window takes it from the model when the
+// menu is built and whenever the value changes (MainWindow::markFromModel).
+constexpr int kMarkFromModel = -3;
 
 struct MenuSpec {
     MenuId id;
     const char* title;         // a format with %d for per-channel menus
     bool perChannel;
     bool radio;
-    int mark;                  // radio menus: item marked at start (kNoMark: none)
+    int mark;                  // radio menus: item marked at start (kNoMark: none), or where it comes from
     int titleSize;
     MenuId parent;             // set by the builder (MenuId::None: set when entered)
     std::vector<EntrySpec> entries;

@@ -436,11 +436,15 @@ TEST(MenuActions, RemoveAcFreqEntriesTakesTheChannelsLinksOut) {
 
 TEST(MenuActions, VectorSumRelativeStateMovesTheMarkOnTheGuiThread) {
     MainWindow& w = window();
-    const std::pair<int, int> cases[] = {{1, 1}, {0, 0}, {2, 2}, {1, 1}, {3, 2}, {7, 2}, {-1, 2}};
+    const std::pair<std::function<void()>, int> cases[] = {
+        {[] { meter().setVectorSumAutoRelative(); }, 1},   {[] { meter().disableVectorSumRelative(); }, 0},
+        {[] { meter().setVectorSumManualRelative(); }, 2}, {[] { meter().setVectorSumAutoRelative(); }, 1},
+        {[] { meter().editVectorSumRelativeOffset(); }, 2}, {[] { meter().disableVectorSumRelative(); }, 0},
+    };
     for (const auto& c : cases) {
-        w.onVectorSumRelativeChanged(c.first);
+        c.first();
         gui::runPending();
-        EXPECT_EQ(w.vectorSumRelativeMenu->getSelected(), c.second) << "state " << c.first;
+        EXPECT_EQ(w.vectorSumRelativeMenu->getSelected(), c.second) << "state " << meter().getVectorSumRelativeState();
     }
 }
 

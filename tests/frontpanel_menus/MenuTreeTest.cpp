@@ -3,6 +3,7 @@
 // links, and the window's references to menus and entries.
 #include "MenusFixture.h"
 
+#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuTree.h"
@@ -10,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <set>
+#include <thread>
 #include <utility>
 
 using menustest::Instrument;
@@ -81,7 +84,10 @@ private:
         EXPECT_EQ(menu->getTitleSize(), spec.titleSize);
         auto* radio = dynamic_cast<RadioButtonMenu*>(menu);
         EXPECT_EQ(radio != nullptr, spec.radio);
-        if (radio) {
+        // A mark that mirrors a model value has its rule (the test below
+        // checks the marks); every other one is the table's.
+        EXPECT_EQ(MainWindow::hasModelMark(key.first), spec.mark == menutree::kMarkFromModel);
+        if (radio && spec.mark != menutree::kMarkFromModel) {
             const int mark = spec.mark == menutree::kMarkFromDemoMarker ? 0 : spec.mark;   // no marker file
             EXPECT_EQ(radio->getSelected(), mark);
         }
@@ -254,4 +260,62 @@ TEST(MenuTree, TheDemoMenuMarksTheModeOfTheMarkerFile) {
     freshTree();
     demo = dynamic_cast<RadioButtonMenu*>(follow(w.engineerMenu, {"Demo"}));
     EXPECT_EQ(demo->getSelected(), 0) << "Normal Mode";
+}
+
+// Radio marks that mirror a model value show that value when the tree is
+// built (the first start: no settings file has set the waveform scales, and
+// the view's header shows the model's scale 5, "2/3 of full scale") and
+// follow it when it changes, from whatever thread the change comes.
+TEST(MenuTree, MarksMirroringAModelValueFollowItWhenBuiltAndWhenItChanges) {
+    Instrument& inst = Instrument::get();
+    MeterModel& meter = inst.meter();
+    for (unsigned c = 1; c <= 3; ++c) ASSERT_EQ(inst.channel(c).getWaveformScale(), 5) << "the model's default";
+    MainWindow* w = &freshTree();
+    for (int c = 1; c <= 3; ++c) EXPECT_EQ(w->scaleMenus[c - 1]->getSelected(), 5) << "channel " << c;
+
+    struct Case {
+        const char* what;
+        std::function<RadioButtonMenu*()> menu;
+        std::function<void()> set, restore;
+        int marked;
+    };
+    auto allChannels = [&inst](void (ChannelModel::*f)(int), int v) {
+        return [&inst, f, v] {
+            for (unsigned c = 1; c <= 3; ++c) (inst.channel(c).*f)(v);
+        };
+    };
+    const Case cases[] = {
+        {"channel 2 scale", [w] { return w->scaleMenus[1]; }, [&] { inst.channel(2).setWaveformScale(2); },
+         [&] { inst.channel(2).setWaveformScale(5); }, 2},
+        {"time base", [w] { return w->timeBaseMenu; }, [&] { meter.setTimebase(1); }, [&] { meter.setTimebase(5); },
+         1},
+        {"trigger mode", [w] { return w->triggerModeMenu; }, [&] { meter.setTriggerMode(2); },
+         [&] { meter.setTriggerMode(0); }, 2},
+        {"trigger slope", [w] { return w->triggerSlopeMenu; }, [&] { meter.setTriggerSlope(1); },
+         [&] { meter.setTriggerSlope(0); }, 1},
+        {"update rate", [w] { return w->updateRateMenu; }, [&] { meter.setDisplayRate(5.0f); },
+         [&] { meter.setDisplayRate(1.0f); }, 0},
+        {"time units", [w] { return w->timeUnitMenu; }, allChannels(&ChannelModel::setTimeUnits, 1),
+         allChannels(&ChannelModel::setTimeUnits, 0), 1},
+        {"channel 3 corrected scaling", [w] { return w->corrScalingMenus[2]; },
+         [&] { inst.channel(3).setCdacScaling(100); }, [&] { inst.channel(3).setCdacScaling(30); }, 1},
+        {"vector-sum output", [w] { return w->vectorSumOutputModeMenu; }, [&] { meter.setVectorSumOutputMode(4); },
+         [&] { meter.setVectorSumOutputMode(0); }, 1},
+    };
+    for (const Case& c : cases) {
+        const int before = c.menu()->getSelected();
+        // A server's thread changes the value; the mark follows on the GUI
+        // thread.
+        std::thread server(c.set);
+        server.join();
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            gui::runPending();
+            return c.menu()->getSelected() == c.marked;
+        })) << c.what << " on change";
+        w = &freshTree();
+        EXPECT_EQ(c.menu()->getSelected(), c.marked) << c.what << " when built";
+        c.restore();
+        gui::runPending();
+        EXPECT_EQ(c.menu()->getSelected(), before) << c.what << " restored";
+    }
 }
