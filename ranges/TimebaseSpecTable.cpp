@@ -13,9 +13,11 @@ struct TimebaseRow {
 constexpr int kGroups = 6;     // frequency ranges 0-5
 constexpr int kPerGroup = 6;   // time-base choices 0-5
 
+// The card's sample period in each group, in microseconds.
+constexpr double kSamplePeriodUs[kGroups] = {1.6, 3.2, 12.8, 12.8, 1.6, 1.6};
+
 // One line per group (frequency range), indices 0-5.  Each label is one
-// tenth of the trace: points / 10 x decimation x the group's sample period
-// (1.6 us in groups 0, 4 and 5, 3.2 us in group 1, 12.8 us in groups 2, 3).
+// tenth of the trace: points / 10 x decimation x the group's sample period.
 const TimebaseRow kTimebases[kGroups][kPerGroup] = {
     {{1, 50, "8" US}, {1, 150, "24" US}, {1, 400, "64" US},
      {5, 500, "400" US}, {20, 500, "1.6 ms"}, {80, 500, "6.4 ms"}},
@@ -45,4 +47,8 @@ TimebaseSpecTable::~TimebaseSpecTable() = default;
 const TimebaseSpec* TimebaseSpecTable::lookup(int group, int index) const {
     if (group < 0 || group >= kGroups || index < 0 || index >= kPerGroup) return nullptr;
     return &timebases[static_cast<std::size_t>(group * kPerGroup + index)];
+}
+
+double TimebaseSpecTable::samplePeriodUs(int group) {
+    return group >= 0 && group < kGroups ? kSamplePeriodUs[group] : 0.0;
 }

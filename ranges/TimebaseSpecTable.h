@@ -18,6 +18,11 @@ public:
     // group or index outside 0-5).  The table keeps ownership.
     const TimebaseSpec* lookup(int group, int index) const;
 
+    // The card's waveform sample period in a group, in microseconds: 1.6 in
+    // groups 0, 4 and 5, 3.2 in group 1, 12.8 in groups 2 and 3 (0 outside
+    // 0-5).  Every label is points / 10 x decimation x this period.
+    static double samplePeriodUs(int group);
+
 private:
     std::vector<TimebaseSpec> timebases;   // 6 x 6, group by group
 };

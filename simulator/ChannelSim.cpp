@@ -3,6 +3,7 @@
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
 #include "ranges/RangeSpecTable.h"
+#include "ranges/TimebaseSpecTable.h"
 #include "simulator/Console.h"
 #include "simulator/StreamTicker.h"
 
@@ -56,7 +57,8 @@ constexpr int kTablesC[] = {13, 14, 15, 16, 17};
 }  // namespace
 
 ChannelSim::ChannelSim(int channel_, const char* interfaceName, double /*unused*/, double noise)
-    : channel(channel_), link(new CANinterface(interfaceName)) {
+    : channel(channel_), link(new CANinterface(interfaceName)),
+      sine(std::make_unique<SineTable>(TimebaseSpecTable::samplePeriodUs(0))) {
     board.set(0, "111112222233333");   // all 15 bytes, no terminator
     board.set(1, "111");
     board.set(2, "1111");
@@ -238,6 +240,7 @@ void ChannelSim::_sendProbeData() {
 void ChannelSim::_handleSetMode(int newMode, int newFreqRange) {
     const TickRate tick = tickRateFor(newMode, newFreqRange);
     tickPeriodUs = tick.periodUs;
+    freqRange = newFreqRange;
     link->sendModeReply(channel, newMode, newFreqRange, tick.rate);
 }
 

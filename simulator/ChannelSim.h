@@ -91,7 +91,8 @@ private:
     void _zeroLoop();
     void _captureLoop();
     void _captureWaveform(const WaveformRequest& request);
-    long long _findTrigger(const WaveformRequest& request);
+    long long _findTrigger(const WaveformRequest& request, const SineTable& table);
+    const SineTable& _sineTable();
     float fullScale() const;
 
     struct ZeroRun {
@@ -104,7 +105,9 @@ private:
     std::atomic<double> fieldLevel{0.0};
     std::atomic<double> noiseLevel{0.0};
     CANinterface* const link;   // owned; deleted last, which joins its reader
-    SineTable sine;
+    // The captured signal at the sample period of the frequency range; the
+    // capture thread's own (made anew there when the period changes).
+    std::unique_ptr<SineTable> sine;
     std::atomic<bool> autorange{false};
     std::atomic<float> peakMax{0.0f};
     std::atomic<float> peakMin{0.0f};
@@ -116,6 +119,7 @@ private:
     std::atomic<int> axisCode{0};
     std::atomic<bool> enabled{true};
     std::atomic<int> tickPeriodUs{1800};
+    std::atomic<int> freqRange{0};   // the last command 0x00
     RangeSpecTable* rangeTable = nullptr;
     std::atomic<const RangeSpec*> currentRange{nullptr};
     std::atomic<bool> waitingForTrigger{false};

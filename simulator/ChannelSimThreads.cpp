@@ -3,6 +3,7 @@
 // their own.
 #include "can/CANinterface.h"
 #include "ranges/RangeSpecTable.h"
+#include "ranges/TimebaseSpecTable.h"
 #include "simulator/ChannelSim.h"
 #include "simulator/Console.h"
 
@@ -33,7 +34,7 @@ void ChannelSim::_streamTick() {
     const float value = static_cast<float>(fs * (fieldLevel * 0.01) - static_cast<float>(u * fs));
     const int status = (statusBit0 ? 1 : 0) | (statusBit1 ? 2 : 0);
     link->sendSample(channel, value, status);
-    link->sendFrequency(channel, 4999.5f);
+    link->sendFrequency(channel, static_cast<float>(kSignalFrequencyHz));
 
     const float p = value * 1.15f;
     if (p > peakMax) peakMax = p;
@@ -98,21 +99,30 @@ void ChannelSim::_captureLoop() {
     }
 }
 
-long long ChannelSim::_findTrigger(const WaveformRequest& request) {
+// The signal at the sample period of the card's present frequency range.
+// Called once per capture, on the capture thread.
+const SineTable& ChannelSim::_sineTable() {
+    const double period = TimebaseSpecTable::samplePeriodUs(freqRange);
+    if (period > 0.0 && period != sine->samplePeriodUs()) sine = std::make_unique<SineTable>(period);
+    return *sine;
+}
+
+long long ChannelSim::_findTrigger(const WaveformRequest& request, const SineTable& table) {
     const int phase = std::rand() / 21474836;
     TriggerSetup setup;
     setup.storedTriggerMode = triggerMode;
     setup.fieldLevel = fieldLevel;
     setup.fullScale = fullScale();
     setup.triggerLevel = triggerLevel;
-    return findTrigger(sine, request, setup, phase);
+    return findTrigger(table, request, setup, phase);
 }
 
 void ChannelSim::_captureWaveform(const WaveformRequest& request) {
+    const SineTable& wave = _sineTable();
     long long trigger;
     while (true) {
         try {
-            trigger = _findTrigger(request);
+            trigger = _findTrigger(request, wave);
             break;
         } catch (const TvlTriggerNotFound&) {
             if (!stopFlag.sleepFor(microseconds(100000))) return;
@@ -129,8 +139,8 @@ void ChannelSim::_captureWaveform(const WaveformRequest& request) {
     const double gain = level >= 0.0 ? fullScale() * level * 0.01 : 0.0;
     const long long step = request.decimation;
     for (long long i = 0; i < request.count; i += 2) {
-        const float a = static_cast<float>(gain * sine.at(first + i * step));
-        const float b = static_cast<float>(gain * sine.at(first + (i + 1) * step));
+        const float a = static_cast<float>(gain * wave.at(first + i * step));
+        const float b = static_cast<float>(gain * wave.at(first + (i + 1) * step));
         link->sendWaveformData(channel, a, b);
     }
     link->sendWaveformEnd(channel);

@@ -3,19 +3,21 @@
 #include <algorithm>
 #include <cmath>
 
-SineTable::SineTable() : s(kSize) {
+SineTable::SineTable(double samplePeriod) : periodUs(samplePeriod), s(kSize) {
     const double twoPi = 6.283185307179586;
-    const double root2 = 1.4142135623730951;
+    step = twoPi * kSignalFrequencyHz * samplePeriod * 1.0e-6;
     s[0] = 0.0;
-    for (long long i = 1; i < kSize; ++i)
-        s[i] = std::sin(twoPi * static_cast<double>(i) / 400.0) * root2;
+    for (long long i = 1; i < kSize; ++i) s[static_cast<std::size_t>(i)] = sample(i);
+}
+
+double SineTable::sample(long long idx) const {
+    const double root2 = 1.4142135623730951;
+    return idx == 0 ? 0.0 : std::sin(step * static_cast<double>(idx)) * root2;
 }
 
 double SineTable::at(long long idx) const {
     if (idx >= 0 && idx < kSize) return s[static_cast<std::size_t>(idx)];
-    long long phase = idx % kPeriod;
-    if (phase < 0) phase += kPeriod;
-    return s[static_cast<std::size_t>(kSize - kPeriod + phase)];
+    return sample(idx);
 }
 
 long long findTrigger(const SineTable& table, const WaveformRequest& request,

@@ -12,20 +12,31 @@ public:
     const char* what() const noexcept override { return "Error in header"; }
 };
 
-// 80,000 entries of sin(2*pi*i/400) * sqrt(2), entry 0 exactly 0.  The table
-// is periodic (400 entries a period); reading past either end continues that
-// period, so a capture window longer than the table never leaves it.
+// The signal every card reports (its frequency frames) and captures.
+constexpr double kSignalFrequencyHz = 4999.5;
+
+// The card's captured signal: the samples, taken at the card's waveform
+// sample period, of a sine of kSignalFrequencyHz with amplitude sqrt(2);
+// sample 0 is exactly 0.  The sample period is that of the card's frequency
+// range (TimebaseSpecTable::samplePeriodUs, 1.6 us by default), so that a
+// capture shows on the host's time base the frequency that the card reports.
+// The first kSize samples are a table; a sample past either end is computed
+// the same way, so a capture window longer than the table never leaves the
+// signal.
 class SineTable {
 public:
     static constexpr long long kSize = 80000;
-    static constexpr long long kPeriod = 400;
 
-    SineTable();
-    // Entry idx for 0 <= idx < kSize; any other index is folded into the
-    // table's last period (same phase).
+    explicit SineTable(double samplePeriodUs = 1.6);
+    double samplePeriodUs() const { return periodUs; }
+    // Sample idx.
     double at(long long idx) const;
 
 private:
+    double sample(long long idx) const;
+
+    double periodUs;
+    double step;   // radians from one sample to the next
     std::vector<double> s;
 };
 

@@ -41,6 +41,17 @@ TEST(TimebaseSpecTable, EveryTimeBase) {
     }
 }
 
+TEST(TimebaseSpecTable, EachLabelIsATenthOfTheTraceAtTheGroupsSamplePeriod) {
+    TimebaseSpecTable table;
+    for (const Expected& e : kExpected) {
+        const std::string label = e.label;
+        const double micros = std::stod(label) * (label.find("ms") != std::string::npos ? 1000.0 : 1.0);
+        EXPECT_NEAR(e.points / 10.0 * e.decimation * TimebaseSpecTable::samplePeriodUs(e.group), micros, 1e-9)
+            << "group " << e.group << " index " << e.index;
+    }
+    for (int group : {-1, 6}) EXPECT_EQ(TimebaseSpecTable::samplePeriodUs(group), 0.0);
+}
+
 TEST(TimebaseSpecTable, LabelsAreLatin1Bytes) {
     TimebaseSpecTable table;
     const std::string label = table.lookup(1, 2)->getLabel();

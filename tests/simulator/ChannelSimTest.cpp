@@ -97,6 +97,29 @@ TEST_F(ChannelSimCard, HostTimeBaseWindowContinuesTheSinePastTheTable) {
     EXPECT_GE(matchingStart(values, 200, 0, 100), 0);
 }
 
+// A capture without decimation, at the sample period of the card's frequency
+// range (the host's time bases: 1.6 us in ranges 0, 4 and 5, 3.2 us in range
+// 1, 12.8 us in ranges 2 and 3), holds the frequency that the card reports,
+// 4999.5 Hz: a period every 1 / (4999.5 Hz x sample period) samples.
+TEST_F(ChannelSimCard, CapturesHoldTheReportedFrequencyAtTheRangesSamplePeriod) {
+    const std::pair<int, double> cases[] = {{0, 1.6}, {1, 3.2}, {2, 12.8}, {3, 12.8}, {4, 1.6}, {5, 1.6}};
+    for (const auto& c : cases) {
+        peer->log.clear();
+        peer->can.sendSetMode(kChannel, 1, c.first);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return peer->log.count(cardReply(kChannel, 0x01)) == 1; }));
+        const std::vector<float> v = capture(1, 0, 1, 500);
+        ASSERT_EQ(v.size(), 500u);
+        // Rising zero crossings, between samples by linear interpolation.
+        std::vector<double> rising;
+        for (std::size_t i = 0; i + 1 < v.size(); ++i)
+            if (v[i] < 0.0f && v[i + 1] >= 0.0f) rising.push_back(i + v[i] / (v[i] - v[i + 1]));
+        ASSERT_GE(rising.size(), 3u) << "range " << c.first;
+        const double period = (rising.back() - rising.front()) / static_cast<double>(rising.size() - 1);
+        const double expected = 1.0e6 / (4999.5 * c.second);
+        EXPECT_NEAR(period, expected, expected * 0.005) << "range " << c.first;
+    }
+}
+
 TEST_F(ChannelSimCard, TriggeredWindowIsCentredOnTheCrossing) {
     ASSERT_NO_FATAL_FAILURE(setTriggerMode(1));
     peer->can.sendTriggerLevel(kChannel, 5.0f);

@@ -9,25 +9,32 @@
 namespace {
 
 const SineTable& table() {
-    static const SineTable t;
+    static const SineTable t;   // the default sample period, 1.6 us
     return t;
 }
 
-double expected(long long i) {
-    return i == 0 ? 0.0 : std::sin(6.283185307179586 * static_cast<double>(i) / 400.0) * 1.4142135623730951;
+// Sample i of the 4999.5 Hz signal at the sample period.
+double expected(long long i, double periodUs = 1.6) {
+    return i == 0 ? 0.0
+                  : std::sin(6.283185307179586 * 4999.5 * periodUs * 1.0e-6 * static_cast<double>(i)) *
+                        1.4142135623730951;
 }
 
-TEST(SineTable, EntriesInsideTheTableAreTheSineValues) {
-    for (long long i : {0LL, 1LL, 100LL, 399LL, 400LL, 12345LL, 79999LL})
-        EXPECT_EQ(table().at(i), expected(i)) << "index " << i;
-}
-
-TEST(SineTable, IndexesPastEitherEndKeepThePhase) {
-    for (long long i : {80000LL, 80001LL, 80123LL, 99800LL + 100, 4294967295LL, -1LL, -400LL, -401LL}) {
-        long long phase = ((i % 400) + 400) % 400;
-        EXPECT_EQ(table().at(i), table().at(79600 + phase)) << "index " << i;
-        EXPECT_NEAR(table().at(i), expected(phase), 1e-9) << "index " << i;
+TEST(SineTable, EntriesAreTheSignalsSamples) {
+    for (double period : {1.6, 3.2, 12.8}) {
+        const SineTable t(period);
+        EXPECT_EQ(t.samplePeriodUs(), period);
+        for (long long i : {0LL, 1LL, 100LL, 399LL, 400LL, 12345LL, 79999LL})
+            EXPECT_NEAR(t.at(i), expected(i, period), 1e-12) << "period " << period << ", index " << i;
     }
+}
+
+TEST(SineTable, SamplesPastEitherEndContinueTheSignal) {
+    for (long long i : {80000LL, 80001LL, 80123LL, 99800LL + 100, 4294967295LL, -1LL, -400LL, -401LL})
+        EXPECT_NEAR(table().at(i), expected(i), 1e-6) << "index " << i;
+    // No jump at the table's end: one sample's step at most.
+    const double step = 6.283185307179586 * 4999.5 * 1.6e-6 * 1.4142135623730951;
+    EXPECT_LE(std::fabs(table().at(80000) - table().at(79999)), step);
 }
 
 TEST(TriggerSearch, FreeRunStartsAtHalfWindowPlusPhase) {
@@ -45,7 +52,7 @@ TEST(TriggerSearch, WindowOfTheHostTimeBaseStaysInsideTheTable) {
     EXPECT_EQ(first, 100);
     const long long last = first + (request.count - 1) * 200LL;
     EXPECT_GT(last, SineTable::kSize);
-    EXPECT_NEAR(table().at(last), expected(last % 400), 1e-9);
+    EXPECT_NEAR(table().at(last), expected(last), 1e-9);
 }
 
 struct NoTriggerCase {
