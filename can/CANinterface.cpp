@@ -2,6 +2,7 @@
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
 #include "platform/CanTransport.h"
+#include "runtime/Console.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,7 +58,7 @@ int writeWithBackoff(platform::CanTransport& endpoint, const can_frame& frame, S
             continue;
         }
         // Another error, or a short write: the frame is lost.
-        std::printf("bytesSent = %d, errno = %d\n", static_cast<int>(written), err);
+        console::print("bytesSent = %d, errno = %d\n", static_cast<int>(written), err);
         return -(full + 1);
     }
 }
@@ -83,9 +84,8 @@ void CANinterface::noteOverrun() {
     if (total == overrunSeen) return;
     const auto now = std::chrono::steady_clock::now();
     if (overrunSeen == 0 || now - lastOverrun >= kOverrunQuiet) {
-        std::printf("CANinterface: receive overrun, %llu CAN frames lost (%llu in all)\n",
-                    static_cast<unsigned long long>(total - overrunSeen), static_cast<unsigned long long>(total));
-        std::fflush(stdout);
+        console::print("CANinterface: receive overrun, %llu CAN frames lost (%llu in all)\n",
+                       static_cast<unsigned long long>(total - overrunSeen), static_cast<unsigned long long>(total));
     }
     overrunSeen = total;
     lastOverrun = now;
@@ -97,13 +97,12 @@ Received receiveOne(CANinterface& link, platform::CanTransport& endpoint) {
     can_frame frame;
     const ssize_t n = endpoint.read(frame, kReadTimeoutMs);
     if (n < 0) {
-        std::perror("CANinterface::readMessage");
+        console::perror("CANinterface::readMessage");
         return Received::Error;
     }
     if (n == 0) return Received::Nothing;
     if (n < static_cast<ssize_t>(sizeof frame)) {
-        std::fputs("Incomplete CAN frame", stdout);
-        std::fflush(stdout);
+        console::print("Incomplete CAN frame");
         return Received::Nothing;
     }
     link.decodeFrame(frame);

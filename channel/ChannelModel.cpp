@@ -4,12 +4,11 @@
 
 #include "can/CANinterface.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <thread>
 
 namespace {
@@ -116,7 +115,7 @@ void ChannelModel::startCan() {
     value = 0.0f;
     resetHolds();
 
-    std::cout << "Channel " << channel << " CAN running" << std::endl;
+    console::say("Channel ", channel, " CAN running");
 
     for (int i = 0; i < 3; ++i) {
         created->sendHello(channel);
@@ -144,7 +143,7 @@ void ChannelModel::stopCan() {
     while (old.use_count() > 1 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     old.reset();
-    std::cout << "Channel " << channel << " CAN shuts off" << std::endl;
+    console::say("Channel ", channel, " CAN shuts off");
 }
 
 void ChannelModel::connectReplyHandlers(CANinterface& l) {

@@ -1,7 +1,11 @@
-# tvl_library(NAME DIR [DEPS ...]): a static library of every .cpp in DIR.
+# tvl_library(NAME [EXCLUDE FILE ...] [DEPS ...]): a static library of every
+# .cpp in the current folder but the EXCLUDEd ones.
 function(tvl_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   if(NOT srcs)
     set(empty ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
     file(WRITE ${empty} "// no sources yet\n")
@@ -18,7 +22,8 @@ endfunction()
 function(tvl_gtest name)
   cmake_parse_arguments(ARG "ONE_PROCESS" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} tvl_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} tvl_testsupport tvl_directconsole
+                        GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(ARG_ONE_PROCESS)

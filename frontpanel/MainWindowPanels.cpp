@@ -31,9 +31,10 @@
 #include "pages/NetworkConfigDisplay.h"
 #include "pages/ProfilesDisplay.h"
 #include "pages/RS232ConfigDisplay.h"
-#include "pages/WaveFormDisplay.h"
 #include "pages/SystemInfoDisplay.h"
+#include "pages/WaveFormDisplay.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/FileIoManager.h"
 #include "runtime/LocalExceptions.h"
 #include "runtime/Logger.h"
@@ -168,7 +169,7 @@ void MainWindow::updateFirmwareFromInternet() {
         firmwareUpdateDisplay->showMessage("Firmware is being downloaded.\nPlease wait...");
     }
     const int status = platform::runCommand({platform::script("tvl4700-update.sh")});
-    if (status != 0) std::printf("system returns %d\n", status);
+    if (status != 0) console::print("system returns %d\n", status);
 }
 
 void MainWindow::updateFirmwareFromUsb() {
@@ -177,7 +178,7 @@ void MainWindow::updateFirmwareFromUsb() {
         firmwareUpdateDisplay->showMessage("Firmware is being installed.\nPlease wait...");
     }
     const int status = platform::runCommand({platform::script("tvl4700-usb-update.sh")});
-    if (status != 0) std::printf("system returns %d\n", status);
+    if (status != 0) console::print("system returns %d\n", status);
 }
 
 // Levels stay within 1-8.

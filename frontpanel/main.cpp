@@ -4,6 +4,7 @@
 #include "frontpanel/MainWindow.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     const char* canName = interfaceName;
     bool skipBootload = false;
     for (int i = 1; i < argc; ++i) {
-        std::printf("argv[%d] = %s\n", i, argv[i]);
+        console::print("argv[%d] = %s\n", i, argv[i]);
         if (std::strcmp(argv[i], "-can") == 0) {
             if (i + 1 >= argc) break;
             canName = argv[i + 1];
@@ -34,14 +35,14 @@ int main(int argc, char** argv) {
             interfaceName[sizeof interfaceName - 1] = '\0';
             ++i;
         } else if (std::strcmp(argv[i], "-skipBootload") == 0) {
-            std::printf("Skipping Delfino Bootload\n");
+            console::print("Skipping Delfino Bootload\n");
             skipBootload = true;
         }
     }
     // A name that no bus can have is refused before anything runs without a bus.
     const std::string nameProblem = platform::canInterfaceNameProblem(canName);
     if (!nameProblem.empty()) {
-        std::fprintf(stderr, "tvl4700: %s\n", nameProblem.c_str());
+        console::printError("tvl4700: %s\n", nameProblem.c_str());
         return 2;
     }
 

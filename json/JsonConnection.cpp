@@ -1,5 +1,7 @@
 #include "json/JsonConnection.h"
 
+#include "runtime/Console.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -9,7 +11,6 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -58,10 +59,7 @@ const Action kActions[] = {
     {"disableVsumRelative", &JsonConnection::handleDisableVsumRelative},
 };
 
-void printLine(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
+void printLine(std::string text) { console::write(console::Stream::out, std::move(text)); }
 
 // The member, or null when it is missing or null (it then reads as the
 // type's zero); BadRequest when it does not convert to the type.

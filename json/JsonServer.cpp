@@ -3,6 +3,7 @@
 #include "json/JsonConnection.h"
 #include "meter/MeterModel.h"
 #include "platform/Network.h"
+#include "runtime/Console.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -42,7 +43,7 @@ void JsonServer::start() {
     try {
         listenerThread = std::thread(&JsonServer::listenForConnections, this);
     } catch (const std::system_error& e) {
-        std::fprintf(stderr, "JsonServer: no listener thread: %s\n", e.what());
+        console::printError("JsonServer: no listener thread: %s\n", e.what());
     }
 }
 
@@ -91,7 +92,7 @@ void JsonServer::drainWake() {
 bool JsonServer::openListener() {
     listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd < 0) {
-        std::fprintf(stderr, "Error opening listener\n");
+        console::printError("Error opening listener\n");
         return false;
     }
     // The server closes idle connections itself, which leaves them in
@@ -104,8 +105,8 @@ bool JsonServer::openListener() {
     addr.sin_addr.s_addr = htonl(options.address);
     addr.sin_port = htons(static_cast<std::uint16_t>(options.port));
     if (bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-        std::fprintf(stderr, "Error binding to socket\n");
-        std::perror("JsonServer::listenForConnections()");
+        console::printError("Error binding to socket\n");
+        console::perror("JsonServer::listenForConnections()");
         close(listenFd);
         listenFd = -1;
         boundPort = -1;
@@ -139,7 +140,7 @@ void JsonServer::acceptClient() {
     const int client = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) return;
-        std::fprintf(stderr, "Error accepting client connection\n");
+        console::printError("Error accepting client connection\n");
         pollfd wake{wakeFd, POLLIN, 0};
         poll(&wake, 1, kAcceptRetryMs);
         return;
@@ -147,8 +148,7 @@ void JsonServer::acceptClient() {
     {
         std::lock_guard<std::mutex> lock(connectionsMutex);
         if (static_cast<int>(liveConnections.size()) >= options.maxConnections) {
-            std::printf("JsonServer: %d clients connected, one more refused\n", options.maxConnections);
-            std::fflush(stdout);
+            console::print("JsonServer: %d clients connected, one more refused\n", options.maxConnections);
             close(client);
             return;
         }
@@ -162,7 +162,7 @@ void JsonServer::acceptClient() {
     try {
         connection->start();
     } catch (const std::system_error& e) {
-        std::fprintf(stderr, "JsonServer: no thread for a client: %s\n", e.what());
+        console::printError("JsonServer: no thread for a client: %s\n", e.what());
         connection->shutdown();
         connection->readRequests();   // closes the socket and parks the connection at once
     }

@@ -3,6 +3,7 @@
 #include "can/CANinterface.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -137,8 +137,7 @@ std::deque<long> DelfinoBootloader::parseLog(const std::string& text) {
 
 bool DelfinoBootloader::ifconfig(const char* action) {
     int status = platform::runCommand({platform::path::kIfconfig, interfaceName, action});
-    if (status != 0) std::printf("system returns %d\n", status);
-    std::fflush(stdout);
+    if (status != 0) console::print("system returns %d\n", status);
     return status == 0;
 }
 
@@ -146,10 +145,10 @@ bool DelfinoBootloader::writeBitrate(const std::string& path, const std::string&
     // A kernel attribute: written in place (it cannot be replaced by rename).
     std::ofstream out(path, std::ios::trunc);
     if (!out) {
-        std::cout << "Cannot open " << path << " for writing" << std::endl;
+        console::say("Cannot open ", path, " for writing");
         return false;
     }
-    std::cout << "Bitrate set to " << bitrate << std::endl;
+    console::say("Bitrate set to ", bitrate);
     out << bitrate << '\n';
     out.close();
     return true;
@@ -171,23 +170,23 @@ bool DelfinoBootloader::runLoad() {
     if (interfaceName[0] == 'v') return true;
 
     auto fail = [] {
-        std::cout << "Bootload Failed" << std::endl;
+        console::say("Bootload Failed");
         return false;
     };
 
     // The name goes into a file path and a command line.
     if (!isValidInterfaceName(interfaceName)) {
-        std::cout << "Invalid CAN interface name " << interfaceName << std::endl;
+        console::say("Invalid CAN interface name ", interfaceName);
         return fail();
     }
 
     std::string programPath = platform::dataFile(kProgramFile);
     std::string program;
     if (!readWholeFile(programPath, program)) {
-        std::cout << "Cannot open " << programPath << std::endl;
+        console::say("Cannot open ", programPath);
         return fail();
     }
-    std::cout << "Opened " << programPath << std::endl;
+    console::say("Opened ", programPath);
     const std::vector<std::array<unsigned char, 2>> frames = programFrames(program);
 
     {
@@ -203,13 +202,13 @@ bool DelfinoBootloader::runLoad() {
     {
         std::ifstream in(bitratePath);
         if (!in) {
-            std::cout << "Cannot open " << bitratePath << " for reading" << std::endl;
+            console::say("Cannot open ", bitratePath, " for reading");
             return fail();
         }
         in >> savedBitrate;
     }
-    std::cout << "current bitrate = " << savedBitrate << std::endl;
-    std::cout << "bootload bitrate = " << kBootloadBitrate << std::endl;
+    console::say("current bitrate = ", savedBitrate);
+    console::say("bootload bitrate = ", kBootloadBitrate);
 
     ifconfig("down");
     if (!writeBitrate(bitratePath, kBootloadBitrate)) {
@@ -233,7 +232,7 @@ bool DelfinoBootloader::runLoad() {
 
         auto elapsed = std::chrono::steady_clock::now() - startTime;
         long durationMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-        std::cout << "bootload took " << durationMs << " ms" << std::endl;
+        console::say("bootload took ", durationMs, " ms");
         updateLog(durationMs);
 
         std::this_thread::sleep_for(kDrainPause);
@@ -243,6 +242,6 @@ bool DelfinoBootloader::runLoad() {
     bool restored = writeBitrate(bitratePath, savedBitrate);
     ifconfig("up");
     if (failed || !restored) return fail();
-    std::cout << "Bootload Completed" << std::endl;
+    console::say("Bootload Completed");
     return true;
 }

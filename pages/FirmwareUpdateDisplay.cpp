@@ -1,11 +1,10 @@
 #include "pages/FirmwareUpdateDisplay.h"
 
 #include "meter/MeterModel.h"
+#include "runtime/Console.h"
 #include "runtime/FirmwareUpdateModel.h"
 
 #include <FL/Fl_Input.H>
-
-#include <cstdio>
 
 namespace {
 enum Row { kCurrentRow = 0, kInternetRow, kUsbRow };
@@ -33,7 +32,7 @@ void FirmwareUpdateDisplay::refresh() {
     hideMessage();
     FirmwareUpdateModel* model = MeterModel::instance()->getFirmwareUpdateModel();
     model->refresh();
-    std::printf("network status = %d\n", model->getNetworkStatus());
+    console::print("network status = %d\n", model->getNetworkStatus());
     const std::string message = statusMessage(model->getNetworkStatus(), model->getUsbStatus());
     if (!message.empty()) showMessage(message.c_str());
     getInput(kCurrentRow)->value(model->getCurrentVersion().c_str());

@@ -1,6 +1,7 @@
 #include "platform/EmulatedBus.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -177,7 +178,7 @@ bool processGone(std::int32_t pid) { return pid <= 0 || (kill(pid, 0) != 0 && er
 bool validName(const char* name) {
     const std::string problem = canInterfaceNameProblem(name);
     if (problem.empty()) return true;
-    std::fprintf(stderr, "%s\n", problem.c_str());
+    console::printError("%s\n", problem.c_str());
     return false;
 }
 
@@ -246,7 +247,7 @@ bool makeBusFile(const std::string& file, bool replace) {
     name.push_back('\0');
     int fd = mkstemps(name.data(), 4);
     if (fd < 0) {
-        std::fprintf(stderr, "Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+        console::printError("Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
         return false;
     }
     fchmod(fd, 0644);
@@ -257,8 +258,8 @@ bool makeBusFile(const std::string& file, bool replace) {
     if (reserved != 0) {
         close(fd);
         unlink(name.data());
-        std::fprintf(stderr, "Cannot reserve the %zu kB of the CAN bus file %s: %s\n", kFileSize / 1024, file.c_str(),
-                     std::strerror(reserved));
+        console::printError("Cannot reserve the %zu kB of the CAN bus file %s: %s\n", kFileSize / 1024,
+                            file.c_str(), std::strerror(reserved));
         return false;
     }
     void* base = mapFile(fd);
@@ -280,7 +281,7 @@ bool makeBusFile(const std::string& file, bool replace) {
         ok = replace ? rename(name.data(), file.c_str()) == 0
                      : (link(name.data(), file.c_str()) == 0 || errno == EEXIST);
     }
-    if (!ok) std::fprintf(stderr, "Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+    if (!ok) console::printError("Cannot make the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
     unlink(name.data());
     return ok;
 }
@@ -373,7 +374,7 @@ public:
         }
         if (!ringsFullReported) {
             ringsFullReported = true;
-            std::fprintf(stderr, "CAN bus: all %u sender places of the bus are taken\n", kRingCount);
+            console::printError("CAN bus: all %u sender places of the bus are taken\n", kRingCount);
         }
         return -1;
     }
@@ -431,7 +432,7 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
     std::lock_guard<std::mutex> lock(registryMutex);
     std::string dir = busDir();
     if (!makeDirs(dir)) {
-        std::fprintf(stderr, "Cannot make the CAN bus folder %s: %s\n", dir.c_str(), std::strerror(errno));
+        console::printError("Cannot make the CAN bus folder %s: %s\n", dir.c_str(), std::strerror(errno));
         return nullptr;
     }
     const std::string file = dir + "/" + name + ".bus";
@@ -440,7 +441,7 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
         int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             if (errno != ENOENT) {
-                std::fprintf(stderr, "Cannot open the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
+                console::printError("Cannot open the CAN bus file %s: %s\n", file.c_str(), std::strerror(errno));
                 return nullptr;
             }
             if (!makeBusFile(file, false)) return nullptr;
@@ -479,10 +480,9 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
         if (fd < 0) continue;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             close(fd);
-            std::fprintf(stderr,
-                         "The CAN bus file %s is damaged and still open in another program; "
-                         "it is made anew once no program has it open\n",
-                         file.c_str());
+            console::printError("The CAN bus file %s is damaged and still open in another program; "
+                                "it is made anew once no program has it open\n",
+                                file.c_str());
             return nullptr;
         }
         bool replace = isCurrent(fd, file);
@@ -495,7 +495,7 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
         close(fd);
         if (!ok) return nullptr;
     }
-    std::fprintf(stderr, "Cannot open the CAN bus file %s\n", file.c_str());
+    console::printError("Cannot open the CAN bus file %s\n", file.c_str());
     return nullptr;
 }
 

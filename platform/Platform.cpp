@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include "platform/CanTransport.h"
+#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -98,8 +99,8 @@ int spawn(const std::vector<std::string>& argv, std::string* output) {
     std::string root = realLocation(sandboxRoot());
     std::string real = realLocation(program);
     if (root.empty() || real.empty() || !isInside(real, root)) {
-        std::fprintf(stderr, "platform: refusing to run %s: not a command of the sandbox %s\n",
-                     argv[0].c_str(), sandboxRoot().c_str());
+        console::printError("platform: refusing to run %s: not a command of the sandbox %s\n",
+                            argv[0].c_str(), sandboxRoot().c_str());
         errno = EPERM;
         return -1;
     }
@@ -239,13 +240,13 @@ int consumeSandboxOption(int argc, char** argv) {
             continue;
         }
         if (i + 1 >= argc) {
-            std::fprintf(stderr, "%s: -sandbox needs a folder\n", program);
+            console::printError("%s: -sandbox needs a folder\n", program);
             std::exit(2);
         }
         const char* dir = argv[++i];
         std::string problem = sandboxProblem(absolute(dir));
         if (!problem.empty()) {
-            std::fprintf(stderr, "%s: refusing the sandbox %s: %s\n", program, dir, problem.c_str());
+            console::printError("%s: refusing the sandbox %s: %s\n", program, dir, problem.c_str());
             std::exit(2);
         }
         setSandboxRoot(dir);
@@ -254,8 +255,8 @@ int consumeSandboxOption(int argc, char** argv) {
     if (!given) {
         std::string problem = sandboxProblem(sandboxRoot());
         if (!problem.empty()) {
-            std::fprintf(stderr, "%s: refusing the build's sandbox %s: %s; build the project or give -sandbox DIR\n",
-                         program, sandboxRoot().c_str(), problem.c_str());
+            console::printError("%s: refusing the build's sandbox %s: %s; build the project or give -sandbox DIR\n",
+                                program, sandboxRoot().c_str(), problem.c_str());
             std::exit(2);
         }
     }

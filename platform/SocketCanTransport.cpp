@@ -1,6 +1,7 @@
 // The kernel's SocketCAN backend: one raw socket bound to the interface.
 #include "platform/CanTransport.h"
 #include "platform/EmulatedBus.h"
+#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <linux/can/raw.h>
@@ -31,7 +32,7 @@ public:
         // The kernel then hands its count of the socket's lost frames over
         // with each frame received.
         const int on = 1;
-        if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) < 0) perror("SO_RXQ_OVFL");
+        if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) < 0) console::perror("SO_RXQ_OVFL");
     }
     ~SocketCanTransport() override {
         if (fd >= 0) close(fd);
@@ -156,14 +157,14 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
         return openEmulatedCanTransport(interfaceName);  // which refuses a bad name with a message
     int s = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
     if (s < 0) {
-        perror("socket");
+        console::perror("socket");
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }
     struct ifreq ifr;
     std::memset(&ifr, 0, sizeof ifr);
     std::strncpy(ifr.ifr_name, interfaceName, IFNAMSIZ - 1);
     if (ioctl(s, SIOCGIFINDEX, &ifr) < 0) {
-        perror("SIOCGIFINDEX");
+        console::perror("SIOCGIFINDEX");
         close(s);
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }
@@ -172,7 +173,7 @@ std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
     addr.can_family = AF_CAN;
     addr.can_ifindex = ifr.ifr_ifindex;
     if (bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) < 0) {
-        perror("bind");
+        console::perror("bind");
         close(s);
         return std::unique_ptr<CanTransport>(new SocketCanTransport(-1));
     }

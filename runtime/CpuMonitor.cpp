@@ -1,8 +1,8 @@
 #include "runtime/CpuMonitor.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
-#include <cstdio>
 #include <fstream>
 
 CpuMonitor::CpuMonitor() : CpuMonitor(platform::resolve(platform::path::kProcStat)) {}
@@ -17,8 +17,7 @@ CpuMonitor::CpuMonitor(const std::string& statFile) : file(statFile) {
 bool CpuMonitor::read(Counters& out) const {
     std::ifstream in(file);
     if (!in) {
-        std::printf("Cannot open %s for reading\n", file.c_str());
-        std::fflush(stdout);
+        console::print("Cannot open %s for reading\n", file.c_str());
         return false;
     }
     std::string label;

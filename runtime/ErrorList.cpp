@@ -1,11 +1,11 @@
 #include "runtime/ErrorList.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 namespace {
@@ -71,7 +71,7 @@ void ErrorList::load(const std::string& path) {
             }
         }
         if (missing) {
-            std::cout << "error field " << missing << " (" << line << ")" << std::endl;
+            console::say("error field ", missing, " (", line, ")");
             continue;
         }
         if (fields[0].empty()) continue;

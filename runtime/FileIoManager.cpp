@@ -1,6 +1,7 @@
 #include "runtime/FileIoManager.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,8 +147,7 @@ int FileIoManager::nextScreenCaptureNumber() {
 bool FileIoManager::findUsbDrive() {
     std::ifstream in(platform::resolve(platform::path::kMounts));
     if (!in) {
-        std::printf("Cannot open /proc/mounts for reading\n");
-        std::fflush(stdout);
+        console::print("Cannot open /proc/mounts for reading\n");
         return false;
     }
     std::string line;

@@ -3,6 +3,7 @@
 #include "runtime/FileIoManager.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -28,21 +29,21 @@ struct ScreenImage {
 bool grabScreen(const char* displayName, ScreenImage& screen) {
     Display* display = XOpenDisplay(displayName);
     if (!display) {
-        std::fprintf(stderr, "FileIoManager::captureScreen: cannot open display %s\n",
-                     displayName ? displayName : XDisplayName(nullptr));
+        console::printError("FileIoManager::captureScreen: cannot open display %s\n",
+                            displayName ? displayName : XDisplayName(nullptr));
         return false;
     }
     std::unique_ptr<Display, int (*)(Display*)> closer(display, XCloseDisplay);
     Window root = RootWindow(display, DefaultScreen(display));
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, root, &attributes) || attributes.width <= 0 || attributes.height <= 0) {
-        std::fprintf(stderr, "FileIoManager::captureScreen: cannot read the screen size\n");
+        console::printError("FileIoManager::captureScreen: cannot read the screen size\n");
         return false;
     }
     XImage* image = XGetImage(display, root, 0, 0, static_cast<unsigned>(attributes.width),
                               static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
     if (!image) {
-        std::fprintf(stderr, "FileIoManager::captureScreen: cannot read the screen image\n");
+        console::printError("FileIoManager::captureScreen: cannot read the screen image\n");
         return false;
     }
     auto destroyImage = [](XImage* i) { XDestroyImage(i); };   // a macro in Xutil.h
@@ -137,7 +138,7 @@ std::string FileIoManager::captureScreen(const std::string& displayName) {
     bool written = writeJpeg(out, screen);
     if (std::fclose(out) != 0) written = false;
     if (!written) {
-        std::fprintf(stderr, "FileIoManager::captureScreen: cannot write %s\n", file.c_str());
+        console::printError("FileIoManager::captureScreen: cannot write %s\n", file.c_str());
         unlink(file.c_str());
         throw LocalExceptionFileCreateFailure();
     }

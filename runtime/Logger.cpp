@@ -1,13 +1,13 @@
 #include "runtime/Logger.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <ctime>
 #include <iomanip>
-#include <iostream>
 #include <sstream>
 
-Logger::Logger() : output(&std::cout) {}
+Logger::Logger() = default;
 Logger::~Logger() = default;
 
 Logger* Logger::instance() {
@@ -20,7 +20,7 @@ int Logger::getLevel() const { return level; }
 
 void Logger::setOutput(std::ostream* stream) {
     std::lock_guard<std::mutex> lock(outputLock);
-    output = stream ? stream : &std::cout;
+    output = stream;
 }
 
 std::string Logger::formatLine(std::time_t when, const std::string& source,
@@ -38,7 +38,10 @@ void Logger::log(int msgLevel, const char* source, const char* message) {
     if (msgLevel > level) return;
     const std::string line = formatLine(platform::now(), source ? source : "", message ? message : "");
     std::lock_guard<std::mutex> lock(outputLock);
-    *output << line << std::flush;
+    if (output)
+        *output << line << std::flush;
+    else
+        console::write(console::Stream::out, line);
 }
 
 void Logger::log(int msgLevel, const std::string& source, const std::string& message) {

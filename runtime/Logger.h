@@ -9,7 +9,8 @@
 // Levels in use: 1 start-up milestones, 2 traffic and state changes.
 //
 // The time is the instrument's clock (platform::now), in local time.  Safe to
-// call from any thread; each line is written whole.
+// call from any thread; each line is written whole, through the console
+// writer (runtime/Console.h): logging never waits for the output.
 #pragma once
 
 #include <atomic>
@@ -30,7 +31,8 @@ public:
     void log(int level, const char* source, const char* message);
     void log(int level, const std::string& source, const std::string& message);
 
-    // Where lines go (standard output unless changed); for tests.
+    // Where lines go (null: standard output, through the console writer);
+    // for tests.
     void setOutput(std::ostream* stream);
 
     // One complete line for the given time, newline included.
@@ -45,5 +47,5 @@ public:
 private:
     std::atomic<int> level{1};
     std::mutex outputLock;
-    std::ostream* output;
+    std::ostream* output = nullptr;
 };

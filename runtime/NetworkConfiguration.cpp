@@ -1,12 +1,12 @@
 #include "runtime/NetworkConfiguration.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <cctype>
-#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -116,7 +116,7 @@ void NetworkConfiguration::setExtra(const std::string& text) {
 }
 
 int NetworkConfiguration::apply() {
-    std::printf("NetworkConfiguration::apply()\n");
+    console::print("NetworkConfiguration::apply()\n");
     int mode;
     std::string ip, mask, gw, dns, ext;
     {
@@ -136,21 +136,20 @@ int NetworkConfiguration::apply() {
         int invalid = 0;
         in_addr ipAddr{}, maskAddr{}, unused{};
         if (!parseAddress(ip, ipAddr)) {
-            std::printf("Invalid IP address: %s(0)\n", ip.c_str());
+            console::print("Invalid IP address: %s(0)\n", ip.c_str());
             invalid |= kInvalidIpAddress;
         }
         if (!parseAddress(mask, maskAddr)) {
-            std::printf("Invalid Netmask: %s\n", mask.c_str());
+            console::print("Invalid Netmask: %s\n", mask.c_str());
             invalid |= kInvalidNetmask;
         }
         if (!parseAddress(gw, unused)) {
-            std::printf("Invalid Gateway: %s\n", gw.c_str());
+            console::print("Invalid Gateway: %s\n", gw.c_str());
             invalid |= kInvalidGateway;
         }
         if (!dns.empty() && !parseAddress(dns, unused)) invalid |= kInvalidDnsServer;
         if (!isPlainWord(ext)) invalid |= kInvalidExtra;
         if (invalid != 0) {
-            std::fflush(stdout);
             return invalid;
         }
         in_addr network{};
@@ -166,10 +165,8 @@ int NetworkConfiguration::apply() {
 
     std::string shown = scriptPath();
     for (std::size_t i = 1; i < argv.size(); ++i) shown += " " + argv[i];
-    std::printf("cmd: %s\n", shown.c_str());
-    std::fflush(stdout);
+    console::print("cmd: %s\n", shown.c_str());
     int rc = platform::runCommand(argv);
-    std::printf("rc = %d", rc);
-    std::fflush(stdout);
+    console::print("rc = %d", rc);
     return 0;
 }

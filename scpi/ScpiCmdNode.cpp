@@ -1,7 +1,8 @@
 #include "scpi/ScpiCmdNode.h"
 
+#include "runtime/Console.h"
+
 #include <cctype>
-#include <cstdio>
 
 ScpiCmdNode::ScpiCmdNode(const std::string& nodeName, int length, bool isQueryNode)
     : name(nodeName), matchLength(length), query(isQueryNode) {
@@ -60,11 +61,11 @@ ScpiCmdNode* ScpiCmdNodeBranch::find(const std::string& sought, int depth) {
 int ScpiCmdNodeBranch::execute(const std::string& command, int channel) {
     const std::size_t colon = command.find(':');
     if (colon == std::string::npos) {
-        std::printf("%s: colon not present\n", name.c_str());
+        console::print("%s: colon not present\n", name.c_str());
         return -1;
     }
     if (colon + 1 == command.size()) {
-        std::printf("%s: colon is last character in cmd\n", name.c_str());
+        console::print("%s: colon is last character in cmd\n", name.c_str());
         return -1;
     }
     const std::string rest = command.substr(colon + 1);

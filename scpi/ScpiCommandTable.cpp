@@ -8,6 +8,7 @@
 // describes the argument).  The middle field is the table's own text.
 #include "scpi/ScpiServer.h"
 
+#include "runtime/Console.h"
 #include "scpi/ScpiCmdNode.h"
 
 #include <cstdio>
@@ -61,7 +62,7 @@ void ScpiServer::addCommand(const std::string& line) {
 
     const auto found = handlers.find(handlerName);
     if (found == handlers.end()) {
-        std::printf("could not find %s\n\n", handlerName.c_str());
+        console::print("could not find %s\n\n", handlerName.c_str());
         return;
     }
     const ScpiHandler handler = found->second;
@@ -92,7 +93,7 @@ void ScpiServer::addCommand(const std::string& line) {
         const int length = shortFormLength(last);
         leaf = std::make_unique<ScpiCmdNodeLeaf>(last.substr(0, static_cast<std::size_t>(length)), length, query);
     } else {
-        std::printf("Error in command: does not begin with colon\n\n");
+        console::print("Error in command: does not begin with colon\n\n");
         return;
     }
     leaf->signalCommand().connect(

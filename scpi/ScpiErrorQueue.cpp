@@ -1,11 +1,11 @@
 #include "scpi/ScpiErrorQueue.h"
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/ErrorList.h"
 #include "scpi/ScpiRegisterManager.h"
 
 #include <fstream>
-#include <iostream>
 
 namespace {
 
@@ -119,7 +119,7 @@ void ScpiErrorQueue::load() {
         const std::string code = line.substr(0, first);
         if (code.empty()) continue;
         if (first == std::string::npos || first + 1 == line.size()) {
-            std::cout << "error field 2 (" << line << ")" << std::endl;
+            console::say("error field 2 (", line, ")");
             continue;
         }
         const std::string::size_type second = line.find(',', first + 1);

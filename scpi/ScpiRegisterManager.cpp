@@ -1,6 +1,6 @@
 #include "scpi/ScpiRegisterManager.h"
 
-#include <iostream>
+#include "runtime/Console.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void ScpiRegisterManager::updateMasterSummary() {
 }
 
 void ScpiRegisterManager::ClearAll() {
-    std::cout << "ScpiRegisterManager::ClearAll()" << std::endl;
+    console::say("ScpiRegisterManager::ClearAll()");
     Lock guard(lock);
     // The standard event register's condition is a latch of events (it is
     // cleared by reading, too).  The other three hold what is true now

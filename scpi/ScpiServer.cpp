@@ -3,6 +3,7 @@
 #include "channel/ChannelModel.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiArguments.h"
@@ -115,8 +116,7 @@ void ScpiServer::processLine(const std::string& line) {
         Logger::instance()->log(2, "ScpiServer", "Received: " + command);
 
         if (root->dispatch(command, 1) == -1) {
-            std::printf("unrecognized SCPI cmd: %s\n", received.c_str());
-            std::fflush(stdout);
+            console::print("unrecognized SCPI cmd: %s\n", received.c_str());
             std::unique_ptr<TvlError> record = catalogue->lookup(kUnrecognisedCommand);
             record->setDetail(received);
             errors->push(std::move(record));

@@ -2,13 +2,13 @@
 
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/Timer.h"
 #include "scpi/ScpiRegisterManager.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -19,12 +19,11 @@ constexpr std::chrono::seconds kSearchingPause{1};
 constexpr std::chrono::milliseconds kStatusRetryPause{100};
 
 void reportSystemError(const char* prefix, int error) {
-    std::fprintf(stderr, "%s: %s\n", prefix, std::strerror(error ? error : EIO));
+    console::printError("%s: %s\n", prefix, std::strerror(error ? error : EIO));
 }
 
 void printLine(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
+    console::print("%s\n", text.c_str());
 }
 
 }  // namespace
@@ -98,7 +97,7 @@ void ScpiServerGPIB::connectController() {
 
     const std::string problem = platform::serialDeviceProblem(devicePath);
     if (!problem.empty()) {
-        std::fprintf(stderr, "ScpiServerGPIB: not opening %s: %s\n", devicePath.c_str(), problem.c_str());
+        console::printError("ScpiServerGPIB: not opening %s: %s\n", devicePath.c_str(), problem.c_str());
         return;
     }
     errno = 0;

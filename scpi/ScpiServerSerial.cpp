@@ -2,10 +2,10 @@
 
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/RS232Configuration.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -66,13 +66,12 @@ ScpiServerSerial::~ScpiServerSerial() {
 bool ScpiServerSerial::open() {
     const std::string problem = platform::serialDeviceProblem(devicePath);
     if (!problem.empty()) {
-        std::fprintf(stderr, "ScpiServerSerial: not opening %s: %s\n", devicePath, problem.c_str());
+        console::printError("ScpiServerSerial: not opening %s: %s\n", devicePath, problem.c_str());
         return false;
     }
     if (!port.openInput()) return false;
     if (!port.openOutput()) {
-        std::printf("output serial port not open\n");
-        std::fflush(stdout);
+        console::print("output serial port not open\n");
         port.close();
         return false;
     }
@@ -85,8 +84,7 @@ bool ScpiServerSerial::open() {
 void ScpiServerSerial::applyConfiguration(RS232Configuration configuration) {
     if (const Speed* speed = entry(kSpeeds, configuration.getSpeed())) {
         port.setSpeed(speed->rate);
-        std::printf("%s\n", speed->line);
-        std::fflush(stdout);
+        console::print("%s\n", speed->line);
     }
     if (const CharacterSize* size = entry(kDataBits, configuration.getDataBits())) port.setCharacterSize(*size);
     if (const StopBits* bits = entry(kStopBits, configuration.getStopBits())) port.setStopBits(*bits);

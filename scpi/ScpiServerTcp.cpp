@@ -1,6 +1,7 @@
 #include "scpi/ScpiServerTcp.h"
 
 #include "platform/Network.h"
+#include "runtime/Console.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiLineReader.h"
 
@@ -109,7 +110,7 @@ void ScpiServerTcp::stopServing() {
 bool ScpiServerTcp::open() {
     listenSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenSocket < 0) {
-        std::fprintf(stderr, "Error opening listener\n");
+        console::printError("Error opening listener\n");
         return false;
     }
     sockaddr_in address{};
@@ -118,7 +119,7 @@ bool ScpiServerTcp::open() {
     address.sin_port = htons(static_cast<std::uint16_t>(platform::tcpPort(platform::Service::Scpi)));
     if (::bind(listenSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
         log("Error binding to socket");
-        std::perror("ScpiServerTcp::waitForClientConnection()");
+        console::perror("ScpiServerTcp::waitForClientConnection()");
         ::close(listenSocket);
         listenSocket = -1;
         return false;

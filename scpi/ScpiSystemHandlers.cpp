@@ -6,6 +6,7 @@
 #include "channel/ChannelModel.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "runtime/NetworkConfiguration.h"
 #include "scpi/ScpiArguments.h"
 
@@ -13,7 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <ctime>
 #include <sstream>
 
@@ -169,8 +169,7 @@ void ScpiServer::handleQuerySystemNetworkAddress(int, const std::string&) {
 // "/var/www/datalogs/*.csv" names them (no hidden files, no folders), removed
 // directly: no shell, no sub-folders, nothing else.
 void ScpiServer::handleRemoveAllDataLogs(int, const std::string&) {
-    std::printf("ScpiServer::handleRemoveAllDataLogs()\n");
-    std::fflush(stdout);
+    console::print("ScpiServer::handleRemoveAllDataLogs()\n");
     const std::string folder = platform::resolve(platform::path::kDatalogDir);
     std::vector<std::string> names;
     if (DIR* dir = opendir(folder.c_str())) {

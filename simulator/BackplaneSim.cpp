@@ -1,7 +1,7 @@
 #include "simulator/BackplaneSim.h"
 
 #include "can/CANinterface.h"
-#include "simulator/Console.h"
+#include "runtime/Console.h"
 
 #include <iterator>
 
@@ -21,7 +21,7 @@ BackplaneSim::BackplaneSim(const char* interfaceName, float temperature_)
     link->signalCalSetParameterRequest().connect(sigc::mem_fun(*this, &BackplaneSim::_handleCalSetParameter));
     link->signalBackplaneBoardInfoRequest().connect(sigc::mem_fun(*this, &BackplaneSim::_handleBoardInfo));
     link->startReader();
-    sim::say("BackplaneSim starting up");
+    console::say("BackplaneSim starting up");
 }
 
 BackplaneSim::~BackplaneSim() {
@@ -43,7 +43,7 @@ void BackplaneSim::_sendBoardInfoString(int k) {
 }
 
 void BackplaneSim::_sendAllCalParameters() {
-    sim::say("BackplaneSim::_sendAllCalParameters()");
+    console::say("BackplaneSim::_sendAllCalParameters()");
     for (int index = 0; index < kCalParameterCount; ++index)
         link->sendBackplaneCalParameter(index, calParameters[index]);
     for (int k = 0; k < 4; ++k) _sendBoardInfoString(k);
@@ -51,7 +51,7 @@ void BackplaneSim::_sendAllCalParameters() {
 
 void BackplaneSim::_handleTempRequest() {
     _sendAllCalParameters();
-    sim::say("BackplaneSim::_handleTempRequest()");
+    console::say("BackplaneSim::_handleTempRequest()");
     link->sendBackplaneTemperature(temperature);
 }
 

@@ -4,7 +4,7 @@
 #include "can/FrameCodec.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
-#include "simulator/Console.h"
+#include "runtime/Console.h"
 #include "simulator/StreamTicker.h"
 
 #include <cmath>
@@ -273,7 +273,7 @@ void ChannelSim::_handleBoardInfo(int slot, const char* text) {
     if (slot < 0 || slot > 7) return;
     if (!board.store(slot, text)) return;
     const int k = slot / 2;
-    sim::say(kBoardTextNames[k], board.text(k));
+    console::say(kBoardTextNames[k], board.text(k));
     _sendBoardInfoString(k);
 }
 
@@ -296,19 +296,19 @@ void ChannelSim::_handleSendAll() {
     link->sendCardReady(channel);
 }
 
-void ChannelSim::_handleCalSaveToEeprom() { sim::say("_handleCalSaveToEeprom"); }
+void ChannelSim::_handleCalSaveToEeprom() { console::say("_handleCalSaveToEeprom"); }
 
-void ChannelSim::_handlCalLoadFromEeprom() { sim::say("_handlCalLoadFromEeprom"); }
+void ChannelSim::_handlCalLoadFromEeprom() { console::say("_handlCalLoadFromEeprom"); }
 
 void ChannelSim::_handleCalSetParameter(int index, float value) {
-    sim::say("_handleCalSetParameter ", index, ", ", static_cast<double>(value));
+    console::say("_handleCalSetParameter ", index, ", ", static_cast<double>(value));
     if (index < 0 || index >= kCalParameterCount) return;
     calParameters[index] = value;
     link->sendCalParameter(channel, index, value);
 }
 
 void ChannelSim::_handleCalCreatNewTables(int a, int b, int c) {
-    sim::say("_handleCalCreatNewTables ", a, ", ", b, ", ", c);
+    console::say("_handleCalCreatNewTables ", a, ", ", b, ", ", c);
     _createTablesA(a);
     _createTablesB(b);
     _createTablesC(c);
@@ -329,7 +329,7 @@ void ChannelSim::_handleSetCalTableElement(int table, int index, float value) {
         length = lengthC;
     if (index < 0 || index >= length) return;
     tables[table][index] = value;
-    sim::say("_handleSetCalTableElement ", table, ", ", index, ", ", static_cast<double>(value));
+    console::say("_handleSetCalTableElement ", table, ", ", index, ", ", static_cast<double>(value));
     link->sendCalTableElement(channel, table, index, value);
 }
 

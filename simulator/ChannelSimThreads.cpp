@@ -4,8 +4,8 @@
 #include "can/CANinterface.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
+#include "runtime/Console.h"
 #include "simulator/ChannelSim.h"
-#include "simulator/Console.h"
 
 #include <pthread.h>
 
@@ -60,12 +60,12 @@ void ChannelSim::_zeroLoop() {
     nameThread("zero", channel);
     zeroing = true;
     link->sendZeroingProgress(channel, 0.0f);
-    sim::say(0);
+    console::say(0);
     if (!stopFlag.sleepFor(milliseconds(500))) return;
     for (int i = 1; i <= 41; ++i) {
         const float x = static_cast<float>(100 * i) / 41;
         link->sendZeroingProgress(channel, x);
-        sim::say(x);
+        console::say(x);
         if (!stopFlag.sleepFor(milliseconds(500))) return;
     }
     link->sendZeroDone(channel, 0);

@@ -6,12 +6,11 @@
 // Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
-#include "simulator/Console.h"
 #include "simulator/StopSignals.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -45,7 +44,7 @@ int main(int argc, char** argv) {
         // A name that no bus can have is refused before any node starts.
         const std::string problem = platform::canInterfaceNameProblem(name);
         if (!problem.empty()) {
-            std::fprintf(stderr, "mendra: %s\n", problem.c_str());
+            console::printError("mendra: %s\n", problem.c_str());
             return 2;
         }
         std::strcpy(interfaceName, name);
@@ -56,7 +55,7 @@ int main(int argc, char** argv) {
     const sigset_t stopSignals = sim::blockStopSignals();
 
     BackplaneSim backplane(interfaceName, 27.0f);
-    sim::say("Using CAN ", interfaceName);
+    console::say("Using CAN ", interfaceName);
 
     std::unique_ptr<ChannelSim> cards[3];
     for (int i = 0; i < 3; ++i)

@@ -27,7 +27,7 @@ def test_controller_plugged_in_late_pulled_out_and_back():
         gpib = inst.start_gpib()
         wait_until(lambda: "++status" in " ".join(pushes(gpib)), 30, what="the set-up")
         assert pushes(gpib)[:5] == ["++ver", "++savecfg 0", "++mode 0", "++addr 1", "++status 4"]
-        assert "GPIB address set to 1" in inst.tvl().output()
+        inst.tvl().wait_for_output("GPIB address set to 1", 30)
 
         bus = open_gpib(inst.gpib_port(), address=1)
         assert bus.query("*IDN?").startswith("TARVEL,")

@@ -108,3 +108,21 @@ TEST(SourceTree, NothingIsConfiguredThroughTheEnvironment) {
     const std::vector<Hit> hits = scan({"tests"}, pattern);
     EXPECT_TRUE(hits.empty()) << describe(hits);
 }
+
+TEST(SourceTree, ConsoleLinesGoThroughTheConsoleWriter) {
+    // The programs and their libraries write their console lines through
+    // runtime/Console.h, never straight to the standard streams: a thread
+    // that did would wait for as long as the output takes nothing.  The bus
+    // tools' own loops (one thread, printing is all they do), the tests,
+    // benchmarks and fuzzers are left out.
+    const std::regex pattern(
+        "(^|[^A-Za-z0-9_:]|std::)(printf|vprintf|puts|perror|putchar)\\s*\\("
+        "|(^|[^A-Za-z0-9_])(std::)?(fprintf|vfprintf|fputs|fputc|putc|fwrite|fflush)\\s*\\(.*\\b(stdout|stderr)\\b"
+        "|std::(cout|cerr|clog)\\b");
+    std::vector<Hit> hits;
+    for (const Hit& h : scan({"tests", "bench", "fuzz"}, pattern))
+        if (h.file.rfind("runtime/Console.", 0) != 0 && h.file.rfind("tools/canbus/", 0) != 0 &&
+            h.file.rfind("tools/screenshot/", 0) != 0)
+            hits.push_back(h);
+    EXPECT_TRUE(hits.empty()) << describe(hits);
+}

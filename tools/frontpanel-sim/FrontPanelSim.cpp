@@ -3,9 +3,9 @@
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
 #include "platform/CanTransport.h"
+#include "runtime/Console.h"
 
 #include <cstdio>
-#include <mutex>
 #include <sstream>
 
 namespace {
@@ -84,11 +84,7 @@ int FrontPanelSim::reportPowerOnMode(int mode) {
 }
 
 void FrontPanelSim::print(const std::string& line) {
-    if (options.quiet) return;
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    if (!options.quiet) console::print("%s\n", line.c_str());
 }
 
 void FrontPanelSim::readerLoop() {

@@ -10,6 +10,7 @@
 // keeps answering the host until SIGTERM or SIGINT; with KEYs given, ends.
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "tools/frontpanel-sim/FrontPanelSim.h"
 
 #include <poll.h>
@@ -17,7 +18,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -32,13 +32,13 @@ volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
 
 void usage() {
-    std::fprintf(stderr,
-                 "Usage: frontpanel-sim [-can NAME] [-sandbox DIR] [-fpVersion MAJOR.MINOR]\n"
-                 "                      [-psuVersion MAJOR.MINOR] [-powerOnMode 0|1] [-pause MS]\n"
-                 "                      [-quiet] [-stdin] [KEY ...]\n"
-                 "  KEY  a front-panel key code (1-32), pressed in order, MS milliseconds apart\n"
-                 "  Interactive (from a terminal, or any standard input with -stdin): key codes, b (Back), e (Enter),\n"
-                 "  p0 / p1 (report standby / run at power on), ? (key map), q (quit)\n");
+    console::printError(
+        "Usage: frontpanel-sim [-can NAME] [-sandbox DIR] [-fpVersion MAJOR.MINOR]\n"
+        "                      [-psuVersion MAJOR.MINOR] [-powerOnMode 0|1] [-pause MS]\n"
+        "                      [-quiet] [-stdin] [KEY ...]\n"
+        "  KEY  a front-panel key code (1-32), pressed in order, MS milliseconds apart\n"
+        "  Interactive (from a terminal, or any standard input with -stdin): key codes, b (Back), e (Enter),\n"
+        "  p0 / p1 (report standby / run at power on), ? (key map), q (quit)\n");
 }
 
 bool parseInt(const char* text, int low, int high, int& value) {
@@ -54,27 +54,25 @@ bool interpret(const std::string& word, FrontPanelSim& panel) {
     int code = 0;
     if (word == "q") return false;
     if (word == "?") {
-        std::fputs(keyMapText().c_str(), stdout);
+        console::write(console::Stream::out, keyMapText());
     } else if (word == "p0" || word == "p1") {
         panel.reportPowerOnMode(word[1] - '0');
-        std::printf("Reported power-on mode: %s\n", word[1] == '1' ? "run" : "standby");
+        console::print("Reported power-on mode: %s\n", word[1] == '1' ? "run" : "standby");
     } else if (word == "b" || word == "e" || (parseInt(word.c_str(), 1, 32, code) && !keyName(code).empty())) {
         if (word == "b") code = 31;
         if (word == "e") code = 32;
         panel.pressKey(code);
-        std::printf("Pressed %s\n", keyName(code).c_str());
+        console::print("Pressed %s\n", keyName(code).c_str());
     } else {
-        std::printf("Unknown key \"%s\" (? shows the key map)\n", word.c_str());
+        console::print("Unknown key \"%s\" (? shows the key map)\n", word.c_str());
     }
-    std::fflush(stdout);
     return true;
 }
 
 // Reads words from the terminal until q, end of input or a stop signal.
 void interactive(FrontPanelSim& panel) {
-    std::fputs(keyMapText().c_str(), stdout);
-    std::fputs("Type key codes (b Back, e Enter), p0 / p1 to report the power-on mode, ? or q.\n", stdout);
-    std::fflush(stdout);
+    console::write(console::Stream::out, keyMapText());
+    console::print("Type key codes (b Back, e Enter), p0 / p1 to report the power-on mode, ? or q.\n");
     std::string pending;
     while (!stopRequested) {
         pollfd in{0, POLLIN, 0};
@@ -112,7 +110,7 @@ int main(int argc, char** argv) {
             interfaceName = argv[++i];
             const std::string problem = platform::canInterfaceNameProblem(interfaceName.c_str());
             if (!problem.empty()) {
-                std::fprintf(stderr, "frontpanel-sim: %s\n", problem.c_str());
+                console::printError("frontpanel-sim: %s\n", problem.c_str());
                 return 2;
             }
         } else if (arg == "-fpVersion" && hasValue) {
@@ -133,7 +131,7 @@ int main(int argc, char** argv) {
             if (ok) keys.push_back(code);
         }
         if (!ok) {
-            std::fprintf(stderr, "frontpanel-sim: bad argument \"%s\"\n", arg.c_str());
+            console::printError("frontpanel-sim: bad argument \"%s\"\n", arg.c_str());
             usage();
             return 2;
         }
@@ -146,7 +144,7 @@ int main(int argc, char** argv) {
 
     FrontPanelSim panel(interfaceName.c_str(), options);
     if (!panel.valid()) {
-        std::fprintf(stderr, "frontpanel-sim: cannot open CAN interface %s\n", interfaceName.c_str());
+        console::printError("frontpanel-sim: cannot open CAN interface %s\n", interfaceName.c_str());
         return 1;
     }
 

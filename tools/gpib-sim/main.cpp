@@ -29,6 +29,7 @@
 // two; ended (SIGTERM, SIGINT), it is pulled out: the link goes and the
 // instrument looks for a controller again.
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "tools/pty/PtyEnd.h"
 
 #include <arpa/inet.h>
@@ -76,10 +77,10 @@ void fromInstrument(State& s, const PtyEnd& pty, const std::string& line) {
         if (s.client >= 0 && s.clientAddress == s.instrumentAddress)
             sendToClient(s, line);
         else
-            std::printf("reply not taken (nobody addresses %d): %s\n", s.instrumentAddress, line.c_str());
+            console::print("reply not taken (nobody addresses %d): %s\n", s.instrumentAddress, line.c_str());
         return;
     }
-    std::printf("instrument: %s\n", line.c_str());
+    console::print("instrument: %s\n", line.c_str());
     if (line == "++ver" && !s.silent) pty.write(s.identification + "\r\n");
     if (startsWith(line, "++addr ")) s.instrumentAddress = std::atoi(line.c_str() + 7);
     if (startsWith(line, "++status ")) s.statusByte = std::atoi(line.c_str() + 9);
@@ -96,11 +97,11 @@ void fromClient(State& s, const PtyEnd& pty, const std::string& line) {
     } else if (line == "++ver") {
         sendToClient(s, "gpib-sim bus controller");
     } else if (startsWith(line, "++")) {
-        std::printf("bus: %s not known\n", line.c_str());
+        console::print("bus: %s not known\n", line.c_str());
     } else if (addressed) {
         pty.write(line + "\r\n");
     } else {
-        std::printf("no device at address %d: %s\n", s.clientAddress, line.c_str());
+        console::print("no device at address %d: %s\n", s.clientAddress, line.c_str());
     }
 }
 
@@ -127,7 +128,7 @@ int listenOn(int port, int& bound) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
     if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 5) != 0) {
-        std::perror("gpib-sim: bus port");
+        console::perror("gpib-sim: bus port");
         return -1;
     }
     socklen_t length = sizeof a;
@@ -136,7 +137,7 @@ int listenOn(int port, int& bound) {
     return s;
 }
 
-void usage() { std::fprintf(stderr, "Usage: gpib-sim [-sandbox DIR] [-port N] [-id TEXT] [-silent]\n"); }
+void usage() { console::printError("Usage: gpib-sim [-sandbox DIR] [-port N] [-id TEXT] [-silent]\n"); }
 
 }  // namespace
 
@@ -156,7 +157,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    setvbuf(stdout, nullptr, _IOLBF, 0);
     int bound = 0;
     const int listener = listenOn(port, bound);
     if (listener < 0) return 1;
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     const std::string portFile = platform::sandboxRoot() + "/run/ports/gpib";
     platform::makeDirs(platform::sandboxRoot() + "/run/ports");
     platform::writeFileAtomic(portFile, std::to_string(bound) + "\n");
-    std::printf("controller: %s -> %s\nbus: 127.0.0.1:%d\n", device.c_str(), pty.slaveName().c_str(), bound);
+    console::print("controller: %s -> %s\nbus: 127.0.0.1:%d\n", device.c_str(), pty.slaveName().c_str(), bound);
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;

@@ -1,12 +1,13 @@
 #include "tools/pty/PtyEnd.h"
 
+#include "runtime/Console.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,7 +29,7 @@ bool PtyEnd::open() {
         slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
     if (slaveFd < 0) {
-        std::fprintf(stderr, "cannot make a pseudo-terminal: %s\n", std::strerror(errno));
+        console::printError("cannot make a pseudo-terminal: %s\n", std::strerror(errno));
         return false;
     }
     termios t;
@@ -42,7 +43,7 @@ bool PtyEnd::linkAs(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "%s is there and is no link: not replacing it\n", path.c_str());
+            console::printError("%s is there and is no link: not replacing it\n", path.c_str());
             return false;
         }
         ::unlink(path.c_str());
@@ -50,7 +51,7 @@ bool PtyEnd::linkAs(const std::string& path) {
     const std::string folder = path.substr(0, path.rfind('/'));
     if (!folder.empty()) ::mkdir(folder.c_str(), 0755);
     if (::symlink(slave.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "cannot link %s to %s: %s\n", path.c_str(), slave.c_str(), std::strerror(errno));
+        console::printError("cannot link %s to %s: %s\n", path.c_str(), slave.c_str(), std::strerror(errno));
         return false;
     }
     link = path;

@@ -12,6 +12,7 @@
 // printed; without -quiet so is every line that passes ("client> *IDN?",
 // "instrument> ...").  Ends on SIGTERM or SIGINT and removes its links.
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "tools/pty/PtyEnd.h"
 
 #include <poll.h>
@@ -19,7 +20,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -79,17 +79,16 @@ bool pass(Direction& d, bool framingMatches, bool quiet) {
     if (quiet) return true;
     for (char c : bytes) {
         if (c == '\r' || c == '\n') {
-            if (!d.pendingLine.empty()) std::printf("%s> %s\n", d.name, d.pendingLine.c_str());
+            if (!d.pendingLine.empty()) console::print("%s> %s\n", d.name, d.pendingLine.c_str());
             d.pendingLine.clear();
         } else if (d.pendingLine.size() < 300) {
             d.pendingLine.push_back(c);
         }
     }
-    std::fflush(stdout);
     return true;
 }
 
-void usage() { std::fprintf(stderr, "Usage: serial-link [-sandbox DIR] [-client PATH] [-quiet]\n"); }
+void usage() { console::printError("Usage: serial-link [-sandbox DIR] [-client PATH] [-quiet]\n"); }
 
 }  // namespace
 
@@ -110,9 +109,8 @@ int main(int argc, char** argv) {
     PtyEnd instrument, client;
     const std::string port = platform::resolve(platform::path::kSerialPort);
     if (!instrument.open() || !client.open() || !instrument.linkAs(port) || !client.linkAs(clientPath)) return 1;
-    std::printf("instrument end: %s -> %s\nclient end: %s -> %s\n", port.c_str(), instrument.slaveName().c_str(),
-                clientPath.c_str(), client.slaveName().c_str());
-    std::fflush(stdout);
+    console::print("instrument end: %s -> %s\nclient end: %s -> %s\n", port.c_str(), instrument.slaveName().c_str(),
+                   clientPath.c_str(), client.slaveName().c_str());
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -132,9 +130,8 @@ int main(int argc, char** argv) {
         const Framing now[2] = {framingOf(instrument), framingOf(client)};
         const bool match = now[0] == now[1];
         if (now[0] != shown[0] || now[1] != shown[1] || match != matchShown) {
-            std::printf("instrument end: %s; client end: %s%s\n", describe(now[0]).c_str(), describe(now[1]).c_str(),
-                        match ? "" : " (framing differs: bytes arrive garbled)");
-            std::fflush(stdout);
+            console::print("instrument end: %s; client end: %s%s\n", describe(now[0]).c_str(), describe(now[1]).c_str(),
+                           match ? "" : " (framing differs: bytes arrive garbled)");
             shown[0] = now[0];
             shown[1] = now[1];
             matchShown = match;

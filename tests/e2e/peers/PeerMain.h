@@ -4,11 +4,11 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "runtime/Console.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
 #include "simulator/StopSignals.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -26,7 +26,7 @@ int run(int argc, char** argv, const char* name, MakeCards makeCards) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "-can") == 0) interfaceName = argv[i + 1];
     if (!interfaceName) {
-        std::fprintf(stderr, "Usage: %s -can NAME [-sandbox DIR]\n", name);
+        console::printError("Usage: %s -can NAME [-sandbox DIR]\n", name);
         return 2;
     }
 
@@ -35,8 +35,7 @@ int run(int argc, char** argv, const char* name, MakeCards makeCards) {
     BackplaneSim backplane(interfaceName, 27.0f);
     Cards cards = makeCards(interfaceName);
     // Said once the cards are on the bus: the tests start tvl4700 then.
-    std::printf("Using CAN %s\n", interfaceName);
-    std::fflush(stdout);
+    console::say("Using CAN ", interfaceName);
 
     if (!sim::waitForStop(stopSignals, 2)) {
         for (auto& card : cards) card->_setStatus(2);
