@@ -69,15 +69,16 @@ STOPPED = []   # (name, output)
 
 
 class Process:
-    """A child program whose output goes to a file the test can read."""
+    """A child program whose output goes to a file the test can read (or to
+    the descriptor output, when given)."""
 
-    def __init__(self, name, args, sandbox, stdin=subprocess.DEVNULL, env=None):
+    def __init__(self, name, args, sandbox, stdin=subprocess.DEVNULL, env=None, output=None):
         self.name = name
         self.log_path = os.path.join(sandbox, "var", "log", name + ".out")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
-                                     stdout=self.log, stderr=subprocess.STDOUT, stdin=stdin, env=env,
-                                     preexec_fn=_end_with_parent)
+                                     stdout=self.log if output is None else output, stderr=subprocess.STDOUT,
+                                     stdin=stdin, env=env, preexec_fn=_end_with_parent)
         RUNNING.add(self)
 
     def output(self):
@@ -184,8 +185,8 @@ class Instrument:
         if tvl:
             self.start_program("tvl4700", ["-can", self.bus] + list(tvl_args))
 
-    def start_program(self, name, args, stdin=subprocess.DEVNULL):
-        self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env)
+    def start_program(self, name, args, stdin=subprocess.DEVNULL, output=None):
+        self.procs[name] = Process(name, args, self.sandbox, stdin=stdin, env=self.env, output=output)
         return self.procs[name]
 
     def start_gpib(self, args=()):
