@@ -53,7 +53,7 @@ TEST(BusProcesses, FiltersApplyAndNoEndpointHearsItself) {
     const std::string bus = testsupport::uniqueBusName("cb");
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
+    const pid_t child = testsupport::forkTiedToTest();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(ready[0]);

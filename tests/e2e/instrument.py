@@ -56,10 +56,17 @@ _libc = ctypes.CDLL(None, use_errno=True)
 _PR_SET_PDEATHSIG = 1
 
 
-def _end_with_parent():
-    """In the child before exec: SIGTERM when the test process ends, so a
-    test killed by its time-out leaves no program running."""
-    _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+def end_with_test():
+    """A preexec_fn for the test's children: SIGTERM when the test process
+    ends, so a test killed by its time-out leaves no program running; a test
+    already gone by then ends the child at once."""
+    test = os.getpid()
+
+    def arm():
+        _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+        if os.getppid() != test:
+            os._exit(127)
+    return arm
 
 
 # The programs started and not yet stopped, and the last output of those
@@ -78,7 +85,7 @@ class Process:
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([os.path.join(BIN_DIR, name), "-sandbox", sandbox] + args,
                                      stdout=self.log if output is None else output, stderr=subprocess.STDOUT,
-                                     stdin=stdin, env=env, preexec_fn=_end_with_parent)
+                                     stdin=stdin, env=env, preexec_fn=end_with_test())
         RUNNING.add(self)
 
     def output(self):

@@ -11,7 +11,7 @@ import os
 import subprocess
 import zlib
 
-from instrument import BIN_DIR
+from instrument import BIN_DIR, end_with_test
 
 WIDTH, HEIGHT = 640, 480
 
@@ -26,7 +26,7 @@ class XServer:
 
     def __enter__(self):
         self.proc = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=end_with_test())
         number = self.proc.stdout.readline().decode().strip()
         if not number:
             self.proc.kill()

@@ -57,7 +57,7 @@ class Child {
 public:
     explicit Child(const std::function<int(Child&)>& body) {
         if (pipe(ready) != 0 || pipe(go) != 0) return;
-        pid = fork();
+        pid = testsupport::forkTiedToTest();
         if (pid == 0) {
             close(ready[0]);
             close(go[1]);

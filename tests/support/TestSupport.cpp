@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +67,17 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds dead
     }
 }
 
+pid_t forkTiedToTest() {
+    const pid_t test = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The test ended before the line above: nothing would signal.
+        if (getppid() != test) _exit(127);
+    }
+    return pid;
+}
+
 ChildProcess::~ChildProcess() {
     if (childPid > 0) stop();
     if (!outputFile.empty()) unlink(outputFile.c_str());
@@ -80,7 +92,7 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     argv.push_back(const_cast<char*>(program.c_str()));
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = fork();
+    pid_t pid = forkTiedToTest();
     if (pid < 0) { close(fd); return false; }
     if (pid == 0) {
         setpgid(0, 0);

@@ -34,8 +34,16 @@ bool waitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds deadline = std::chrono::seconds(10),
                std::chrono::milliseconds poll = std::chrono::milliseconds(5));
 
-// A program started as a child process, its standard output and error going
-// to a file that the test can read while it runs.
+// fork() for a child of a test: the child is killed (SIGKILL) when the test
+// process ends, whatever way it ends (returning, exit() as the toolkit's
+// "Can't open display" does, _exit(), a crash, a kill), also when that came
+// before the child got to arm it.  The kernel sends the signal when the
+// thread that forked ends: fork from the thread that outlives the child
+// (the test's own).  Returns what fork() returns.
+pid_t forkTiedToTest();
+
+// A program started as a child process (forkTiedToTest), its standard output
+// and error going to a file that the test can read while it runs.
 class ChildProcess {
 public:
     ChildProcess() = default;
