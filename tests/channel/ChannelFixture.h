@@ -92,6 +92,15 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([] { return !operationBit(kChannel); }));
     }
 
+    // The channel announced status s: its signal comes after everything the
+    // change does (zero state, status bits, timers).
+    bool waitForStatus(int s) {
+        return testsupport::waitUntil([this, s] {
+            const auto all = copyOf(channelStatuses);
+            return !all.empty() && all.back() == s;
+        });
+    }
+
     // The card confirmed range r and the model has taken its RangeSpec.
     bool waitForRange(int r) {
         return testsupport::waitUntil([this, r] {

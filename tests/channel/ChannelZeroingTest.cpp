@@ -16,7 +16,7 @@ TEST_F(ChannelFixture, ProbeDataSettleTheChannelToReady) {
     startAndCardReady();
     card.clear();
     card.insertProbe(3);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
+    ASSERT_TRUE(waitForStatus(2));
     EXPECT_EQ(copyOf(channelStatuses), (std::vector<int>{1, 2}));
     EXPECT_EQ(model.getZeroingState(), 3) << "a settled probe needs a zero";
     EXPECT_EQ(model.getLastZeroMode(), 4);
@@ -75,8 +75,9 @@ TEST_F(ChannelFixture, ZeroRunsToDone) {
     card.out().sendZeroingProgress(kChannel, 50.0f);
     ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingProgress() == 50.0f; }));
     card.out().sendZeroDone(kChannel, 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 0; }));
-    EXPECT_TRUE(model.saveTimer().isActive());
+    // The save timer is started last, after the state, temperature and mode.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.saveTimer().isActive(); }));
+    EXPECT_EQ(model.getZeroingState(), 0);
     EXPECT_FLOAT_EQ(model.getZeroTemperature(), 30.0f);
     EXPECT_EQ(model.getLastZeroMode(), 4);
 
@@ -92,8 +93,12 @@ TEST_F(ChannelFixture, ZeroTimesOutWithoutAnAnswer) {
     makeReady();
     model.zeroTimeout().setPeriod(300);
     model.startZero();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 2; }));
-    EXPECT_EQ(copyOf(zeroStates).back(), 2);
+    // The state's signal comes right after the state.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const auto states = copyOf(zeroStates);
+        return !states.empty() && states.back() == 2;
+    }));
+    EXPECT_EQ(model.getZeroingState(), 2);
     // A later zero can start again.
     model.startZero();
     ASSERT_TRUE(card.waitForCount(kZero, 2));

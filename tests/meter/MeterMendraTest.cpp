@@ -86,9 +86,11 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
     EXPECT_EQ(meter->getBackplaneModel(), "DEMO");
     EXPECT_EQ(meter->getBackplaneRev(), "111");
     EXPECT_TRUE(meter->isDemoMode()) << "the simulated backplane calls itself DEMO";
+    // The channels get their copy of the temperature after the meter.
     for (unsigned slot = 1; slot <= 3; ++slot) {
         EXPECT_TRUE(meter->getChannel(slot)->isDemoMode());
-        EXPECT_FLOAT_EQ(meter->getChannel(slot)->getBackplaneTemperature(), 27.0f);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return meter->getChannel(slot)->getBackplaneTemperature() == 27.0f; }))
+            << "slot " << slot << ": " << meter->getChannel(slot)->getBackplaneTemperature();
     }
     EXPECT_EQ(meter->backplaneInfoReport()[4].substr(40), std::string(11, ' ') + "DEMO");
 
@@ -103,7 +105,8 @@ TEST(MeterWithSimulator, ThreeChannelsBackplaneVectorSumSettingsAndProfiles) {
             if (meter->getChannel(slot)->getChannelStatus() != 2) return false;
         return true;
     }, 30s, 50ms)) << mendra.output();
-    EXPECT_TRUE(meter->isAnyChannelActive());
+    // The meter follows the channels' status signals, which come after the status.
+    EXPECT_TRUE(testsupport::waitUntil([&] { return meter->isAnyChannelActive(); }));
     meter->setDisplayRate(5.0f);
 
     // The vector sum of the three noise readings, with a data log running.
