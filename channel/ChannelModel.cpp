@@ -48,7 +48,9 @@ void CalParameterTable::set(int index, float v) {
 // ---- Construction -----------------------------------------------------------
 
 ChannelModel::ChannelModel(int channelNumber, const char* interfaceName)
-    : classifier(channelNumber, this), channel(channelNumber) {
+    : classifier(channelNumber, this),
+      channel(channelNumber),
+      settingsSaveStatus("settings file ch" + std::to_string(channelNumber)) {
     copyText(canInterfaceName, sizeof canInterfaceName, interfaceName ? interfaceName : "can0");
     rangeSpecTable = RangeSpecTable::instance();
     rangeSpec = rangeSpecTable->lookup(3, 0, probe.getProbeClass());
@@ -63,7 +65,8 @@ ChannelModel::ChannelModel(int channelNumber, const char* interfaceName)
     zeroHourTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onZeroDue));
     zeroQuarterHourTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onZeroDue));
     rateTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onRateTimer));
-    settingsSaveTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::saveSettingsIfDirty));
+    settingsSaveTimer.signalTimeout().connect(
+        sigc::hide_return(sigc::mem_fun(*this, &ChannelModel::saveSettingsIfDirty)));
     waveformTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onCaptureRefresh));
 
     probe.signalChanged().connect(sigc::mem_fun(*this, &ChannelModel::onProbeChanged));

@@ -31,6 +31,7 @@
 #include "ranges/RangeSpec.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
+#include "runtime/SaveStatus.h"
 #include "runtime/Timer.h"
 
 #include <sigc++/sigc++.h>
@@ -290,8 +291,12 @@ public:
     int setCalTableElement(int table, int index, float value);
 
     // ---- Settings file
-    void saveSettings();
-    void saveSettingsIfDirty();
+    // Writes the file (atomically); false when it could not be written (the
+    // old file stays; the failure is reported once, see runtime/SaveStatus.h).
+    bool saveSettings();
+    // The save timer's tick: writes when dirty; a write that fails leaves
+    // the settings dirty, so the next tick tries again.  False when it failed.
+    bool saveSettingsIfDirty();
     void saveSettingsNow();
     void startSettingsSaveTimer();
     void loadSettings();
@@ -619,6 +624,7 @@ protected:
     std::string settingsPath;
     std::mutex settingsMutex;
     std::atomic<bool> settingsDirty{false};
+    SaveStatus settingsSaveStatus;
     Timer settingsSaveTimer{10000, true};
     RangeSpecTable* rangeSpecTable = nullptr;
     std::atomic<const RangeSpec*> rangeSpec{nullptr};

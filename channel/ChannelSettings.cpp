@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -85,16 +86,27 @@ std::string ChannelModel::settingsFileContents() const {
 
 void ChannelModel::setSettingPause(std::chrono::milliseconds length) { settingPauseMs = length.count(); }
 
-void ChannelModel::saveSettings() {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    // A file that cannot be written stays as it was; nothing is reported.
-    platform::writeFileAtomic(settingsPath, settingsFileContents());
+bool ChannelModel::saveSettings() {
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        // A file that cannot be written stays as it was.
+        ok = platform::writeFileAtomic(settingsPath, settingsFileContents());
+        if (!ok) error = errno;
+    }
+    // Reported outside the lock: the report goes into the error queue.
+    return settingsSaveStatus.record(ok, error);
 }
 
 // The flag is cleared before the values are read, so a setting changed while
-// the file is written marks the settings dirty again and is not lost.
-void ChannelModel::saveSettingsIfDirty() {
-    if (settingsDirty.exchange(false)) saveSettings();
+// the file is written marks the settings dirty again and is not lost; a
+// write that fails marks them dirty again too, so the next tick tries again
+// (also when no other change comes).
+bool ChannelModel::saveSettingsIfDirty() {
+    if (!settingsDirty.exchange(false) || saveSettings()) return true;
+    markSettingsDirty();
+    return false;
 }
 
 void ChannelModel::saveSettingsNow() {

@@ -120,6 +120,7 @@ public:
     void onBusyChanged(bool busy);
     void onDefaultsRestored();
     void onPowerOnModeReceived();
+    void onDataLogFailed(int destination);
 
     // Front-panel keys (MainWindowKeys.cpp), on the key link's reader.
     void onFrontPanelKey(int key);

@@ -51,6 +51,8 @@ namespace {
 constexpr int kBackKey = 31;
 const char* const kNoUsbDrive = "Please insert USB drive\nand try again.";
 const char* const kUsbSaveFailed = "Unable to save file to\nUSB drive.";
+const char* const kUsbLogFailed = "Data logging stopped.\nUnable to save file to\nUSB drive.";
+const char* const kInternalLogFailed = "Data logging stopped.\nUnable to save file to\ninternal drive.";
 
 void sleepSeconds(unsigned s) { ::sleep(s); }
 }  // namespace
@@ -484,6 +486,20 @@ void MainWindow::toggleInternalLogging() {
     default:   // the USB log runs
         break;
     }
+}
+
+// A log that a row could not be written to has stopped (on the thread that
+// wrote the row): the pop-up says so, and the entries follow the logging
+// state as it is now (a new log may have started meanwhile).
+void MainWindow::onDataLogFailed(int destination) {
+    gui::post([this, destination] {
+        showMessage(destination == 0 ? kUsbLogFailed : kInternalLogFailed);
+        const int state = FileIoManager::instance()->getLoggingState();
+        if (usbLoggingEntry) usbLoggingEntry->setName(state == 1 ? "Stop Data\nLogging" : "Start Data\nLogging");
+        if (internalLoggingEntry)
+            internalLoggingEntry->setName(state == 2 ? "Stop Data\nLogging" : "Start Data\nLogging");
+        showMenu();
+    });
 }
 
 void MainWindow::captureScreen() {

@@ -135,6 +135,7 @@ void MainWindow::initializeMeter() {
     m.signalBusyChanged().connect(sigc::mem_fun(*this, &MainWindow::onBusyChanged));
     m.signalDefaultsRestored().connect(sigc::mem_fun(*this, &MainWindow::onDefaultsRestored));
     m.signalPowerOnModeReceived().connect(sigc::mem_fun(*this, &MainWindow::onPowerOnModeReceived));
+    m.signalDataLogFailed().connect(sigc::mem_fun(*this, &MainWindow::onDataLogFailed));
 
     m.loadSettings();
     m.sendHostReady();

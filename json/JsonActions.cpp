@@ -398,11 +398,15 @@ void JsonConnection::handleStartDataLogging(const Json::Value&) {
     sendSuccess(true);
 }
 
+// A log that a write failure stopped before this request answers
+// success false with the reason; its file holds the rows written.
 void JsonConnection::handleStopDataLogging(const Json::Value&) {
     const std::string name = meter.stopDataLogging();
+    const std::string error = meter.getDataLogError();
     Json::Value reply(Json::objectValue);
-    reply["success"] = true;
+    reply["success"] = error.empty();
     reply["filename"] = text(name);
+    if (!error.empty()) reply["error"] = text(error);
     sendReply(reply);
 }
 
@@ -422,8 +426,11 @@ void JsonConnection::handleDeleteDataLogFiles(const Json::Value& request) {
     sendSuccess(true);
 }
 
+// The rows in the file; after a log stopped on a write failure, also why.
 void JsonConnection::handleGetDataLogRowCount(const Json::Value&) {
     Json::Value reply(Json::objectValue);
     reply["rows"] = meter.getDataLogRowCount();
+    const std::string error = meter.getDataLogError();
+    if (!error.empty()) reply["error"] = text(error);
     sendReply(reply);
 }

@@ -5,7 +5,10 @@
 #include "channel/ErrorHandler.h"
 #include "platform/Platform.h"
 #include "runtime/FirmwareUpdateModel.h"
+#include "runtime/Logger.h"
 #include "runtime/NetworkConfiguration.h"
+#include "runtime/SaveStatus.h"
+#include "scpi/ScpiErrorQueue.h"
 #include "scpi/ScpiRegister.h"
 #include "scpi/ScpiRegisterManager.h"
 
@@ -21,6 +24,14 @@ constexpr std::chrono::milliseconds kModelDecisionDelay{1500};
 // Operation-register bits of the meter.
 constexpr int kBusyBit = 9;
 constexpr int kNoChannelActiveBit = 10;
+
+// Files of the program that cannot be written go into the SCPI error queue
+// (made on first use, so a report never depends on who made it first).
+void reportStorageErrorsToScpi() {
+    SaveStatus::setSink([](const std::string& detail) {
+        ScpiErrorQueue::instance()->pushError(ScpiErrorQueue::kMassStorageErrorCode, detail);
+    });
+}
 }  // namespace
 
 MeterModel* MeterModel::instance() {
@@ -32,9 +43,11 @@ MeterModel* MeterModel::instance(const char* name) {
     if (!theInstance) {
         theInstance = new MeterModel(name ? name : "can0");
         theInstance->installDataLogSource();
+        reportStorageErrorsToScpi();
     }
     return theInstance;
 }
+
 
 MeterModel::MeterModel(const char* name)
     : canInterfaceName(name ? std::string(name).substr(0, 19) : "can0"),
@@ -165,7 +178,19 @@ void MeterModel::updateAnyChannelActive() {
 // ---- Data logging
 
 void MeterModel::installDataLogSource() {
-    FileIoManager::instance()->setDataLogSource(&dataLogBridge);
+    FileIoManager* files = FileIoManager::instance();
+    files->setDataLogSource(&dataLogBridge);
+    files->signalLogFailed().connect(sigc::mem_fun(*this, &MeterModel::onDataLogFailed));
+}
+
+void MeterModel::onDataLogFailed(int destination, std::string logName, std::string reason) {
+    Logger::instance()->log(1, "MeterModel", "Data log " + logName + " stopped after " +
+                                                 std::to_string(getDataLogRowCount()) + " rows: " + reason);
+    const std::string::size_type slash = logName.rfind('/');
+    const std::string file = slash == std::string::npos ? logName : logName.substr(slash + 1);
+    ScpiErrorQueue::instance()->pushError(ScpiErrorQueue::kMassStorageErrorCode,
+                                          "data log " + file + " stopped: " + reason);
+    dataLogFailed.emit(destination);
 }
 
 bool MeterModel::DataLogBridge::readChannel(unsigned slot, DataLogChannel& out) {
@@ -204,6 +229,10 @@ void MeterModel::cancelDataLogging() {
 
 int MeterModel::getDataLogRowCount() const {
     return FileIoManager::instance()->getRowCount();
+}
+
+std::string MeterModel::getDataLogError() const {
+    return FileIoManager::instance()->getLogFailure();
 }
 
 void MeterModel::writeDataLogRow() {

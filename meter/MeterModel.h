@@ -39,6 +39,7 @@
 #include "runtime/CpuMonitor.h"
 #include "runtime/FileIoManager.h"
 #include "runtime/RS232Configuration.h"
+#include "runtime/SaveStatus.h"
 #include "runtime/Timer.h"
 
 #include <sigc++/sigc++.h>
@@ -321,10 +322,16 @@ public:
     std::string stopDataLogging();
     void cancelDataLogging();
     int getDataLogRowCount() const;
+    // Why the last data log stopped on a write failure; "" when it did not.
+    std::string getDataLogError() const;
     void writeDataLogRow();
     // Lets the file manager read this model's channels for log headers and
-    // rows (the singleton installs itself on creation).
+    // rows and report a log stopped by a write failure (the singleton
+    // installs itself on creation).
     void installDataLogSource();
+    // A log stopped because a row could not be written: console, SCPI error
+    // queue, then signalDataLogFailed (destination: 0 USB drive, 1 internal).
+    void onDataLogFailed(int destination, std::string logName, std::string reason);
 
     // ---- Owned configuration
     NetworkConfiguration* getNetworkConfiguration() const { return networkConfiguration; }
@@ -359,6 +366,8 @@ public:
     SignalRS232& signalRS232ConfigurationChanged() { return rs232ConfigurationChanged; }
     SignalVoid& signalDefaultsRestored() { return defaultsRestored; }
     SignalVoid& signalPowerOnModeReceived() { return powerOnModeReceived; }
+    // A data log stopped on a write failure (destination 0 USB, 1 internal).
+    SignalI& signalDataLogFailed() { return dataLogFailed; }
 
 protected:
     // Tests make models of their own through a subclass; the program uses
@@ -435,6 +444,7 @@ protected:
     std::string settingsPath;
     std::mutex settingsMutex;
     std::atomic<bool> settingsDirty{false};
+    SaveStatus settingsSaveStatus{"settings file bp"};
     CpuMonitor cpuMonitor;
     std::atomic<int> completedCaptures{0};
     std::atomic<int> powerOnMode{0};
@@ -489,6 +499,7 @@ protected:
     SignalRS232 rs232ConfigurationChanged;
     SignalVoid defaultsRestored;
     SignalVoid powerOnModeReceived;
+    SignalI dataLogFailed;
 
     // Timers last: they are destroyed first, so no tick runs into members
     // already gone.

@@ -11,6 +11,7 @@
 #include "channel/ChannelModel.h"
 #include "platform/Platform.h"
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -88,8 +89,15 @@ std::string MeterModel::settingsFileContents() const {
 }
 
 bool MeterModel::saveSettings() {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    return platform::writeFileAtomic(settingsPath, settingsFileContents());
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        ok = platform::writeFileAtomic(settingsPath, settingsFileContents());
+        if (!ok) error = errno;
+    }
+    // Reported outside the lock: the report goes into the error queue.
+    return settingsSaveStatus.record(ok, error);
 }
 
 void MeterModel::applyDefaultSettings() {
@@ -165,8 +173,9 @@ void MeterModel::loadSettings() {
 
 void MeterModel::onSaveTimer() {
     // Cleared before writing: a change made while the file is written is
-    // written at the next tick.
-    if (settingsDirty.exchange(false)) saveSettings();
+    // written at the next tick.  A write that fails leaves the settings
+    // dirty: the next tick tries again, also when no other change comes.
+    if (settingsDirty.exchange(false) && !saveSettings()) markSettingsDirty();
 }
 
 void MeterModel::flushSettings() {

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "runtime/Console.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 namespace {
 
@@ -101,9 +103,13 @@ FileIoManager* FileIoManager::instance() {
     return manager;
 }
 
-FileIoManager::FileIoManager() { loadCounters(); }
+FileIoManager::FileIoManager() {
+    loadCounters();
+    countersRetryTimer.signalTimeout().connect(sigc::mem_fun(*this, &FileIoManager::onCountersRetry));
+}
 
 FileIoManager::~FileIoManager() {
+    countersRetryTimer.stop();
     std::lock_guard<std::mutex> lock(logMutex);
     closeLog();
 }
@@ -125,11 +131,31 @@ void FileIoManager::loadCounters() {
     }
 }
 
-void FileIoManager::saveCounters() {
+// A file that cannot be written stays as it was; the counters stay dirty and
+// the retry timer saves them again until a save succeeds, so a number in use
+// is never handed out again after a restart.
+bool FileIoManager::saveCounters() {
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(countersMutex);
+        std::string text = "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
+                           "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
+        ok = platform::writeFileAtomic(platform::dataFile(kCountersName), text);
+        if (!ok) error = errno;
+        countersDirty = !ok;
+        if (!ok && !countersRetryTimer.isActive()) countersRetryTimer.start();
+    }
+    // Reported outside the lock: the report goes into the error queue.
+    return countersSaveStatus.record(ok, error);
+}
+
+bool FileIoManager::saveCountersIfDirty() { return !countersDirty.load() || saveCounters(); }
+
+void FileIoManager::onCountersRetry() {
+    saveCountersIfDirty();
     std::lock_guard<std::mutex> lock(countersMutex);
-    std::string text = "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
-                       "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
-    platform::writeFileAtomic(platform::dataFile(kCountersName), text);
+    if (!countersDirty.load()) countersRetryTimer.stop();
 }
 
 int FileIoManager::nextDataLogNumber() {
@@ -190,21 +216,26 @@ void FileIoManager::startLogging(int destination, int status1, int status2, int 
     bool threeChannel;
     readChannels(channels, present, threeChannel);
 
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (loggingState.load() != kOff) return;
-    const int status[3] = {status1, status2, status3};
-    bool any = false;
-    for (int i = 0; i < 3; ++i) {
-        channelLogged[i] = status[i] == 2 && present[i];
-        frequencyLogged[i] = channelLogged[i] && channels[i].mode == 1;
-        temperatureLogged[i] = present[i] && channels[i].temperatureValid;
-        any = any || channelLogged[i];
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        if (loggingState.load() != kOff) return;
+        const int status[3] = {status1, status2, status3};
+        bool any = false;
+        for (int i = 0; i < 3; ++i) {
+            channelLogged[i] = status[i] == 2 && present[i];
+            frequencyLogged[i] = channelLogged[i] && channels[i].mode == 1;
+            temperatureLogged[i] = present[i] && channels[i].temperatureValid;
+            any = any || channelLogged[i];
+        }
+        if (!any) throw LocalExceptionNoProbe();
+        rowCount.store(0);
+        logFailure.clear();
+        openLogFile(destination);
+        writeHeader(channels, threeChannel);
+        loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
     }
-    if (!any) throw LocalExceptionNoProbe();
-    rowCount.store(0);
-    openLogFile(destination);
-    writeHeader(channels, threeChannel);
-    loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+    // Outside the log lock: a failed save is reported into the error queue.
+    saveCounters();
 }
 
 void FileIoManager::startLoggingSingleChannel(int destination, int status2) {
@@ -213,18 +244,22 @@ void FileIoManager::startLoggingSingleChannel(int destination, int status2) {
     bool threeChannel;
     readChannels(channels, present, threeChannel);
 
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (loggingState.load() != kOff) return;
-    if (status2 != 2 || !present[1]) throw LocalExceptionNoProbe();
-    openLogFile(destination);
-    rowCount.store(0);
-    for (int i = 0; i < 3; ++i) {
-        channelLogged[i] = i == 1;
-        frequencyLogged[i] = i == 1 && channels[i].mode == 1;
-        temperatureLogged[i] = i == 1 && channels[i].temperatureValid;
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        if (loggingState.load() != kOff) return;
+        if (status2 != 2 || !present[1]) throw LocalExceptionNoProbe();
+        logFailure.clear();
+        openLogFile(destination);
+        rowCount.store(0);
+        for (int i = 0; i < 3; ++i) {
+            channelLogged[i] = i == 1;
+            frequencyLogged[i] = i == 1 && channels[i].mode == 1;
+            temperatureLogged[i] = i == 1 && channels[i].temperatureValid;
+        }
+        writeHeader(channels, false);
+        loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
     }
-    writeHeader(channels, false);
-    loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+    saveCounters();
 }
 
 std::string FileIoManager::makeUsbFolder(const std::string& mount, const std::string& sub) {
@@ -235,7 +270,8 @@ std::string FileIoManager::makeUsbFolder(const std::string& mount, const std::st
 }
 
 // Called with the log lock held.  The number is used up even when the
-// start fails; it reaches the counters file with the next save.
+// start fails; it reaches the counters file with the next save (the start
+// saves it once the log runs).
 void FileIoManager::openLogFile(int destination) {
     char fileName[32];
     std::snprintf(fileName, sizeof fileName, "/data%04d.csv", nextDataLogNumber());
@@ -251,28 +287,51 @@ void FileIoManager::openLogFile(int destination) {
     }
     logName = name;
     logFile = file;
-    logStream.close();
-    logStream.clear();
-    logStream.open(file, std::ios::out | std::ios::trunc);
-    if (!logStream.is_open()) throw LocalExceptionFileCreateFailure();
-    saveCounters();
+    closeLog();
+    logFd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (logFd < 0) throw LocalExceptionFileCreateFailure();
+    logSize = 0;
 }
 
-void FileIoManager::writeHeaderColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel) {
-    std::string prefix = threeChannel ? "CH" + std::to_string(slot) + " " : "";
-    int i = static_cast<int>(slot) - 1;
-    logStream << prefix << "Flux " << fluxUnitText(channel.fluxUnits) << ' '
-              << (channel.mode != 0 ? "AC," : "DC,");
-    if (frequencyLogged[i]) logStream << prefix << (channel.timeUnits == 1 ? "Period Sec" : "Freq Hz") << ',';
-    if (temperatureLogged[i])
-        logStream << prefix << "Temp " << temperatureUnitText(channel.temperatureUnits) << ',';
+std::string FileIoManager::headerColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel) const {
+    const std::string prefix = threeChannel ? "CH" + std::to_string(slot) + " " : "";
+    const int i = static_cast<int>(slot) - 1;
+    std::string columns = prefix + "Flux " + fluxUnitText(channel.fluxUnits) + ' ' + (channel.mode != 0 ? "AC," : "DC,");
+    if (frequencyLogged[i]) columns += prefix + (channel.timeUnits == 1 ? "Period Sec" : "Freq Hz") + ',';
+    if (temperatureLogged[i]) columns += prefix + "Temp " + temperatureUnitText(channel.temperatureUnits) + ',';
+    return columns;
 }
 
+// Called with the log lock held, the file just opened.  A header that cannot
+// be written fails the start: the empty file goes again.
 void FileIoManager::writeHeader(const DataLogChannel channels[3], bool threeChannel) {
-    logStream << "Timestamp,";
+    std::string header = "Timestamp,";
     for (unsigned slot = 1; slot <= 3; ++slot)
-        if (channelLogged[slot - 1]) writeHeaderColumns(slot, channels[slot - 1], threeChannel);
-    logStream << '\n' << std::flush;
+        if (channelLogged[slot - 1]) header += headerColumns(slot, channels[slot - 1], threeChannel);
+    if (appendToLog(header + '\n')) return;
+    closeLog();
+    unlink(logFile.c_str());
+    throw LocalExceptionFileCreateFailure();
+}
+
+// Called with the log lock held.  Each line goes out in write calls of its
+// own, straight to the file (no buffer to flush later); a line that does not
+// go out whole is cut off again, so the file only ever holds whole lines.
+bool FileIoManager::appendToLog(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(logFd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (done > 0 && ftruncate(logFd, logSize) == 0) lseek(logFd, logSize, SEEK_SET);
+            errno = error;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    logSize += static_cast<off_t>(text.size());
+    return true;
 }
 
 void FileIoManager::writeRow() {
@@ -292,8 +351,32 @@ void FileIoManager::writeRow() {
     long milliseconds = static_cast<long>(now.tv_nsec / 1000 / 1000) % 1000;
     std::snprintf(stamp, sizeof stamp, "%s.%03ld", clock, milliseconds);
 
-    std::lock_guard<std::mutex> lock(logMutex);
-    if (loggingState.load() == kOff || !logStream.is_open()) return;
+    bool failed = false;
+    int failedDestination = kInternal;
+    std::string failedLog;
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        if (loggingState.load() == kOff || logFd < 0) return;
+        const std::string row = formatRow(stamp, channels, present);
+        if (appendToLog(row)) {
+            if (rowCount.fetch_add(1) + 1 >= kMaxRows) closeLog();
+        } else {
+            // Counted rows are rows in the file: this one is not.
+            failed = true;
+            reason = SaveStatus::errorText(errno);
+            failedDestination = loggingState.load() == kLoggingToUsb ? kUsbDrive : kInternal;
+            failedLog = logName;
+            logFailure = reason;
+            closeLog();
+        }
+    }
+    if (failed) logFailed.emit(failedDestination, failedLog, reason);
+}
+
+// Called with the log lock held (the column flags).
+std::string FileIoManager::formatRow(const char* stamp, const DataLogChannel channels[3],
+                                     const bool present[3]) const {
     std::string row = std::string(stamp) + ",";
     for (int i = 0; i < 3; ++i) {
         if (!channelLogged[i]) continue;
@@ -310,14 +393,19 @@ void FileIoManager::writeRow() {
             row += ',';
         }
     }
-    logStream << row << '\n' << std::flush;
-    if (rowCount.fetch_add(1) + 1 >= kMaxRows) closeLog();
+    return row + '\n';
 }
 
 // Called with the log lock held.
 void FileIoManager::closeLog() {
     loggingState.store(kOff);
-    if (logStream.is_open()) logStream.close();
+    if (logFd >= 0) ::close(logFd);
+    logFd = -1;
+}
+
+std::string FileIoManager::getLogFailure() const {
+    std::lock_guard<std::mutex> lock(logMutex);
+    return logFailure;
 }
 
 std::string FileIoManager::stopLogging() {

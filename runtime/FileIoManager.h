@@ -13,15 +13,27 @@
 // its sandbox (the USB drive is the sandbox's mounts file entry for
 // /dev/sdb1).
 //
+// Full disk, no descriptor left: a log whose header cannot be written does
+// not start (LocalExceptionFileCreateFailure, the file is removed); a row
+// that cannot be written stops the log: the file keeps the whole rows
+// written before it, the row count counts only those, and signalLogFailed
+// tells why (getLogFailure keeps the reason until the next start).  A
+// counters file that cannot be saved is reported once (runtime/SaveStatus.h)
+// and saved again every 10 s until it is.
+//
 // Data-log rows are made of what the channel models report; the meter model
 // installs a DataLogSource that reads them, so this layer does not depend on
 // the channel and meter models.
 #pragma once
 
 #include "runtime/LocalExceptions.h"
+#include "runtime/SaveStatus.h"
+#include "runtime/Signal.h"
+#include "runtime/Timer.h"
+
+#include <sys/types.h>
 
 #include <atomic>
-#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -77,7 +89,8 @@ public:
     void startLogging(int destination, int status1, int status2, int status3);
     // Single-channel start: the card sits in slot 2.  Same failures.
     void startLoggingSingleChannel(int destination, int status2);
-    // Appends one row of the present readings when a log runs.
+    // Appends one row of the present readings when a log runs.  A row that
+    // cannot be written stops the log (see the top of this file).
     void writeRow();
     // Ends the log; returns its name below its root (also when none ran).
     std::string stopLogging();
@@ -97,7 +110,19 @@ public:
     std::string captureScreen(const std::string& displayName);
 
     int getLoggingState() const { return loggingState.load(); }
+    // Rows written (whole, in the file) to the current or last log.
     int getRowCount() const { return rowCount.load(); }
+    // Why the last log stopped on a write failure ("No space left on
+    // device"); "" when it did not, and again from the next start on.
+    std::string getLogFailure() const;
+    // Raised once when a row cannot be written and the log stops, after the
+    // log is closed and with no lock held: (destination, log name below its
+    // root, reason).  On the thread that wrote the row.
+    tvl::Signal<int, std::string, std::string>& signalLogFailed() { return logFailed; }
+
+    // Saves the counters file when a save failed since the last one that
+    // succeeded (the program's stop); true when the file is up to date.
+    bool saveCountersIfDirty();
 
     // One pixel of a screen image as red, green and blue bytes.
     static void pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
@@ -105,7 +130,9 @@ public:
 
 private:
     void loadCounters();
-    void saveCounters();
+    // False when the file could not be written: it is tried again every 10 s.
+    bool saveCounters();
+    void onCountersRetry();
     int nextDataLogNumber();
     int nextScreenCaptureNumber();
     void readChannels(DataLogChannel channels[3], bool present[3], bool& threeChannel);
@@ -114,8 +141,12 @@ private:
     // mount point itself) and returns the latter as this build uses it.
     // Throws LocalExceptionMkdirFailure.
     static std::string makeUsbFolder(const std::string& mount, const std::string& sub);
-    void writeHeaderColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel);
+    std::string headerColumns(unsigned slot, const DataLogChannel& channel, bool threeChannel) const;
     void writeHeader(const DataLogChannel channels[3], bool threeChannel);
+    std::string formatRow(const char* stamp, const DataLogChannel channels[3], const bool present[3]) const;
+    // Appends text to the log file whole, or not at all (a part written
+    // before a failure is cut off again); false with errno on failure.
+    bool appendToLog(const std::string& text);
     void closeLog();
 
     mutable std::mutex mountMutex;
@@ -124,16 +155,24 @@ private:
     std::mutex countersMutex;   // both counters and the counters file
     int screenCaptureCounter = 0;
     int dataLogCounter = 0;
+    std::atomic<bool> countersDirty{false};   // a save failed since the last good one
+    SaveStatus countersSaveStatus{"counters file fileio"};
 
     std::atomic<DataLogSource*> source{nullptr};
 
-    std::mutex logMutex;        // the log stream, its names and column flags
+    mutable std::mutex logMutex;   // the log file, its names, column flags and failure
     std::atomic<int> loggingState{kOff};
-    std::ofstream logStream;
+    int logFd = -1;
+    off_t logSize = 0;          // bytes of whole lines in the file
     std::string logName;        // below its root: "/tvl4700/data/..." or "/datalogs/..."
     std::string logFile;        // where the file really is
+    std::string logFailure;
     bool channelLogged[3] = {false, false, false};
     bool frequencyLogged[3] = {false, false, false};
     bool temperatureLogged[3] = {false, false, false};
     std::atomic<int> rowCount{0};
+    tvl::Signal<int, std::string, std::string> logFailed;
+
+    // Last member: its thread ends before anything its slot uses goes.
+    Timer countersRetryTimer{10000, true};
 };

@@ -5,6 +5,7 @@
 #include "runtime/ErrorList.h"
 #include "scpi/ScpiRegisterManager.h"
 
+#include <cerrno>
 #include <fstream>
 
 namespace {
@@ -31,7 +32,7 @@ ScpiErrorQueue* ScpiErrorQueue::instance() {
 ScpiErrorQueue::ScpiErrorQueue(const std::string& file, ErrorList& errors, ScpiRegisterManager& status)
     : path(file), catalogue(errors), registers(status) {
     load();
-    saveTimer.signalTimeout().connect(sigc::mem_fun(*this, &ScpiErrorQueue::saveIfDirty));
+    saveTimer.signalTimeout().connect(sigc::hide_return(sigc::mem_fun(*this, &ScpiErrorQueue::saveIfDirty)));
     {
         Lock guard(lock);
         changed = false;   // a freshly loaded queue is not written back unchanged
@@ -45,6 +46,12 @@ void ScpiErrorQueue::push(std::unique_ptr<TvlError> record) {
     if (!record) return;
     Lock guard(lock);
     pushLocked(std::move(record));
+}
+
+void ScpiErrorQueue::pushError(int code, const std::string& detail) {
+    std::unique_ptr<TvlError> record = catalogue.lookup(code);
+    record->setDetail(detail);
+    push(std::move(record));
 }
 
 void ScpiErrorQueue::pushLocked(std::unique_ptr<TvlError> record) {
@@ -139,28 +146,48 @@ std::string ScpiErrorQueue::fileContentsLocked() const {
     return contents;
 }
 
-void ScpiErrorQueue::write(const std::string& contents) {
-    platform::writeFileAtomic(path, contents);   // failure: nothing written, nothing reported
+// The file is written under saveLock, so that writes land in the order of
+// their snapshots; a failure is reported after it is released, into this
+// queue (whose status signal must not be raised under a lock of the save).
+bool ScpiErrorQueue::save() {
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> writing(saveLock);
+        std::string contents;
+        {
+            Lock guard(lock);
+            contents = fileContentsLocked();
+        }
+        ok = write(contents, error);
+    }
+    return saveStatus.record(ok, error);
 }
 
-void ScpiErrorQueue::save() {
-    std::lock_guard<std::mutex> writing(saveLock);
-    std::string contents;
+bool ScpiErrorQueue::saveIfDirty() {
+    bool ok;
+    int error = 0;
     {
-        Lock guard(lock);
-        contents = fileContentsLocked();
+        std::lock_guard<std::mutex> writing(saveLock);
+        std::string contents;
+        {
+            Lock guard(lock);
+            if (!changed) return true;
+            contents = fileContentsLocked();
+            changed = false;   // a change made while the file is written is written at the next tick
+        }
+        ok = write(contents, error);
+        if (!ok) {
+            Lock guard(lock);
+            changed = true;   // not written: the next tick tries again, also when nothing else changes
+        }
     }
-    write(contents);
+    return saveStatus.record(ok, error);
 }
 
-void ScpiErrorQueue::saveIfDirty() {
-    std::lock_guard<std::mutex> writing(saveLock);
-    std::string contents;
-    {
-        Lock guard(lock);
-        if (!changed) return;
-        contents = fileContentsLocked();
-        changed = false;   // cleared also when the write fails: the next change tries again
-    }
-    write(contents);
+bool ScpiErrorQueue::write(const std::string& contents, int& error) {
+    // A file that cannot be written stays as it was.
+    const bool ok = platform::writeFileAtomic(path, contents);
+    error = ok ? 0 : errno;
+    return ok;
 }

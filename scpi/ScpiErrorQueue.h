@@ -18,7 +18,13 @@
 // silently; a line whose second field is missing (no comma, or nothing after
 // its only comma) prints "error field 2 (" + line + ")" and is skipped.
 // Loaded entries go through push(), so the capacity rule applies.  The file
-// is replaced atomically: a crash leaves the old or the new one.
+// is replaced atomically: a crash leaves the old or the new one.  A save that
+// fails keeps the queue changed, so the next tick tries again, and is
+// reported once (runtime/SaveStatus.h), into this queue too.
+//
+// The program's own files that cannot be written (settings, this file, the
+// counters, a data log) are reported here as -250, "Mass storage error",
+// with what failed and why as the detail.
 //
 // Ownership: the queue owns the records it holds.  push() takes the record
 // offered (and drops it when it does not keep it); popOldest() hands the
@@ -29,6 +35,7 @@
 // before the register manager's lock (status bit 2), never after it.
 #pragma once
 
+#include "runtime/SaveStatus.h"
 #include "runtime/Timer.h"
 #include "runtime/TvlError.h"
 
@@ -47,6 +54,7 @@ public:
     static constexpr std::size_t kCapacity = 24;   // ordinary entries; then one -350
     static constexpr int kOverflowCode = -350;
     static constexpr int kSavePeriodMs = 10000;
+    static constexpr int kMassStorageErrorCode = -250;
 
     // The singleton on the data folder's "errs", with the catalogue and the
     // status-model singletons; created (and loaded) on first use.  Never null,
@@ -61,6 +69,8 @@ public:
     ScpiErrorQueue& operator=(const ScpiErrorQueue&) = delete;
 
     void push(std::unique_ptr<TvlError> record);
+    // Pushes the catalogue's record of code with the detail text.
+    void pushError(int code, const std::string& detail);
     // The oldest record, removed (null when empty); status bit 2 is updated in every case.
     std::unique_ptr<TvlError> popOldest();
     // A copy of the most recent record, left in the queue (null when empty).
@@ -75,10 +85,11 @@ public:
     void updateStatusBit();
     // Appends the file's entries to the queue.
     void load();
-    // Rewrites the file with the present entries.
-    void save();
-    // The save timer's slot: saves when changed since the last save.
-    void saveIfDirty();
+    // Rewrites the file with the present entries; false when it could not.
+    bool save();
+    // The save timer's slot: saves when changed since the last save; a save
+    // that fails leaves the queue changed.  True when the file is up to date.
+    bool saveIfDirty();
     bool isChanged() const;
 
     const std::string& getPath() const { return path; }
@@ -87,7 +98,8 @@ private:
     void pushLocked(std::unique_ptr<TvlError> record);
     void updateStatusBitLocked();
     std::string fileContentsLocked() const;
-    void write(const std::string& contents);
+    // Writes the file; false with the errno in error when it could not.
+    bool write(const std::string& contents, int& error);
 
     mutable std::recursive_mutex lock;
     std::deque<std::unique_ptr<TvlError>> entries;
@@ -96,6 +108,7 @@ private:
     ErrorList& catalogue;
     ScpiRegisterManager& registers;
     std::mutex saveLock;   // one file write at a time, in the order of the snapshots
+    SaveStatus saveStatus{"error queue file errs"};
     // Last member: destroyed (its thread ended) before anything its slot uses.
     Timer saveTimer{kSavePeriodMs, true};
 };

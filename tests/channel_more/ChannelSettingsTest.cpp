@@ -242,6 +242,35 @@ TEST_F(ChannelSettingsFile, ChangeDuringTheWriteIsNotLost) {
     EXPECT_NE(readFile(file).find("peakhold: 1\n"), std::string::npos);
 }
 
+// Disk full or no descriptor left: the old file stays whole, the failure is
+// reported once (console and error queue, through the sink), and the tick
+// writes the change as soon as it can, with no other change in between.
+TEST_F(ChannelSettingsFile, AFailedSaveIsReportedOnceAndTriedAgainUntilItSucceeds) {
+    using testsupport::FailingWrites;
+    for (FailingWrites::Kind kind : {FailingWrites::FileSizeLimit, FailingWrites::NoDescriptors}) {
+        SCOPED_TRACE(FailingWrites::name(kind));
+        std::vector<std::string> reports;
+        SaveStatus::setSink([&](const std::string& detail) { reports.push_back(detail); });
+        TestChannel ch(2);
+        ASSERT_TRUE(ch.saveSettings());
+        const std::string before = readFile(file);
+        ch.setFluxUnits(1);
+        {
+            FailingWrites full(kind);
+            EXPECT_FALSE(ch.saveSettingsIfDirty());
+            EXPECT_FALSE(ch.saveSettingsIfDirty());
+        }
+        EXPECT_EQ(readFile(file), before);
+        EXPECT_TRUE(ch.isSettingsDirty());
+        EXPECT_EQ(reports, std::vector<std::string>{"settings file ch2 not saved: " + FailingWrites::reason(kind)});
+        EXPECT_TRUE(ch.saveSettingsIfDirty());
+        EXPECT_NE(readFile(file).find("fluxunits: 1\n"), std::string::npos);
+        EXPECT_FALSE(ch.isSettingsDirty());
+        EXPECT_EQ(reports.size(), 1u);
+        SaveStatus::setSink(nullptr);
+    }
+}
+
 // The file is replaced whole: no temporary file stays behind.
 TEST_F(ChannelSettingsFile, WrittenAtomically) {
     TestChannel ch(2);

@@ -22,6 +22,8 @@
 #include "pages/NumericDisplay.h"
 #include "pages/VectorSumDisplay.h"
 #include "meter/MeterModel.h"
+#include "runtime/FileIoManager.h"
+#include "scpi/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <FL/Fl.H>
@@ -405,6 +407,33 @@ TEST(MainWindowActions, DataLoggingEntriesFollowTheLogAndReportFailures) {
         << text;
     EXPECT_EQ(text.find('/'), std::string::npos) << "the file's name only";
     dismiss();
+    EXPECT_FALSE(mw->messageShown);
+}
+
+// A row that cannot be written stops the log: the pop-up says so, the entry
+// offers a new start, and the SCPI error queue tells what and why.
+TEST(MainWindowActions, ADataLogThatCannotBeWrittenStopsWithAMessage) {
+    MeterModel& m = *mw->meterModel;
+    ASSERT_TRUE(pump([&] { return m.getChannel(1)->getChannelStatus() == 2; }, 60s)) << "mendra's probes become ready";
+    FileIoManager* files = FileIoManager::instance();
+    mw->toggleInternalLogging();
+    ASSERT_EQ(files->getLoggingState(), FileIoManager::kLoggingInternally);
+    ASSERT_TRUE(pump([&] { return files->getRowCount() >= 1; }, 30s));
+    {
+        // The disk is full from here on: the next row has no room.
+        testsupport::FailingWrites full(testsupport::FailingWrites::FileSizeLimit, 0);
+        EXPECT_TRUE(pump([&] { return mw->messageShown.load(); }, 30s));
+    }
+    EXPECT_EQ(files->getLoggingState(), FileIoManager::kOff);
+    EXPECT_EQ(std::string(mw->messagePopup->message()).find("Data logging stopped.\nUnable to save file to\ninternal drive.\n"),
+              0u);
+    EXPECT_STREQ(mw->internalLoggingEntry->name(), "Start Data\nLogging");
+    bool reported = false;
+    for (const TvlError& e : ScpiErrorQueue::instance()->getErrors())
+        reported = reported || (e.getCode() == -250 && e.getDetail().find("data log data") == 0 &&
+                                e.getDetail().find(".csv stopped: File too large") != std::string::npos);
+    EXPECT_TRUE(reported);
+    mw->keyInterface->signalKeyPressed().emit(32);
     EXPECT_FALSE(mw->messageShown);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 #include "ranges/RangeSpec.h"
 #include "runtime/FileIoManager.h"
+#include "scpi/ScpiErrorQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -318,6 +319,39 @@ TEST_F(JsonDataLogs, DeleteRemovesPlainNamesOfTheFolderOnly) {
     EXPECT_FALSE(exists(folder + "/a.csv"));
     EXPECT_FALSE(exists(folder + "/b.csv"));
     EXPECT_TRUE(exists(folder + "/c.csv"));
+}
+
+// A log that a write failure stopped: the row count and the stop say why,
+// the count is the rows in the file, and the SCPI error queue has it too.
+TEST_F(JsonDataLogs, ALogStoppedByAWriteFailureIsReportedByTheCountAndTheStop) {
+    using testsupport::FailingWrites;
+    f.meter.installDataLogSource();
+    makeReady(ch2);   // the single-channel model logs slot 2
+    EXPECT_EQ(ask(request("startDataLogging")), kSuccess);
+    f.meter.writeDataLogRow();
+    f.meter.writeDataLogRow();
+    EXPECT_EQ(ask(request("getDataLogRowCount")), parse(R"({"rows":2})"));
+    const std::string file = folder + "/data0001.csv";
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    {
+        FailingWrites full(FailingWrites::FileSizeLimit, static_cast<rlim_t>(st.st_size));
+        f.meter.writeDataLogRow();
+    }
+    f.meter.writeDataLogRow();
+    const std::string reason = FailingWrites::reason(FailingWrites::FileSizeLimit);
+    Json::Value expected = parse(R"({"rows":2})");
+    expected["error"] = reason;
+    EXPECT_EQ(ask(request("getDataLogRowCount")), expected);
+    expected = parse(R"({"success":false,"filename":"/datalogs/data0001.csv"})");
+    expected["error"] = reason;
+    EXPECT_EQ(ask(request("stopDataLogging")), expected);
+    EXPECT_EQ(ScpiErrorQueue::instance()->newest()->getDetail(), "data log data0001.csv stopped: " + reason);
+
+    // The next log starts afresh.
+    EXPECT_EQ(ask(request("startDataLogging")), kSuccess);
+    EXPECT_EQ(ask(request("getDataLogRowCount")), parse(R"({"rows":0})"));
+    EXPECT_EQ(ask(request("stopDataLogging")), parse(R"({"success":true,"filename":"/datalogs/data0002.csv"})"));
 }
 
 TEST_F(JsonDataLogs, StartWithoutAProbeFailsAndStopStillAnswers) {

@@ -11,11 +11,14 @@
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpec.h"
 #include "ranges/TimebaseSpecTable.h"
+#include "runtime/SaveStatus.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -147,6 +150,35 @@ TEST_F(MeterStateTest, SaveTickAndFlush) {
     meter.flushSettings();
     EXPECT_NE(readFile(meter.getSettingsPath()).find("gpibaddress: 1\n"), std::string::npos);
     for (const char* ch : {"ch1", "ch2", "ch3"}) EXPECT_NE(readFile(platform::dataFile(ch)), "") << ch;
+}
+
+// Disk full or no descriptor left: the old file stays whole, the failure is
+// reported once, and the tick writes the change as soon as it can, with no
+// other change in between.
+TEST_F(MeterStateTest, AFailedSaveIsReportedOnceAndTriedAgainUntilItSucceeds) {
+    using testsupport::FailingWrites;
+    for (FailingWrites::Kind kind : {FailingWrites::FileSizeLimit, FailingWrites::NoDescriptors}) {
+        SCOPED_TRACE(FailingWrites::name(kind));
+        std::vector<std::string> reports;
+        SaveStatus::setSink([&](const std::string& detail) { reports.push_back(detail); });
+        meter.setLcdLevel(5);
+        ASSERT_TRUE(meter.saveSettings());
+        const std::string before = readFile(meter.getSettingsPath());
+        meter.setLcdLevel(3);
+        {
+            FailingWrites full(kind);
+            meter.onSaveTimer();
+            meter.onSaveTimer();
+        }
+        EXPECT_EQ(readFile(meter.getSettingsPath()), before);
+        EXPECT_TRUE(meter.isSettingsDirty());
+        EXPECT_EQ(reports, std::vector<std::string>{"settings file bp not saved: " + FailingWrites::reason(kind)});
+        meter.onSaveTimer();
+        EXPECT_NE(readFile(meter.getSettingsPath()).find("lcdlevel: 3\n"), std::string::npos);
+        EXPECT_FALSE(meter.isSettingsDirty());
+        EXPECT_EQ(reports.size(), 1u);
+        SaveStatus::setSink(nullptr);
+    }
 }
 
 TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {

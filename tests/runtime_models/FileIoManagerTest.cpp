@@ -377,6 +377,85 @@ TEST_F(FileIoManagerTest, AFailedStartUsesUpItsNumber) {
     EXPECT_EQ(counters(), "screenshotcounter: 0\ndatalogcounter: 2\n");
 }
 
+// ---------------------------------------------------------------- full disk
+
+using testsupport::FailingWrites;
+
+// A row that cannot be written stops the log: the file keeps the whole rows
+// written before it (a part of the failed row is cut off again), the count
+// counts those only, and the failure is signalled once, with its reason.
+TEST_F(FileIoManagerTest, ARowThatCannotBeWrittenStopsTheLog) {
+    int log = 0;
+    for (off_t room : {0, 10}) {   // left in the file: nothing, or part of a row
+        SCOPED_TRACE(room);
+        makeManager();
+        std::vector<std::string> failures;
+        manager->signalLogFailed().connect([&](int destination, std::string name, std::string reason) {
+            failures.push_back(std::to_string(destination) + " " + name + " " + reason);
+        });
+        manager->startLogging(FileIoManager::kInternal, 2, 0, 2);
+        ++log;
+        manager->writeRow();
+        manager->writeRow();
+        const std::string before = readFile(internalLog(log));
+        {
+            FailingWrites full(FailingWrites::FileSizeLimit, static_cast<rlim_t>(before.size() + room));
+            manager->writeRow();
+            manager->writeRow();
+        }
+        manager->writeRow();   // the log has stopped: nothing more
+        EXPECT_EQ(manager->getLoggingState(), FileIoManager::kOff);
+        EXPECT_EQ(manager->getRowCount(), 2);
+        EXPECT_EQ(readFile(internalLog(log)), before);
+        const std::string name = "/datalogs/data000" + std::to_string(log) + ".csv";
+        EXPECT_EQ(failures, std::vector<std::string>{"1 " + name + " " + FailingWrites::reason(FailingWrites::FileSizeLimit)});
+        EXPECT_EQ(manager->getLogFailure(), FailingWrites::reason(FailingWrites::FileSizeLimit));
+        EXPECT_EQ(manager->stopLogging(), name);
+
+        // The next log starts afresh.
+        manager->startLogging(FileIoManager::kInternal, 2, 0, 0);
+        ++log;
+        EXPECT_EQ(manager->getLogFailure(), "");
+        manager->writeRow();
+        EXPECT_EQ(manager->getRowCount(), 1);
+        manager->stopLogging();
+    }
+}
+
+TEST_F(FileIoManagerTest, AHeaderThatCannotBeWrittenFailsTheStart) {
+    {
+        FailingWrites full(FailingWrites::FileSizeLimit, 0);
+        EXPECT_THROW(manager->startLogging(FileIoManager::kInternal, 2, 0, 0), LocalExceptionFileCreateFailure);
+    }
+    EXPECT_EQ(manager->getLoggingState(), FileIoManager::kOff);
+    EXPECT_FALSE(exists(internalLog(1)));
+    manager->writeRow();
+    EXPECT_EQ(manager->getRowCount(), 0);
+}
+
+// The counters file is saved again until it is: a number in use is never
+// handed out again after a restart.
+TEST_F(FileIoManagerTest, CountersThatCannotBeSavedAreReportedOnceAndSavedLater) {
+    std::vector<std::string> reports;
+    SaveStatus::setSink([&](const std::string& detail) { reports.push_back(detail); });
+    source.threeChannel = false;
+    {
+        // Room for the single channel's header (21 bytes), not for the counters (39).
+        FailingWrites full(FailingWrites::FileSizeLimit, 30);
+        manager->startLoggingSingleChannel(FileIoManager::kInternal, 2);
+        manager->stopLogging();
+        manager->startLoggingSingleChannel(FileIoManager::kInternal, 2);
+        EXPECT_FALSE(manager->saveCountersIfDirty());
+        manager->stopLogging();
+    }
+    EXPECT_FALSE(exists(sandbox.file("/var/lib/tarvel/fileio")));
+    EXPECT_EQ(reports, std::vector<std::string>{"counters file fileio not saved: " +
+                                                 FailingWrites::reason(FailingWrites::FileSizeLimit)});
+    EXPECT_TRUE(manager->saveCountersIfDirty());
+    EXPECT_EQ(counters(), "screenshotcounter: 0\ndatalogcounter: 2\n");
+    SaveStatus::setSink(nullptr);
+}
+
 // ---------------------------------------------------------------- USB drive
 
 TEST_F(FileIoManagerTest, UsbDriveIsTheMountPointOfDevSdb1InTheMountsFile) {

@@ -210,14 +210,57 @@ TEST_F(ErrorQueueTest, RoundTripKeepsEveryEntryAfterALongDetail) {
     EXPECT_EQ("Channel 3", all[3].getDetail());
 }
 
-TEST_F(ErrorQueueTest, MissingOrUnwritableFile) {
+TEST_F(ErrorQueueTest, MissingFile) {
     std::remove(path.c_str());
     auto q = makeQueue();
     EXPECT_EQ(0u, q->size());
+}
+
+// Disk full, no descriptor left, or no folder: the old file stays whole,
+// the failure is reported once, and the tick writes the queue as soon as it
+// can, with no other change in between.
+TEST_F(ErrorQueueTest, AFailedSaveIsReportedOnceAndTriedAgainUntilItSucceeds) {
+    using testsupport::FailingWrites;
+    for (FailingWrites::Kind kind : {FailingWrites::FileSizeLimit, FailingWrites::NoDescriptors}) {
+        SCOPED_TRACE(FailingWrites::name(kind));
+        std::vector<std::string> reports;
+        SaveStatus::setSink([&](const std::string& detail) { reports.push_back(detail); });
+        auto q = makeQueue();
+        q->clear();
+        q->push(error(-500));
+        ASSERT_TRUE(q->saveIfDirty());
+        q->push(error(-100, "NEW"));
+        {
+            FailingWrites full(kind);
+            EXPECT_FALSE(q->saveIfDirty());
+            EXPECT_FALSE(q->saveIfDirty());
+        }
+        EXPECT_EQ("-500,,\n", readFile(path));
+        EXPECT_TRUE(q->isChanged());
+        EXPECT_EQ(reports, std::vector<std::string>{"error queue file errs not saved: " + FailingWrites::reason(kind)});
+        EXPECT_TRUE(q->saveIfDirty());
+        EXPECT_EQ("-500,,\n-100,NEW,\n", readFile(path));
+        EXPECT_FALSE(q->isChanged());
+        EXPECT_EQ(reports.size(), 1u);
+        SaveStatus::setSink(nullptr);
+    }
     ScpiErrorQueue nowhere("/tmp/tvl-no-such-dir/errs", catalogue, status);
     nowhere.push(error(-100));
-    nowhere.saveIfDirty();                 // nothing written, nothing reported, flag cleared
-    EXPECT_FALSE(nowhere.isChanged());
+    EXPECT_FALSE(nowhere.saveIfDirty());
+    EXPECT_TRUE(nowhere.isChanged());
+}
+
+// The program's own files that cannot be written are -250 entries.
+TEST_F(ErrorQueueTest, MassStorageErrorIsInTheShippedCatalogue) {
+    ErrorList shipped;
+    shipped.load(platform::dataFile("ErrorDefinitions.csv"));
+    auto q = std::make_unique<ScpiErrorQueue>(path, shipped, status);
+    q->clear();
+    q->pushError(ScpiErrorQueue::kMassStorageErrorCode, "settings file bp not saved: No space left on device");
+    const std::unique_ptr<TvlError> e = q->newest();
+    EXPECT_EQ(-250, e->getCode());
+    EXPECT_EQ("Mass storage error", e->getScpiText());
+    EXPECT_EQ("settings file bp not saved: No space left on device", e->getDetail());
 }
 
 TEST_F(ErrorQueueTest, InstanceUsesTheDataFolderFile) {

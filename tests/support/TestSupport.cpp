@@ -2,13 +2,17 @@
 
 #include "platform/Platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -143,5 +147,62 @@ bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseco
 }
 
 std::string binPath(const std::string& name) { return std::string(TVL_BIN_DIR) + "/" + name; }
+
+// ---- FailingWrites
+
+namespace {
+
+// The highest descriptor open now.
+int highestOpenDescriptor() {
+    int highest = 2;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        const int own = dirfd(dir);
+        while (dirent* entry = readdir(dir)) {
+            const int fd = std::atoi(entry->d_name);
+            if (fd != own) highest = std::max(highest, fd);
+        }
+        closedir(dir);
+    }
+    return highest;
+}
+
+}  // namespace
+
+FailingWrites::FailingWrites(Kind k, rlim_t sizeLimit) : kind(k) {
+    if (kind == FileSizeLimit) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &savedXfsz);
+        getrlimit(RLIMIT_FSIZE, &saved);
+        struct rlimit limited = saved;
+        limited.rlim_cur = sizeLimit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+        return;
+    }
+    getrlimit(RLIMIT_NOFILE, &saved);
+    struct rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(highestOpenDescriptor() + 1);
+    setrlimit(RLIMIT_NOFILE, &limited);
+    // The holes below the limit are taken too.
+    for (;;) {
+        const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) break;
+        fillers.push_back(fd);
+    }
+}
+
+FailingWrites::~FailingWrites() {
+    for (int fd : fillers) close(fd);
+    if (kind == FileSizeLimit) {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        sigaction(SIGXFSZ, &savedXfsz, nullptr);
+    } else {
+        setrlimit(RLIMIT_NOFILE, &saved);
+    }
+}
+
+std::string FailingWrites::reason(Kind kind) { return std::strerror(kind == FileSizeLimit ? EFBIG : EMFILE); }
+
+const char* FailingWrites::name(Kind kind) { return kind == FileSizeLimit ? "FileSizeLimit" : "NoDescriptors"; }
 
 }  // namespace testsupport

@@ -1,6 +1,8 @@
 // Fixtures shared by the unit and end-to-end tests.
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -70,5 +72,29 @@ private:
 
 // Path of a program built into build/bin.
 std::string binPath(const std::string& name);
+
+// While it lives, this process cannot write files, as on a full disk or with
+// no descriptor left (a write failure injected with the process's limits):
+//  FileSizeLimit  writes past sizeLimit bytes of a file fail with EFBIG
+//                 (SIGXFSZ ignored meanwhile): a file written from the start
+//                 gets sizeLimit bytes at most;
+//  NoDescriptors  every descriptor is taken: open, mkstemp ... fail with EMFILE.
+// Writes to pipes and terminals (the test's output) go on.
+class FailingWrites {
+public:
+    enum Kind { FileSizeLimit, NoDescriptors };
+    explicit FailingWrites(Kind kind, rlim_t sizeLimit = 0);
+    ~FailingWrites();
+    FailingWrites(const FailingWrites&) = delete;
+    FailingWrites& operator=(const FailingWrites&) = delete;
+    // The system's text for the failure ("File too large", "Too many open files").
+    static std::string reason(Kind kind);
+    static const char* name(Kind kind);
+private:
+    Kind kind;
+    struct rlimit saved {};
+    struct sigaction savedXfsz {};
+    std::vector<int> fillers;   // descriptors taken
+};
 
 }  // namespace testsupport

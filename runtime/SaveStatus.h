@@ -1,0 +1,48 @@
+// SaveStatus: how the saves of one file the program keeps are going (a
+// settings file, the error queue's file, the counters file).
+//
+// Those files are rewritten whole and atomically, so a save that fails (disk
+// full, no descriptor left) leaves the old file as it was; the file's owner
+// keeps its change and tries again (at its timer's next tick) until a save
+// succeeds.  The failure is reported once per episode: when the first save
+// fails, a console line and one report to the sink (the program installs the
+// SCPI error queue there); the saves that fail after it are silent, and the
+// first one that succeeds again ends the episode with a console line.
+//
+//   SaveStatus status("settings file bp");
+//   bool ok = platform::writeFileAtomic(path, text);
+//   status.record(ok, errno);
+//
+// Thread-safe; record() takes no lock, so an owner calls it after releasing
+// its own data mutexes (the sink pushes into the error queue, which raises
+// the status byte's signal).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+class SaveStatus {
+public:
+    // Receives "<what> not saved: <reason>" once per failure episode.
+    using Sink = std::function<void(const std::string& detail)>;
+
+    explicit SaveStatus(std::string what);
+    SaveStatus(const SaveStatus&) = delete;
+    SaveStatus& operator=(const SaveStatus&) = delete;
+
+    // Records one save; error is the errno of a failed one.  Returns ok.
+    bool record(bool ok, int error);
+    // True from a failed save until the next one that succeeds.
+    bool isFailing() const { return failing.load(); }
+    const std::string& what() const { return name; }
+
+    // The process-wide sink.  Without one, failures reach the console only.
+    static void setSink(Sink sink);
+    // The system's text for an errno value ("No space left on device").
+    static std::string errorText(int error);
+
+private:
+    const std::string name;
+    std::atomic<bool> failing{false};
+};
