@@ -430,6 +430,9 @@ public:
     bool isTemperatureValid() const;
     const std::string& getSettingsPath() const { return settingsPath; }
     bool isSettingsDirty() const { return settingsDirty; }
+    // True once the file has been read: before that, the model holds no
+    // settings of the user's to write.
+    bool isSettingsLoaded() const { return settingsLoaded; }
     bool isProbeFaultClearable() const { return probeFaultClearable; }
 
     // ---- Forwarding accessors to the probe record
@@ -624,6 +627,7 @@ protected:
     std::string settingsPath;
     std::mutex settingsMutex;
     std::atomic<bool> settingsDirty{false};
+    std::atomic<bool> settingsLoaded{false};
     SaveStatus settingsSaveStatus;
     Timer settingsSaveTimer{10000, true};
     RangeSpecTable* rangeSpecTable = nullptr;

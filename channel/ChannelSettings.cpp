@@ -194,6 +194,7 @@ void ChannelModel::loadSettings() {
             setWaveformScale(waveformScale);
         }
     }
+    settingsLoaded = true;
     startSettingsSaveTimer();
 }
 

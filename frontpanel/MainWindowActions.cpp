@@ -11,6 +11,7 @@
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuTree.h"
 #include "frontpanel/NumericKeypad.h"
+#include "frontpanel/ProgramStop.h"
 #include "meter/MeterModel.h"
 #include "frontpanel/EngineeringPasswordDisplay.h"
 #include "pages/AnalogOutScalingDisplay.h"
@@ -91,6 +92,7 @@ void dispatchEdit(MeterModel* meter, unsigned editMode, int channel, const EditO
 }
 
 void runShutdown() {
+    programstop::saveFiles();
     sync();
     platform::runCommand({platform::path::kShutdown, "-h", "now"});
 }
@@ -217,8 +219,9 @@ void MainWindow::resetVectorSumHolds() { meterModel->resetVectorSumHolds(); }
 
 // ---- Demo and normal mode, command-line mode ---------------------------------------
 // Each ends the machine (or the program) on the instrument; the PC build's
-// stand-ins only log the call, and the program goes on.  Failures go
-// unnoticed: the remaining steps run all the same.
+// stand-ins only log the call, and the program goes on.  Each first writes
+// the settings not yet written.  Failures go unnoticed: the remaining steps
+// run all the same.
 
 void MainWindow::setDemoMode() {
     const int fd = ::open(platform::dataFile(".demo").c_str(), O_RDWR | O_CREAT, 0666);
@@ -232,7 +235,10 @@ void MainWindow::setNormalMode() {
 }
 
 // Blocks the key link's reader (and so the keys) until the script ends.
-void MainWindow::commandLineMode() { platform::runCommand({platform::script("tvlCLI.sh")}); }
+void MainWindow::commandLineMode() {
+    programstop::saveFiles();
+    platform::runCommand({platform::script("tvlCLI.sh")});
+}
 
 // ---- Pages -----------------------------------------------------------------------------
 // The pages take the toolkit lock themselves where they change widgets.

@@ -1,7 +1,9 @@
 // tvl4700: the instrument's main program.
 //   tvl4700 [-can <interface>] [-skipBootload]      (PC build: [-sandbox DIR])
+// Ends on SIGTERM or SIGINT with its settings written (frontpanel/ProgramStop.h).
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
+#include "frontpanel/ProgramStop.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
 #include "runtime/Console.h"
@@ -16,11 +18,16 @@
 
 int main(int argc, char** argv) {
     argc = platform::consumeSandboxOption(argc, argv);
+    // Before any other thread exists, so that every thread inherits the mask
+    // and only the stop thread takes the stop signals.
+    programstop::blockStopSignals();
     // The toolkit lock is first taken here, before any other thread exists.
     gui::initGuiThread();
     // A client that goes away must never end the program: writes to a closed
-    // socket fail with EPIPE instead.
+    // socket fail with EPIPE instead.  Likewise a file that reaches the size
+    // limit: its write fails with EFBIG and is reported like a full disk.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     char interfaceName[20] = "can0";
@@ -45,6 +52,9 @@ int main(int argc, char** argv) {
         console::printError("tvl4700: %s\n", nameProblem.c_str());
         return 2;
     }
+    // From here on SIGTERM and SIGINT stop the program with its settings
+    // written, also during the start-up that the window's constructor runs.
+    programstop::startStopThread();
 
     // The instrument's screen is 640x480: the window fills it, at the top
     // left corner and without a border (the toolkit would move a bordered
@@ -57,5 +67,6 @@ int main(int argc, char** argv) {
     window->add(mainWindow);
     Fl::visual(FL_DOUBLE | FL_INDEX);
     window->show();
-    return Fl::run();
+    const int result = Fl::run();
+    programstop::stop("the window closed", result);
 }

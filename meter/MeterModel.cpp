@@ -48,6 +48,10 @@ MeterModel* MeterModel::instance(const char* name) {
     return theInstance;
 }
 
+MeterModel* MeterModel::existingInstance() {
+    std::lock_guard<std::mutex> lock(instanceMutex);
+    return theInstance;
+}
 
 MeterModel::MeterModel(const char* name)
     : canInterfaceName(name ? std::string(name).substr(0, 19) : "can0"),

@@ -78,6 +78,8 @@ public:
     // calls return the existing one whatever the name.
     static MeterModel* instance(const char* canInterfaceName);
     static MeterModel* instanceForInterface(const char* canInterfaceName) { return instance(canInterfaceName); }
+    // The singleton when it has been made, else null (never makes it).
+    static MeterModel* existingInstance();
 
     virtual ~MeterModel();
     MeterModel(const MeterModel&) = delete;
@@ -159,6 +161,11 @@ public:
     // Writes the file (atomically); false when it could not be written.
     bool saveSettings();
     void flushSettings();
+    // Writes every file the program keeps dirty for a timer: this model's
+    // settings and its channels', the error queue's file and the counters,
+    // each only when it holds a change not yet written.  For the program's
+    // stop and its exits; true when every one is up to date.
+    bool saveDirtyFiles();
     void onSaveTimer();
     void startSettingsSaveTimers();
     // Profiles 1-10; false for other numbers or when the script failed.
@@ -173,6 +180,10 @@ public:
     RS232Configuration getRS232Configuration() const;
     const std::string& getSettingsPath() const { return settingsPath; }
     bool isSettingsDirty() const { return settingsDirty; }
+    // True from the end of a load to the start of the next one: before the
+    // first load, and while a profile's file is applied, the model's values
+    // are not the user's settings.
+    bool isSettingsLoaded() const { return settingsLoaded; }
     void markSettingsDirty() { settingsDirty = true; }
     // The file's 20 lines as saveSettings writes them.
     std::string settingsFileContents() const;
@@ -444,6 +455,7 @@ protected:
     std::string settingsPath;
     std::mutex settingsMutex;
     std::atomic<bool> settingsDirty{false};
+    std::atomic<bool> settingsLoaded{false};
     SaveStatus settingsSaveStatus{"settings file bp"};
     CpuMonitor cpuMonitor;
     std::atomic<int> completedCaptures{0};

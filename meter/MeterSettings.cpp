@@ -10,6 +10,7 @@
 
 #include "channel/ChannelModel.h"
 #include "platform/Platform.h"
+#include "scpi/ScpiErrorQueue.h"
 
 #include <cerrno>
 #include <chrono>
@@ -150,6 +151,7 @@ void MeterModel::loadSettings() {
     // it is released, so no signal a setter raises runs under it.
     std::string text;
     bool opened;
+    settingsLoaded = false;
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         std::ifstream in(settingsPath);
@@ -167,6 +169,7 @@ void MeterModel::loadSettings() {
         int value = 0;
         while (in >> key >> value) applySetting(key, value);
     }
+    settingsLoaded = true;
     saveTimer.start();
     rs232ConfigurationChanged.emit(getRS232Configuration());
 }
@@ -186,6 +189,20 @@ void MeterModel::flushSettings() {
     std::this_thread::sleep_for(kFlushPause);
     saveSettings();
     for (auto& ch : channels) ch->saveSettingsNow();
+}
+
+// A model whose file has not been read (or is being read) is left alone: its
+// values are not the user's, and writing them would replace the user's file.
+bool MeterModel::saveDirtyFiles() {
+    bool ok = true;
+    if (settingsLoaded && settingsDirty.exchange(false) && !saveSettings()) {
+        markSettingsDirty();
+        ok = false;
+    }
+    for (auto& ch : channels)
+        if (ch->isSettingsLoaded()) ok = ch->saveSettingsIfDirty() && ok;
+    ok = ScpiErrorQueue::instance()->saveIfDirty() && ok;
+    return FileIoManager::instance()->saveCountersIfDirty() && ok;
 }
 
 void MeterModel::startSettingsSaveTimers() {

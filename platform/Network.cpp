@@ -4,6 +4,9 @@
 
 #include <netinet/in.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -14,6 +17,10 @@ namespace {
 
 const char* serviceName(Service service) { return service == Service::Scpi ? "scpi" : "json"; }
 int defaultPort(Service service) { return service == Service::Scpi ? 5024 : 6001; }
+
+// The services this process has announced.
+std::atomic<bool> announced[2] = {{false}, {false}};
+std::atomic<bool>& announcedFlag(Service service) { return announced[service == Service::Scpi ? 0 : 1]; }
 
 }  // namespace
 
@@ -42,7 +49,12 @@ std::string announcedPortFile(Service service) {
 void announcePort(Service service, int port) {
     if (isInstrumentBuild()) return;
     makeDirs(sandboxRoot() + "/run/ports");
-    writeFileAtomic(announcedPortFile(service), std::to_string(port) + "\n");
+    if (writeFileAtomic(announcedPortFile(service), std::to_string(port) + "\n")) announcedFlag(service) = true;
+}
+
+void withdrawAnnouncedPorts() {
+    for (Service service : {Service::Scpi, Service::Json})
+        if (announcedFlag(service).exchange(false)) unlink(announcedPortFile(service).c_str());
 }
 
 }  // namespace platform

@@ -28,6 +28,8 @@ std::uint32_t listenAddress();
 // Records the port a server has bound (PC build: the sandbox file named
 // above, written atomically).  Nothing in the instrument build.
 void announcePort(Service service, int port);
+// Removes the announcements this process made (the program's stop).
+void withdrawAnnouncedPorts();
 
 // The sandbox file that announcePort writes for the service ("" in the
 // instrument build); for tests and scripts.

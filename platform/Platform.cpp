@@ -4,6 +4,7 @@
 #include "runtime/Console.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -113,6 +114,10 @@ int spawn(const std::vector<std::string>& argv, std::string* output) {
     std::vector<char*> args;
     for (auto& w : words) args.push_back(const_cast<char*>(w.c_str()));
     args.push_back(nullptr);
+    // A program may block signals to take them in a thread of its own (the
+    // stop signals): the command gets the usual mask.
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
 
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
@@ -131,6 +136,7 @@ int spawn(const std::vector<std::string>& argv, std::string* output) {
     }
     if (pid == 0) {
         if (outPipe[1] >= 0) dup2(outPipe[1], 1);  // the copy is inherited, the original closes on exec
+        sigprocmask(SIG_SETMASK, &noSignals, nullptr);
         execv(program.c_str(), args.data());
         int e = errno;
         ssize_t ignored = ::write(errPipe[1], &e, sizeof e);

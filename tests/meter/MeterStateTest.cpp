@@ -12,6 +12,7 @@
 #include "ranges/TimebaseSpec.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/SaveStatus.h"
+#include "scpi/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -179,6 +180,40 @@ TEST_F(MeterStateTest, AFailedSaveIsReportedOnceAndTriedAgainUntilItSucceeds) {
         EXPECT_EQ(reports.size(), 1u);
         SaveStatus::setSink(nullptr);
     }
+}
+
+// The program's stop writes what is dirty: the meter's and the channels'
+// settings once their files were read (before, their values are not the
+// user's and must not replace the user's files), and the error queue's file.
+TEST_F(MeterStateTest, SaveDirtyFilesWritesWhatTheTimersHaveNotYetWritten) {
+    const std::string bp = meter.getSettingsPath();
+    const std::string ch1 = platform::dataFile("ch1");
+    const std::string ch2 = platform::dataFile("ch2");
+    std::ofstream(bp) << "lcdlevel: 3\n";
+    std::ofstream(ch1) << "fluxunits: 2\n";
+    std::ofstream(ch2) << "fluxunits: 3\n";
+    meter.setButtonLevel(7);
+    meter.getChannel(1)->setFluxUnits(1);
+    meter.getChannel(2)->setFluxUnits(1);
+    EXPECT_TRUE(meter.saveDirtyFiles());
+    EXPECT_EQ(readFile(bp), "lcdlevel: 3\n");
+    EXPECT_EQ(readFile(ch1), "fluxunits: 2\n");
+
+    ChannelModel::setSettingPause(std::chrono::milliseconds(0));
+    meter.loadSettings();
+    meter.getChannel(1)->loadSettings();
+    meter.setButtonLevel(7);
+    meter.getChannel(1)->setFluxUnits(1);
+    meter.getChannel(2)->setFluxUnits(1);   // its file never read: left alone
+    ScpiErrorQueue::instance()->clear();
+    ScpiErrorQueue::instance()->pushError(-200, "kept at the stop");
+    EXPECT_TRUE(meter.saveDirtyFiles());
+    EXPECT_NE(readFile(bp).find("buttonlevel: 7\nlcdlevel: 3\n"), std::string::npos);
+    EXPECT_NE(readFile(ch1).find("fluxunits: 1\n"), std::string::npos);
+    EXPECT_EQ(readFile(ch2), "fluxunits: 3\n");
+    EXPECT_EQ(readFile(platform::dataFile("errs")), "-200,kept at the stop,\n");
+    EXPECT_FALSE(meter.isSettingsDirty());
+    EXPECT_FALSE(meter.getChannel(1)->isSettingsDirty());
 }
 
 TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {

@@ -49,4 +49,19 @@ TEST(NetworkTest, ListensOnLoopbackAndAnnouncesItsPortInTheSandbox) {
     EXPECT_EQ(readFile(file), "40123\n");
 }
 
+// The program's stop removes what it announced, and only that.
+TEST(NetworkTest, WithdrawRemovesThisProcesssAnnouncements) {
+    testsupport::TempSandbox sandbox;
+    platform::announcePort(platform::Service::Scpi, 40124);
+    const std::string scpi = platform::announcedPortFile(platform::Service::Scpi);
+    const std::string json = platform::announcedPortFile(platform::Service::Json);
+    const std::string gpib = sandbox.path() + "/run/ports/gpib";   // another program's
+    writeFile(json, "40125\n");                                    // not announced by this process
+    writeFile(gpib, "40126\n");
+    platform::withdrawAnnouncedPorts();
+    EXPECT_FALSE(std::ifstream(scpi).good());
+    EXPECT_EQ(readFile(json), "40125\n");
+    EXPECT_EQ(readFile(gpib), "40126\n");
+}
+
 }  // namespace

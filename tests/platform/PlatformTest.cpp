@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,6 +204,32 @@ TEST(PlatformCommands, LongOutputIsCollectedWhole) {
     ASSERT_EQ(platform::runCommandOutput({"/usr/sbin/long.sh"}, output), 0);
     EXPECT_GT(output.size(), 100000u);
     EXPECT_EQ(output.substr(output.size() - 38), "line 3999 of a long output...........\n");
+}
+
+// tvl4700 blocks its stop signals in every thread: the commands it runs
+// must not inherit that (a program that is not a shell, which would unblock
+// them itself, would never end on SIGTERM).
+TEST(PlatformCommands, CommandsStartWithNoSignalBlocked) {
+    testsupport::TempSandbox box;
+    const std::string cat = box.file("/usr/sbin/cat");
+    {
+        std::ifstream in("/bin/cat", std::ios::binary);
+        std::ofstream out(cat, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chmod(cat.c_str(), 0755), 0);
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, &old);
+    std::string status;
+    const int exitStatus = platform::runCommandOutput({"/usr/sbin/cat", "/proc/self/status"}, status);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    EXPECT_EQ(exitStatus, 0);
+    const std::string::size_type line = status.find("SigBlk:");
+    ASSERT_NE(line, std::string::npos) << status;
+    EXPECT_EQ(status.substr(line, status.find('\n', line) - line), "SigBlk:\t0000000000000000");
 }
 
 TEST(PlatformCommands, NothingOutsideTheSandboxRuns) {

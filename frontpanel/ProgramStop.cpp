@@ -1,0 +1,86 @@
+#include "frontpanel/ProgramStop.h"
+
+#include "meter/MeterModel.h"
+#include "platform/Network.h"
+#include "runtime/Logger.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <system_error>
+#include <thread>
+
+namespace programstop {
+
+namespace {
+
+constexpr const char* kSource = "tvl4700";
+
+std::atomic<bool> stopping{false};
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+[[noreturn]] void endProcess(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+// Ends the process when the stop takes longer than its deadline.
+void startDeadline() {
+    try {
+        std::thread([] {
+            std::this_thread::sleep_for(kStopDeadline);
+            Logger::instance()->log(1, kSource, "The stop did not end in time: ending now");
+            endProcess(1);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the stop goes on without its deadline.
+    }
+}
+
+void waitForStopSignal() {
+    const sigset_t set = stopSignals();
+    int signal = 0;
+    while (sigwait(&set, &signal) != 0) {
+        // Interrupted: wait again.
+    }
+    stop(signal == SIGTERM ? "SIGTERM" : "SIGINT", 0);
+}
+
+}  // namespace
+
+void blockStopSignals() {
+    const sigset_t set = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void startStopThread() { std::thread(waitForStopSignal).detach(); }
+
+void saveFiles() {
+    if (MeterModel* meter = MeterModel::existingInstance()) meter->saveDirtyFiles();
+}
+
+void stop(const char* why, int status) {
+    if (stopping.exchange(true)) {
+        // The first stop ends the process.
+        for (;;) pause();
+    }
+    startDeadline();
+    Logger::instance()->log(1, kSource, std::string("Stopping (") + why + ")");
+    saveFiles();
+    platform::withdrawAnnouncedPorts();
+    Logger::instance()->log(1, kSource, "Stopped");
+    endProcess(status);
+}
+
+}  // namespace programstop

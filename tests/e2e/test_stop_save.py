@@ -1,0 +1,62 @@
+"""A normal stop loses nothing acknowledged: settings changed over SCPI just
+before SIGTERM or SIGINT, and an error just queued, are in the files when
+tvl4700 starts again (the save timers would have written them 10 s later),
+the stop is prompt and clean, and the port announcements are gone."""
+import os
+import signal
+import time
+
+import pytest
+
+from instrument import Instrument
+from jsonclient import JsonClient
+from scpiclient import open_session, poll
+
+
+def read(inst, instrument_path):
+    with open(inst.file(instrument_path)) as f:
+        return f.read()
+
+
+@pytest.mark.parametrize("stop_signal", [signal.SIGTERM, signal.SIGINT], ids=["SIGTERM", "SIGINT"])
+def test_settings_changed_just_before_a_stop_are_kept(stop_signal):
+    with Instrument() as inst:
+        inst.wait_ready()
+        # The channel files are read once the cards answer: the probes
+        # being ready comes well after that.
+        inst.wait_probes_ready()
+        web = JsonClient(inst.json_port())   # a client still connected at the stop
+        scpi = open_session(inst.scpi_port())
+        scpi.write(":UNIT:FLUX TESLA")
+        scpi.write(":UNIT:ANGL RAD")
+        scpi.write(":NO:SUCH:COMMAND")
+        assert scpi.query(":UNIT:FLUX?") == "TESLA"
+        assert scpi.query(":UNIT:ANGL?") == "RAD"
+
+        tvl = inst.tvl().proc
+        tvl.send_signal(stop_signal)
+        started = time.monotonic()
+        status = tvl.wait(10)
+        assert status == 0, "ended by the stop, not killed"
+        assert time.monotonic() - started < 5
+        assert "Stopped" in inst.tvl().output()
+        scpi.close()
+        web.close()
+
+        assert os.listdir(inst.file("/run/ports")) == []
+        for channel in ("ch1", "ch2", "ch3"):
+            assert "fluxunits: 1\n" in read(inst, "/var/lib/tarvel/" + channel), channel
+        assert "angleunits: 1\n" in read(inst, "/var/lib/tarvel/bp")
+        assert "-100,:NO:SUCH:COMMAND,\n" in read(inst, "/var/lib/tarvel/errs")
+        assert not [name for name in os.listdir(inst.file("/var/lib/tarvel")) if ".tmp" in name]
+
+        # Started again, the instrument has them.
+        inst.restart_tvl()
+        inst.wait_ready()
+        scpi = open_session(inst.scpi_port())
+        assert scpi.query(":UNIT:ANGL?") == "RAD"
+        poll(scpi, ":UNIT:FLUX?", lambda reply: reply == "TESLA", 60, "the flux unit read back")
+        errors = [scpi.query(":SYST:ERR:NEXT?") for _ in range(4)]
+        assert errors == ['-500,"Power on"', '-100,"Command error; :NO:SUCH:COMMAND"', '-500,"Power on"',
+                          '0,"No error"']
+        scpi.close()
