@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from instrument import Instrument
+from instrument import Instrument, wait_until
 from jsonclient import JsonClient
 from scpiclient import open_session, poll
 
@@ -60,3 +60,38 @@ def test_settings_changed_just_before_a_stop_are_kept(stop_signal):
         assert errors == ['-500,"Power on"', '-100,"Command error; :NO:SUCH:COMMAND"', '-500,"Power on"',
                           '0,"No error"']
         scpi.close()
+
+
+def test_a_stop_is_prompt_while_a_thread_is_busy():
+    """A SCPI client's profile save waits for a script that does not end:
+    the stop neither waits for that thread nor loses a change made meanwhile
+    over JSON."""
+    with Instrument() as inst:
+        script = inst.file("/usr/sbin/tvl4700-save-profile.sh")
+        pid_file = inst.file("/var/log/busy.pid")
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\necho $$ > "%s"\nexec sleep 600\n' % pid_file)
+        os.chmod(script, 0o755)
+        inst.wait_ready()
+        inst.wait_probes_ready()
+        scpi = open_session(inst.scpi_port())
+        web = JsonClient(inst.json_port())
+        busy = None
+        try:
+            scpi.write("*SAV 3")
+            busy = int(wait_until(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 30,
+                                  what="the profile script"))
+            assert web.ask("setFluxUnits", units=1)["success"] is True
+
+            tvl = inst.tvl().proc
+            tvl.send_signal(signal.SIGTERM)
+            started = time.monotonic()
+            assert tvl.wait(10) == 0
+            assert time.monotonic() - started < 5
+        finally:
+            if busy:
+                os.kill(busy, signal.SIGTERM)   # the script's program ends on SIGTERM
+            scpi.close()
+            web.close()
+        for channel in ("ch1", "ch2", "ch3"):
+            assert "fluxunits: 1\n" in read(inst, "/var/lib/tarvel/" + channel), channel
