@@ -35,13 +35,17 @@ sigset_t stopSignals() {
     _exit(status);
 }
 
-// Ends the process when the stop takes longer than its deadline.
+// Ends the process when the stop takes longer than its deadline.  Neither
+// the logger nor the standard streams: the stop may be stuck in them (an
+// output nobody reads).
 void startDeadline() {
     try {
         std::thread([] {
             std::this_thread::sleep_for(kStopDeadline);
-            Logger::instance()->log(1, kSource, "The stop did not end in time: ending now");
-            endProcess(1);
+            static const char message[] = "tvl4700: the stop did not end in time: ending now\n";
+            ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
+            (void)ignored;
+            _exit(1);
         }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: the stop goes on without its deadline.

@@ -95,3 +95,34 @@ def test_a_stop_is_prompt_while_a_thread_is_busy():
             web.close()
         for channel in ("ch1", "ch2", "ch3"):
             assert "fluxunits: 1\n" in read(inst, "/var/lib/tarvel/" + channel), channel
+
+
+def test_a_stop_that_cannot_end_in_time_ends_the_process_all_the_same():
+    """A profile restore reads a channel file of 1,500 settings (a 20 ms
+    pause after each, the channel's file lock held throughout): the stop,
+    which must write that channel's changes, waits for the lock only until
+    its deadline, and the file stays whole."""
+    with Instrument() as inst:
+        profile = inst.file("/var/lib/tarvel/profiles/3")
+        os.makedirs(profile)
+        slow = "zeromode: 1\n" + "unknown: 0\n" * 1500
+        with open(os.path.join(profile, "ch1"), "w") as f:
+            f.write(slow)
+        inst.wait_ready()
+        inst.wait_probes_ready()
+        scpi = open_session(inst.scpi_port())
+        web = JsonClient(inst.json_port())
+        try:
+            scpi.write("*RCL 3")
+            # The channel's first setting is applied: its reading goes on for 30 s.
+            web.poll_until(lambda r: r["zeroMode"] == 1, "pollChannel", 60, "channel 1 reading its file", channel=1)
+            tvl = inst.tvl().proc
+            tvl.send_signal(signal.SIGTERM)
+            started = time.monotonic()
+            assert tvl.wait(15) == 1
+            assert time.monotonic() - started < 10
+        finally:
+            scpi.close()
+            web.close()
+        assert "the stop did not end in time" in inst.tvl().output()
+        assert read(inst, "/var/lib/tarvel/ch1") == slow
