@@ -8,9 +8,9 @@
 //     channels' settings, the error queue's file, the counters), each
 //     replaced atomically as the timers do;
 //  2. removes the port announcements this process made under run/ports/;
-//  3. ends the process with _exit: no thread is joined and no static object
-//     destroyed, so a thread busy elsewhere (a client's request, a script)
-//     never holds the stop up.
+//  3. ends the process at once (exit_group): no thread is joined and no
+//     static object destroyed, so a thread busy elsewhere (a client's
+//     request, a script) never holds the stop up.
 // A stop that has not ended after kStopDeadline (a file system that hangs)
 // ends the process all the same; a file not yet replaced keeps its old
 // content.
