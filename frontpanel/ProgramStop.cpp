@@ -2,6 +2,7 @@
 
 #include "meter/MeterModel.h"
 #include "platform/Network.h"
+#include "runtime/Console.h"
 #include "runtime/Logger.h"
 
 #include <pthread.h>
@@ -40,6 +41,9 @@ sigset_t stopSignals() {
 }
 
 [[noreturn]] void endProcess(int status) {
+    // The console's lines are queued for their writer thread: out with them
+    // (as far as the output takes them within its bound) before the end.
+    console::flush();
     std::fflush(nullptr);
     exitNow(status);
 }
