@@ -29,11 +29,14 @@ std::size_t clampLength(int length) {
 bool within(int t, int first, int last) { return t >= first && t <= last; }
 }  // namespace
 
+// A card sending its calibration may pause its stream: it is busy, not silent.
 void ChannelModel::onCalParameter(int index, float value) {
+    restartSilenceCount();
     calParameters.set(index, value);   // drops indices outside 0-92
 }
 
 void ChannelModel::onCalTableSizes(int dcLength, int fullScaleLength, int rmsLength) {
+    restartSilenceCount();
     resizeDcLinearityTables(dcLength);
     resizeFrequencyCorrectionTables(fullScaleLength);
     resizeRmsLinearityTables(rmsLength);
@@ -57,6 +60,7 @@ void ChannelModel::resizeRmsLinearityTables(int length) {
 }
 
 void ChannelModel::onCalTableElement(int table, unsigned index, float value) {
+    restartSilenceCount();
     std::lock_guard<std::mutex> lock(calTableMutex);
     if (table < 0 || table >= kCalTableCount) return;
     // Every table is resized with its group (the low-end and further tables
@@ -83,7 +87,7 @@ int ChannelModel::setCalTableElement(int table, int index, float value) {
             static_cast<std::size_t>(index) >= calTables[kFullScaleFirst].size())
             return -1;
     }
-    if (auto l = link()) l->sendSetCalTableElement(channel, table, index, value);
+    if (auto l = pausingLink()) l->sendSetCalTableElement(channel, table, index, value);
     return 0;
 }
 

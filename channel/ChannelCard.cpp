@@ -39,7 +39,7 @@ void ChannelModel::requestModeAndFreqRange(int newMode, int newFreqRange) {
         requestedFreqRange = newFreqRange;
         modeRequestDeadline = now + kModeRequestWindow;
     }
-    if (auto l = link()) l->sendSetMode(channel, newMode, newFreqRange);
+    if (auto l = pausingLink()) l->sendSetMode(channel, newMode, newFreqRange);
 }
 
 void ChannelModel::setFreqRange(int frequencyRange) {
@@ -84,17 +84,17 @@ void ChannelModel::sendTriggerMode(int triggerModeValue) {
 }
 
 void ChannelModel::requestAllData() {
-    if (auto l = link()) l->sendSendAllRequest(channel);
+    if (auto l = pausingLink()) l->sendSendAllRequest(channel);
 }
 
 // ---- Calibration and card memory ----------------------------------------------
 
 void ChannelModel::createNewCalTables(int a, int b, int c) {
-    if (auto l = link()) l->sendCalCreateNewTables(channel, a, b, c);
+    if (auto l = pausingLink()) l->sendCalCreateNewTables(channel, a, b, c);
 }
 
 void ChannelModel::setCalParameter(int index, float v) {
-    if (auto l = link()) l->sendCalSetParameter(channel, index, v);
+    if (auto l = pausingLink()) l->sendCalSetParameter(channel, index, v);
 }
 
 float ChannelModel::getCalParameter(int index) const {
@@ -102,19 +102,19 @@ float ChannelModel::getCalParameter(int index) const {
 }
 
 void ChannelModel::loadCardEeprom() {
-    if (auto l = link()) l->sendCalLoadFromEeprom(channel);
+    if (auto l = pausingLink()) l->sendCalLoadFromEeprom(channel);
 }
 
 void ChannelModel::writeCardEeprom() {
-    if (auto l = link()) l->sendCalSaveToEeprom(channel);
+    if (auto l = pausingLink()) l->sendCalSaveToEeprom(channel);
 }
 
 void ChannelModel::restoreCardFactoryDefaults() {
-    if (auto l = link()) l->sendCalFactoryDefaults(channel);
+    if (auto l = pausingLink()) l->sendCalFactoryDefaults(channel);
 }
 
 void ChannelModel::restoreCardRecalDefaults() {
-    if (auto l = link()) l->sendCalRecalDefaults(channel);
+    if (auto l = pausingLink()) l->sendCalRecalDefaults(channel);
 }
 
 void ChannelModel::sendBoardText(int firstSlot, const char* text) {
@@ -134,7 +134,7 @@ void ChannelModel::setBoardCalDate(const char* text) { sendBoardText(6, text); }
 int ChannelModel::startCurrentRecal() {
     const int status = channelStatus;
     if (status != kChannelProbeReady || zeroingState == kZeroing) return status;
-    if (auto l = link()) l->sendCurrentRecal(channel);
+    if (auto l = pausingLink()) l->sendCurrentRecal(channel);
     return status;
 }
 
@@ -164,7 +164,7 @@ void ChannelModel::setMdacMode(int m) {
 // ---- Diagnostics ------------------------------------------------------------------
 
 void ChannelModel::setDadcMode(int m) {
-    if (auto l = link()) l->sendSetDadcMode(channel, m);
+    if (auto l = pausingLink()) l->sendSetDadcMode(channel, m);
 }
 void ChannelModel::setMuxDadcInput(int input) {
     if (auto l = link()) l->sendSetMuxDadcInput(channel, static_cast<unsigned>(input));
@@ -206,7 +206,7 @@ void ChannelModel::setMuxUdacRange(int v) {
     if (auto l = link()) l->sendSetOutputSwitch(channel, kSwitchUdacRange, static_cast<unsigned>(v));
 }
 void ChannelModel::setDiagOption(int option, int a, int b, int c) {
-    if (auto l = link()) l->sendDiagOption(channel, option, a, b, c);
+    if (auto l = pausingLink()) l->sendDiagOption(channel, option, a, b, c);
 }
 void ChannelModel::setClassifierLine0(int level) { classifier.setLine0(level); }
 void ChannelModel::setClassifierLine1(int level) { classifier.setLine1(level); }

@@ -68,6 +68,7 @@ ChannelModel::ChannelModel(int channelNumber, const char* interfaceName)
     settingsSaveTimer.signalTimeout().connect(
         sigc::hide_return(sigc::mem_fun(*this, &ChannelModel::saveSettingsIfDirty)));
     waveformTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onCaptureRefresh));
+    cardWatchTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onCardWatchTick));
 
     probe.signalChanged().connect(sigc::mem_fun(*this, &ChannelModel::onProbeChanged));
     classifier.signalSettingsChanged().connect(sigc::mem_fun(*this, &ChannelModel::onClassifierSettingsChanged));
@@ -83,7 +84,8 @@ ChannelModel::ChannelModel(int channelNumber, const char* interfaceName)
 ChannelModel::~ChannelModel() {
     stopCan();
     for (Timer* t : {&startupTimer, &settleTimer, &zeroTimeoutTimer, &zeroHourTimer,
-                     &zeroQuarterHourTimer, &rateTimer, &settingsSaveTimer, &waveformTimer}) {
+                     &zeroQuarterHourTimer, &rateTimer, &settingsSaveTimer, &waveformTimer,
+                     &cardWatchTimer}) {
         t->stop();
     }
     // The probe and zero timer handlers run under probeStateMutex: once it
@@ -107,6 +109,7 @@ void ChannelModel::startCan() {
         canInterface = created;
     }
     replyHandlersLink = nullptr;
+    linkState = kLinkOpening;
     created->setFilter((channel + 2) << 8, 0x700);
     // Connect before the reader runs, so that no early reply is missed.
     probe.attach(created.get());
@@ -127,6 +130,9 @@ void ChannelModel::startCan() {
     classifier.setCanInterface(created);
     startupTimer.start();
     settleTimer.stop();
+    // Started once: a timer stopped and started again within one period
+    // would tick twice per period.
+    if (!cardWatchTimer.isActive()) cardWatchTimer.start();
 }
 
 void ChannelModel::stopCan() {
@@ -136,6 +142,13 @@ void ChannelModel::stopCan() {
         old.swap(canInterface);
     }
     if (!old) return;
+    linkState = kLinkDown;   // the watch's tick goes on, idle until the next link
+    // The card gets these settings again when it is synced on the next link.
+    if (settingsLoaded) {
+        const std::string settings = settingsFileContents();
+        std::lock_guard<std::mutex> lock(resumeMutex);
+        resumeSettings = settings;
+    }
     classifier.setCanInterface(nullptr);
     // The reader must have ended before the interface goes.  Copies taken
     // for a send live only as long as the send: wait for them, so that the
@@ -173,32 +186,44 @@ void ChannelModel::onCardReady() {
     // Runs on the link's reader thread.  A card that sends card-ready again
     // on the same link (a second send-all) must not get every reply handled
     // twice: the handlers are connected once per link.
+    auto l = link();
+    if (!l) return;
     bool firstOnThisLink = false;
-    {
-        auto l = link();
-        if (l && l.get() != replyHandlersLink) {
-            connectReplyHandlers(*l);
-            replyHandlersLink = l.get();
-            firstOnThisLink = true;
-        }
+    if (l.get() != replyHandlersLink) {
+        connectReplyHandlers(*l);
+        replyHandlersLink = l.get();
+        firstOnThisLink = true;
     }
-    if (!firstOnThisLink) return;
-    // The settings file is read once per link: a later card-ready (the answer
-    // to any later send-all) must not put back settings changed since.
-    loadSettings();
+    // The settings go to the card once per sync: a later card-ready (the
+    // answer to any later send-all) must not put back settings changed since.
+    const int state = linkState;
+    if (state == kLinkSynced || state == kLinkDown) return;
+    if (state != kLinkOpening) cardPresent = true;   // a card given up on speaks again
+    // The file is read when the first card reports ready; a card synced
+    // again later gets the channel's settings as the program holds them.
+    if (settingsLoaded)
+        resendSettings();
+    else
+        loadSettings();
     // The card's board texts, calibration values and tables came before this
     // end frame, while nothing handled them: ask once more, now that the
     // handlers listen, so they are not lost.  The answer's own card-ready
     // finds the handlers in place and asks nothing.
-    requestAllData();
+    if (firstOnThisLink) requestAllData();
+    restartSilenceCount();
+    linkState = kLinkSynced;
 }
 
 void ChannelModel::onHelloReply() {
     cardPresent = true;
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    onCardSpoke(-1);
 }
 
 void ChannelModel::onStartupTimeout() {
     std::lock_guard<std::mutex> lock(probeStateMutex);
+    int opening = kLinkOpening;
+    linkState.compare_exchange_strong(opening, kLinkGivenUp);
     channelStatus = kChannelNoProbe;
     channelStatusChanged.emit(channel, kChannelNoProbe);
 }
@@ -377,6 +402,7 @@ void ChannelModel::onWaveformStart(int sampleCount) {
 }
 
 void ChannelModel::onWaveformData(float first, float second) {
+    restartSilenceCount();   // a record may come in place of samples
     const int pair = waveformSampleIndex;
     if (pair < 0 || pair >= WaveformBuffer::kCapacity / 2) return;   // extra pairs are dropped
     WaveformBuffer& buffer = waveformBuffers[fillWaveformBuffer];

@@ -4,7 +4,7 @@
 // The model has no thread of its own.  Its code runs on the caller's thread
 // (GUI, SCPI, JSON, meter start-up), on the reader thread of its own
 // CANinterface (every card reply, the settings load) and on the threads of its
-// eight Timers.
+// nine Timers.
 //
 // Thread safety: every scalar that one thread writes and another reads is an
 // atomic; texts (board information, unit texts) are guarded by textMutex and
@@ -41,6 +41,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -119,6 +120,37 @@ public:
     void onStartupTimeout();
     // The link, or null while there is none.  Every command sends through it.
     std::shared_ptr<CANinterface> link() const;
+
+    // ---- Card watch (ChannelCardWatch.cpp)
+    // A synced card whose probe is ready streams samples unless something
+    // pauses it (zeroing, a waveform capture; range, mode, calibration and
+    // memory commands hold the count off).  One that stays silent longer
+    // than silenceLimit() is given up: no card, no probe, as for a card that
+    // never answered.  A card given up, or one that restarted (it reports a
+    // probe found while the host holds a ready one), is greeted and synced
+    // again when it speaks: hello and send-all, and at its card-ready the
+    // channel's settings are sent again.
+    enum LinkState {
+        kLinkDown,        // no link (before startCan, after stopCan)
+        kLinkOpening,     // link started, no card-ready yet
+        kLinkSynced,      // card-ready handled, settings sent
+        kLinkSilent,      // the synced card fell silent: greeted every tick
+        kLinkGivenUp,     // the start-up watchdog gave up on it
+        kLinkResyncing,   // greeted again, waiting for its card-ready
+    };
+    int getLinkState() const { return linkState; }
+    // The shortest silence after which a card is given up (5 s); 0 switches
+    // the card watch off.  For every channel of the process: test fixtures
+    // whose scripted cards do not stream switch it off.
+    static void setCardWatchFloor(std::chrono::milliseconds floor);
+    static std::chrono::milliseconds getCardWatchFloor();
+    // The floor, or 50 sample periods of the card's reported rate if longer.
+    std::chrono::milliseconds silenceLimit() const;
+    // No card present, no probe (status 0), announced.  The watch does this
+    // for a silent card; the main window for every card while the channel
+    // processors are loaded again.
+    void markNoCard();
+    void onCardWatchTick();
 
     // ---- Card commands (measurement set-up)
     void setFreqRange(int frequencyRange);
@@ -663,6 +695,35 @@ protected:
     mutable std::mutex editMutex;        // guards digitEditor
     CANinterface* replyHandlersLink = nullptr;  // link whose reply handlers are connected
     std::atomic<bool> settlePending{false};   // probe data read, settling not yet run
+
+    // Card watch.  The tick runs from the first startCan on, idle while
+    // there is no link.
+    bool watching() const;
+    void noCard();   // markNoCard with probeStateMutex held
+    bool expectsStream() const;
+    // The silence count starts again: a sample or other sign of life, or a
+    // command after which the card may pause its stream for a moment.
+    void restartSilenceCount();
+    // link() for such a command (range, mode, filter, diagnostic mode,
+    // send-all, calibration and memory commands): restarts the count first.
+    std::shared_ptr<CANinterface> pausingLink();
+    std::chrono::nanoseconds silentFor() const;
+    // Hello and send-all; kLinkResyncing until the card-ready comes.
+    void greetCardAgain();
+    // A card report from the reader: greets a card given up on, or one that
+    // restarted (probeReport 1 while a probe is ready).  -1: no probe report.
+    void onCardSpoke(int probeReport);
+    // The channel's settings as they stood when the link went down, or else
+    // as they stand now, applied again through the setters.
+    void resendSettings();
+    void applySettings(std::istream& in);   // settingsMutex held
+    std::atomic<int> linkState{kLinkDown};
+    std::atomic<long long> lastCardActivityNs{0};   // steady clock
+    std::atomic<long long> resyncSinceNs{0};
+    std::atomic<bool> captureRequestPending{false};
+    std::mutex resumeMutex;                         // guards resumeSettings
+    std::string resumeSettings;                     // taken by stopCan
+    Timer cardWatchTimer{1000, true};
 
     // ---- Signals
     SignalIII modeChanged;

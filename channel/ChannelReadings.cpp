@@ -21,6 +21,7 @@ constexpr float kOverRangeFactor = 1.1f;
 
 void ChannelModel::onSample(float sample, int status) {
     receivedSampleCount.fetch_add(1, kRelaxed);
+    restartSilenceCount();
 
     const int skip = samplesToSkip.load(kRelaxed);
     if (skip > 0) {
@@ -127,7 +128,7 @@ bool ChannelModel::rangeFits(int r) const {
 
 void ChannelModel::sendRange(int r) {
     setRangeOperationBit(true);
-    if (auto l = link()) l->sendSetRange(channel, r);
+    if (auto l = pausingLink()) l->sendSetRange(channel, r);
 }
 
 void ChannelModel::publishRange() {

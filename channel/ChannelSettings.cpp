@@ -125,6 +125,21 @@ void ChannelModel::startSettingsSaveTimer() {
 }
 
 void ChannelModel::loadSettings() {
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::ifstream in(settingsPath);
+        if (!in)
+            applyDefaultSettings();
+        else
+            applySettings(in);
+        settingsLoaded = true;
+    }
+    startSettingsSaveTimer();
+}
+
+// Reads "key: value" pairs and applies each through its setter, as the file
+// holds them (loadSettings) or as the program holds them (resendSettings).
+void ChannelModel::applySettings(std::istream& in) {
     static const KeyHandler handlers[] = {
         {"mode:", [](ChannelModel&, const SettingValue& v, LoadState& s) { s.mode = static_cast<int>(v.i); }},
         {"range:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setRange(static_cast<int>(v.i)); }},
@@ -169,33 +184,22 @@ void ChannelModel::loadSettings() {
         {"triggerlevel:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.loadTriggerLevel(v.f); }},
     };
 
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex);
-        std::ifstream in(settingsPath);
-        if (!in) {
-            applyDefaultSettings();
-        } else {
-            setWaveformScale(0);
-            LoadState state;
-            std::string key, text;
-            while (in >> key >> text) {
-                // A value that is not a number reads as 0.
-                const SettingValue v{std::strtol(text.c_str(), nullptr, 10),
-                                     std::strtof(text.c_str(), nullptr)};
-                for (const KeyHandler& h : handlers) {
-                    if (key == h.key) {
-                        h.apply(*this, v, state);
-                        break;
-                    }
-                }
-                pause(settingPause());
+    setWaveformScale(0);
+    LoadState state;
+    std::string key, text;
+    while (in >> key >> text) {
+        // A value that is not a number reads as 0.
+        const SettingValue v{std::strtol(text.c_str(), nullptr, 10), std::strtof(text.c_str(), nullptr)};
+        for (const KeyHandler& h : handlers) {
+            if (key == h.key) {
+                h.apply(*this, v, state);
+                break;
             }
-            if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
-            setWaveformScale(waveformScale);
         }
+        pause(settingPause());
     }
-    settingsLoaded = true;
-    startSettingsSaveTimer();
+    if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
+    setWaveformScale(waveformScale);
 }
 
 // The trigger level from the file: stored and announced, not sent to the card

@@ -53,7 +53,7 @@ void ChannelModel::setTimeUnits(int unit) {
 
 void ChannelModel::setDiagMode(int modeValue) {
     diagMode = modeValue;
-    if (auto l = link()) l->sendSetDiagMode(channel, static_cast<unsigned>(modeValue));
+    if (auto l = pausingLink()) l->sendSetDiagMode(channel, static_cast<unsigned>(modeValue));
     diagModeChanged.emit(channel, modeValue);
 }
 
@@ -153,17 +153,22 @@ void ChannelModel::onCaptureRefresh() {
     requestWaveform(cardMode);
 }
 
+// A capture asked for holds the card watch off until its record has come
+// or the capture is stopped: a card may pause its stream while it captures.
 void ChannelModel::requestWaveform(int cardMode) {
     const TimebaseSpec* spec = getTimebaseSpec();
     if (!spec) return;
-    if (auto l = link())
+    if (auto l = link()) {
+        captureRequestPending = true;
         l->sendWaveformRequest(channel, cardMode, triggerSlope, spec->getDecimation(), spec->getPoints());
+    }
 }
 
 void ChannelModel::stopCapture() {
     captureRunning = false;
     waveformTimer.stop();
-    if (auto l = link()) l->sendStopWaiting(channel);
+    if (auto l = pausingLink()) l->sendStopWaiting(channel);
+    captureRequestPending = false;
 }
 
 void ChannelModel::onCaptureState(int state) {
@@ -172,6 +177,8 @@ void ChannelModel::onCaptureState(int state) {
 }
 
 void ChannelModel::onWaveformEnd() {
+    restartSilenceCount();
+    captureRequestPending = false;
     const int filled = fillWaveformBuffer;
     readyWaveformBuffer = filled;
     fillWaveformBuffer = (filled + 1) % kWaveformRingSize;

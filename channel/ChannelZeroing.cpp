@@ -28,6 +28,7 @@ void startIfIdle(Timer& timer) {
 
 void ChannelModel::onProbeChanged(int state) {
     std::lock_guard<std::mutex> lock(probeStateMutex);
+    onCardSpoke(state);
     startupTimer.stop();
     switch (state) {
     case 1:
@@ -115,6 +116,7 @@ void ChannelModel::startZero() {
 
 void ChannelModel::onZeroDone(int) {
     zeroTimeoutTimer.stop();
+    restartSilenceCount();   // the stream resumes from here
     setZeroingState(kZeroed);
     zeroTemperature = backplaneTemperature.load();
     lastZeroMode = zeroMode.load();

@@ -90,27 +90,22 @@ void ClassifierController::setBits(bool high, bool low) {
     scpibits::setMeasurementBit(kStatusBits[channel - 1][0], low);
 }
 
+void ClassifierController::sendLines(int forState) {
+    sendLine(0, forState == kClassLow ? 1 : 0);
+    sendLine(1, forState == kClassHigh ? 1 : 0);
+}
+
 bool ClassifierController::applyState(int newState) {
     if (newState == state) return false;
-    switch (newState) {
-    case kClassHigh:
-        sendLine(0, 0);
-        sendLine(1, 1);
-        setBits(true, false);
-        break;
-    case kClassLow:
-        sendLine(0, 1);
-        sendLine(1, 0);
-        setBits(false, true);
-        break;
-    default:
-        sendLine(0, 0);
-        sendLine(1, 0);
-        setBits(false, false);
-        break;
-    }
+    sendLines(newState);
+    setBits(newState == kClassHigh, newState == kClassLow);
     state = newState;
     return true;
+}
+
+void ClassifierController::resendLines() {
+    std::lock_guard<std::mutex> lock(mutex);
+    sendLines(state);
 }
 
 void ClassifierController::emitChanged() {

@@ -62,6 +62,9 @@ public:
     void editReset();
     void setLine0(int level);
     void setLine1(int level);
+    // Drives both lines again as the present class has them (a backplane
+    // that came back has lost them).
+    void resendLines();
     void onRangeReport();
     void onModeReport();
 
@@ -76,6 +79,7 @@ private:
     // whether the state changed.
     bool applyState(int newState);
     void sendLine(int line, int level);
+    void sendLines(int forState);   // caller holds the mutex
     void setBits(bool high, bool low);
     void emitChanged();
     void editStep(bool increment);

@@ -27,6 +27,12 @@ void ButtonBacklight::setLevel(int level) {
     std::this_thread::sleep_for(std::chrono::microseconds(2000));
 }
 
+void ButtonBacklight::resend() {
+    if (lastLevel == kInitialLevel) return;
+    if (link) link->sendButtonBacklight(keyId, lastLevel);
+    std::this_thread::sleep_for(std::chrono::microseconds(2000));
+}
+
 std::vector<std::pair<int, int>> channelKeyLevels(const ChannelKeyState& s) {
     std::vector<std::pair<int, int>> out;
     if (s.channelStatus != kProbeReady) {
@@ -77,6 +83,7 @@ ButtonView::ButtonView(CANinterface* link, ButtonHandler* handler, MeterModel* m
         }
     }
     if (handler) handler->signalArmed().connect(sigc::mem_fun(*this, &ButtonView::onEnterArmed));
+    if (meter) meter->signalBackplaneReturned().connect(sigc::mem_fun(*this, &ButtonView::resendLevels));
 }
 
 void ButtonView::setLevel(int keyId, int level) { backlights[keyId - 1]->setLevel(level); }
@@ -131,6 +138,11 @@ void ButtonView::refreshChannel(unsigned channel, const ChannelKeyState& state) 
     if (disabled) return;
     const int k0 = firstKey(static_cast<int>(channel));
     for (const auto& change : channelKeyLevels(state)) setLevel(k0 + change.first, change.second);
+}
+
+void ButtonView::resendLevels() {
+    std::lock_guard<std::mutex> lock(ledMutex);
+    for (auto& backlight : backlights) backlight->resend();
 }
 
 void ButtonView::onEnterArmed(bool armed) {

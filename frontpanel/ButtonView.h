@@ -7,10 +7,11 @@
 // Levels: 0 off, 1 lit, 2 the controller's attention look.
 //
 // Threads: channel signals (CAN readers, timers), menu display (the key
-// link's reader, the GUI thread) and arming (key reader, backlight test)
-// all reach the view; one mutex serialises every level change, so each
-// backlight's last level and the frames it sends stay in step.  The mutex
-// is a leaf: nothing else is taken under it.
+// link's reader, the GUI thread), arming (key reader, backlight test) and
+// the backplane's return (its link's reader) all reach the view; one mutex
+// serialises every level change, so each backlight's last level and the
+// frames it sends stay in step.  The mutex is a leaf: nothing else is taken
+// under it.
 #pragma once
 
 #include <sigc++/sigc++.h>
@@ -36,6 +37,8 @@ public:
     // when level differs from the last one asked for.
     void setLevel(int level);
     int getLevel() const { return lastLevel; }
+    // Sends the last level again (and pauses), if one was ever asked for.
+    void resend();
 
 private:
     int keyId;
@@ -83,6 +86,9 @@ public:
     void refreshChannel(unsigned channel);
     void refreshChannel(unsigned channel, const ChannelKeyState& state);
     void onEnterArmed(bool armed);
+    // Every key's last level again, in key order: the front-panel controller
+    // behind a backplane that came back has lost them.
+    void resendLevels();
 
     int getLevel(int keyId) const;
 

@@ -148,6 +148,9 @@ void MainWindow::releaseSoftButton(int index) {
 void MainWindow::reinitChannelProcessors() {
     if (bootloader->isRunning()) return;   // one load at a time
     meterModel->stopCan();   // joins the readers: no toolkit lock held here
+    // No card is heard while the processors load: no reading is shown as
+    // live until each card has been synced again.
+    for (unsigned slot = 1; slot <= 3; ++slot) meterModel->getChannel(slot)->markNoCard();
     bootloadConnection =
         bootloader->signalFinished().connect(sigc::mem_fun(*this, &MainWindow::onReinitFinished));
     bootloader->start();
@@ -162,5 +165,11 @@ void MainWindow::onReinitFinished() {
         ChannelModel* channel = meterModel->getChannel(slot);
         channel->setMode(0);
         channel->setRange(1);
+    }
+    // The cards are synced as at start-up: each sends all it has and, at its
+    // card-ready, gets the channel's settings again.
+    for (unsigned slot = 1; slot <= 3; ++slot) {
+        meterModel->getChannel(slot)->requestAllData();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 }

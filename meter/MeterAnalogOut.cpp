@@ -52,6 +52,16 @@ void MeterModel::setAuxOutputScaling(int tenths) {
     auxOutputScalingChanged.emit(tenths);
 }
 
+// Both outputs as the model holds them, to a backplane that came back.
+void MeterModel::resendOutputs() {
+    auto bp = backplane();
+    if (!bp) return;
+    sendOutputMode(*bp, kVectorSumDac, vectorSumOutputMode);
+    bp->sendSetBackplaneDacScaling(kVectorSumDac, static_cast<unsigned>(vectorSumOutputScaling.load()));
+    sendOutputMode(*bp, kAuxDac, auxOutputMode);
+    bp->sendSetBackplaneDacScaling(kAuxDac, static_cast<unsigned>(auxOutputScaling.load()));
+}
+
 void MeterModel::setVectorSumDacRange(int range) {
     if (range != 0 && range != 1) return;
     if (auto bp = backplane()) bp->sendSetBackplaneDacRange(0, static_cast<unsigned>(range));

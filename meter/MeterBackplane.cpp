@@ -5,10 +5,12 @@
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
+#include "channel/ClassifierController.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <thread>
 
@@ -45,22 +47,28 @@ void MeterModel::startBackplane() {
     old.reset();
 
     startChannelLinksAndDecide(true);
-    if (auto bp = backplane()) bp->sendTemperatureRequest();
+    if (auto bp = backplane()) {
+        statusRequestOpen = true;
+        bp->sendTemperatureRequest();
+    }
 }
 
 // ---- Reports (backplane link's reader thread)
 
 void MeterModel::onBackplaneTemperature(float celsius) {
+    onBackplaneReport();
     backplaneTemperature = celsius;
     for (auto& ch : channels) ch->setBackplaneTemperature(celsius);
 }
 
 void MeterModel::onBackplaneCalParameter(int index, float value) {
+    onBackplaneReport();
     if (index < 0 || index >= kBackplaneCalCount) return;
     backplaneCal[index] = value;
 }
 
 void MeterModel::onBackplaneBoardInfo(int slot, const char* chars) {
+    onBackplaneReport();
     char* texts[4] = {backplaneModel, backplaneRevision, backplaneSerial, backplaneCalDate};
     bool demo = false;
     {
@@ -94,9 +102,41 @@ void MeterModel::onPowerOnMode(int flag) {
 void MeterModel::onStatusTimer() {
     auto bp = backplane();
     if (!bp) return;
+    // The last request went unanswered for a whole period: the backplane is
+    // missing, and is asked more often until it answers.
+    if (statusRequestOpen.exchange(true)) {
+        int present = kBackplanePresent;
+        if (backplaneState.compare_exchange_strong(present, kBackplaneMissing)) {
+            std::cout << "Backplane silent" << std::endl;
+            statusTimer.setPeriod(kMissingPollMs);
+        }
+    }
     bp->sendTemperatureRequest();
+    if (backplaneState == kBackplaneMissing) return;
     if (getFrontPanelFirmwareVersion() == "unknown") bp->sendFrontPanelVersionRequest();
     if (getPsuFirmwareVersion() == "unknown") bp->sendPsuVersionRequest();
+}
+
+void MeterModel::onBackplaneReport() {
+    statusRequestOpen = false;
+    if (backplaneState.exchange(kBackplanePresent) == kBackplaneMissing) onBackplaneBack();
+}
+
+// The backplane answers again (it restarted, or the link was down while the
+// channel processors were loaded): what it reports is asked for, what it
+// keeps is sent again.
+void MeterModel::onBackplaneBack() {
+    std::cout << "Backplane back" << std::endl;
+    statusTimer.setPeriod(kStatusPeriodMs);
+    auto bp = backplane();
+    if (!bp) return;
+    bp->sendTemperatureRequest();
+    const int lcd = lcdLevel, button = buttonLevel;
+    if (isLevel(lcd)) bp->sendLcdBacklightLevel(lcd);
+    if (isLevel(button)) bp->sendButtonBacklightLevel(button);
+    resendOutputs();
+    for (auto& ch : channels) ch->getClassifierController().resendLines();
+    backplaneReturned.emit();
 }
 
 // ---- Texts

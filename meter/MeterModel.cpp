@@ -126,6 +126,10 @@ void MeterModel::startChannelLinksAndDecide(bool withStatusTimer) {
 
 void MeterModel::stopCan() {
     statusTimer.stop();
+    // Whatever the backplane keeps may be lost by the time the link is up
+    // again: its first answer then counts as its return.
+    int present = kBackplanePresent;
+    if (backplaneState.compare_exchange_strong(present, kBackplaneMissing)) statusTimer.setPeriod(kMissingPollMs);
     for (auto& channel : channels) channel->stopCan();
     std::shared_ptr<CANinterface> old;
     {

@@ -65,6 +65,9 @@ public:
     static constexpr unsigned kSlotCount = 3;
     static constexpr int kBackplaneCalCount = 14;
     static constexpr int kProfileCount = 10;
+    // The status cycle, and its period while the backplane is missing.
+    static constexpr int kStatusPeriodMs = 20000;
+    static constexpr int kMissingPollMs = 2000;
     static const char* const kDegreeText;
     static const char* const kDegreeFormat;
     static const char* const kRadianText;
@@ -120,6 +123,15 @@ public:
     void onPowerOnMode(int flag);
     void onStatusTimer();
     void enterDemoMode();
+
+    // The backplane's presence, judged by its answers to the status request:
+    // missing once a request went unanswered until the next (or the link was
+    // taken down); then asked every 2 s.  When it answers again its status is
+    // asked for and what it keeps is sent again: backlight levels, the
+    // analog and classifier outputs, and signalBackplaneReturned (the key
+    // backlights).
+    enum BackplaneState { kBackplaneUnheard, kBackplanePresent, kBackplaneMissing };
+    int getBackplaneState() const { return backplaneState; }
 
     void setLcdLevel(int level);            // 1-8, else nothing
     void setButtonLevel(int level);         // 1-8, else nothing
@@ -379,6 +391,8 @@ public:
     SignalVoid& signalPowerOnModeReceived() { return powerOnModeReceived; }
     // A data log stopped on a write failure (destination 0 USB, 1 internal).
     SignalI& signalDataLogFailed() { return dataLogFailed; }
+    // The backplane answers again after it was missing (backplane reader).
+    SignalVoid& signalBackplaneReturned() { return backplaneReturned; }
 
 protected:
     // Tests make models of their own through a subclass; the program uses
@@ -391,6 +405,10 @@ protected:
     // leave 1.1 x full scale is undone with a beep.
     void editStepDigit(bool up);
     void afterBackplaneEeprom();
+    // A report of the backplane (node 2) came: it is present.
+    void onBackplaneReport();
+    void onBackplaneBack();
+    void resendOutputs();   // MeterAnalogOut.cpp
     bool runProfileScript(const char* script, unsigned n);
     void applyDefaultSettings();
     bool applySetting(const std::string& key, int value);
@@ -485,6 +503,8 @@ protected:
     std::atomic<int> gpibAddress{1};
     RS232Configuration rs232Configuration;  // guarded by textMutex
     std::atomic<bool> anyChannelActive{true};
+    std::atomic<int> backplaneState{kBackplaneUnheard};
+    std::atomic<bool> statusRequestOpen{false};   // asked, no report since
 
     mutable std::mutex linkMutex;          // guards backplaneLink
     mutable std::mutex textMutex;          // board texts, versions, serial settings
@@ -512,10 +532,11 @@ protected:
     SignalVoid defaultsRestored;
     SignalVoid powerOnModeReceived;
     SignalI dataLogFailed;
+    SignalVoid backplaneReturned;
 
     // Timers last: they are destroyed first, so no tick runs into members
     // already gone.
-    Timer statusTimer{20000, true};
+    Timer statusTimer{kStatusPeriodMs, true};
     Timer saveTimer{10000, true};
     Timer triggerRateTimer{250, true};
 };

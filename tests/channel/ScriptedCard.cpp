@@ -35,6 +35,9 @@ ScriptedCard::ScriptedCard(const std::string& bus, int ch)
     : cardChannel(ch), cardNode(static_cast<unsigned>(ch) + 2),
       sender(std::make_unique<CANinterface>(bus.c_str())),
       listener(platform::openCanTransport(bus.c_str())) {
+    // A scripted card streams only when a test feeds it: the card watch
+    // would give it up between feeds.  Tests of the watch switch it on.
+    ChannelModel::setCardWatchFloor(std::chrono::milliseconds(0));
     recorder = std::thread([this] { recordLoop(); });
 }
 

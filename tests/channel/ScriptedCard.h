@@ -1,7 +1,9 @@
 // A channel card scripted by a test: a second endpoint on the test's private
 // emulated bus that records every frame the host sends and answers the
 // commands a real card answers at once (hello, range, mode, diagnostic
-// queries), so that one ChannelModel can be driven frame by frame.
+// queries), so that one ChannelModel can be driven frame by frame.  It
+// streams only when fed: making one switches the card watch off
+// (ChannelModel::setCardWatchFloor).
 #pragma once
 
 #include "can/CANinterface.h"

@@ -1,10 +1,13 @@
 // Key backlights and the Enter key: which frames the backlights send, how
 // the view follows the soft buttons, the channel states and the armed
-// prompts, and which armed actions one Enter press runs.
+// prompts, that it sends them all again to a backplane that came back, and
+// which armed actions one Enter press runs.
 #include "can/CANinterface.h"
 #include "can/FakeTransport.h"
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
+#include "meter/MeterModel.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +134,31 @@ TEST(ButtonView, ChannelKeysFollowTheChannelState) {
     view.refreshChannel(0, {1, 0, 0, 0, 0, false, false});
     view.refreshChannel(4, {1, 0, 0, 0, 0, false, false});
     EXPECT_EQ(rec.count(), 0u) << "channels outside 1-3 are ignored";
+}
+
+TEST(ButtonView, EveryKeyIsSentAgainWhenTheBackplaneComesBack) {
+    testsupport::TempSandbox sandbox;
+    struct Meter : MeterModel {
+        Meter() : MeterModel(testsupport::uniqueBusName("bv").c_str()) {}
+    } meter;
+    RecordingLink rec;
+    ButtonHandler enter(nullptr, 32);
+    ButtonView view(&rec.link, &enter, &meter);
+    view.setSoftButtonCount(2);
+    view.refreshChannel(3, {2, 3, 0, 0, 0, true, false});
+    enter.connectOnce([] {});
+    const Frames before = rec.backlightFrames();
+
+    // Every key that was ever set, in key order, with its last level; the
+    // keys no one set (channel 1, 2 and the mode keys) have nothing to send.
+    meter.signalBackplaneReturned().emit();
+    Frames expected;
+    for (int k = 1; k <= 32; ++k)
+        if (view.getLevel(k) != ButtonBacklight::kInitialLevel) expected.emplace_back(k, view.getLevel(k));
+    const Frames all = rec.backlightFrames();
+    EXPECT_EQ(Frames(all.begin() + static_cast<long>(before.size()), all.end()), expected);
+    EXPECT_EQ(expected.size(), before.size()) << "each key set once";
+    EXPECT_EQ(view.getLevel(23), 2) << "channel 3 over range";
 }
 
 TEST(ButtonHandler, AnActionArmedWhileAnotherWaitsReplacesIt) {

@@ -1,19 +1,23 @@
 // The meter model's backplane link on a private bus: every command's frame,
 // the reports of the backplane, front panel and power supply, the status
-// cycle, the model decision with only card 2 answering, and the guarded
-// link while it is taken down under running setters.
+// cycle, a backplane that goes and comes back, the model decision with only
+// card 2 answering, and the guarded link while it is taken down under
+// running setters.
 #include "BusRecorder.h"
 #include "MeterTestSupport.h"
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
+#include "channel/ClassifierController.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -178,6 +182,70 @@ TEST_F(MeterLinkTest, ReportsOfTheBackplaneFrontPanelAndPowerSupply) {
     testing::internal::CaptureStdout();
     meter.stopCan();
     testing::internal::GetCapturedStdout();
+}
+
+// A backplane that answers the status request with its temperature, for as
+// long as it lives.
+class ScriptedBackplane {
+public:
+    explicit ScriptedBackplane(const std::string& bus) : link(bus.c_str()) {
+        link.setFilter(0x040, 0x0E0);
+        link.signalTemperatureRequest().connect([this] { link.sendBackplaneTemperature(27.0f); });
+        link.startReader();
+    }
+    ~ScriptedBackplane() { link.stopReader(); }
+private:
+    CANinterface link;
+};
+
+TEST_F(MeterLinkTest, ABackplaneThatComesBackIsAskedAndGetsWhatItKeeps) {
+    BusRecorder recorder(bus, [](int id) { return metertest::toNodes026(id) || id == 0x149; });
+    TestMeter meter(bus);
+    std::atomic<int> returns{0};
+    meter.signalBackplaneReturned().connect([&] { ++returns; });
+    meter.statusTimer.setPeriod(200);   // the 20 s cycle, shortened
+    auto backplane = std::make_unique<ScriptedBackplane>(bus);
+    testing::internal::CaptureStdout();
+    meter.startBackplane();
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneState() == MeterModel::kBackplanePresent; }));
+
+    meter.setLcdLevel(3);
+    meter.setButtonLevel(4);
+    meter.setVectorSumOutputMode(4);
+    meter.setAuxOutputScaling(100);
+    meter.getChannel(2)->getClassifierController().setState(kClassHigh);
+
+    // Gone: an unanswered request makes it missing, asked every 2 s.
+    backplane.reset();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneState() == MeterModel::kBackplaneMissing; }));
+    EXPECT_EQ(meter.statusTimer.getPeriod(), MeterModel::kMissingPollMs);
+    EXPECT_EQ(returns, 0);
+    recorder.take(0);
+
+    backplane = std::make_unique<ScriptedBackplane>(bus);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return returns == 1; }));
+    EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplanePresent);
+    EXPECT_EQ(meter.statusTimer.getPeriod(), MeterModel::kStatusPeriodMs);
+    const std::vector<Frame> resent = {
+        {0x103, zeros({3}, 8)},          {0x101, zeros({4}, 8)},   // the backlight levels
+        {0x145, {0, 0, 1}},              {0x145, {1, 0, 30}},      // the vector-sum output
+        {0x145, {3, 0, 0}},              {0x145, {4, 0, 100}},     // the auxiliary output
+        {0x149, {1, 0, 0}}, {0x149, {1, 1, 0}}, {0x149, {2, 0, 0}}, {0x149, {2, 1, 1}},
+        {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                // the classifier lines
+    };
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const auto frames = recorder.snapshot();
+        return !frames.empty() && frames.back() == resent.back();
+    }));
+    // The polls, the one answered among them, then its status asked for
+    // again, and what it keeps.
+    std::vector<Frame> seen = recorder.snapshot();
+    seen.erase(std::find(seen.begin(), seen.end(), resent.back()) + 1, seen.end());   // a later poll
+    std::size_t polls = 0;
+    while (polls < seen.size() && seen[polls] == Frame{0x140, {}}) ++polls;
+    EXPECT_GE(polls, 2u);
+    EXPECT_EQ(std::vector<Frame>(seen.begin() + static_cast<long>(polls), seen.end()), resent);
 }
 
 // A peer in place of the simulator that answers only card 2's hello.

@@ -24,6 +24,7 @@ public:
     using MeterModel::acksOutstanding;
     using MeterModel::capturePhase;
     using MeterModel::triggerRateTimer;
+    using MeterModel::statusTimer;
 };
 
 inline std::string readFile(const std::string& path) {

@@ -189,6 +189,20 @@ TEST_F(NumericReadout, OverRangeTextsFollowTheSignAndTheMode) {
     EXPECT_TRUE(shows(B::kReading, "Overrange"));
 }
 
+TEST_F(NumericReadout, ACardGivenUpShowsNoCardPresentInPlaceOfItsLastReading) {
+    build(1, 240);
+    inst.makeReady(1);
+    EXPECT_TRUE(showsReading(1, 10.0f, "10.0000"));
+    inst.channel(1).markNoCard();   // as the card watch does with a silent card
+    EXPECT_TRUE(shows(B::kReading, "No Card Present"));
+    expectOnly({B::kReading});
+
+    // The card answers again and reports its probe: readings again.
+    inst.card(1).out().sendHelloReply(1);
+    inst.makeReady(1);
+    EXPECT_TRUE(showsReading(1, 11.0f, "11.0000"));
+}
+
 TEST_F(NumericReadout, AcModeShowsTheSignalAndTheInputFilter) {
     build(1);
     inst.makeReady(1);

@@ -1,0 +1,151 @@
+// ChannelModel: the card watch.  A card that falls silent while it should
+// stream is given up (no card, no probe), so that no frozen reading is shown
+// or served as a live one; a card given up, or one that restarted, is
+// greeted and synced again as at start-up when it speaks, and gets the
+// channel's settings again, so that its readings come back by themselves.
+//
+// Threads: the tick runs on cardWatchTimer's thread, the reports on the
+// link's reader; both take probeStateMutex for their decisions (the order:
+// timer and probe signals -> probeStateMutex -> this model's signals).
+#include "channel/ChannelModel.h"
+
+#include "can/CANinterface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+// The default floor: generous, so that a loaded machine never trips it.
+constexpr long long kDefaultFloorMs = 5000;
+// A slow stream is judged by its own period: this many samples missed.
+constexpr double kSilentPeriods = 50.0;
+// A greeting that brought no card-ready is repeated after this long.
+constexpr nanoseconds kResyncRetry = std::chrono::seconds(3);
+
+std::atomic<long long> cardWatchFloorMs{kDefaultFloorMs};
+
+long long nowNs() {
+    return std::chrono::duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void ChannelModel::setCardWatchFloor(milliseconds floor) { cardWatchFloorMs = floor.count(); }
+
+milliseconds ChannelModel::getCardWatchFloor() { return milliseconds(cardWatchFloorMs.load()); }
+
+bool ChannelModel::watching() const { return cardWatchFloorMs.load() > 0; }
+
+milliseconds ChannelModel::silenceLimit() const {
+    const milliseconds floor = getCardWatchFloor();
+    const float rate = cardSampleRate;
+    if (!std::isfinite(rate) || rate <= 0.0f) return floor;
+    const double periods = kSilentPeriods * 1000.0 / rate;
+    if (!(periods < 3.6e6)) return milliseconds(3600000);   // an hour at most
+    return std::max(floor, milliseconds(static_cast<long long>(periods)));
+}
+
+void ChannelModel::restartSilenceCount() { lastCardActivityNs.store(nowNs(), std::memory_order_relaxed); }
+
+std::shared_ptr<CANinterface> ChannelModel::pausingLink() {
+    restartSilenceCount();
+    return link();
+}
+
+nanoseconds ChannelModel::silentFor() const {
+    return nanoseconds(nowNs() - lastCardActivityNs.load(std::memory_order_relaxed));
+}
+
+// What pauses the stream of a synced card: no ready probe, a zero, a
+// waveform capture asked for and not yet come (a capture that repeats asks
+// again after each record, which restarts the count).  Commands that pause
+// it for a moment restart the silence count instead (restartSilenceCount).
+bool ChannelModel::expectsStream() const {
+    return channelStatus == kChannelProbeReady && zeroingState != kZeroing && !captureRequestPending;
+}
+
+void ChannelModel::markNoCard() {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    noCard();
+}
+
+void ChannelModel::noCard() {
+    cardPresent = false;
+    // A settling still pending must not make the channel ready without a card.
+    settlePending = false;
+    settleTimer.stop();
+    resetAveraging();
+    channelStatus = kChannelNoProbe;
+    channelStatusChanged.emit(channel, kChannelNoProbe);
+}
+
+void ChannelModel::greetCardAgain() {
+    linkState = kLinkResyncing;
+    resyncSinceNs = nowNs();
+    if (auto l = link()) {
+        l->sendHello(channel);
+        l->sendSendAllRequest(channel);
+    }
+}
+
+void ChannelModel::onCardWatchTick() {
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    if (!watching()) return;
+    switch (linkState.load()) {
+    case kLinkSynced:
+        // A pause in effect starts the count again: it runs only while the
+        // card is meant to stream.
+        if (!expectsStream()) {
+            restartSilenceCount();
+        } else if (silentFor() > silenceLimit()) {
+            linkState = kLinkSilent;
+            std::cout << "Channel " << channel << " card silent" << std::endl;
+            noCard();
+        }
+        break;
+    case kLinkSilent:
+        if (auto l = link()) l->sendHello(channel);
+        break;
+    case kLinkResyncing:
+        if (nanoseconds(nowNs() - resyncSinceNs.load()) > kResyncRetry) greetCardAgain();
+        break;
+    default:
+        break;
+    }
+}
+
+void ChannelModel::onCardSpoke(int probeReport) {
+    if (!watching()) return;
+    const int state = linkState;
+    const bool givenUp = state == kLinkSilent || state == kLinkGivenUp;
+    // A card reports a probe found only after it reported none: one that
+    // reports it while the host holds a ready probe has started afresh.
+    const bool restarted = state == kLinkSynced && probeReport == 1 && channelStatus == kChannelProbeReady;
+    if (!givenUp && !restarted) return;
+    std::cout << "Channel " << channel << (restarted ? " card restarted" : " card back") << std::endl;
+    greetCardAgain();
+}
+
+// The settings the card gets again: those taken when the link went down
+// (the channel processors loaded again: what the load's own commands change
+// is not the user's), else the channel's settings as they stand.
+void ChannelModel::resendSettings() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(resumeMutex);
+        text.swap(resumeSettings);
+    }
+    if (text.empty()) text = settingsFileContents();
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        std::istringstream in(text);
+        applySettings(in);
+    }
+    startSettingsSaveTimer();
+}
