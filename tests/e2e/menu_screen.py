@@ -16,6 +16,9 @@ LINE = re.compile(r"MainWindow\s+Menu (.*)$")
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(\*?)')
 BACK = 31
 ENTER = 32
+# The engineering password, typed with the keypad ("-->" 2, "<--" 1, "Press" 3)
+# from key "0", where the keypad starts.
+PASSWORD = "58214"
 
 
 def unquote(text):
@@ -95,3 +98,13 @@ class MenuScreen:
 
     def press(self, *keys):
         self.inst.press(*keys)
+
+
+def type_on_keypad(screen, digits):
+    selected = 0
+    for d in map(int, digits):
+        step = 2 if d > selected else 1
+        for _ in range(abs(d - selected)):
+            screen.press(step)
+        screen.press(3)
+        selected = d

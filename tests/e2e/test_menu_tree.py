@@ -8,12 +8,8 @@ the engineering menus after the hidden key sequence and the password, the
 network address pages in manual address mode.
 """
 from instrument import Instrument
-from menu_screen import BACK, ENTER, MenuScreen
+from menu_screen import BACK, ENTER, PASSWORD, MenuScreen, type_on_keypad
 from menu_table import TREE
-
-# The engineering password, typed with the keypad ("-->" 2, "<--" 1, "Press" 3)
-# from key "0", where the keypad starts.
-PASSWORD = "58214"
 
 
 class Walk:
@@ -39,16 +35,6 @@ class Walk:
                 self.walk(child, trail + [child])
             self.screen.press(BACK)
             self.expect(view, "back from " + where)
-
-
-def type_on_keypad(screen, digits):
-    selected = 0
-    for d in map(int, digits):
-        step = 2 if d > selected else 1
-        for _ in range(abs(d - selected)):
-            screen.press(step)
-        screen.press(3)
-        selected = d
 
 
 def test_every_menu_is_reached_from_main_and_back_returns_to_its_parent():
