@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -188,9 +187,9 @@ TEST_F(MeterLinkTest, ReportsOfTheBackplaneFrontPanelAndPowerSupply) {
 // long as it lives.
 class ScriptedBackplane {
 public:
-    explicit ScriptedBackplane(const std::string& bus) : link(bus.c_str()) {
+    ScriptedBackplane(const std::string& bus, float temperature) : link(bus.c_str()) {
         link.setFilter(0x040, 0x0E0);
-        link.signalTemperatureRequest().connect([this] { link.sendBackplaneTemperature(27.0f); });
+        link.signalTemperatureRequest().connect([this, temperature] { link.sendBackplaneTemperature(temperature); });
         link.startReader();
     }
     ~ScriptedBackplane() { link.stopReader(); }
@@ -198,17 +197,19 @@ private:
     CANinterface link;
 };
 
+// The status cycle is run by hand (its timer stopped): each call is one tick.
 TEST_F(MeterLinkTest, ABackplaneThatComesBackIsAskedAndGetsWhatItKeeps) {
     BusRecorder recorder(bus, [](int id) { return metertest::toNodes026(id) || id == 0x149; });
     TestMeter meter(bus);
     std::atomic<int> returns{0};
     meter.signalBackplaneReturned().connect([&] { ++returns; });
-    meter.statusTimer.setPeriod(200);   // the 20 s cycle, shortened
-    auto backplane = std::make_unique<ScriptedBackplane>(bus);
+    auto backplane = std::make_unique<ScriptedBackplane>(bus, 27.0f);
     testing::internal::CaptureStdout();
     meter.startBackplane();
     testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneState() == MeterModel::kBackplanePresent; }));
+    meter.statusTimer.stop();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneTemperature() == 27.0f; }));
+    EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplanePresent);
 
     meter.setLcdLevel(3);
     meter.setButtonLevel(4);
@@ -216,36 +217,33 @@ TEST_F(MeterLinkTest, ABackplaneThatComesBackIsAskedAndGetsWhatItKeeps) {
     meter.setAuxOutputScaling(100);
     meter.getChannel(2)->getClassifierController().setState(kClassHigh);
 
-    // Gone: an unanswered request makes it missing, asked every 2 s.
+    // Gone: the tick after an unanswered request finds it missing, and asks
+    // every 2 s from then on.
     backplane.reset();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneState() == MeterModel::kBackplaneMissing; }));
+    meter.onStatusTimer();
+    EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplanePresent) << "the last request was answered";
+    meter.onStatusTimer();
+    EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplaneMissing);
     EXPECT_EQ(meter.statusTimer.getPeriod(), MeterModel::kMissingPollMs);
     EXPECT_EQ(returns, 0);
-    recorder.take(0);
 
-    backplane = std::make_unique<ScriptedBackplane>(bus);
+    backplane = std::make_unique<ScriptedBackplane>(bus, 28.0f);
+    recorder.take(0);
+    meter.onStatusTimer();
     ASSERT_TRUE(testsupport::waitUntil([&] { return returns == 1; }));
     EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplanePresent);
     EXPECT_EQ(meter.statusTimer.getPeriod(), MeterModel::kStatusPeriodMs);
-    const std::vector<Frame> resent = {
+    EXPECT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneTemperature() == 28.0f; }));
+    const std::vector<Frame> expected = {
+        {0x140, {}},                                              // the poll it answered
+        {0x140, {}},                                              // its status asked for
         {0x103, zeros({3}, 8)},          {0x101, zeros({4}, 8)},   // the backlight levels
         {0x145, {0, 0, 1}},              {0x145, {1, 0, 30}},      // the vector-sum output
         {0x145, {3, 0, 0}},              {0x145, {4, 0, 100}},     // the auxiliary output
         {0x149, {1, 0, 0}}, {0x149, {1, 1, 0}}, {0x149, {2, 0, 0}}, {0x149, {2, 1, 1}},
-        {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                // the classifier lines
+        {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                   // the classifier lines
     };
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        const auto frames = recorder.snapshot();
-        return !frames.empty() && frames.back() == resent.back();
-    }));
-    // The polls, the one answered among them, then its status asked for
-    // again, and what it keeps.
-    std::vector<Frame> seen = recorder.snapshot();
-    seen.erase(std::find(seen.begin(), seen.end(), resent.back()) + 1, seen.end());   // a later poll
-    std::size_t polls = 0;
-    while (polls < seen.size() && seen[polls] == Frame{0x140, {}}) ++polls;
-    EXPECT_GE(polls, 2u);
-    EXPECT_EQ(std::vector<Frame>(seen.begin() + static_cast<long>(polls), seen.end()), resent);
+    EXPECT_EQ(recorder.take(expected.size()), expected);
 }
 
 // A peer in place of the simulator that answers only card 2's hello.
