@@ -96,14 +96,18 @@ void ChannelModel::greetCardAgain() {
 
 void ChannelModel::onCardWatchTick() {
     std::lock_guard<std::mutex> lock(probeStateMutex);
+    const bool wasExpected = streamExpected;
+    streamExpected = false;
     if (!watching()) return;
     switch (linkState.load()) {
     case kLinkSynced:
-        // A pause in effect starts the count again: it runs only while the
-        // card is meant to stream.
-        if (!expectsStream()) {
+        // The count runs only while the card is meant to stream: a pause in
+        // effect, or one that ended since the last tick, starts it again.
+        streamExpected = expectsStream();
+        if (!streamExpected || !wasExpected) {
             restartSilenceCount();
         } else if (silentFor() > silenceLimit()) {
+            streamExpected = false;
             linkState = kLinkSilent;
             std::cout << "Channel " << channel << " card silent" << std::endl;
             noCard();

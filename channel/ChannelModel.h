@@ -721,6 +721,7 @@ protected:
     std::atomic<long long> lastCardActivityNs{0};   // steady clock
     std::atomic<long long> resyncSinceNs{0};
     std::atomic<bool> captureRequestPending{false};
+    bool streamExpected = false;   // at the last tick; the tick's own (probeStateMutex)
     std::mutex resumeMutex;                         // guards resumeSettings
     std::string resumeSettings;                     // taken by stopCan
     Timer cardWatchTimer{1000, true};

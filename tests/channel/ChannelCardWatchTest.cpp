@@ -13,15 +13,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Short enough for a quick test, far above the scripted card's own pace.
+// Short enough for a quick test.  The watch is switched on only where a test
+// lets the card fall silent (a scripted card streams only when fed), and off
+// again before a card gets ready: on a loaded machine the next feed may come
+// later than that.
 constexpr auto kFloor = 400ms;
 // Silence that gives up a card the watch looks at: the floor and two ticks.
 constexpr auto kWellPastTheLimit = 2500ms;
 
 class CardWatch : public ChannelFixture {
 protected:
-    CardWatch() { ChannelModel::setCardWatchFloor(kFloor); }
-    ~CardWatch() override { ChannelModel::setCardWatchFloor(0ms); }
+    ~CardWatch() override { unwatch(); }
+    static void watch() { ChannelModel::setCardWatchFloor(kFloor); }
+    static void unwatch() { ChannelModel::setCardWatchFloor(0ms); }
 
     bool givenUp() {
         return testsupport::waitUntil([this] {
@@ -37,6 +41,7 @@ protected:
         ASSERT_TRUE(card.waitForCount(kSendAll, 1)) << "no greeting";
         card.out().sendCardReady(kChannel);
         ASSERT_TRUE(testsupport::waitUntil([this] { return model.getLinkState() == ChannelModel::kLinkSynced; }));
+        unwatch();
         card.insertProbe(3);
         ASSERT_TRUE(testsupport::waitUntil([this] { return model.getChannelStatus() == 2; }));
         model.rate().stop();
@@ -55,6 +60,7 @@ TEST_F(CardWatch, ASilentCardIsGivenUpAndSyncedAgainWithTheChannelsSettings) {
 
     card.answerHello = false;
     card.clear();
+    watch();
     ASSERT_TRUE(givenUp());
     EXPECT_EQ(copyOf(channelStatuses).back(), 0);
     // A card given up is greeted every tick until it answers.
@@ -73,6 +79,7 @@ TEST_F(CardWatch, ASilentCardIsGivenUpAndSyncedAgainWithTheChannelsSettings) {
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getLinkState() == ChannelModel::kLinkSynced; }));
     EXPECT_TRUE(model.isCardPresent());
 
+    unwatch();
     card.insertProbe(3);
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getChannelStatus() == 2; }));
     model.rate().stop();
@@ -101,6 +108,7 @@ TEST_F(CardWatch, PausesOfAHealthyCardNeverGiveItUp) {
         SCOPED_TRACE(p.what);
         card.answerHello = false;
         p.begin();
+        watch();
         std::this_thread::sleep_for(kWellPastTheLimit);
         EXPECT_EQ(model.getLinkState(), ChannelModel::kLinkSynced);
         EXPECT_TRUE(model.isCardPresent());
@@ -115,6 +123,7 @@ TEST_F(CardWatch, PausesOfAHealthyCardNeverGiveItUp) {
 
 TEST_F(CardWatch, ACardThatRestartedIsSyncedAgain) {
     makeReady();
+    watch();
     card.clear();
     // A probe found while the host holds a ready one: the card started afresh.
     card.out().sendProbePresence(kChannel, 1);
@@ -137,6 +146,7 @@ TEST_F(CardWatch, ACardTheStartUpWatchdogGaveUpOnIsSyncedWhenItSpeaks) {
 
     card.clear();
     card.answerHello = true;
+    watch();
     card.out().sendProbePresence(kChannel, 1);
     ASSERT_TRUE(card.waitForCount(kSendAll, 1));
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.isCardPresent(); }));
@@ -145,6 +155,7 @@ TEST_F(CardWatch, ACardTheStartUpWatchdogGaveUpOnIsSyncedWhenItSpeaks) {
     // the card-ready went unhandled, everything is asked for once more.
     ASSERT_TRUE(card.waitForCount(kSendAll, 2));
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.saveTimer().isActive(); }));
+    unwatch();
     card.insertProbe(3);
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getChannelStatus() == 2; }));
     model.setSamplesPerAverage(1);
