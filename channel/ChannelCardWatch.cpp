@@ -10,10 +10,10 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
+#include "runtime/Console.h"
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <sstream>
 
 namespace {
@@ -109,7 +109,7 @@ void ChannelModel::onCardWatchTick() {
         } else if (silentFor() > silenceLimit()) {
             streamExpected = false;
             linkState = kLinkSilent;
-            std::cout << "Channel " << channel << " card silent" << std::endl;
+            console::say("Channel ", channel, " card silent");
             noCard();
         }
         break;
@@ -132,7 +132,7 @@ void ChannelModel::onCardSpoke(int probeReport) {
     // reports it while the host holds a ready probe has started afresh.
     const bool restarted = state == kLinkSynced && probeReport == 1 && channelStatus == kChannelProbeReady;
     if (!givenUp && !restarted) return;
-    std::cout << "Channel " << channel << (restarted ? " card restarted" : " card back") << std::endl;
+    console::say("Channel ", channel, restarted ? " card restarted" : " card back");
     greetCardAgain();
 }
 

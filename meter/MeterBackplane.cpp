@@ -4,13 +4,13 @@
 #include "meter/MeterModel.h"
 
 #include "can/CANinterface.h"
+#include "runtime/Console.h"
 #include "channel/ChannelModel.h"
 #include "channel/ClassifierController.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <iostream>
 #include <string>
 #include <thread>
 
@@ -107,7 +107,7 @@ void MeterModel::onStatusTimer() {
     if (statusRequestOpen.exchange(true)) {
         int present = kBackplanePresent;
         if (backplaneState.compare_exchange_strong(present, kBackplaneMissing)) {
-            std::cout << "Backplane silent" << std::endl;
+            console::say("Backplane silent");
             statusTimer.setPeriod(kMissingPollMs);
         }
     }
@@ -126,7 +126,7 @@ void MeterModel::onBackplaneReport() {
 // channel processors were loaded): what it reports is asked for, what it
 // keeps is sent again.
 void MeterModel::onBackplaneBack() {
-    std::cout << "Backplane back" << std::endl;
+    console::say("Backplane back");
     statusTimer.setPeriod(kStatusPeriodMs);
     auto bp = backplane();
     if (!bp) return;
