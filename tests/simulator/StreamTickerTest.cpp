@@ -27,7 +27,11 @@ TEST(StreamTicker, ARemovedCardNeverTicksAgainAndTheOthersGoOn) {
     const int slowHandle = slow.add(200000);
     // The first tick comes at once, then one each period.
     ASSERT_TRUE(testsupport::waitUntil([&] { return *slow.ticks >= 1 && *fast.ticks >= 50; }));
-    EXPECT_LT(*slow.ticks, 10) << "each card at its own period";
+    // Compared with each other, not with the clock: on a loaded machine the
+    // thread may tick late, but the fast card (200 times the slow one's pace)
+    // stays far ahead.
+    const int slowSoFar = *slow.ticks, fastSoFar = *fast.ticks;
+    EXPECT_GT(fastSoFar, 3 * slowSoFar) << "each card at its own period";
     sim::StreamTicker::remove(fastHandle);
     const int atRemoval = *fast.ticks;
     const int slowBefore = *slow.ticks;

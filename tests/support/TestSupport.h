@@ -57,7 +57,7 @@ public:
     bool start(const std::string& program, const std::vector<std::string>& args);
     bool running();
     // SIGTERM, then SIGKILL after the grace period; returns the wait status.
-    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(10000));
     // Waits for the child to end on its own; -1 on time-out.
     int wait(std::chrono::milliseconds deadline);
     std::string output() const;   // everything it printed so far
