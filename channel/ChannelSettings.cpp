@@ -9,7 +9,6 @@
 #include "platform/Platform.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -87,16 +86,7 @@ std::string ChannelModel::settingsFileContents() const {
 void ChannelModel::setSettingPause(std::chrono::milliseconds length) { settingPauseMs = length.count(); }
 
 bool ChannelModel::saveSettings() {
-    bool ok;
-    int error = 0;
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex);
-        // A file that cannot be written stays as it was.
-        ok = platform::writeFileAtomic(settingsPath, settingsFileContents());
-        if (!ok) error = errno;
-    }
-    // Reported outside the lock: the report goes into the error queue.
-    return settingsSaveStatus.record(ok, error);
+    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [this] { return settingsFileContents(); });
 }
 
 // The flag is cleared before the values are read, so a setting changed while

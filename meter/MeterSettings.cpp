@@ -12,7 +12,6 @@
 #include "platform/Platform.h"
 #include "scpi/ScpiErrorQueue.h"
 
-#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -90,15 +89,7 @@ std::string MeterModel::settingsFileContents() const {
 }
 
 bool MeterModel::saveSettings() {
-    bool ok;
-    int error = 0;
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex);
-        ok = platform::writeFileAtomic(settingsPath, settingsFileContents());
-        if (!ok) error = errno;
-    }
-    // Reported outside the lock: the report goes into the error queue.
-    return settingsSaveStatus.record(ok, error);
+    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [this] { return settingsFileContents(); });
 }
 
 void MeterModel::applyDefaultSettings() {

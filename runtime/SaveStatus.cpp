@@ -1,7 +1,9 @@
 #include "runtime/SaveStatus.h"
 
+#include "platform/Platform.h"
 #include "runtime/Logger.h"
 
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -47,4 +49,18 @@ bool SaveStatus::record(bool ok, int error) {
     Logger::instance()->log(1, kSource, detail + "; trying again");
     if (Sink sink = currentSink()) sink(detail);
     return false;
+}
+
+bool SaveStatus::saveUnder(std::mutex& dataLock, const std::string& path,
+                           const std::function<std::string()>& contents) {
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(dataLock);
+        // A file that cannot be written stays as it was.
+        ok = platform::writeFileAtomic(path, contents());
+        if (!ok) error = errno;
+    }
+    // Reported outside the lock: the report goes into the error queue.
+    return record(ok, error);
 }

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 class SaveStatus {
@@ -33,6 +34,9 @@ public:
 
     // Records one save; error is the errno of a failed one.  Returns ok.
     bool record(bool ok, int error);
+    // Writes the text contents() makes to path, atomically, both under
+    // dataLock, and records the outcome once dataLock is released.
+    bool saveUnder(std::mutex& dataLock, const std::string& path, const std::function<std::string()>& contents);
     // True from a failed save until the next one that succeeds.
     bool isFailing() const { return failing.load(); }
     const std::string& what() const { return name; }
