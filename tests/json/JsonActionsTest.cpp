@@ -5,7 +5,6 @@
 #include "JsonTestSupport.h"
 
 #include "channel/ChannelModel.h"
-#include "json/JsonText.h"
 #include "platform/Platform.h"
 #include "ranges/RangeSpec.h"
 #include "runtime/FileIoManager.h"
@@ -107,7 +106,7 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
     ch1.setAutorange(false);
     ch1.onRangeReply(0);
     Json::Value o = poll(1);
-    EXPECT_EQ(o["fluxReading"], jsontext::formatValue(ch1.getValueFormat(), 0.0) + "G") << "ready, no reading yet";
+    EXPECT_EQ(o["fluxReading"], "0.0000G") << "ready, no reading yet";
     EXPECT_EQ(o["range"], 0);
 
     // An over-range reading while the last value is exactly 0 counts as negative.
@@ -119,7 +118,7 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
 
     feed(ch1, 12.5f);
     o = poll(1);
-    EXPECT_EQ(o["fluxReading"], jsontext::formatValue(ch1.getValueFormat(), 12.5) + "G");
+    EXPECT_EQ(o["fluxReading"], "12.5000G");
     EXPECT_EQ(o["valid"], true);
     EXPECT_EQ(o["autorange"], false);
     EXPECT_FALSE(o.isMember("signalFreq")) << "DC mode";
@@ -147,7 +146,7 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
     o = poll(1);
     EXPECT_EQ(o["holdActive"], true);
     EXPECT_EQ(o["maxHoldEnabled"], true);
-    EXPECT_EQ(o["maxHoldValue"], jsontext::formatValue(ch1.getValueFormat(), ch1.getDisplayMaxHoldValue()));
+    EXPECT_EQ(o["maxHoldValue"], "12.5000");
     EXPECT_EQ(o["minHoldEnabled"], false);
     EXPECT_FALSE(o.isMember("minHoldValue"));
     EXPECT_TRUE(o.isMember("peakHoldEnabled") && o.isMember("valleyHoldEnabled"));
@@ -157,8 +156,8 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
     EXPECT_EQ(ask(manual), kSuccess);
     o = poll(1);
     EXPECT_EQ(o["relativeMode"], true);
-    EXPECT_EQ(o["relativeOffset"], jsontext::formatValue(ch1.getValueFormat(), 2.5));
-    EXPECT_FLOAT_EQ(ch1.getRelativeOffset(), 2.5f / ch1.getRangeSpec()->getDisplayScale());
+    EXPECT_EQ(o["relativeOffset"], "2.5000");
+    EXPECT_FLOAT_EQ(ch1.getRelativeOffset(), 2.5f);   // gauss on the 30 G range
     EXPECT_EQ(ask(request("disableRelative", 1)), kSuccess);
     EXPECT_FALSE(poll(1).isMember("relativeOffset"));
 }
@@ -213,8 +212,7 @@ TEST_F(JsonActions, PollMeter) {
                                                  "vsumValue", "xAngle", "yAngle", "zAngle"}));
     EXPECT_EQ(v["angleUnits"], 1);
     EXPECT_EQ(v["xAngle"], "0.000") << "radians are printed with 3 decimals";
-    EXPECT_EQ(v["relativeOffset"], jsontext::formatValue(f.meter.getVectorSumValueFormat(),
-                                                         f.meter.getVectorSumRelativeOffsetDisplayValue()));
+    EXPECT_EQ(v["relativeOffset"], "0.0030");
 }
 
 TEST_F(JsonActions, ModelNumberAndSystemInfo) {
