@@ -132,9 +132,6 @@ TEST_F(ChannelFixture, ThresholdEntryWithTheChannelKeys) {
     EXPECT_EQ(c.getMode(), 3);
     c.selectEditDigit(5);        // the tens digit of 32.0000
     changes = 0;
-    c.editIncrementDigit();      // 42 G would exceed 33 G: undone, no signal
-    EXPECT_FLOAT_EQ(c.getUpperThreshold(), 32.0f);
-    EXPECT_EQ(changes, 0);
     c.editDecrementDigit();      // 22 G
     EXPECT_FLOAT_EQ(c.getUpperThreshold(), 22.0f);
     EXPECT_EQ(changes, 1);
@@ -142,9 +139,10 @@ TEST_F(ChannelFixture, ThresholdEntryWithTheChannelKeys) {
     EXPECT_EQ(c.getMode(), 0);
 }
 
-// 1.1 x full scale is accepted in every unit: in millitesla the product with
-// the display scale 0.1 is not exact in single precision.
-TEST_F(ChannelFixture, ThresholdEntryReachesExactlyTheLimitInTesla) {
+// The entry limit, 1.1 x full scale in the display unit (the editor's own
+// test has the cases): 300 G shown in mT (display scale 0.1) takes 33.0000
+// and refuses 33.0001 with a beep, the step undone and nothing announced.
+TEST_F(ChannelFixture, ThresholdEntryStopsAtElevenTenthsOfFullScaleInTheDisplayUnit) {
     makeReady();
     model.setRange(1);   // 300 G
     ASSERT_TRUE(waitForRange(1));
@@ -153,15 +151,24 @@ TEST_F(ChannelFixture, ThresholdEntryReachesExactlyTheLimitInTesla) {
     ASSERT_EQ(model.getRangeSpec()->getDecimals(), 4);
     ClassifierController& c = model.getClassifierController();
     c.setUpperThreshold(320.0f);   // 32.0000 mT
+    std::atomic<int> changes{0};
+    c.signalChanged().connect([&](int, int, int) { ++changes; });
     c.editUpperThreshold();
     c.selectEditDigit(4);          // the units digit
     const unsigned long tones = platform::toneCount();
+    changes = 0;
     c.editIncrementDigit();        // 33.0000 mT = 1.1 x full scale
     EXPECT_EQ(platform::toneCount(), tones);
     EXPECT_NEAR(c.getUpperThreshold(), 330.0f, 0.001f);
+    EXPECT_EQ(changes, 1);
     c.selectEditDigit(0);
+    changes = 0;
     c.editIncrementDigit();        // 33.0001 mT: undone with a beep
     EXPECT_GT(platform::toneCount(), tones);
     EXPECT_NEAR(c.getUpperThreshold(), 330.0f, 0.001f);
+    EXPECT_EQ(changes, 0);
+    c.selectEditDigit(4);
+    c.editDecrementDigit();        // 32.0000 mT: the refused step was undone
+    EXPECT_NEAR(c.getUpperThreshold(), 320.0f, 0.0005f);
     c.endEdit();
 }

@@ -182,12 +182,17 @@ TEST(DigitsDisplaySpec, IsBeyondComparesInTheEditorsOwnDigits) {
     const double mT30 = static_cast<double>(1.1f) * 30.0f * mT;    // 3.29999987483
     const double T3 = static_cast<double>(1.1f) * 3.0f * T;        // 0.00032999999
     const double G = static_cast<double>(1.1f) * 30000.0f;         // 33000.0007
+    const double G30 = static_cast<double>(1.1f) * 30.0f;          // 33.0000007
+    const double mT300 = static_cast<double>(1.1f) * 300.0f * mT;  // 32.9999987
     const LimitCase cases[] = {
         {3, 0.33f, mT3, false},     {3, 0.331f, mT3, true},     {3, -0.33f, mT3, false},
         {3, -0.331f, mT3, true},    {3, 0.329f, mT3, false},    {2, 3.3f, mT30, false},
         {2, 3.31f, mT30, true},     {5, 0.00033f, T3, false},   {5, 0.00034f, T3, true},
         {0, 33000.0f, G, false},    {0, 33001.0f, G, true},     {0, 0.0f, 0.0, false},
         {0, 1.0f, 0.0, true},
+        // Four decimals, as the 30 G and 300 G ranges show them.
+        {4, 33.0f, G30, false},     {4, 33.0001f, G30, true},   {4, 33.0f, mT300, false},
+        {4, 33.0001f, mT300, true}, {4, -33.0f, mT300, false},  {4, -33.0001f, mT300, true},
     };
     for (const LimitCase& c : cases) {
         DigitsDisplaySpec e(6);
