@@ -1,5 +1,5 @@
 // The send back-off, filters, the reader thread and destruction of a CANinterface.
-#include "FakeTransport.h"
+#include "support/FakeTransport.h"
 #include "support/TestSupport.h"
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
@@ -15,10 +15,10 @@
 
 namespace {
 
-using cantest::FakeBus;
-using cantest::FakeTransport;
-using cantest::makeFrame;
-using cantest::ReadItem;
+using testsupport::FakeBus;
+using testsupport::FakeTransport;
+using testsupport::makeFrame;
+using testsupport::ReadItem;
 
 std::vector<long> sleeps;
 void recordSleep(long ns) { sleeps.push_back(ns); }

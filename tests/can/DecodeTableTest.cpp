@@ -1,5 +1,5 @@
 // The decode table: every received identifier into its signal and arguments.
-#include "FakeTransport.h"
+#include "support/FakeTransport.h"
 #include "can/CANinterface.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +12,9 @@
 
 namespace {
 
-using cantest::FakeBus;
-using cantest::FakeTransport;
-using cantest::makeFrame;
+using testsupport::FakeBus;
+using testsupport::FakeTransport;
+using testsupport::makeFrame;
 
 std::string show(int v) { return std::to_string(v); }
 std::string show(float v) {

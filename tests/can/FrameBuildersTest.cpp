@@ -1,5 +1,5 @@
 // Every frame builder, byte for byte, and every range check that suppresses a frame.
-#include "FakeTransport.h"
+#include "support/FakeTransport.h"
 #include "can/CANinterface.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 
 namespace {
 
-using cantest::FakeBus;
-using cantest::FakeTransport;
+using testsupport::FakeBus;
+using testsupport::FakeTransport;
 
 struct Case {
     const char* name;

@@ -17,7 +17,7 @@ class ChannelHolds : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{1};
-    std::shared_ptr<chtest::FrameLog> log = ch.attachFakeLink();
+    std::shared_ptr<testsupport::FakeBus> log = ch.attachFakeLink();
     int holdSignals = 0;
     std::vector<int> relativeStates;
     std::vector<std::pair<bool, float>> triggerLevels;

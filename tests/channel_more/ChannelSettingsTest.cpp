@@ -17,17 +17,8 @@ using chtest::TestChannel;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 bool contains(const std::vector<std::string>& frames, const std::string& f) {
     return std::find(frames.begin(), frames.end(), f) != frames.end();

@@ -5,71 +5,27 @@
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
-#include "platform/CanTransport.h"
+#include "support/FakeTransport.h"
 
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace chtest {
-
-// Frames as "<id>#<hex data>", the bus tools' notation: "169#0841F00000".
-inline std::string frameText(const can_frame& f) {
-    char buf[40];
-    int n = std::snprintf(buf, sizeof buf, "%03X#", f.can_id & CAN_SFF_MASK);
-    for (int i = 0; i < f.can_dlc && i < 8; ++i) n += std::snprintf(buf + n, sizeof buf - n, "%02X", f.data[i]);
-    return buf;
-}
-
-// What the fake endpoint saw written.
-class FrameLog {
-public:
-    void add(const can_frame& f) {
-        std::lock_guard<std::mutex> lock(mutex);
-        frames.push_back(frameText(f));
-    }
-    std::vector<std::string> take() {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<std::string> out;
-        out.swap(frames);
-        return out;
-    }
-private:
-    std::mutex mutex;
-    std::vector<std::string> frames;
-};
-
-class FakeTransport : public platform::CanTransport {
-public:
-    explicit FakeTransport(std::shared_ptr<FrameLog> log) : log(std::move(log)) {}
-    bool valid() const override { return true; }
-    ssize_t write(const can_frame& frame) override {
-        log->add(frame);
-        return sizeof(can_frame);
-    }
-    ssize_t read(can_frame&, int) override { return 0; }
-    int setFilters(const can_filter*, std::size_t) override { return 0; }
-    void wake() override {}
-    std::uint64_t droppedFrames() const override { return 0; }
-    const char* backendName() const override { return "fake"; }
-private:
-    std::shared_ptr<FrameLog> log;
-};
 
 // A channel model with test access to its protected state.
 class TestChannel : public ChannelModel {
 public:
     explicit TestChannel(int channelNumber = 1) : ChannelModel(channelNumber, "unused") {}
 
-    // Gives the model a link whose frames land in the returned log.
-    std::shared_ptr<FrameLog> attachFakeLink() {
-        auto log = std::make_shared<FrameLog>();
-        auto l = std::make_shared<CANinterface>(std::unique_ptr<platform::CanTransport>(new FakeTransport(log)));
+    // Gives the model a link on a fake endpoint; the frames it sends land
+    // in the returned bus (FakeBus::take).
+    std::shared_ptr<testsupport::FakeBus> attachFakeLink() {
+        auto bus = std::make_shared<testsupport::FakeBus>();
+        auto l = std::make_shared<CANinterface>(std::make_unique<testsupport::FakeTransport>(bus));
         std::lock_guard<std::mutex> lock(linkMutex);
         canInterface = l;
-        return log;
+        return bus;
     }
 
     void setStatus(int status) { channelStatus = status; }

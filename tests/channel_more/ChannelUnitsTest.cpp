@@ -16,7 +16,7 @@ class ChannelUnits : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     TestChannel ch{1};
-    std::shared_ptr<chtest::FrameLog> log = ch.attachFakeLink();
+    std::shared_ptr<testsupport::FakeBus> log = ch.attachFakeLink();
 };
 
 TEST_F(ChannelUnits, FluxUnitResendsTheGainsAndChangesTheDisplayScale) {

@@ -74,8 +74,8 @@ TEST_P(CrashSafety, FileIsAlwaysOneWholeVersion) {
     for (int k = 0; k < kKills; ++k) {
         if (!writer.round(sandbox)) return;
         if (k == 0)
-            for (int v = 0; v < 2; ++v) versions[v] = metertest::readFile(file + ".expected" + std::to_string(v));
-        const std::string text = metertest::readFile(file);
+            for (int v = 0; v < 2; ++v) versions[v] = testsupport::readFile(file + ".expected" + std::to_string(v));
+        const std::string text = testsupport::readFile(file);
         const int version = text == versions[0] ? 0 : text == versions[1] ? 1 : -1;
         ASSERT_NE(version, -1) << "after kill " << k << " " << kind << " holds:\n" << text;
 
@@ -110,7 +110,7 @@ TEST(CrashSafetyCounters, NumberNeverGoesBack) {
     long last = 0;
     for (int k = 0; k < kKills; ++k) {
         if (!writer.round(sandbox)) return;
-        const std::string text = metertest::readFile(platform::dataFile("fileio"));
+        const std::string text = testsupport::readFile(platform::dataFile("fileio"));
         std::smatch m;
         ASSERT_TRUE(std::regex_match(text, m, whole)) << "after kill " << k << " fileio holds:\n" << text;
         const long number = std::stol(m[1].str());

@@ -3,7 +3,7 @@
 // prompts, that it sends them all again to a backplane that came back, and
 // which armed actions one Enter press runs.
 #include "can/CANinterface.h"
-#include "can/FakeTransport.h"
+#include "support/FakeTransport.h"
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
 #include "meter/MeterModel.h"
@@ -22,8 +22,8 @@ namespace {
 
 // A link whose frames are recorded: (key, level) of each backlight frame.
 struct RecordingLink {
-    std::shared_ptr<cantest::FakeBus> bus = std::make_shared<cantest::FakeBus>();
-    CANinterface link{std::make_unique<cantest::FakeTransport>(bus)};
+    std::shared_ptr<testsupport::FakeBus> bus = std::make_shared<testsupport::FakeBus>();
+    CANinterface link{std::make_unique<testsupport::FakeTransport>(bus)};
 
     std::vector<std::pair<int, int>> backlightFrames() {
         std::vector<std::pair<int, int>> out;

@@ -21,6 +21,8 @@ namespace ct = channeltest;
 
 namespace {
 
+using testsupport::readFile;
+
 MainWindow& window() { return Instrument::get().window(); }
 MeterModel& meter() { return Instrument::get().meter(); }
 ChannelModel& ch(unsigned slot) { return Instrument::get().channel(slot); }
@@ -37,13 +39,6 @@ std::size_t sent(unsigned slot, unsigned command, int first) {
 
 bool eachChannel(const std::function<bool(ChannelModel&)>& holds) {
     return holds(ch(1)) && holds(ch(2)) && holds(ch(3));
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 // The names the builder gives a channel's waveform scale entries (the

@@ -21,6 +21,8 @@ using namespace jsontest;
 
 namespace {
 
+using testsupport::exists;
+
 std::set<std::string> members(const Json::Value& o) {
     std::set<std::string> names;
     for (const std::string& n : o.getMemberNames()) names.insert(n);
@@ -283,10 +285,6 @@ protected:
     std::string folder = platform::resolve(platform::path::kDatalogDir);
 
     void touch(const std::string& path) { std::ofstream(path) << "x\n"; }
-    bool exists(const std::string& path) {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    }
 };
 
 TEST_F(JsonDataLogs, DeleteRemovesPlainNamesOfTheFolderOnly) {

@@ -20,18 +20,8 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    platform::makeDirs(path.substr(0, path.rfind('/')));
-    std::ofstream(path) << text;
-}
-
+using testsupport::readFile;
+using testsupport::writeFile;
 using metertest::BusRecorder;
 using metertest::Frame;
 

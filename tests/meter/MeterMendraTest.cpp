@@ -23,7 +23,7 @@
 using namespace std::chrono_literals;
 using metertest::BusRecorder;
 using metertest::Frame;
-using metertest::readFile;
+using testsupport::readFile;
 
 namespace {
 

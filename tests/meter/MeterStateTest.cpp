@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-using metertest::readFile;
+using testsupport::readFile;
 using metertest::TestMeter;
 
 namespace {

@@ -4,8 +4,6 @@
 
 #include "meter/MeterModel.h"
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace metertest {
@@ -26,13 +24,6 @@ public:
     using MeterModel::triggerRateTimer;
     using MeterModel::statusTimer;
 };
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Backplane, front-panel and power-supply frames (destination nodes 2, 0, 6
 // from the host).

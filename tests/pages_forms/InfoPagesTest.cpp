@@ -14,7 +14,7 @@
 #include <thread>
 
 using pagestest::Instrument;
-using pagestest::lines;
+using testsupport::lines;
 using testsupport::waitUntil;
 
 namespace {

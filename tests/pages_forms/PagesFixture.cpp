@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace pagestest {
@@ -125,30 +123,14 @@ bool Instrument::removeProbe(unsigned slot) {
 }
 
 std::string Instrument::readFile(const std::string& instrumentPath) const {
-    std::ifstream in(file(instrumentPath));
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::readFile(file(instrumentPath));
 }
 
 void Instrument::writeFile(const std::string& instrumentPath, const std::string& contents) const {
-    platform::makeDirs(file(instrumentPath).substr(0, file(instrumentPath).rfind('/')));
-    std::ofstream(file(instrumentPath)) << contents;
+    testsupport::writeFile(file(instrumentPath), contents);
 }
 
-std::vector<std::string> Instrument::standinCalls() const { return lines(readFile("/var/log/standin.log")); }
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
+std::vector<std::string> Instrument::standinCalls() const { return testsupport::lines(readFile("/var/log/standin.log")); }
 
 }  // namespace pagestest
 

@@ -55,7 +55,4 @@ private:
     MeterModel* meterModel = nullptr;
 };
 
-// Text split at its line feeds (the last line without its line feed).
-std::vector<std::string> lines(const std::string& text);
-
 }  // namespace pagestest

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using pagestest::lines;
+using testsupport::lines;
 
 TEST(InfoPagesWithSimulator, ShowTheSimulatedBoardsAndProbes) {
     testsupport::TempSandbox sandbox;

@@ -725,13 +725,6 @@ std::vector<std::string> busFolderEntries(const std::string& busName) {
     return names;
 }
 
-std::string fileText(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST_F(EmulatedBus, ABusFileIsMadeWithAllItsSpaceOrNotAtAll) {
     const std::string file = platform::emulatedBusFile(name);
     platform::testhooks::failEmulatedBusReservation(ENOSPC);
@@ -784,7 +777,7 @@ TEST_F(EmulatedBus, AFullFileSystemRefusesTheOpenInsteadOfKillingTheSenderLater)
                      << (code == kNoNamespace ? "unshare" : "mount") << " was refused here";
     ASSERT_NE(code, 100 + SIGBUS) << "the sender died of SIGBUS";
     ASSERT_EQ(code, int(kRefused)) << "the open was not refused (exit code " << code << ")";
-    const std::string err = fileText(errFile);
+    const std::string err = testsupport::readFile(errFile);
     EXPECT_NE(err.find("Cannot reserve the "), std::string::npos) << err;
     EXPECT_NE(err.find(std::strerror(ENOSPC)), std::string::npos) << err;
 }

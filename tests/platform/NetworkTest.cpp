@@ -12,14 +12,8 @@
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 TEST(NetworkTest, PortsComeFromTheSandboxOrTheDefaults) {
     testsupport::TempSandbox sandbox;

@@ -21,17 +21,8 @@
 
 namespace {
 
-std::string readFile(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& file, const std::string& text) {
-    platform::makeDirs(file.substr(0, file.rfind('/')));
-    std::ofstream(file) << text;
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 bool exists(const std::string& file) {
     struct stat st;

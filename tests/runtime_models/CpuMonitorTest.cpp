@@ -1,6 +1,6 @@
 #include "runtime/CpuMonitor.h"
 
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

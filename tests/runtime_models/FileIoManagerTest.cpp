@@ -2,7 +2,7 @@
 
 #include "ScriptFixture.h"
 #include "platform/Platform.h"
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,10 @@
 
 namespace {
 
-using rtmtest::exists;
-using rtmtest::readFile;
-using rtmtest::writeFile;
+using testsupport::exists;
+using testsupport::lines;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 class FakeSource : public DataLogSource {
 public:
@@ -51,14 +52,6 @@ bool splitRow(const std::string& line, struct tm& stamp, std::string& rest) {
     if (end != line.c_str() + 19) return false;
     rest = line.substr(24);
     return true;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) out.push_back(line);
-    return out;
 }
 
 class FileIoManagerTest : public ::testing::Test {

@@ -1,7 +1,7 @@
 #include "runtime/FirmwareUpdateModel.h"
 
 #include "ScriptFixture.h"
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -28,10 +28,10 @@ protected:
     }
 
     void outputs(const char* nwstatus, const char* fwcurrent, const char* fwnetwork, const char* fwusb) {
-        rtmtest::writeFile(dir + "/nwstatus.out", nwstatus);
-        rtmtest::writeFile(dir + "/fwcurrent.out", fwcurrent);
-        rtmtest::writeFile(dir + "/fwnetwork.out", fwnetwork);
-        rtmtest::writeFile(dir + "/fwusb.out", fwusb);
+        testsupport::writeFile(dir + "/nwstatus.out", nwstatus);
+        testsupport::writeFile(dir + "/fwcurrent.out", fwcurrent);
+        testsupport::writeFile(dir + "/fwnetwork.out", fwnetwork);
+        testsupport::writeFile(dir + "/fwusb.out", fwusb);
         std::remove(internetRan.c_str());
     }
 };
@@ -78,7 +78,7 @@ TEST_F(FirmwareUpdateModelTest, RefreshParsesTheFirstLineOfEachScript) {
         FirmwareUpdateModel m;
         m.refresh();
         EXPECT_EQ(m.getNetworkStatus(), c.network);
-        EXPECT_EQ(rtmtest::exists(internetRan), c.internetScriptRuns);
+        EXPECT_EQ(testsupport::exists(internetRan), c.internetScriptRuns);
         EXPECT_EQ(m.getCurrentVersion(), c.current);
         EXPECT_EQ(m.getInternetVersion(), c.internetVersion);
         EXPECT_EQ(m.isInternetUpdateAvailable(), c.internetUpdate);

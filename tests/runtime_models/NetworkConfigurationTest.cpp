@@ -1,7 +1,7 @@
 #include "runtime/NetworkConfiguration.h"
 
 #include "ScriptFixture.h"
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 
 namespace {
 
-using rtmtest::readFile;
-using rtmtest::writeFile;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 // The stand-in network script prints read-output for "--read" and records
 // each argument of any other call on a line of its own, in brackets.
@@ -171,7 +171,7 @@ TEST_F(NetworkConfigurationTest, InvalidFieldsReturnTheirBitsAndRunNothing) {
         EXPECT_EQ(n.apply(), c.bits);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   std::string("NetworkConfiguration::apply()\n") + c.messages);
-        EXPECT_FALSE(rtmtest::exists(writeArgs));
+        EXPECT_FALSE(testsupport::exists(writeArgs));
         // the refused texts stay in the fields
         EXPECT_EQ(n.getIpAddress(), c.ip);
         EXPECT_EQ(n.getExtra(), c.extra);
@@ -186,7 +186,7 @@ namespace {
 // configuration reads back.
 TEST(NetworkConfigurationStandIn, ManualSettingsRoundTripThroughTheScript) {
     testsupport::TempSandbox sandbox;
-    if (!rtmtest::exists(sandbox.file("/usr/sbin/tvl4700-network.sh")))
+    if (!testsupport::exists(sandbox.file("/usr/sbin/tvl4700-network.sh")))
         GTEST_SKIP() << "the sandbox template has no network script";
     testing::internal::CaptureStdout();
     {

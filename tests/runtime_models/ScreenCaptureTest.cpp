@@ -1,7 +1,7 @@
 #include "runtime/FileIoManager.h"
 
 #include "ScriptFixture.h"
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -163,12 +163,12 @@ TEST_P(ScreenCaptureTest, CaptureWritesAQuality100JpegOfTheScreen) {
     XFillRectangle(display, root, gc, 160, 0, 160, 240);
     XSync(display, False);
 
-    rtmtest::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
+    testsupport::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
     EXPECT_EQ(manager.captureScreen(screen.display()), "/tvl4700/screens/scrn0001.jpg");
     EXPECT_EQ(manager.captureScreen(screen.display()), "/tvl4700/screens/scrn0002.jpg");
-    EXPECT_EQ(rtmtest::readFile(sandbox.file("/var/lib/tarvel/fileio")),
+    EXPECT_EQ(testsupport::readFile(sandbox.file("/var/lib/tarvel/fileio")),
               "screenshotcounter: 2\ndatalogcounter: 0\n");
 
     Jpeg jpeg;
@@ -199,14 +199,14 @@ INSTANTIATE_TEST_SUITE_P(Depths, ScreenCaptureTest, ::testing::Values(24, 16));
 
 TEST(ScreenCapture, WithoutADisplayItFailsWithAMessageAndWritesNothing) {
     testsupport::TempSandbox sandbox{false};
-    rtmtest::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
+    testsupport::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
     testing::internal::CaptureStderr();
     EXPECT_THROW(manager.captureScreen(":64999"), LocalExceptionFileCreateFailure);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open display :64999"), std::string::npos);
-    EXPECT_FALSE(rtmtest::exists(sandbox.file("/media/usb/tvl4700")));
-    EXPECT_FALSE(rtmtest::exists(sandbox.file("/var/lib/tarvel/fileio")));
+    EXPECT_FALSE(testsupport::exists(sandbox.file("/media/usb/tvl4700")));
+    EXPECT_FALSE(testsupport::exists(sandbox.file("/var/lib/tarvel/fileio")));
 }
 
 TEST(ScreenCapture, MissingDriveFolderIsAMkdirFailure) {
@@ -214,11 +214,11 @@ TEST(ScreenCapture, MissingDriveFolderIsAMkdirFailure) {
     XvfbScreen screen;
     if (access(XvfbScreen::kXvfb, X_OK) != 0) GTEST_SKIP() << "no Xvfb on this machine";
     ASSERT_TRUE(screen.start(24));
-    rtmtest::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/gone vfat rw 0 0\n");
+    testsupport::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/gone vfat rw 0 0\n");
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
     EXPECT_THROW(manager.captureScreen(screen.display()), LocalExceptionMkdirFailure);
-    EXPECT_FALSE(rtmtest::exists(sandbox.file("/media/gone")));
+    EXPECT_FALSE(testsupport::exists(sandbox.file("/media/gone")));
 }
 
 }  // namespace

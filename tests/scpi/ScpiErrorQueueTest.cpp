@@ -17,16 +17,8 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& contents) {
-    std::ofstream(path, std::ios::binary) << contents;
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 // A queue on a file of its own, with its own catalogue and status model.
 class ErrorQueueTest : public ::testing::Test {

@@ -17,15 +17,9 @@
 
 namespace {
 
+using testsupport::readFile;
 using scpitest::ServerTest;
 using Replies = std::vector<std::string>;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Setting commands and the query that reads them back, in order.
 struct SetQuery {

@@ -79,7 +79,7 @@ public:
         threeChannelModel = threeChannels;
         // The backplane link: frames land in a log of their own.
         auto link = std::make_shared<CANinterface>(
-            std::unique_ptr<platform::CanTransport>(new chtest::FakeTransport(backplaneLog)));
+            std::make_unique<testsupport::FakeTransport>(backplaneLog));
         std::lock_guard<std::mutex> lock(linkMutex);
         backplaneLink = link;
     }
@@ -92,8 +92,8 @@ public:
 
 private:
     Channel* test[kSlotCount] = {};
-    std::shared_ptr<chtest::FrameLog> frameLogs[kSlotCount];
-    std::shared_ptr<chtest::FrameLog> backplaneLog = std::make_shared<chtest::FrameLog>();
+    std::shared_ptr<testsupport::FakeBus> frameLogs[kSlotCount];
+    std::shared_ptr<testsupport::FakeBus> backplaneLog = std::make_shared<testsupport::FakeBus>();
 };
 
 // Everything a server needs, private to the test.

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,32 @@
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    const std::string::size_type slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) platform::makeDirs(path.substr(0, slash));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) out.push_back(line);
+    return out;
+}
 
 TempSandbox::TempSandbox(bool fillFromTemplate) {
     char tmpl[] = "/tmp/tvl-test-XXXXXX";

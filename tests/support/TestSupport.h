@@ -28,6 +28,15 @@ private:
     std::string previous;
 };
 
+// The whole file as it is on disk; "" when it cannot be read.
+std::string readFile(const std::string& path);
+// Replaces the file's contents with text, making its folders first.
+void writeFile(const std::string& path, const std::string& text);
+// Whether something is at path (links followed).
+bool exists(const std::string& path);
+// The lines of text without their line feeds; a last line without one counts.
+std::vector<std::string> lines(const std::string& text);
+
 // A CAN interface name no other test uses at the same time (at most 15 chars).
 std::string uniqueBusName(const char* prefix = "t");
 

@@ -1,4 +1,4 @@
-// An in-memory CAN endpoint for the CANinterface tests: records what is
+// An in-memory CAN endpoint for a CANinterface under test: records what is
 // written, can be scripted to fail writes, and hands out queued reads.
 #pragma once
 
@@ -9,13 +9,23 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
-namespace cantest {
+namespace testsupport {
+
+// A frame as "<id>#<hex data>", the bus tools' notation: "169#0841F00000".
+inline std::string frameText(const can_frame& f) {
+    char buf[40];
+    int n = std::snprintf(buf, sizeof buf, "%03X#", f.can_id & CAN_SFF_MASK);
+    for (int i = 0; i < f.can_dlc && i < 8; ++i) n += std::snprintf(buf + n, sizeof buf - n, "%02X", f.data[i]);
+    return buf;
+}
 
 struct ReadItem {
     ssize_t result;   // sizeof(can_frame), a short count, or -1
@@ -48,6 +58,17 @@ struct FakeBus {
     std::vector<can_frame> frames() {
         std::lock_guard<std::mutex> lock(m);
         return written;
+    }
+    // The frames written since the last call, as text (frameText).
+    std::vector<std::string> take() {
+        std::vector<can_frame> taken;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            taken.swap(written);
+        }
+        std::vector<std::string> out;
+        for (const can_frame& f : taken) out.push_back(frameText(f));
+        return out;
     }
 };
 
@@ -122,4 +143,4 @@ inline can_frame makeFrame(canid_t id, std::initializer_list<int> bytes, int dlc
     return f;
 }
 
-}  // namespace cantest
+}  // namespace testsupport
