@@ -1,6 +1,6 @@
 #include "MenusFixture.h"
 
-#include "../frontpanel/WidgetTestSupport.h"
+#include "WidgetTestSupport.h"
 
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"

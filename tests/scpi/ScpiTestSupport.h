@@ -5,7 +5,7 @@
 #pragma once
 
 #include "channel/ErrorHandler.h"
-#include "channel_more/ChannelTestSupport.h"
+#include "channel/ChannelTestSupport.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"

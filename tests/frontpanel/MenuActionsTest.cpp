@@ -413,7 +413,7 @@ TEST(MenuActions, NetworkAddressItemsComeAndGoInOrderAndNeverTwice) {
 }
 
 // Entering the waveform view takes the channels' "AC Freq Setup" links out
-// (the single-channel model: SingleChannelTest.cpp); the meter enters
+// (the single-channel model: SingleChannelMenuActionsTest.cpp); the meter enters
 // waveform mode.
 TEST(MenuActions, RemoveAcFreqEntriesTakesTheChannelsLinksOut) {
     Instrument& inst = Instrument::get();
