@@ -12,7 +12,6 @@
 
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 using menustest::follow;
 using menustest::Instrument;

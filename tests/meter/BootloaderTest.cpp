@@ -14,7 +14,6 @@
 #include <atomic>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 

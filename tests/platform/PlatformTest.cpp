@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <vector>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {

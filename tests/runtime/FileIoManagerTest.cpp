@@ -13,7 +13,6 @@
 #include <cctype>
 #include <ctime>
 #include <memory>
-#include <sstream>
 #include <thread>
 #include <vector>
 

@@ -10,8 +10,6 @@
 #include <dirent.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 

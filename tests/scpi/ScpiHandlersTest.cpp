@@ -13,7 +13,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
