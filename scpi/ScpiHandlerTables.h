@@ -1,11 +1,57 @@
 // The tables of the handler families whose handlers differ only in data:
-// calibration constants, board identity, calibration memory, correction
-// tables and probe offsets, channel reports, multiplexers and DACs.  Each is
+// status registers, holds, range settings, analog outputs, calibration
+// constants, board identity, calibration memory, correction tables and probe
+// offsets, channel reports, multiplexers and DACs.  Each is
 // an X-macro list, expanded in ScpiServer.h into the handlers' declarations
 // and in the family's source file into their definitions and registry
 // entries, so a handler is named, declared, defined and registered from one
 // row.
 #pragma once
+
+// The measurement, operation and questionable status registers: the event
+// register's query (which clears it), the enable register's setter and
+// query, the condition register's query.
+// X(event query, enable setter, enable query, condition query,
+//   register: Measurement, Operation, Questionable)
+#define SCPI_STATUS_REGISTERS(X)                                                                   \
+    X(handleQueryMeasurementEventRegister, handleSetMeasurementEnableRegister,                     \
+      handleQueryMeasurementEnableRegister, handleQueryMeasurementConditionRegister, Measurement)  \
+    X(handleQueryOperationEventRegister, handleSetOperationEnableRegister,                         \
+      handleQueryOperationEnableRegister, handleQueryOperationConditionRegister, Operation)        \
+    X(handleQueryQuestionableEventRegister, handleSetQuestionableEnableRegister,                   \
+      handleQueryQuestionableEnableRegister, handleQueryQuestionableConditionRegister, Questionable)
+
+// The four holds of a channel (maximum and minimum also of the vector sum):
+// the held value's query, the hold's on/off query and setter, its reset.
+// X(value query, enable query, enable setter, reset, hold: Min, Max, Peak, Valley)
+#define SCPI_HOLDS(X)                                                                            \
+    X(handleGetMinHoldValue, handleGetMinHoldEnable, handleSetMinHoldEnable,                     \
+      handleResetMinHoldValue, Min)                                                              \
+    X(handleGetMaxHoldValue, handleGetMaxHoldEnable, handleSetMaxHoldEnable,                     \
+      handleResetMaxHoldValue, Max)                                                              \
+    X(handleGetPeakHoldValue, handleGetPeakHoldEnable, handleSetPeakHoldEnable,                  \
+      handleResetPeakHoldValue, Peak)                                                            \
+    X(handleGetValleyHoldValue, handleGetValleyHoldEnable, handleSetValleyHoldEnable,            \
+      handleResetValleyHoldValue, Valley)
+
+// Fixed range and autorange, alone or with the mode.
+// X(handler, automatic, mode: -1 left as it is, 0 DC, 1 AC)
+#define SCPI_RANGE_SETTINGS(X)          \
+    X(handleSetRangeFixed, false, -1)   \
+    X(handleSetDcRangeFixed, false, 0)  \
+    X(handleSetAcRangeFixed, false, 1)  \
+    X(handleSetRangeAuto, true, -1)     \
+    X(handleSetDcRangeAuto, true, 0)    \
+    X(handleSetAcRangeAuto, true, 1)
+
+// A card's corrected and uncorrected analog outputs: mode and full scale.
+// X(mode setter, mode query, full-scale setter, full-scale query,
+//   output: Corrected, Uncorrected)
+#define SCPI_CARD_OUTPUTS(X)                                                                     \
+    X(handleSetCorrectedOutputMode, handleGetCorrectedOutputMode,                                \
+      handleSetCorrectedOutputScaling, handleGetCorrectedOutputScaling, Corrected)               \
+    X(handleSetUncorrectedOutputMode, handleGetUncorrectedOutputMode,                            \
+      handleSetUncorrectedOutputScaling, handleGetUncorrectedOutputScaling, Uncorrected)
 
 // Entries of a channel's calibration parameter table.
 // X(getter, setter, parameter index, decimals of the getter's reply)

@@ -39,12 +39,7 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::outputHandlers() {
         SCPI_HANDLER(handleEnableButtons),
         SCPI_HANDLER(handleSetModeDc),
         SCPI_HANDLER(handleSetModeAc),
-        SCPI_HANDLER(handleSetRangeAuto),
-        SCPI_HANDLER(handleSetDcRangeAuto),
-        SCPI_HANDLER(handleSetAcRangeAuto),
-        SCPI_HANDLER(handleSetRangeFixed),
-        SCPI_HANDLER(handleSetDcRangeFixed),
-        SCPI_HANDLER(handleSetAcRangeFixed),
+        SCPI_RANGE_SETTINGS(SCPI_ENTRY_FIRST)
         SCPI_HANDLER(handleQueryRange),
         SCPI_HANDLER(handleSetInputFilter),
         SCPI_HANDLER(handleSetDisplayRate),
@@ -54,14 +49,7 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::outputHandlers() {
         SCPI_HANDLER(handleGetZeroModeSingleChannel),
         SCPI_HANDLER(handleZeroAllChannels),
         SCPI_HANDLER(handleSetZeroModeAllChannels),
-        SCPI_HANDLER(handleSetUncorrectedOutputMode),
-        SCPI_HANDLER(handleGetUncorrectedOutputMode),
-        SCPI_HANDLER(handleSetUncorrectedOutputScaling),
-        SCPI_HANDLER(handleGetUncorrectedOutputScaling),
-        SCPI_HANDLER(handleSetCorrectedOutputMode),
-        SCPI_HANDLER(handleGetCorrectedOutputMode),
-        SCPI_HANDLER(handleSetCorrectedOutputScaling),
-        SCPI_HANDLER(handleGetCorrectedOutputScaling),
+        SCPI_CARD_OUTPUTS(SCPI_ENTRY_FOUR)
         SCPI_HANDLER(handleSetVectorSumOutputMode),
         SCPI_HANDLER(handleGetVectorSumOutputMode),
         SCPI_HANDLER(handleSetVectorSumOutputScaling),
@@ -94,12 +82,11 @@ void ScpiServer::setRangeAndMode(int channel, const std::string& command, bool a
     if (mode >= 0) model->setMode(mode);
 }
 
-void ScpiServer::handleSetRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, -1); }
-void ScpiServer::handleSetDcRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, 0); }
-void ScpiServer::handleSetAcRangeFixed(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, false, 1); }
-void ScpiServer::handleSetRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, -1); }
-void ScpiServer::handleSetDcRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, 0); }
-void ScpiServer::handleSetAcRangeAuto(int ch, const std::string& cmd) { setRangeAndMode(ch, cmd, true, 1); }
+#define SCPI_DEFINE_RANGE_SETTING(handler, automatic, mode)            \
+    void ScpiServer::handler(int channel, const std::string& command) { \
+        setRangeAndMode(channel, command, automatic, mode);             \
+    }
+SCPI_RANGE_SETTINGS(SCPI_DEFINE_RANGE_SETTING)
 
 void ScpiServer::handleQueryRange(int channel, const std::string&) {
     ChannelModel* model = validChannel(channel);
@@ -196,20 +183,23 @@ void ScpiServer::getOutputScaling(int channel, Output output) {
         sendFixed((output == Output::Corrected ? model->getCdacScaling() : model->getUdacScaling()) / 10.0f, 1);
 }
 
-void ScpiServer::handleSetCorrectedOutputMode(int ch, const std::string& cmd) { setOutputMode(ch, Output::Corrected, cmd); }
-void ScpiServer::handleSetUncorrectedOutputMode(int ch, const std::string& cmd) { setOutputMode(ch, Output::Uncorrected, cmd); }
-void ScpiServer::handleSetCorrectedOutputScaling(int ch, const std::string& cmd) { setOutputScaling(ch, Output::Corrected, cmd); }
-void ScpiServer::handleSetUncorrectedOutputScaling(int ch, const std::string& cmd) { setOutputScaling(ch, Output::Uncorrected, cmd); }
-void ScpiServer::handleGetCorrectedOutputScaling(int ch, const std::string&) { getOutputScaling(ch, Output::Corrected); }
-void ScpiServer::handleGetUncorrectedOutputScaling(int ch, const std::string&) { getOutputScaling(ch, Output::Uncorrected); }
-
-void ScpiServer::handleGetCorrectedOutputMode(int channel, const std::string&) {
-    if (ChannelModel* model = validChannel(channel)) replyInt(model->getCdacMode());
+void ScpiServer::getOutputMode(int channel, Output output) {
+    if (ChannelModel* model = validChannel(channel))
+        replyInt(output == Output::Corrected ? model->getCdacMode() : model->getUdacMode());
 }
 
-void ScpiServer::handleGetUncorrectedOutputMode(int channel, const std::string&) {
-    if (ChannelModel* model = validChannel(channel)) replyInt(model->getUdacMode());
-}
+#define SCPI_DEFINE_CARD_OUTPUT(modeSetter, modeQuery, scalingSetter, scalingQuery, output)              \
+    void ScpiServer::modeSetter(int channel, const std::string& command) {                              \
+        setOutputMode(channel, Output::output, command);                                                \
+    }                                                                                                   \
+    void ScpiServer::modeQuery(int channel, const std::string&) { getOutputMode(channel, Output::output); } \
+    void ScpiServer::scalingSetter(int channel, const std::string& command) {                           \
+        setOutputScaling(channel, Output::output, command);                                             \
+    }                                                                                                   \
+    void ScpiServer::scalingQuery(int channel, const std::string&) {                                    \
+        getOutputScaling(channel, Output::output);                                                      \
+    }
+SCPI_CARD_OUTPUTS(SCPI_DEFINE_CARD_OUTPUT)
 
 void ScpiServer::handleSetVectorSumOutputMode(int, const std::string& command) {
     const long long value = integerArgument(command);

@@ -187,18 +187,7 @@ protected:
     void handleQueryStatusByte(int channel, const std::string& command);
     void handleSystErrorQuery(int channel, const std::string& command);
     void handleSystErrorNextQuery(int channel, const std::string& command);
-    void handleQueryMeasurementEventRegister(int channel, const std::string& command);
-    void handleQueryOperationEventRegister(int channel, const std::string& command);
-    void handleQueryQuestionableEventRegister(int channel, const std::string& command);
-    void handleSetMeasurementEnableRegister(int channel, const std::string& command);
-    void handleSetOperationEnableRegister(int channel, const std::string& command);
-    void handleSetQuestionableEnableRegister(int channel, const std::string& command);
-    void handleQueryMeasurementEnableRegister(int channel, const std::string& command);
-    void handleQueryOperationEnableRegister(int channel, const std::string& command);
-    void handleQueryQuestionableEnableRegister(int channel, const std::string& command);
-    void handleQueryMeasurementConditionRegister(int channel, const std::string& command);
-    void handleQueryOperationConditionRegister(int channel, const std::string& command);
-    void handleQueryQuestionableConditionRegister(int channel, const std::string& command);
+    SCPI_STATUS_REGISTERS(SCPI_DECLARE_FOUR)
     void handleResetAllEventEnableRegisters(int channel, const std::string& command);
 
     // Identification and system
@@ -242,34 +231,14 @@ protected:
     void handleGetRelativeOffset(int channel, const std::string& command);
     void handleSetRelativeState(int channel, const std::string& command);
     void handleGetRelativeState(int channel, const std::string& command);
-    void handleSetMinHoldEnable(int channel, const std::string& command);
-    void handleGetMinHoldEnable(int channel, const std::string& command);
-    void handleResetMinHoldValue(int channel, const std::string& command);
-    void handleGetMinHoldValue(int channel, const std::string& command);
-    void handleSetMaxHoldEnable(int channel, const std::string& command);
-    void handleGetMaxHoldEnable(int channel, const std::string& command);
-    void handleResetMaxHoldValue(int channel, const std::string& command);
-    void handleGetMaxHoldValue(int channel, const std::string& command);
-    void handleSetPeakHoldEnable(int channel, const std::string& command);
-    void handleGetPeakHoldEnable(int channel, const std::string& command);
-    void handleResetPeakHoldValue(int channel, const std::string& command);
-    void handleGetPeakHoldValue(int channel, const std::string& command);
-    void handleSetValleyHoldEnable(int channel, const std::string& command);
-    void handleGetValleyHoldEnable(int channel, const std::string& command);
-    void handleResetValleyHoldValue(int channel, const std::string& command);
-    void handleGetValleyHoldValue(int channel, const std::string& command);
+    SCPI_HOLDS(SCPI_DECLARE_FOUR)
 
     // Range, mode, zeroing and outputs
     void handleDisableButtons(int channel, const std::string& command);
     void handleEnableButtons(int channel, const std::string& command);
     void handleSetModeDc(int channel, const std::string& command);
     void handleSetModeAc(int channel, const std::string& command);
-    void handleSetRangeAuto(int channel, const std::string& command);
-    void handleSetDcRangeAuto(int channel, const std::string& command);
-    void handleSetAcRangeAuto(int channel, const std::string& command);
-    void handleSetRangeFixed(int channel, const std::string& command);
-    void handleSetDcRangeFixed(int channel, const std::string& command);
-    void handleSetAcRangeFixed(int channel, const std::string& command);
+    SCPI_RANGE_SETTINGS(SCPI_DECLARE_FIRST)
     void handleQueryRange(int channel, const std::string& command);
     void handleSetInputFilter(int channel, const std::string& command);
     void handleSetDisplayRate(int channel, const std::string& command);
@@ -279,14 +248,7 @@ protected:
     void handleGetZeroModeSingleChannel(int channel, const std::string& command);
     void handleZeroAllChannels(int channel, const std::string& command);
     void handleSetZeroModeAllChannels(int channel, const std::string& command);
-    void handleSetUncorrectedOutputMode(int channel, const std::string& command);
-    void handleGetUncorrectedOutputMode(int channel, const std::string& command);
-    void handleSetUncorrectedOutputScaling(int channel, const std::string& command);
-    void handleGetUncorrectedOutputScaling(int channel, const std::string& command);
-    void handleSetCorrectedOutputMode(int channel, const std::string& command);
-    void handleGetCorrectedOutputMode(int channel, const std::string& command);
-    void handleSetCorrectedOutputScaling(int channel, const std::string& command);
-    void handleGetCorrectedOutputScaling(int channel, const std::string& command);
+    SCPI_CARD_OUTPUTS(SCPI_DECLARE_FOUR)
     void handleSetVectorSumOutputMode(int channel, const std::string& command);
     void handleGetVectorSumOutputMode(int channel, const std::string& command);
     void handleSetVectorSumOutputScaling(int channel, const std::string& command);
@@ -346,6 +308,7 @@ protected:
     ChannelModel* validChannel(int channel) const;
     void setRangeAndMode(int channel, const std::string& command, bool automatic, int mode);
     void setOutputMode(int channel, Output output, const std::string& command);
+    void getOutputMode(int channel, Output output);
     void setOutputScaling(int channel, Output output, const std::string& command);
     void getOutputScaling(int channel, Output output);
     void setZeroMode(int channel, const std::string& command, bool allChannels);

@@ -80,15 +80,8 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::settingsHandlers() {
         SCPI_HANDLER(handleSetClassifierEnable),  SCPI_HANDLER(handleGetClassifierEnable),
         SCPI_HANDLER(handleGetClassifierState),   SCPI_HANDLER(handleSetRelativeOffset),
         SCPI_HANDLER(handleGetRelativeOffset),    SCPI_HANDLER(handleSetRelativeState),
-        SCPI_HANDLER(handleGetRelativeState),     SCPI_HANDLER(handleSetMinHoldEnable),
-        SCPI_HANDLER(handleGetMinHoldEnable),     SCPI_HANDLER(handleResetMinHoldValue),
-        SCPI_HANDLER(handleGetMinHoldValue),      SCPI_HANDLER(handleSetMaxHoldEnable),
-        SCPI_HANDLER(handleGetMaxHoldEnable),     SCPI_HANDLER(handleResetMaxHoldValue),
-        SCPI_HANDLER(handleGetMaxHoldValue),      SCPI_HANDLER(handleSetPeakHoldEnable),
-        SCPI_HANDLER(handleGetPeakHoldEnable),    SCPI_HANDLER(handleResetPeakHoldValue),
-        SCPI_HANDLER(handleGetPeakHoldValue),     SCPI_HANDLER(handleSetValleyHoldEnable),
-        SCPI_HANDLER(handleGetValleyHoldEnable),  SCPI_HANDLER(handleResetValleyHoldValue),
-        SCPI_HANDLER(handleGetValleyHoldValue),
+        SCPI_HANDLER(handleGetRelativeState),
+        SCPI_HOLDS(SCPI_ENTRY_FOUR)
     };
     return table;
 }
@@ -135,22 +128,14 @@ void ScpiServer::resetHold(int channel, Hold hold) {
         (model->*ops.reset)();
 }
 
-void ScpiServer::handleGetMinHoldValue(int ch, const std::string&) { queryHoldValue(ch, Hold::Min); }
-void ScpiServer::handleGetMaxHoldValue(int ch, const std::string&) { queryHoldValue(ch, Hold::Max); }
-void ScpiServer::handleGetPeakHoldValue(int ch, const std::string&) { queryHoldValue(ch, Hold::Peak); }
-void ScpiServer::handleGetValleyHoldValue(int ch, const std::string&) { queryHoldValue(ch, Hold::Valley); }
-void ScpiServer::handleGetMinHoldEnable(int ch, const std::string&) { queryHoldEnable(ch, Hold::Min); }
-void ScpiServer::handleGetMaxHoldEnable(int ch, const std::string&) { queryHoldEnable(ch, Hold::Max); }
-void ScpiServer::handleGetPeakHoldEnable(int ch, const std::string&) { queryHoldEnable(ch, Hold::Peak); }
-void ScpiServer::handleGetValleyHoldEnable(int ch, const std::string&) { queryHoldEnable(ch, Hold::Valley); }
-void ScpiServer::handleSetMinHoldEnable(int ch, const std::string& cmd) { setHoldEnable(ch, Hold::Min, cmd); }
-void ScpiServer::handleSetMaxHoldEnable(int ch, const std::string& cmd) { setHoldEnable(ch, Hold::Max, cmd); }
-void ScpiServer::handleSetPeakHoldEnable(int ch, const std::string& cmd) { setHoldEnable(ch, Hold::Peak, cmd); }
-void ScpiServer::handleSetValleyHoldEnable(int ch, const std::string& cmd) { setHoldEnable(ch, Hold::Valley, cmd); }
-void ScpiServer::handleResetMinHoldValue(int ch, const std::string&) { resetHold(ch, Hold::Min); }
-void ScpiServer::handleResetMaxHoldValue(int ch, const std::string&) { resetHold(ch, Hold::Max); }
-void ScpiServer::handleResetPeakHoldValue(int ch, const std::string&) { resetHold(ch, Hold::Peak); }
-void ScpiServer::handleResetValleyHoldValue(int ch, const std::string&) { resetHold(ch, Hold::Valley); }
+#define SCPI_DEFINE_HOLD(valueQuery, enableQuery, enableSetter, reset, which)                          \
+    void ScpiServer::valueQuery(int channel, const std::string&) { queryHoldValue(channel, Hold::which); }   \
+    void ScpiServer::enableQuery(int channel, const std::string&) { queryHoldEnable(channel, Hold::which); } \
+    void ScpiServer::enableSetter(int channel, const std::string& command) {                                \
+        setHoldEnable(channel, Hold::which, command);                                                       \
+    }                                                                                                       \
+    void ScpiServer::reset(int channel, const std::string&) { resetHold(channel, Hold::which); }
+SCPI_HOLDS(SCPI_DEFINE_HOLD)
 
 // ---- Relative
 

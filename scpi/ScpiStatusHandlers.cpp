@@ -41,18 +41,7 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::statusHandlers() {
         SCPI_HANDLER(handleQueryStatusByte),
         SCPI_HANDLER(handleSystErrorQuery),
         SCPI_HANDLER(handleSystErrorNextQuery),
-        SCPI_HANDLER(handleQueryMeasurementEventRegister),
-        SCPI_HANDLER(handleQueryOperationEventRegister),
-        SCPI_HANDLER(handleQueryQuestionableEventRegister),
-        SCPI_HANDLER(handleSetMeasurementEnableRegister),
-        SCPI_HANDLER(handleSetOperationEnableRegister),
-        SCPI_HANDLER(handleSetQuestionableEnableRegister),
-        SCPI_HANDLER(handleQueryMeasurementEnableRegister),
-        SCPI_HANDLER(handleQueryOperationEnableRegister),
-        SCPI_HANDLER(handleQueryQuestionableEnableRegister),
-        SCPI_HANDLER(handleQueryMeasurementConditionRegister),
-        SCPI_HANDLER(handleQueryOperationConditionRegister),
-        SCPI_HANDLER(handleQueryQuestionableConditionRegister),
+        SCPI_STATUS_REGISTERS(SCPI_ENTRY_FOUR)
         SCPI_HANDLER(handleResetAllEventEnableRegisters),
     };
     return table;
@@ -110,45 +99,20 @@ void ScpiServer::handleQueryStatusByte(int, const std::string&) { replyInt(regis
 void ScpiServer::handleSystErrorQuery(int, const std::string&) { replyError(errors->newest().get()); }
 void ScpiServer::handleSystErrorNextQuery(int, const std::string&) { replyError(errors->popOldest().get()); }
 
-void ScpiServer::handleQueryMeasurementEventRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Measurement).readEvent());
-}
-void ScpiServer::handleQueryOperationEventRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Operation).readEvent());
-}
-void ScpiServer::handleQueryQuestionableEventRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Questionable).readEvent());
-}
-
-void ScpiServer::handleSetMeasurementEnableRegister(int, const std::string& command) {
-    setEnableFromArgument(statusRegister(Register::Measurement), command, kEnableLimit);
-}
-void ScpiServer::handleSetOperationEnableRegister(int, const std::string& command) {
-    setEnableFromArgument(statusRegister(Register::Operation), command, kEnableLimit);
-}
-void ScpiServer::handleSetQuestionableEnableRegister(int, const std::string& command) {
-    setEnableFromArgument(statusRegister(Register::Questionable), command, kEnableLimit);
-}
-
-void ScpiServer::handleQueryMeasurementEnableRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Measurement).getEnable());
-}
-void ScpiServer::handleQueryOperationEnableRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Operation).getEnable());
-}
-void ScpiServer::handleQueryQuestionableEnableRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Questionable).getEnable());
-}
-
-void ScpiServer::handleQueryMeasurementConditionRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Measurement).getCondition());
-}
-void ScpiServer::handleQueryOperationConditionRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Operation).getCondition());
-}
-void ScpiServer::handleQueryQuestionableConditionRegister(int, const std::string&) {
-    replyInt(statusRegister(Register::Questionable).getCondition());
-}
+#define SCPI_DEFINE_STATUS_REGISTER(eventQuery, enableSetter, enableQuery, conditionQuery, which) \
+    void ScpiServer::eventQuery(int, const std::string&) {                                         \
+        replyInt(statusRegister(Register::which).readEvent());                                     \
+    }                                                                                              \
+    void ScpiServer::enableSetter(int, const std::string& command) {                               \
+        setEnableFromArgument(statusRegister(Register::which), command, kEnableLimit);             \
+    }                                                                                              \
+    void ScpiServer::enableQuery(int, const std::string&) {                                        \
+        replyInt(statusRegister(Register::which).getEnable());                                     \
+    }                                                                                              \
+    void ScpiServer::conditionQuery(int, const std::string&) {                                     \
+        replyInt(statusRegister(Register::which).getCondition());                                  \
+    }
+SCPI_STATUS_REGISTERS(SCPI_DEFINE_STATUS_REGISTER)
 
 void ScpiServer::handleResetAllEventEnableRegisters(int, const std::string&) {
     for (Register which : {Register::Measurement, Register::Operation, Register::Questionable})
