@@ -4,6 +4,7 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
+#include "channel/SettingRanges.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +17,7 @@ constexpr int kUncorrectedDac = 1;
 // Output mode 3: the output is driven to 0 instead of a mode command.
 constexpr int kDacModeZero = 3;
 
-const char* const kTemperatureLetters[] = {"F", "C", "K"};
+const char* const kTemperatureLetters[settingrange::kTemperatureUnitCount] = {"F", "C", "K"};
 }  // namespace
 
 // ---- Units and diagnostic mode ----------------------------------------------
@@ -30,7 +31,7 @@ void ChannelModel::setFluxUnits(int unit) {
 
 void ChannelModel::setTemperatureUnits(int unit) {
     temperatureUnits = unit;
-    if (unit >= 0 && unit <= 2) {
+    if (settingrange::isTemperatureUnit(unit)) {
         std::lock_guard<std::mutex> lock(textMutex);
         copyText(temperatureUnitText, sizeof temperatureUnitText, kTemperatureLetters[unit]);
     }

@@ -5,6 +5,7 @@
 
 #include "channel/ChannelModel.h"
 #include "channel/ClassifierController.h"
+#include "channel/SettingRanges.h"
 #include "frontpanel/Form.h"
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
@@ -477,7 +478,7 @@ void MainWindow::editDateTimeField(int row) {
 void MainWindow::editOutputFullScale(Form* form) {
     gui::Lock lock;
     attachKeypad(numericKeypad, form, 0);
-    if (numericKeypad) numericKeypad->setFloatMax(10.0f);
+    if (numericKeypad) numericKeypad->setFloatMax(settingrange::kMaxFullScaleVolts);
     showKeypad();
 }
 

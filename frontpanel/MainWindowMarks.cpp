@@ -11,6 +11,7 @@
 #include "frontpanel/MainWindow.h"
 
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuTree.h"
@@ -51,6 +52,8 @@ int scalingItem(int tenths) { return tenths == 30 ? 0 : tenths == 100 ? 1 : 2; }
 // An output mode's item: 1 and 2 as they are, anything else 0.
 int outputModeItem(int mode) { return mode == 1 || mode == 2 ? mode : 0; }
 Mark within(int value, int last) { return value >= 0 && value <= last ? Mark(value) : std::nullopt; }
+// A unit's item: the unit itself, when it is one.
+Mark unitItem(int unit, bool (*isUnit)(long long)) { return isUnit(unit) ? Mark(unit) : std::nullopt; }
 
 struct MarkRule {
     MenuId id;
@@ -62,12 +65,12 @@ struct MarkRule {
 const MarkRule kRules[] = {
     // ---- Per channel
     {MenuId::ChannelMode, [](MainWindow& w, int c) { return w.modeMenus[c - 1]; },
-     [](MainWindow& w, int c) -> Mark { return channelOf(w, c).getMode() == 1 ? 1 : 0; }},
+     [](MainWindow& w, int c) -> Mark { return channelOf(w, c).getMode() == settingrange::kModeAc ? 1 : 0; }},
     {MenuId::ChannelRange, [](MainWindow& w, int c) { return w.rangeMenus[c - 1]; },
      [](MainWindow& w, int c) -> Mark {
          const ChannelModel& m = channelOf(w, c);
          const int range = m.getRange();
-         return m.isAutorange() ? 4 : range >= 1 && range <= 3 ? range : 0;
+         return m.isAutorange() ? 4 : settingrange::isRange(range) ? range : 0;
      }},
     {MenuId::ChannelAcFreq, [](MainWindow& w, int c) { return w.acFreqMenus[c - 1]; },
      [](MainWindow& w, int c) -> Mark { return acFreqItem(channelOf(w, c).getFreqRange()); }},
@@ -98,15 +101,21 @@ const MarkRule kRules[] = {
          return same ? acFreqItem(f1) : kNoItem;
      }},
     {MenuId::FluxUnits, [](MainWindow& w, int) { return w.fluxUnitMenu; },
-     [](MainWindow& w, int c) { return within(shownChannelOf(w, c).getFluxUnits(), 3); }},
+     [](MainWindow& w, int c) {
+         return unitItem(shownChannelOf(w, c).getFluxUnits(), settingrange::isFluxUnit);
+     }},
     {MenuId::TemperatureUnits, [](MainWindow& w, int) { return w.temperatureUnitMenu; },
-     [](MainWindow& w, int c) { return within(shownChannelOf(w, c).getTemperatureUnits(), 2); }},
+     [](MainWindow& w, int c) {
+         return unitItem(shownChannelOf(w, c).getTemperatureUnits(), settingrange::isTemperatureUnit);
+     }},
     {MenuId::TimeUnits, [](MainWindow& w, int) { return w.timeUnitMenu; },
-     [](MainWindow& w, int c) { return within(shownChannelOf(w, c).getTimeUnits(), 1); }},
+     [](MainWindow& w, int c) {
+         return unitItem(shownChannelOf(w, c).getTimeUnits(), settingrange::isTimeUnit);
+     }},
 
     // ---- The meter
     {MenuId::AngleUnits, [](MainWindow& w, int) { return w.angleUnitMenu; },
-     [](MainWindow& w, int) { return within(w.meterModel->getAngleUnits(), 1); }},
+     [](MainWindow& w, int) { return unitItem(w.meterModel->getAngleUnits(), settingrange::isAngleUnit); }},
     {MenuId::UpdateRate, [](MainWindow& w, int) { return w.updateRateMenu; },
      [](MainWindow& w, int) -> Mark {
          const float rate = w.meterModel->getDisplayRate();
@@ -118,7 +127,9 @@ const MarkRule kRules[] = {
          return state == 3 ? 2 : within(state, 2);
      }},
     {MenuId::VectorSumOutputMode, [](MainWindow& w, int) { return w.vectorSumOutputModeMenu; },
-     [](MainWindow& w, int) -> Mark { return w.meterModel->getVectorSumOutputMode() != 0 ? 1 : 0; }},
+     [](MainWindow& w, int) -> Mark {
+         return w.meterModel->getVectorSumOutputMode() != settingrange::kVectorSumOutputOff ? 1 : 0;
+     }},
     {MenuId::VectorSumScaling, [](MainWindow& w, int) { return w.vectorSumScalingMenu; },
      [](MainWindow& w, int) -> Mark { return scalingItem(w.meterModel->getVectorSumOutputScaling()); }},
     {MenuId::TimeBase, [](MainWindow& w, int) { return w.timeBaseMenu; },

@@ -1,5 +1,6 @@
 #include "frontpanel/MenuTree.h"
 
+#include "channel/SettingRanges.h"
 #include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/NumericKeypad.h"
@@ -135,7 +136,8 @@ std::vector<EntrySpec> holdEntries() {
             item("Active", onChannel(&MW::toggleHoldActive)), item("Reset", onChannel(&MW::resetHolds))};
 }
 std::vector<EntrySpec> modeEntries() {
-    return {item("DC", with(&MW::setMode, 0)), item("AC", with(&MW::setMode, 1))};
+    return {item("DC", with(&MW::setMode, settingrange::kModeDc)),
+            item("AC", with(&MW::setMode, settingrange::kModeAc))};
 }
 std::vector<EntrySpec> rangeEntries(const char* autoName) {
     return {item("30 G", with(&MW::setRange, 0)),  item("300 G", with(&MW::setRange, 1)),
@@ -151,8 +153,10 @@ std::vector<EntrySpec> acFreqEntries() {
             item("No\nCorrection", with(&MW::setFreqRange, 5))};
 }
 std::vector<EntrySpec> zeroModeEntries() {
-    return {item("DC Only", with(&MW::setZeroMode, 1)), item("Basic", with(&MW::setZeroMode, 4)),
-            item("Advanced", with(&MW::setZeroMode, 0)), item("Auto Zero", onChannel(&MW::startZero))};
+    return {item("DC Only", with(&MW::setZeroMode, settingrange::kZeroModes[0])),
+            item("Basic", with(&MW::setZeroMode, settingrange::kZeroModes[1])),
+            item("Advanced", with(&MW::setZeroMode, settingrange::kZeroModes[2])),
+            item("Auto Zero", onChannel(&MW::startZero))};
 }
 std::vector<EntrySpec> outputModeEntries(void (MW::*set)(int, int)) {
     return {item("Off", with(set, 0)), item("Wave Form", with(set, 1)), item("RMS", with(set, 2))};
@@ -281,8 +285,10 @@ std::vector<MenuSpec> buildTable() {
                item("Numeric", call(&MW::showMeasurementScreen)),
                link("Waveform", M::Waveform, call(&MW::enterWaveformView))}),
         radio(M::UpdateRate, "Update\nRate", kMarkFromModel, M::None,
-              {item("5/sec", with(&MW::setUpdateRate, 5.0f)), item("2/sec", with(&MW::setUpdateRate, 2.0f)),
-               item("1/sec", with(&MW::setUpdateRate, 1.0f)), item("0.5/sec", with(&MW::setUpdateRate, 0.5f))}),
+              {item("5/sec", with(&MW::setUpdateRate, settingrange::kDisplayRates[3])),
+               item("2/sec", with(&MW::setUpdateRate, settingrange::kDisplayRates[2])),
+               item("1/sec", with(&MW::setUpdateRate, settingrange::kDisplayRates[1])),
+               item("0.5/sec", with(&MW::setUpdateRate, settingrange::kDisplayRates[0]))}),
         plain(M::Brightness, "Brightness\nSettings", M::None,
               {item("Display\nBrighter", call(&MW::displayBrighter)),
                item("Display\nDimmer", call(&MW::displayDimmer)),
@@ -355,7 +361,8 @@ std::vector<MenuSpec> buildTable() {
         plain(M::VectorSumAnalog, "Vector\nSum", M::None,
               {link("Output\nMode", M::VectorSumOutputMode), link("Scaling", M::VectorSumScaling)}),
         radio(M::VectorSumOutputMode, "Output\nMode", kMarkFromModel, M::None,
-              {item("Off", with(&MW::setVectorSumOutputMode, 0)), item("On", with(&MW::setVectorSumOutputMode, 4))}),
+              {item("Off", with(&MW::setVectorSumOutputMode, settingrange::kVectorSumOutputOff)),
+               item("On", with(&MW::setVectorSumOutputMode, settingrange::kVectorSumOutputOn))}),
         radio(M::VectorSumScaling, "Scaling", kMarkFromModel, M::None, vectorSumScalingEntries()),
         plain(M::ClassifierOutputs, "Classifier\nOutputs", M::None,
               {link("Channel 1", M::ChannelClassifiers, 1), link("Channel 2", M::ChannelClassifiers, 2),

@@ -5,11 +5,13 @@
 // A missing member reads as 0, false, 0.0 or "".  Every member an action
 // reads is read before the action changes anything, so a member of the wrong
 // type (JsonConnection::BadRequest) changes nothing; the request is answered
-// {"success":false}.  Settings that the SCPI commands check are checked here
-// too and answered with {"success":false}.
+// {"success":false}.  Settings are checked against the same ranges as the
+// SCPI commands' (channel/SettingRanges.h); a value outside is answered with
+// {"success":false}.
 #include "json/JsonConnection.h"
 
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "json/JsonText.h"
 #include "meter/MeterModel.h"
 #include "ranges/RangeSpec.h"
@@ -24,10 +26,6 @@ using jsontext::text;
 namespace {
 
 const char* const kFirmwareVersion = "1.6.1";
-
-// Zero modes of the channel model: 1 DC only, 4 DC and basic AC, 0 DC and
-// advanced AC.
-bool isZeroMode(int mode) { return mode == 0 || mode == 1 || mode == 4; }
 
 using ChannelFlag = void (ChannelModel::*)(bool);
 using MeterFlag = void (MeterModel::*)(bool);
@@ -61,9 +59,9 @@ decltype(Hold::set) findHold(const Hold (&holds)[N], const std::string& which) {
 }
 
 // Sets a unit on the channel models of slots 1, 2 and 3; false (nothing set)
-// for a unit outside 0..highest.
-bool setOnEverySlot(MeterModel& meter, int unit, int highest, void (ChannelModel::*set)(int)) {
-    if (unit < 0 || unit > highest) return false;
+// for a unit that isValid refuses.
+bool setOnEverySlot(MeterModel& meter, int unit, bool (*isValid)(long long), void (ChannelModel::*set)(int)) {
+    if (!isValid(unit)) return false;
     for (unsigned slot = 1; slot <= MeterModel::kSlotCount; ++slot)
         if (ChannelModel* ch = meter.getChannel(slot)) (ch->*set)(unit);
     return true;
@@ -221,7 +219,7 @@ void JsonConnection::handleSetAutorange(const Json::Value& request) {
 void JsonConnection::handleSetMode(const Json::Value& request) {
     channelAction(request, [&](ChannelModel& ch) {
         const int mode = getInt(request, "mode");
-        if (mode != 0 && mode != 1) return false;
+        if (!settingrange::isMode(mode)) return false;
         ch.setMode(mode);
         return true;
     });
@@ -230,7 +228,7 @@ void JsonConnection::handleSetMode(const Json::Value& request) {
 void JsonConnection::handleSetFreqRange(const Json::Value& request) {
     channelAction(request, [&](ChannelModel& ch) {
         const int range = getInt(request, "range");
-        if (range < 0 || range > 5) return false;
+        if (!settingrange::isFreqRange(range)) return false;
         ch.setFreqRange(range);
         return true;
     });
@@ -239,7 +237,7 @@ void JsonConnection::handleSetFreqRange(const Json::Value& request) {
 void JsonConnection::handleSetZeroMode(const Json::Value& request) {
     channelAction(request, [&](ChannelModel& ch) {
         const int mode = getInt(request, "mode");
-        if (!isZeroMode(mode)) return false;
+        if (!settingrange::isZeroMode(mode)) return false;
         ch.setZeroMode(mode);
         return true;
     });
@@ -293,27 +291,30 @@ void JsonConnection::handleSetHoldState(const Json::Value& request) {
 // ---- Settings of every slot and of the meter
 
 void JsonConnection::handleSetFluxUnits(const Json::Value& request) {
-    sendSuccess(setOnEverySlot(meter, getInt(request, "units"), 3, &ChannelModel::setFluxUnits));
+    sendSuccess(
+        setOnEverySlot(meter, getInt(request, "units"), settingrange::isFluxUnit, &ChannelModel::setFluxUnits));
 }
 
 void JsonConnection::handleSetTimeUnits(const Json::Value& request) {
-    sendSuccess(setOnEverySlot(meter, getInt(request, "units"), 1, &ChannelModel::setTimeUnits));
+    sendSuccess(
+        setOnEverySlot(meter, getInt(request, "units"), settingrange::isTimeUnit, &ChannelModel::setTimeUnits));
 }
 
 void JsonConnection::handleSetTempUnits(const Json::Value& request) {
-    sendSuccess(setOnEverySlot(meter, getInt(request, "units"), 2, &ChannelModel::setTemperatureUnits));
+    sendSuccess(setOnEverySlot(meter, getInt(request, "units"), settingrange::isTemperatureUnit,
+                               &ChannelModel::setTemperatureUnits));
 }
 
 void JsonConnection::handleSetAngleUnits(const Json::Value& request) {
     const int units = getInt(request, "units");
-    if (units != 0 && units != 1) return sendSuccess(false);
+    if (!settingrange::isAngleUnit(units)) return sendSuccess(false);
     meter.setAngleUnits(units);
     sendSuccess(true);
 }
 
 void JsonConnection::handleSetUpdateRate(const Json::Value& request) {
     const float rate = getFloat(request, "rate");
-    if (!(rate > 0.25f && rate < 6.0f)) return sendSuccess(false);   // the rates the meter takes
+    if (!settingrange::isDisplayRate(rate)) return sendSuccess(false);
     meter.setDisplayRate(rate);
     sendSuccess(true);
 }

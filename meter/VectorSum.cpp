@@ -5,6 +5,7 @@
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "ranges/RangeSpec.h"
 #include "runtime/Speaker.h"
 
@@ -418,7 +419,7 @@ void MeterModel::setAngleUnits(int units) {
 }
 
 void MeterModel::setDisplayRate(float rate) {
-    if (!(rate > 0.25f && rate < 6.0f)) return;
+    if (!settingrange::isDisplayRate(rate)) return;
     for (auto& ch : channels) ch->setDisplayRate(rate);
     displayRateChanged.emit(rate);
 }

@@ -1,12 +1,12 @@
 #include "pages/AnalogOutScalingDisplay.h"
 
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "meter/MeterModel.h"
 #include "pages/FormText.h"
 
 #include <FL/Fl_Input.H>
 
-#include <cmath>
 #include <cstdio>
 
 AnalogOutScalingDisplay::AnalogOutScalingDisplay(int x, int y, int w, int h, const char* label)
@@ -25,8 +25,8 @@ void AnalogOutScalingDisplay::showScaling() {
 }
 
 void AnalogOutScalingDisplay::applySettings() {
-    const float volts = formtext::toFloat(getInput(0)->value());
-    if (volts >= 0.0f && volts <= 10.0f) setScaling(static_cast<int>(std::lround(volts * 10.0f)));
+    const int tenths = settingrange::fullScaleTenths(formtext::toFloat(getInput(0)->value()));
+    if (tenths >= 0) setScaling(tenths);
 }
 
 AnalogOutCorrScalingDisplay::AnalogOutCorrScalingDisplay(ChannelModel* channel, int x, int y, int w, int h,

@@ -35,14 +35,14 @@
       handleResetValleyHoldValue, Valley)
 
 // Fixed range and autorange, alone or with the mode.
-// X(handler, automatic, mode: -1 left as it is, 0 DC, 1 AC)
-#define SCPI_RANGE_SETTINGS(X)          \
-    X(handleSetRangeFixed, false, -1)   \
-    X(handleSetDcRangeFixed, false, 0)  \
-    X(handleSetAcRangeFixed, false, 1)  \
-    X(handleSetRangeAuto, true, -1)     \
-    X(handleSetDcRangeAuto, true, 0)    \
-    X(handleSetAcRangeAuto, true, 1)
+// X(handler, automatic, mode: -1 left as it is, or settingrange::kModeDc, kModeAc)
+#define SCPI_RANGE_SETTINGS(X)                                   \
+    X(handleSetRangeFixed, false, -1)                            \
+    X(handleSetDcRangeFixed, false, settingrange::kModeDc)       \
+    X(handleSetAcRangeFixed, false, settingrange::kModeAc)       \
+    X(handleSetRangeAuto, true, -1)                              \
+    X(handleSetDcRangeAuto, true, settingrange::kModeDc)         \
+    X(handleSetAcRangeAuto, true, settingrange::kModeAc)
 
 // A card's corrected and uncorrected analog outputs: mode and full scale.
 // X(mode setter, mode query, full-scale setter, full-scale query,

@@ -2,33 +2,28 @@
 // range, the range query, input filter, display rate, zero and zero mode, the
 // corrected, uncorrected and vector-sum analog outputs, the front-panel keys.
 //
-// Zero modes: the commands say 0, 1, 2; the channel model holds 1, 4, 0.
-// Output full scales: the commands say volts (0-10), the models hold tenths.
+// Zero modes: the commands say 0, 1, 2 for the model's three in the order
+// of settingrange::kZeroModes.  Display rates: the commands say 0-3 for the
+// four of settingrange::kDisplayRates.  Output full scales: the commands say
+// volts (0-10), the models hold tenths.
 #include "scpi/ScpiServer.h"
 
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "meter/MeterModel.h"
 #include "scpi/ScpiArguments.h"
-
-#include <cmath>
 
 namespace {
 
 const char* const kOutOfRange = "argument out of range";
-constexpr int kVectorSumOutputOn = 4;
-const int kZeroModeOfCommand[3] = {1, 4, 0};
-const float kDisplayRates[4] = {0.5f, 1.0f, 2.0f, 5.0f};
 
 long long integerArgument(const std::string& command) {
     return scpiarg::textInteger(scpiarg::argumentWord(command));
 }
 
-// A full scale in volts, 0-10, as tenths of a volt (halves away from zero);
-// -1 when out of range (NaN and the infinities included).
+// A full scale in volts as tenths of a volt; -1 when out of range.
 int outputScalingArgument(const std::string& command) {
-    const float volts = scpiarg::textFloat(scpiarg::argumentWord(command));
-    if (!scpiarg::inRange(volts, 0.0f, 10.0f)) return -1;
-    return static_cast<int>(std::lround(volts * 10.0f));
+    return settingrange::fullScaleTenths(scpiarg::textFloat(scpiarg::argumentWord(command)));
 }
 
 }  // namespace
@@ -61,20 +56,20 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::outputHandlers() {
 // ---- Mode and range
 
 void ScpiServer::handleSetModeDc(int channel, const std::string&) {
-    if (ChannelModel* model = validChannel(channel)) model->setMode(0);
+    if (ChannelModel* model = validChannel(channel)) model->setMode(settingrange::kModeDc);
 }
 
 void ScpiServer::handleSetModeAc(int channel, const std::string&) {
-    if (ChannelModel* model = validChannel(channel)) model->setMode(1);
+    if (ChannelModel* model = validChannel(channel)) model->setMode(settingrange::kModeAc);
 }
 
-// Fixed range 0-3 or autorange 0/1, then (mode 0 or 1) the mode; a value out
-// of range ends the command silently.
+// Fixed range or autorange 0/1, then (a mode given) the mode; a value out of
+// range ends the command silently.
 void ScpiServer::setRangeAndMode(int channel, const std::string& command, bool automatic, int mode) {
     ChannelModel* model = validChannel(channel);
     if (!model) return;
     const long long value = integerArgument(command);
-    if (!scpiarg::inRange(value, 0, automatic ? 1 : 3)) return;
+    if (automatic ? !scpiarg::inRange(value, 0, 1) : !settingrange::isRange(value)) return;
     if (automatic)
         model->setAutorange(value == 1);
     else
@@ -92,7 +87,8 @@ void ScpiServer::handleQueryRange(int channel, const std::string&) {
     ChannelModel* model = validChannel(channel);
     if (!model) return;
     const int range = model->getRange();
-    write(std::string(model->getMode() == 0 ? "DC," : "AC,") + std::to_string(range >= 0 && range <= 3 ? range : 0) +
+    write(std::string(model->getMode() == settingrange::kModeDc ? "DC," : "AC,") +
+          std::to_string(settingrange::isRange(range) ? range : 0) +
           "," + (model->isAutorange() ? "ON" : "OFF"));
 }
 
@@ -100,14 +96,14 @@ void ScpiServer::handleSetInputFilter(int channel, const std::string& command) {
     ChannelModel* model = validChannel(channel);
     if (!model) return;
     const long long value = integerArgument(command);
-    if (!scpiarg::inRange(value, 0, 5)) return write(kOutOfRange);
+    if (!settingrange::isFreqRange(value)) return write(kOutOfRange);
     model->setFreqRange(static_cast<int>(value));
 }
 
 void ScpiServer::handleSetDisplayRate(int, const std::string& command) {
     const long long code = integerArgument(command);
-    if (!scpiarg::inRange(code, 0, 3)) return write(kOutOfRange);
-    meter->setDisplayRate(kDisplayRates[code]);
+    if (!scpiarg::inRange(code, 0, settingrange::kDisplayRateCount - 1)) return write(kOutOfRange);
+    meter->setDisplayRate(settingrange::kDisplayRates[code]);
 }
 
 void ScpiServer::handleGetDisplayRate(int, const std::string&) {
@@ -135,13 +131,14 @@ void ScpiServer::handleZeroAllChannels(int, const std::string&) {
 
 void ScpiServer::setZeroMode(int channel, const std::string& command, bool allChannels) {
     const long long value = integerArgument(command);
-    if (!scpiarg::inRange(value, 0, 2)) return;
+    if (!scpiarg::inRange(value, 0, settingrange::kZeroModeCount - 1)) return;
+    const int mode = settingrange::kZeroModes[value];
     if (!allChannels) {
-        if (ChannelModel* model = validChannel(channel)) model->setZeroMode(kZeroModeOfCommand[value]);
+        if (ChannelModel* model = validChannel(channel)) model->setZeroMode(mode);
         return;
     }
     for (int ch = 1; ch <= 3; ++ch)
-        if (ChannelModel* model = getChannelModel(ch)) model->setZeroMode(kZeroModeOfCommand[value]);
+        if (ChannelModel* model = getChannelModel(ch)) model->setZeroMode(mode);
 }
 
 void ScpiServer::handleSetZeroModeSingleChannel(int ch, const std::string& cmd) { setZeroMode(ch, cmd, false); }
@@ -150,8 +147,8 @@ void ScpiServer::handleSetZeroModeAllChannels(int ch, const std::string& cmd) { 
 void ScpiServer::handleGetZeroModeSingleChannel(int channel, const std::string&) {
     ChannelModel* model = validChannel(channel);
     if (!model) return;
-    for (int code = 0; code < 3; ++code)
-        if (kZeroModeOfCommand[code] == model->getZeroMode()) return replyInt(code);
+    for (int code = 0; code < settingrange::kZeroModeCount; ++code)
+        if (settingrange::kZeroModes[code] == model->getZeroMode()) return replyInt(code);
 }
 
 // ---- Analog outputs
@@ -160,7 +157,7 @@ void ScpiServer::setOutputMode(int channel, Output output, const std::string& co
     ChannelModel* model = validChannel(channel);
     if (!model) return;
     const long long mode = integerArgument(command);
-    if (!scpiarg::inRange(mode, 0, 2)) return write(kOutOfRange);
+    if (!settingrange::isOutputMode(mode)) return write(kOutOfRange);
     if (output == Output::Corrected)
         model->setCdacMode(static_cast<int>(mode));
     else
@@ -203,11 +200,13 @@ SCPI_CARD_OUTPUTS(SCPI_DEFINE_CARD_OUTPUT)
 
 void ScpiServer::handleSetVectorSumOutputMode(int, const std::string& command) {
     const long long value = integerArgument(command);
-    if (value == 0 || value == 1) meter->setVectorSumOutputMode(value == 1 ? kVectorSumOutputOn : 0);
+    if (value == 0 || value == 1)
+        meter->setVectorSumOutputMode(value == 1 ? settingrange::kVectorSumOutputOn
+                                                 : settingrange::kVectorSumOutputOff);
 }
 
 void ScpiServer::handleGetVectorSumOutputMode(int, const std::string&) {
-    replyInt(meter->getVectorSumOutputMode() == kVectorSumOutputOn ? 1 : 0);
+    replyInt(meter->getVectorSumOutputMode() == settingrange::kVectorSumOutputOn ? 1 : 0);
 }
 
 void ScpiServer::handleSetVectorSumOutputScaling(int, const std::string& command) {

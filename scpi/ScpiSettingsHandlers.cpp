@@ -6,6 +6,7 @@
 #include "scpi/ScpiServer.h"
 
 #include "channel/ChannelModel.h"
+#include "channel/SettingRanges.h"
 #include "meter/MeterModel.h"
 #include "ranges/RangeSpec.h"
 #include "scpi/ScpiArguments.h"
@@ -59,10 +60,10 @@ int lookupKeyword(const std::string& argument, std::initializer_list<Keyword> ke
     return -1;
 }
 
-const char* unitName(int code, std::initializer_list<const char*> names) {
-    if (code < 0 || code >= static_cast<int>(names.size())) return nullptr;
-    return names.begin()[code];
-}
+// The units' names in the replies, by unit.
+const char* const kFluxUnitNames[settingrange::kFluxUnitCount] = {"GAUSS", "TESLA", "OERSTED", "AM"};
+const char* const kTemperatureUnitNames[settingrange::kTemperatureUnitCount] = {"FAR", "CEL", "K"};
+const char* const kTimeUnitNames[settingrange::kTimeUnitCount] = {"HZ", "SEC"};
 
 float unitScale(const RangeSpec* range) { return range ? range->getUnitScale() : 1.0f; }
 float unitScale(const ChannelModel& model) { return unitScale(model.getRangeSpec()); }
@@ -251,16 +252,18 @@ void ScpiServer::handleSetUnitsAngle(int, const std::string& command) {
 }
 
 void ScpiServer::handleGetUnitsFlux(int, const std::string&) {
-    if (const char* name = unitName(meter->getChannel(2)->getFluxUnits(), {"GAUSS", "TESLA", "OERSTED", "AM"}))
-        write(name);
+    const int unit = meter->getChannel(2)->getFluxUnits();
+    if (settingrange::isFluxUnit(unit)) write(kFluxUnitNames[unit]);
 }
 
 void ScpiServer::handleGetUnitsTemperature(int, const std::string&) {
-    if (const char* name = unitName(meter->getChannel(2)->getTemperatureUnits(), {"FAR", "CEL", "K"})) write(name);
+    const int unit = meter->getChannel(2)->getTemperatureUnits();
+    if (settingrange::isTemperatureUnit(unit)) write(kTemperatureUnitNames[unit]);
 }
 
 void ScpiServer::handleGetUnitsTime(int, const std::string&) {
-    if (const char* name = unitName(meter->getChannel(2)->getTimeUnits(), {"HZ", "SEC"})) write(name);
+    const int unit = meter->getChannel(2)->getTimeUnits();
+    if (settingrange::isTimeUnit(unit)) write(kTimeUnitNames[unit]);
 }
 
 void ScpiServer::handleGetUnitsAngle(int, const std::string&) { write(meter->getAngleUnits() == 0 ? "DEG" : "RAD"); }
