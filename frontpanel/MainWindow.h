@@ -138,17 +138,10 @@ public:
     void displayDimmer();
     void buttonsBrighter();
     void buttonsDimmer();
-    void toggleChannel1Display();
-    void toggleChannel2Display();
-    void toggleChannel3Display();
+    void toggleDisplay(int readout);       // 0-2 channels 1-3, 3 vector sum
     void toggleVectorSumDisplay();
-    void promptCorrScaling1();
-    void promptCorrScaling2();
-    void promptCorrScaling3();
-    void promptUncorrScaling1();
-    void promptUncorrScaling2();
-    void promptUncorrScaling3();
-    void promptVsumScaling();
+    // The page of a custom full scale, and Enter armed to apply it.
+    void promptScaling(Form* page);
     void promptScreenCapture();
     void promptInternetFirmwareUpdate();
     void promptUsbFirmwareUpdate();
@@ -168,40 +161,28 @@ public:
     void applyRs232Settings();
     void applyGpibSettings();
     void startButtonTest();
-    void editRelativeOffset1();
-    void editRelativeOffset2();
-    void editRelativeOffset3();
-    void editManualZero1();
-    void editManualZero2();
-    void editManualZero3();
-    void editLowerClassifier1();
-    void editLowerClassifier2();
-    void editLowerClassifier3();
-    void editUpperClassifier1();
-    void editUpperClassifier2();
-    void editUpperClassifier3();
-    void editTriggerLevel1();
-    void editTriggerLevel2();
-    void editTriggerLevel3();
+    // What a value-entry menu edits (editMode).
+    enum EditMode {
+        kEditNothing = 0,
+        kEditRelativeOffset = 1,
+        kEditManualZero = 2,
+        kEditLowerClassifier = 3,
+        kEditUpperClassifier = 4,
+        kEditVectorSumOffset = 5,   // on channel 1's menu
+        kEditTriggerLevel = 6,
+    };
+    // The value-entry menu of the channel, titled for what it edits, and the
+    // model's value loaded into the digit editor.
+    void startValueEntry(int channel, int mode);
     void editVectorSumRelativeOffset();
     void updateFirmwareFromInternet();
     void updateFirmwareFromUsb();
-    void applyCorrScaling1();
-    void applyCorrScaling2();
-    void applyCorrScaling3();
-    void applyUncorrScaling1();
-    void applyUncorrScaling2();
-    void applyUncorrScaling3();
-    void applyVsumScaling();
     void captureScreen();
     void onPasswordEntered();
     void testButtonBacklights();
     static void* buttonTestThread(void* window);
     // Shared steps of the families above.
-    void startValueEntry(int channel, int mode);
-    void toggleDisplay(int readout);       // 0-2 channels 1-3, 3 vector sum
     void stepBrightness(bool display, int step);
-    void promptScaling(Form* page, void (MainWindow::*apply)());
     void applyScaling(Form* page);
     void showPage(Fl_Widget* page, const std::function<void()>& prepare);
     Menu* getCurrentMenu();                // under the toolkit lock

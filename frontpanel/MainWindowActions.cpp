@@ -66,9 +66,9 @@ void toggleHoldFlag(MeterModel* meter, int channel, bool (ChannelModel::*get)() 
     });
 }
 
-// One step of the digit editor of the value under entry, by edit mode:
-// 1, 2, 6 the channel's offsets and trigger level; 3, 4 the channel's
-// classifier thresholds; 5 the vector-sum offset (channel 1's menu only).
+// One step of the digit editor of the value under entry, by edit mode: the
+// channel's offsets and trigger level, the channel's classifier thresholds,
+// or the vector-sum offset (channel 1's menu only).
 struct EditOperation {
     void (ChannelModel::*channel)();
     void (ClassifierController::*classifier)();
@@ -78,16 +78,16 @@ struct EditOperation {
 void dispatchEdit(MeterModel* meter, unsigned editMode, int channel, const EditOperation& op) {
     ChannelModel* model = meter->getChannel(static_cast<unsigned>(channel));
     switch (editMode) {
-    case 1: case 2: case 6:
+    case MainWindow::kEditRelativeOffset: case MainWindow::kEditManualZero: case MainWindow::kEditTriggerLevel:
         if (model) (model->*op.channel)();
         break;
-    case 3: case 4:
+    case MainWindow::kEditLowerClassifier: case MainWindow::kEditUpperClassifier:
         if (model) (model->getClassifierController().*op.classifier)();
         break;
-    case 5:
+    case MainWindow::kEditVectorSumOffset:
         if (channel == 1) (meter->*op.meter)();
         break;
-    default:   // 0: nothing under entry; above 6 (or negative): ignored
+    default:   // nothing under entry; any other number (negative ones too): ignored
         break;
     }
 }
@@ -328,11 +328,11 @@ void MainWindow::editReset(int channel) {
 void MainWindow::finishEntry(int channel) {
     ChannelModel* model = meterModel->getChannel(static_cast<unsigned>(channel));
     switch (static_cast<unsigned>(editMode.load())) {
-    case 1: if (model) model->setManualRelative(); break;
-    case 2: if (model) model->applyManualZero(); break;
-    case 3: case 4: if (model) model->getClassifierController().endEdit(); break;
-    case 5: if (channel == 1) meterModel->setVectorSumManualRelative(); break;
-    case 6: if (model) model->editTriggerLevel(false); break;
+    case kEditRelativeOffset: if (model) model->setManualRelative(); break;
+    case kEditManualZero: if (model) model->applyManualZero(); break;
+    case kEditLowerClassifier: case kEditUpperClassifier: if (model) model->getClassifierController().endEdit(); break;
+    case kEditVectorSumOffset: if (channel == 1) meterModel->setVectorSumManualRelative(); break;
+    case kEditTriggerLevel: if (model) model->editTriggerLevel(false); break;
     default: break;
     }
 }

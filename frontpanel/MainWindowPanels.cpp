@@ -128,31 +128,10 @@ void MainWindow::promptInternetFirmwareUpdate() {
         buttonHandler->armWithCancelKey(sigc::mem_fun(*this, &MainWindow::updateFirmwareFromInternet), kBackKey);
 }
 
-void MainWindow::promptScaling(Form* page, void (MainWindow::*apply)()) {
+void MainWindow::promptScaling(Form* page) {
     showScalingPanel(page);
-    if (buttonHandler) buttonHandler->armWithCancelKey(sigc::mem_fun(*this, apply), kBackKey);
-}
-
-void MainWindow::promptCorrScaling1() {
-    promptScaling(corrScalingDisplays[0], &MainWindow::applyCorrScaling1);
-}
-void MainWindow::promptCorrScaling2() {
-    promptScaling(corrScalingDisplays[1], &MainWindow::applyCorrScaling2);
-}
-void MainWindow::promptCorrScaling3() {
-    promptScaling(corrScalingDisplays[2], &MainWindow::applyCorrScaling3);
-}
-void MainWindow::promptUncorrScaling1() {
-    promptScaling(uncorrScalingDisplays[0], &MainWindow::applyUncorrScaling1);
-}
-void MainWindow::promptUncorrScaling2() {
-    promptScaling(uncorrScalingDisplays[1], &MainWindow::applyUncorrScaling2);
-}
-void MainWindow::promptUncorrScaling3() {
-    promptScaling(uncorrScalingDisplays[2], &MainWindow::applyUncorrScaling3);
-}
-void MainWindow::promptVsumScaling() {
-    promptScaling(vsumScalingDisplay, &MainWindow::applyVsumScaling);
+    if (buttonHandler)
+        buttonHandler->armWithCancelKey(sigc::bind(sigc::mem_fun(*this, &MainWindow::applyScaling), page), kBackKey);
 }
 
 void MainWindow::promptScreenCapture() {
@@ -209,9 +188,6 @@ void MainWindow::toggleDisplay(int readout) {
     showMeasurementScreen();
 }
 
-void MainWindow::toggleChannel1Display() { toggleDisplay(0); }
-void MainWindow::toggleChannel2Display() { toggleDisplay(1); }
-void MainWindow::toggleChannel3Display() { toggleDisplay(2); }
 void MainWindow::toggleVectorSumDisplay() { toggleDisplay(3); }
 
 // The page hides its status box, copies itself into the configuration and
@@ -269,14 +245,6 @@ void MainWindow::applyScaling(Form* page) {
     if (menu->getParent()) currentMenu = menu->getParent();
     showMenu();
 }
-
-void MainWindow::applyCorrScaling1() { applyScaling(corrScalingDisplays[0]); }
-void MainWindow::applyCorrScaling2() { applyScaling(corrScalingDisplays[1]); }
-void MainWindow::applyCorrScaling3() { applyScaling(corrScalingDisplays[2]); }
-void MainWindow::applyUncorrScaling1() { applyScaling(uncorrScalingDisplays[0]); }
-void MainWindow::applyUncorrScaling2() { applyScaling(uncorrScalingDisplays[1]); }
-void MainWindow::applyUncorrScaling3() { applyScaling(uncorrScalingDisplays[2]); }
-void MainWindow::applyVsumScaling() { applyScaling(vsumScalingDisplay); }
 
 void MainWindow::onRemoteState(bool enabled) {
     Logger::instance()->log(2, "MainWindow", enabled ? "Enable buttons" : "Disable buttons");
@@ -398,8 +366,10 @@ void MainWindow::onPasswordEntered() {
 void MainWindow::startValueEntry(int channel, int mode) {
     static const char* const kTitles[7] = {"", "Manual\nRelative", "Manual\nZero", "Lower\nClassifier",
                                           "Upper\nClassifier", "Manual\nRelative", "Trigger\nLevel"};
-    // Modes 1-4 name their channel, except the single channel's (slot 2).
-    const bool named = mode >= 1 && mode <= 4 && (meterModel->isThreeChannelModel() || channel != 2);
+    // Offsets and classifier thresholds name their channel, except the single
+    // channel's (slot 2).
+    const bool named = mode >= kEditRelativeOffset && mode <= kEditUpperClassifier &&
+                       (meterModel->isThreeChannelModel() || channel != 2);
     char title[Menu::kMaxTitle + 1];
     if (named)
         std::snprintf(title, sizeof title, "Channel %d\n%s", channel, kTitles[mode]);
@@ -411,32 +381,17 @@ void MainWindow::startValueEntry(int channel, int mode) {
 
     ChannelModel* model = meterModel->getChannel(static_cast<unsigned>(channel));
     switch (mode) {
-    case 1: model->editRelativeOffset(); break;
-    case 2: model->editManualZero(); break;
-    case 3: model->getClassifierController().editLowerThreshold(); break;
-    case 4: model->getClassifierController().editUpperThreshold(); break;
-    case 5: meterModel->editVectorSumRelativeOffset(); break;
-    case 6: model->editTriggerLevel(true); break;
+    case kEditRelativeOffset: model->editRelativeOffset(); break;
+    case kEditManualZero: model->editManualZero(); break;
+    case kEditLowerClassifier: model->getClassifierController().editLowerThreshold(); break;
+    case kEditUpperClassifier: model->getClassifierController().editUpperThreshold(); break;
+    case kEditVectorSumOffset: meterModel->editVectorSumRelativeOffset(); break;
+    case kEditTriggerLevel: model->editTriggerLevel(true); break;
     default: break;
     }
 }
 
-void MainWindow::editRelativeOffset1() { startValueEntry(1, 1); }
-void MainWindow::editRelativeOffset2() { startValueEntry(2, 1); }
-void MainWindow::editRelativeOffset3() { startValueEntry(3, 1); }
-void MainWindow::editManualZero1() { startValueEntry(1, 2); }
-void MainWindow::editManualZero2() { startValueEntry(2, 2); }
-void MainWindow::editManualZero3() { startValueEntry(3, 2); }
-void MainWindow::editLowerClassifier1() { startValueEntry(1, 3); }
-void MainWindow::editLowerClassifier2() { startValueEntry(2, 3); }
-void MainWindow::editLowerClassifier3() { startValueEntry(3, 3); }
-void MainWindow::editUpperClassifier1() { startValueEntry(1, 4); }
-void MainWindow::editUpperClassifier2() { startValueEntry(2, 4); }
-void MainWindow::editUpperClassifier3() { startValueEntry(3, 4); }
-void MainWindow::editTriggerLevel1() { startValueEntry(1, 6); }
-void MainWindow::editTriggerLevel2() { startValueEntry(2, 6); }
-void MainWindow::editTriggerLevel3() { startValueEntry(3, 6); }
-void MainWindow::editVectorSumRelativeOffset() { startValueEntry(1, 5); }
+void MainWindow::editVectorSumRelativeOffset() { startValueEntry(1, kEditVectorSumOffset); }
 
 // ---- Data logging and screen capture ----------------------------------------
 

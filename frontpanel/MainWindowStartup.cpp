@@ -390,7 +390,7 @@ void MainWindow::onRelativeStateChanged(int c, int state) {
             return;
         }
         Menu* entry = of(valueEntryMenus, c);
-        if (entry && currentMenu == entry && editMode == 1) currentMenu = entry->getParent();
+        if (entry && currentMenu == entry && editMode == kEditRelativeOffset) currentMenu = entry->getParent();
         showMenu();
     });
 }

@@ -31,13 +31,6 @@ Action locked(WindowFn f) {
         (w.*f)();
     };
 }
-// One member per channel: f1 for channel 1 ...
-Action each(WindowFn f1, WindowFn f2, WindowFn f3) {
-    return [f1, f2, f3](MW& w, int c) {
-        const WindowFn f = c == 1 ? f1 : c == 2 ? f2 : c == 3 ? f3 : nullptr;
-        if (f) (w.*f)();
-    };
-}
 // f(channel).
 Action onChannel(void (MW::*f)(int)) {
     return [f](MW& w, int c) { (w.*f)(c); };
@@ -60,20 +53,19 @@ Action keypad(void (NumericKeypad::*f)()) {
     };
 }
 
-// The keypad on the full-scale page of the menu's channel (corrected or
-// uncorrected output), or on the vector-sum page.
-Action corrFullScale() {
-    return [](MW& w, int c) {
-        if (c >= 1 && c <= 3) w.editOutputFullScale(w.corrScalingDisplays[c - 1]);
+// The value-entry menu of the menu's channel (or the entry's), editing what.
+Action valueEntry(MW::EditMode what) { return with(&MW::startValueEntry, static_cast<int>(what)); }
+
+// f(page): of the three full-scale pages (corrected or uncorrected output),
+// the menu's channel's; or the vector sum's one page.
+template <class Page>
+Action onScalingPage(void (MW::*f)(Form*), Page* (MW::*pages)[3]) {
+    return [f, pages](MW& w, int c) {
+        if (c >= 1 && c <= 3) (w.*f)((w.*pages)[c - 1]);
     };
 }
-Action uncorrFullScale() {
-    return [](MW& w, int c) {
-        if (c >= 1 && c <= 3) w.editOutputFullScale(w.uncorrScalingDisplays[c - 1]);
-    };
-}
-Action vsumFullScale() {
-    return [](MW& w, int) { w.editOutputFullScale(w.vsumScalingDisplay); };
+Action onScalingPage(void (MW::*f)(Form*), AnalogOutVsumScalingDisplay* MW::*page) {
+    return [f, page](MW& w, int) { (w.*f)(w.*page); };
 }
 
 // ---- Entries ----------------------------------------------------------------
@@ -170,7 +162,9 @@ std::vector<EntrySpec> scalingEntries(void (MW::*set)(int, int), M keypadPage, A
 std::vector<EntrySpec> vectorSumScalingEntries() {
     return {item("3V Full\nScale", with(&MW::setVectorSumOutputScaling, 30)),
             item("10V Full\nScale", with(&MW::setVectorSumOutputScaling, 100)),
-            link("Custom\nFull Scale", M::VectorSumFullScale, call(&MW::promptVsumScaling), vsumFullScale())};
+            link("Custom\nFull Scale", M::VectorSumFullScale,
+                 onScalingPage(&MW::promptScaling, &MW::vsumScalingDisplay),
+                 onScalingPage(&MW::editOutputFullScale, &MW::vsumScalingDisplay))};
 }
 EntrySpec networkAddressLink(const char* name, M page, int row, E id) {
     return detached(named(link(name, page, with(&MW::editNetworkField, row)), id));
@@ -221,8 +215,7 @@ std::vector<MenuSpec> buildTable() {
         perChannel(radio(M::ChannelAcFreq, "Channel %d\nAC Freq\nSetup", kMarkFromModel, M::Channel, acFreqEntries())),
         perChannel(radio(M::ChannelRelative, "Channel %d\nRelative", kMarkFromModel, M::Channel,
                          {item("Off", onChannel(&MW::relativeOff)), item("Auto", onChannel(&MW::relativeAuto)),
-                          link("Manual", M::ValueEntry,
-                               each(&MW::editRelativeOffset1, &MW::editRelativeOffset2, &MW::editRelativeOffset3))})),
+                          link("Manual", M::ValueEntry, valueEntry(MW::kEditRelativeOffset))})),
         perChannel(plain(M::ValueEntry, "Channel %d\nManual\nRelative", M::None,
                          {item("Digit\nLeft", onChannel(&MW::editDigitLeft)),
                           item("Digit\nRight", onChannel(&MW::editDigitRight)),
@@ -232,8 +225,7 @@ std::vector<MenuSpec> buildTable() {
                          {onChannel(&MW::finishEntry)})),
         perChannel(plain(M::ChannelZero, "Channel %d\nZero", M::None,
                          {link("Auto", M::ChannelAutoZero),
-                          link("Manual", M::ValueEntry,
-                               each(&MW::editManualZero1, &MW::editManualZero2, &MW::editManualZero3))})),
+                          link("Manual", M::ValueEntry, valueEntry(MW::kEditManualZero))})),
         perChannel(plain(M::ChannelAutoZero, "Channel %d\nAuto Zero", M::None, zeroModeEntries())),
 
         // ---- All channels
@@ -295,8 +287,8 @@ std::vector<MenuSpec> buildTable() {
                item("Buttons\nBrighter", call(&MW::buttonsBrighter)),
                item("Buttons\nDimmer", call(&MW::buttonsDimmer))}),
         plain(M::DisplayChannels, "Channels", M::None,
-              {item("Channel 1", call(&MW::toggleChannel1Display)), item("Channel 2", call(&MW::toggleChannel2Display)),
-               item("Channel 3", call(&MW::toggleChannel3Display)),
+              {item("Channel 1", with(&MW::toggleDisplay, 0)), item("Channel 2", with(&MW::toggleDisplay, 1)),
+               item("Channel 3", with(&MW::toggleDisplay, 2)),
                item("Vector\nSum", call(&MW::toggleVectorSumDisplay), E::VectorSumDisplay)}),
         plain(M::Waveform, "Waveform\nSettings", M::None,
               {link("Time Base", M::TimeBase), link("Scale", M::Scale), link("Trigger\nSetup", M::TriggerSetup),
@@ -317,9 +309,9 @@ std::vector<MenuSpec> buildTable() {
                           item("Scale 6", with(&MW::setWaveformScale, 5))})),
         plain(M::TriggerSetup, "Trigger\nSetup", M::None,
               {link("Mode", M::TriggerMode), named(link("Slope", M::TriggerSlope), E::TriggerSlope),
-               named(link("Level", M::ValueEntry, call(&MW::editTriggerLevel1)), E::TriggerLevel, 1),
-               detached(named(link("Level", M::ValueEntry, call(&MW::editTriggerLevel2)), E::TriggerLevel, 2)),
-               detached(named(link("Level", M::ValueEntry, call(&MW::editTriggerLevel3)), E::TriggerLevel, 3)),
+               named(link("Level", M::ValueEntry, valueEntry(MW::kEditTriggerLevel)), E::TriggerLevel, 1),
+               detached(named(link("Level", M::ValueEntry, valueEntry(MW::kEditTriggerLevel)), E::TriggerLevel, 2)),
+               detached(named(link("Level", M::ValueEntry, valueEntry(MW::kEditTriggerLevel)), E::TriggerLevel, 3)),
                link("Channel", M::TriggerChannel)}),
         radio(M::TriggerMode, "Trigger\nMode", kMarkFromModel, M::None,
               {item("Free Run", with(&MW::setTriggerMode, 0)), item("Auto", with(&MW::setTriggerMode, 1)),
@@ -345,9 +337,8 @@ std::vector<MenuSpec> buildTable() {
                          outputModeEntries(&MW::setCorrectedOutputMode))),
         perChannel(radio(M::CorrectedScaling, "Channel %d\nCorrected\nScaling", kMarkFromModel, M::None,
                          scalingEntries(&MW::setCorrectedOutputScaling, M::CorrectedFullScale,
-                                        each(&MW::promptCorrScaling1, &MW::promptCorrScaling2,
-                                             &MW::promptCorrScaling3),
-                                        corrFullScale()))),
+                                        onScalingPage(&MW::promptScaling, &MW::corrScalingDisplays),
+                                        onScalingPage(&MW::editOutputFullScale, &MW::corrScalingDisplays)))),
         perChannel(sized(plain(M::UncorrectedOutput, "Uncorrected\nOutput", M::None,
                                {link("Output Mode", M::UncorrectedMode), link("Scaling", M::UncorrectedScaling)}),
                          18)),
@@ -355,9 +346,8 @@ std::vector<MenuSpec> buildTable() {
                          outputModeEntries(&MW::setUncorrectedOutputMode))),
         perChannel(radio(M::UncorrectedScaling, "Channel %d\nScaling", kMarkFromModel, M::None,
                          scalingEntries(&MW::setUncorrectedOutputScaling, M::UncorrectedFullScale,
-                                        each(&MW::promptUncorrScaling1, &MW::promptUncorrScaling2,
-                                             &MW::promptUncorrScaling3),
-                                        uncorrFullScale()))),
+                                        onScalingPage(&MW::promptScaling, &MW::uncorrScalingDisplays),
+                                        onScalingPage(&MW::editOutputFullScale, &MW::uncorrScalingDisplays)))),
         plain(M::VectorSumAnalog, "Vector\nSum", M::None,
               {link("Output\nMode", M::VectorSumOutputMode), link("Scaling", M::VectorSumScaling)}),
         radio(M::VectorSumOutputMode, "Output\nMode", kMarkFromModel, M::None,
@@ -369,11 +359,8 @@ std::vector<MenuSpec> buildTable() {
                link("Channel 3", M::ChannelClassifiers, 3), link("All\nChannels", M::AllClassifiers)}),
         perChannel(plain(M::ChannelClassifiers, "Channel %d\nClassifiers", M::None,
                          {item("Active", onChannel(&MW::toggleClassifier)),
-                          link("Set Lower\nThreshold", M::ValueEntry,
-                               each(&MW::editLowerClassifier1, &MW::editLowerClassifier2, &MW::editLowerClassifier3)),
-                          link("Set Upper\nThreshold", M::ValueEntry,
-                               each(&MW::editUpperClassifier1, &MW::editUpperClassifier2,
-                                    &MW::editUpperClassifier3))})),
+                          link("Set Lower\nThreshold", M::ValueEntry, valueEntry(MW::kEditLowerClassifier)),
+                          link("Set Upper\nThreshold", M::ValueEntry, valueEntry(MW::kEditUpperClassifier))})),
         plain(M::AllClassifiers, "All\nChannels\nClassifiers", M::None,
               {item("Active", onChannel(&MW::toggleClassifier))}),
 

@@ -12,7 +12,8 @@
 // way it may carry up to two actions, which run after the submenu is shown,
 // in table order.  Actions are MainWindow member functions bound with their
 // constant and with the channel of the menu (0 in menus that act on all
-// channels).
+// channels), or of the entry when it stands for a channel of its own: the
+// rows carry the channel, so one member serves all three.
 //
 // The table is the tree's one description: the builder reads it, and so do
 // the tests.
@@ -68,7 +69,7 @@ enum class EntryId {
 };
 
 // An action bound to an entry or to a menu's back signal: runs with the
-// window and the channel of the menu (0: all channels, or none).
+// window and the channel of the menu or entry (0: all channels, or none).
 using Action = std::function<void(MainWindow& window, int channel)>;
 
 // Where a link leads: a menu kind and, for per-channel kinds, the channel

@@ -58,11 +58,11 @@ TEST(MainWindowSingleChannel, FullHeightReadoutOfSlotTwo) {
 }
 
 TEST(MainWindowSingleChannel, ValueEntryTitlesNameNoChannel) {
-    mw->editUpperClassifier2();
+    mw->startValueEntry(2, MainWindow::kEditUpperClassifier);
     EXPECT_STREQ(mw->valueEntryMenus[1]->getTitle(), "Upper\nClassifier");
-    mw->editRelativeOffset2();
+    mw->startValueEntry(2, MainWindow::kEditRelativeOffset);
     EXPECT_STREQ(mw->valueEntryMenus[1]->getTitle(), "Manual\nRelative");
-    mw->editManualZero3();
+    mw->startValueEntry(3, MainWindow::kEditManualZero);
     EXPECT_STREQ(mw->valueEntryMenus[2]->getTitle(), "Channel 3\nManual\nZero");
 }
 

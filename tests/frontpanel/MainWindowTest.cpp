@@ -332,7 +332,7 @@ TEST(MainWindowLayout, DisplayTogglesKeepTheLastReadout) {
     mw->showChannel[0] = true;
     mw->showChannel[1] = mw->showChannel[2] = mw->showVectorSum = false;
     mw->showMeasurementDisplays();
-    mw->toggleChannel1Display();
+    mw->toggleDisplay(0);
     EXPECT_TRUE(mw->showChannel[0]) << "the only readout stays";
     EXPECT_EQ(mw->shownDisplayCount, 1);
 
@@ -343,7 +343,7 @@ TEST(MainWindowLayout, DisplayTogglesKeepTheLastReadout) {
     EXPECT_EQ(channels->getItemStyle(1), 0);
     EXPECT_EQ(channels->getItemStyle(3), 1);
 
-    mw->toggleChannel1Display();
+    channels->getItem(0)->activate();   // "Channel 1"
     EXPECT_FALSE(mw->showChannel[0]);
     EXPECT_EQ(mw->vectorSumDisplay->y(), 0);
     EXPECT_EQ(mw->vectorSumDisplay->h(), 480);
@@ -355,27 +355,37 @@ TEST(MainWindowLayout, DisplayTogglesKeepTheLastReadout) {
     mw->showMeasurementDisplays();
 }
 
+// The value-entry links, activated as their soft keys do: each opens the
+// value-entry menu of its channel, titled for what it edits.
 TEST(MainWindowActions, ValueEntryTitlesTheChannelsEntryMenu) {
+    auto entryOf = [](Menu* menu, const char* name) -> MenuElement* {
+        for (int i = 0; menu && i < menu->getItemCount(); ++i)
+            if (std::string(menu->getItem(i)->name()) == name) return menu->getItem(i);
+        return nullptr;
+    };
     struct Case {
-        void (MainWindow::*action)();
+        MenuElement* entry;
         int slot;
         int editMode;
         const char* title;
     };
     const Case cases[] = {
-        {&MainWindow::editRelativeOffset2, 2, 1, "Channel 2\nManual\nRelative"},
-        {&MainWindow::editManualZero3, 3, 2, "Channel 3\nManual\nZero"},
-        {&MainWindow::editLowerClassifier1, 1, 3, "Channel 1\nLower\nClassifier"},
-        {&MainWindow::editUpperClassifier2, 2, 4, "Channel 2\nUpper\nClassifier"},
-        {&MainWindow::editVectorSumRelativeOffset, 1, 5, "Manual\nRelative"},
-        {&MainWindow::editTriggerLevel3, 3, 6, "Trigger\nLevel"},
+        {entryOf(mw->relativeMenus[1], "Manual"), 2, 1, "Channel 2\nManual\nRelative"},
+        {entryOf(mw->zeroMenus[2], "Manual"), 3, 2, "Channel 3\nManual\nZero"},
+        {entryOf(mw->classifierMenus[0], "Set Lower\nThreshold"), 1, 3, "Channel 1\nLower\nClassifier"},
+        {entryOf(mw->classifierMenus[1], "Set Upper\nThreshold"), 2, 4, "Channel 2\nUpper\nClassifier"},
+        {entryOf(mw->vectorSumRelativeMenu, "Manual"), 1, 5, "Manual\nRelative"},
+        {mw->triggerLevelEntries[2], 3, 6, "Trigger\nLevel"},
     };
     for (const Case& c : cases) {
+        ASSERT_NE(c.entry, nullptr) << c.title;
         Menu* menu = mw->valueEntryMenus[c.slot - 1];
-        (mw->*c.action)();
+        c.entry->activate();
+        EXPECT_EQ(mw->currentMenu, menu) << c.title;
         EXPECT_EQ(mw->editMode, c.editMode);
         EXPECT_STREQ(menu->getTitle(), c.title);
     }
+    mw->gotoMenu(mw->mainMenu);
 }
 
 TEST(MainWindowActions, DataLoggingEntriesFollowTheLogAndReportFailures) {
