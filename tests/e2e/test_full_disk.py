@@ -135,9 +135,9 @@ def test_full_disk_is_an_error_never_a_silent_loss(sandbox):
         assert len([e for e in reported if "settings file bp" in e]) == 1, reported
         free(data)
         wait_until(lambda: "angleunits: 1\n" in open(bp).read(), 30, what="the file written with room again")
-        output = inst.tvl().output()
-        assert output.count("settings file bp not saved") == 1
-        assert "settings file bp saved" in output
+        # The line comes just after the file is in place.
+        wait_until(lambda: "settings file bp saved" in inst.tvl().output(), 10, what="the report of the save")
+        assert inst.tvl().output().count("settings file bp not saved") == 1
         assert not [name for name in os.listdir(data) if ".tmp" in name]
 
         # -- data log: no room for its header: the start fails
