@@ -17,6 +17,8 @@
 #include "ranges/RangeSpec.h"
 #include "runtime/FileIoManager.h"
 
+#include "Version.h"
+
 #include <cmath>
 
 using jsontext::formatValue;
@@ -24,8 +26,6 @@ using jsontext::microAsU;
 using jsontext::text;
 
 namespace {
-
-const char* const kFirmwareVersion = "1.6.1";
 
 using ChannelFlag = void (ChannelModel::*)(bool);
 using MeterFlag = void (MeterModel::*)(bool);
@@ -367,7 +367,7 @@ void JsonConnection::handleGetModelNumber(const Json::Value&) {
 void JsonConnection::handleGetSystemInfo(const Json::Value&) {
     Json::Value reply(Json::objectValue);
     reply["model"] = modelNumber(meter);
-    reply["firmwareVersion"] = kFirmwareVersion;
+    reply["firmwareVersion"] = tvl::kSoftwareVersion;
     reply["fpFirmwareVersion"] = text(meter.getFrontPanelFirmwareVersion());
     reply["psuFirmwareVersion"] = text(meter.getPsuFirmwareVersion());
     sendReply(reply);

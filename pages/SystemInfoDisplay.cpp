@@ -4,6 +4,8 @@
 #include "meter/MeterModel.h"
 #include "pages/TextPage.h"
 
+#include "Version.h"
+
 #include <sstream>
 
 namespace {
@@ -62,8 +64,6 @@ const SlotRow kProbeRows[] = {
 
 }  // namespace
 
-const char* const SystemInfoDisplay::kFirmwareVersion = "1.6.1";
-
 SystemInfoDisplay::SystemInfoDisplay(int x, int y, int w, int h) : Fl_Text_Display(x, y, w, h), textBuffer(0) {
     textpage::setUp(*this, textBuffer);
 }
@@ -114,7 +114,7 @@ std::string SystemInfoDisplay::buildText(const std::vector<ChannelModel*>& slots
         {"Model:", meter->getBackplaneModel(), true},
         {"Serial:", meter->getBackplaneSerial(), true},
         {"Cal Date:", meter->getBackplaneCalDate(), true},
-        {"Firmware:", kFirmwareVersion, false},
+        {"Firmware:", tvl::kSoftwareVersion, false},
         {"FP:", meter->getFrontPanelFirmwareVersion(), false},
         {"BP:", meter->getPsuFirmwareVersion(), false},
     };

@@ -24,9 +24,6 @@ class ChannelModel;
 
 class SystemInfoDisplay : public Fl_Text_Display {
 public:
-    // The program's own firmware version, shown in the "Firmware:" row.
-    static const char* const kFirmwareVersion;
-
     SystemInfoDisplay(int x, int y, int w, int h);
     ~SystemInfoDisplay() override;
     SystemInfoDisplay(const SystemInfoDisplay&) = delete;

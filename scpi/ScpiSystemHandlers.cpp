@@ -10,6 +10,8 @@
 #include "runtime/NetworkConfiguration.h"
 #include "scpi/ScpiArguments.h"
 
+#include "Version.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +21,6 @@
 
 namespace {
 
-const char* const kSoftwareVersion = "1.6.1";
 const char* const kScpiVersion = "1999.0";
 const char* const kProfileRangeText = "Profile number must be between 1 and 10";
 
@@ -64,7 +65,7 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::systemHandlers() {
 
 void ScpiServer::handleIdRequest(int, const std::string&) {
     write(std::string("TARVEL, ") + (meter->isThreeChannelModel() ? "4730 " : "4710 ") + "VAZID UVEDURIDER, " +
-          kSoftwareVersion + ", FP: " + meter->getFrontPanelFirmwareVersion() +
+          tvl::kSoftwareVersion + ", FP: " + meter->getFrontPanelFirmwareVersion() +
           ", PSU: " + meter->getPsuFirmwareVersion());
 }
 
