@@ -8,20 +8,22 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 jobs=$(nproc)
+# Every build here treats a warning in the project's own code as an error.
+werror=-DTVL_WERROR=ON
 # Most end-to-end tests spend their time waiting for the instrument (probes
 # getting ready, replies): twice as many tests as cores keep the cores busy.
 test_jobs=$((2 * jobs))
 # The normal build optimised as released, without debug information (a third
 # quicker to build; the sanitizer builds carry line information for reports).
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+cmake -S . -B build -G Ninja "$werror" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
       -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
 cmake --build build -j "$jobs"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
+cmake -S . -B build-asan -G Ninja "$werror" -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVL_TSAN=ON
+cmake -S . -B build-tsan -G Ninja "$werror" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVL_TSAN=ON
 cmake --build build-tsan -j "$jobs"
 # The fuzzers (clang, AddressSanitizer and UndefinedBehaviorSanitizer), without the rest of the tree.
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+cmake -S . -B build-fuzz -G Ninja "$werror" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DTVL_FUZZ=ON -DTVL_BUILD_TESTS=OFF
 cmake --build build-fuzz --target fuzzers -j "$jobs"
 
