@@ -31,8 +31,6 @@
 #include <cstring>
 #include <thread>
 
-MainWindow* gMainWindow = nullptr;
-
 namespace {
 constexpr int kSoftButtonWidth = 132;
 constexpr int kSoftButtonHeight = 60;
@@ -45,7 +43,9 @@ constexpr unsigned kChannelColour[3] = {0x00FFFF00, 0xFF108C00, 0x00EF0000};
 }  // namespace
 
 MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, const char* label)
-    : Fl_Group(x, y, w, h, label) {
+    : Fl_Group(x, y, w, h, label),
+      // A run exists only once the start-up step has made the key link.
+      backlightTest([this](int key, int level) { keyInterface->sendButtonBacklight(key, level); }) {
     Logger::instance()->setLevel(2);
     Logger::instance()->log(1, "MainWindow", "Meter starting up");
     std::strncpy(canInterfaceName, name, sizeof canInterfaceName - 1);
@@ -110,7 +110,6 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
     messagePopup->hide();
 
     buildMenus();
-    gMainWindow = this;
 
     if (skipBootload) {
         Logger::instance()->log(1, "MainWindow", "Skipping Delfino bootload");
@@ -124,6 +123,10 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
 }
 
 MainWindow::~MainWindow() {
+    // The reverse of the order of making: the backlight test's runs (the
+    // last things started), then the servers of the start-up step.
+    backlightTest.stop();
+    startedObjects.stop();
     keyConnection.disconnect();
     bootloadConnection.disconnect();
 }

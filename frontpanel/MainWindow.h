@@ -3,7 +3,11 @@
 // and hidden later), the menu tree, the soft-button release timers, the key
 // link and the objects that light the key backlights and answer the Enter
 // button.  Its constructor creates the meter model and runs the start-up
-// step, at once or when the channel processors have been loaded.
+// step, at once or when the channel processors have been loaded.  The
+// servers that the start-up step starts have one owner, startedObjects; the
+// backlight test's threads are owned by backlightTest.  The destructor stops
+// both (the program itself ends without destroying the window:
+// frontpanel/ProgramStop.h).
 //
 // Sources, by concern:
 //   MainWindow.cpp          construction, backlights at start, re-initialisation
@@ -20,10 +24,11 @@
 // gui::Lock.
 #pragma once
 
+#include "frontpanel/BacklightTest.h"
+#include "frontpanel/StartupOwner.h"
 #include "runtime/Timer.h"
 
 #include <FL/Fl_Group.H>
-#include <pthread.h>
 #include <sigc++/sigc++.h>
 
 #include <atomic>
@@ -179,8 +184,6 @@ public:
     void updateFirmwareFromUsb();
     void captureScreen();
     void onPasswordEntered();
-    void testButtonBacklights();
-    static void* buttonTestThread(void* window);
     // Shared steps of the families above.
     void stepBrightness(bool display, int step);
     void applyScaling(Form* page);
@@ -353,7 +356,8 @@ public:
     MessagePopup* messagePopup = nullptr;
     MenuFooter* menuFooter = nullptr;
 
-    pthread_t buttonTestThreadId{};
+    // The backlight test's runs, each on a thread of its own (startButtonTest).
+    BacklightTest backlightTest;
 
     // Menus, second block.
     RadioButtonMenu* modeMenus[3] = {};
@@ -412,7 +416,9 @@ public:
     int shownDisplayCount = 0;
     std::atomic<int> editMode{0};
     std::atomic<bool> messageShown{false};
-};
 
-// The window, once its menus are built; read by the backlight-test thread.
-extern MainWindow* gMainWindow;
+    // What the start-up step starts and keeps running: the SCPI servers (TCP,
+    // RS-232, GPIB) and the JSON server, in that order; the destructor stops
+    // them, the JSON server first.
+    StartupOwner startedObjects;
+};

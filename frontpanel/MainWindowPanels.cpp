@@ -4,10 +4,11 @@
 // capture, settings pages, brightness, readout selection, value entry,
 // remote lock-out, backlight test).
 //
-// Actions run on the key link's reader thread (menu entries, Enter slots)
-// or a worker of their own (the backlight test).  Widgets, menus and the
-// window's screen state change under the toolkit lock (gui::Lock, which is
-// recursive); the models are called with no toolkit lock held.
+// Actions run on the key link's reader thread (menu entries, Enter slots);
+// the backlight test's frames go out from threads of its own (BacklightTest).
+// Widgets, menus and the window's screen state change under the toolkit lock
+// (gui::Lock, which is recursive); the models are called with no toolkit lock
+// held.
 #include "frontpanel/MainWindow.h"
 
 #include "can/CANinterface.h"
@@ -41,9 +42,6 @@
 
 #include <FL/Fl_Input.H>
 
-#include <pthread.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -53,8 +51,6 @@ const char* const kNoUsbDrive = "Please insert USB drive\nand try again.";
 const char* const kUsbSaveFailed = "Unable to save file to\nUSB drive.";
 const char* const kUsbLogFailed = "Data logging stopped.\nUnable to save file to\nUSB drive.";
 const char* const kInternalLogFailed = "Data logging stopped.\nUnable to save file to\ninternal drive.";
-
-void sleepSeconds(unsigned s) { ::sleep(s); }
 }  // namespace
 
 // ---- Menus on the soft buttons ----------------------------------------------
@@ -468,24 +464,10 @@ void MainWindow::captureScreen() {
 
 // ---- Key-backlight test -----------------------------------------------------
 
+// The pop-up is shown here, on the key link's reader; the frames and their
+// waits run on the test's own thread, which the window joins when it goes.
 void MainWindow::startButtonTest() {
-    pthread_create(&buttonTestThreadId, nullptr, &MainWindow::buttonTestThread, nullptr);
-    pthread_detach(buttonTestThreadId);
-}
-
-void* MainWindow::buttonTestThread(void*) {
-    gMainWindow->testButtonBacklights();
-    return nullptr;
-}
-
-void MainWindow::testButtonBacklights() {
-    if (!keyInterface) return;
+    if (!keyInterface) return;   // nothing before the start-up step made the key link
     showMessage("Testing Buttons");
-    for (int level : {1, 2, 0}) {
-        for (int key = 7; key <= 10; ++key) {
-            keyInterface->sendButtonBacklight(key, level);
-            sleepSeconds(1);
-        }
-        if (level != 0) sleepSeconds(2);
-    }
+    backlightTest.start();
 }

@@ -36,6 +36,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -143,12 +144,14 @@ void MainWindow::initializeMeter() {
 
     // The SCPI servers (TCP, RS-232, GPIB) and the JSON server start here;
     // their ports and address (loopback in the PC build): platform/Network.h.
-    ScpiServer::openAndStart(new ScpiServerTcp(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
-    ScpiServer::openAndStart(new ScpiServerSerial(platform::resolve(platform::path::kSerialPort)),
-                             sigc::mem_fun(*this, &MainWindow::onRemoteState));
-    ScpiServer::openAndStart(new ScpiServerGPIB(), sigc::mem_fun(*this, &MainWindow::onRemoteState));
-    JsonServer* jsonServer = new JsonServer();   // never freed: serves until the process ends
-    jsonServer->start();
+    // startedObjects keeps each one, started or not, until the window goes.
+    const sigc::slot<void, bool> remoteState = sigc::mem_fun(*this, &MainWindow::onRemoteState);
+    ScpiServer::openAndStart(startedObjects.keep(std::make_unique<ScpiServerTcp>()), remoteState);
+    ScpiServer::openAndStart(
+        startedObjects.keep(std::make_unique<ScpiServerSerial>(platform::resolve(platform::path::kSerialPort))),
+        remoteState);
+    ScpiServer::openAndStart(startedObjects.keep(std::make_unique<ScpiServerGPIB>()), remoteState);
+    startedObjects.keep(std::make_unique<JsonServer>())->start();
 
     {
         gui::Lock lock;

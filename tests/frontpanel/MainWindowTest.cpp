@@ -55,7 +55,8 @@ TEST(MainWindowStartup, ThreeCardsGiveTheThreeChannelModel) {
     ASSERT_NE(mw->keyInterface, nullptr);
     ASSERT_NE(mw->buttonHandler, nullptr);
     ASSERT_NE(mw->buttonView, nullptr);
-    EXPECT_EQ(gMainWindow, mw);
+    // The three SCPI servers and the JSON server, kept whether they opened or not.
+    EXPECT_EQ(mw->startedObjects.size(), 4u);
     const int tops[6] = {0, 62, 124, 188, 250, 312};
     for (int k = 0; k < 6; ++k) {
         EXPECT_EQ(mw->softButtons[k]->x(), 508);
@@ -386,6 +387,17 @@ TEST(MainWindowActions, ValueEntryTitlesTheChannelsEntryMenu) {
         EXPECT_STREQ(menu->getTitle(), c.title);
     }
     mw->gotoMenu(mw->mainMenu);
+}
+TEST(MainWindowActions, BacklightTestShowsItsMessageAndRunsOnAThreadTheWindowJoins) {
+    mw->startButtonTest();
+    EXPECT_TRUE(mw->messageShown);
+    EXPECT_EQ(std::string(mw->messagePopup->message()).find("Testing Buttons"), 0u);
+    EXPECT_EQ(mw->backlightTest.threadCount(), 1u);
+    // What the window's destructor does: the run is cut short and joined.
+    mw->backlightTest.stop();
+    EXPECT_EQ(mw->backlightTest.threadCount(), 0u);
+    mw->keyInterface->signalKeyPressed().emit(32);
+    EXPECT_FALSE(mw->messageShown);
 }
 
 TEST(MainWindowActions, DataLoggingEntriesFollowTheLogAndReportFailures) {
