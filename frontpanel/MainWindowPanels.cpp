@@ -43,6 +43,7 @@
 #include <FL/Fl_Input.H>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -423,7 +424,10 @@ void MainWindow::toggleInternalLogging() {
         try {
             meterModel->startDataLogging(1);
             internalLoggingEntry->setName("Stop Data\nLogging");
+        } catch (const std::exception& e) {   // no probe, no folder or file: nothing is shown
+            Logger::instance()->log(1, "MainWindow", std::string("Internal data logging not started: ") + e.what());
         } catch (...) {
+            Logger::instance()->log(1, "MainWindow", "Internal data logging not started: unknown exception");
         }
         break;
     case 2: {

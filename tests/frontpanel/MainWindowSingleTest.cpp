@@ -9,9 +9,12 @@
 #include "meter/MeterModel.h"
 #include "pages/NumericDisplay.h"
 #include "pages/SystemInfoDisplay.h"
+#include "runtime/FileIoManager.h"
+#include "runtime/Logger.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 using namespace mwtest;
@@ -47,6 +50,20 @@ TEST(MainWindowSingleChannel, ChannelTwoMenusServeTheOneChannel) {
     EXPECT_FALSE(mw->displayMenu->hasItem(mw->displayChannelsEntry));
     EXPECT_EQ(mw->waveformMenu->getItem(5), mw->acFreqEntries[1]);
     EXPECT_NE(dynamic_cast<SystemInfo4710Display*>(mw->systemInfoDisplay), nullptr);
+}
+
+// No card, no probe: the internal log does not start, and says why only in
+// the log (the pop-up stays away, the entry keeps its name).
+TEST(MainWindowSingleChannel, InternalLogThatCannotStartIsLoggedWithItsReason) {
+    std::ostringstream log;
+    Logger::instance()->setOutput(&log);
+    mw->toggleInternalLogging();
+    Logger::instance()->setOutput(nullptr);
+    EXPECT_EQ(FileIoManager::instance()->getLoggingState(), FileIoManager::kOff);
+    EXPECT_FALSE(mw->messageShown);
+    EXPECT_STREQ(mw->internalLoggingEntry->name(), "Start Data\nLogging");
+    EXPECT_NE(log.str().find("Internal data logging not started: No probe connected"), std::string::npos)
+        << log.str();
 }
 
 TEST(MainWindowSingleChannel, FullHeightReadoutOfSlotTwo) {
