@@ -10,8 +10,9 @@
 // after each arming, false on each press of the key and on each drop.
 //
 // Threads: the key link's reader runs onKey; prompts arm from that thread or
-// from a worker (the backlight test).  The waiting action has a mutex of its
-// own; the actions and the armed signal run outside it, on the calling thread.
+// from the GUI thread (posted messages).  The waiting action has a mutex of
+// its own; the actions and the armed signal run outside it, on the calling
+// thread.
 #pragma once
 
 #include "runtime/Signal.h"

@@ -7,7 +7,7 @@
 // Levels: 0 off, 1 lit, 2 the controller's attention look.
 //
 // Threads: channel signals (CAN readers, timers), menu display (the key
-// link's reader, the GUI thread), arming (key reader, backlight test) and
+// link's reader, the GUI thread), arming (key reader, GUI thread) and
 // the backplane's return (its link's reader) all reach the view; one mutex
 // serialises every level change, so each backlight's last level and the
 // frames it sends stay in step.  The mutex is a leaf: nothing else is taken

@@ -7,7 +7,7 @@
 //    widget work to the GUI thread with post() or redraw();
 //  - the few threads that run front-panel code directly (the key link's
 //    reader running menu actions, the start-up step on the bootloader's
-//    thread, the backlight test) change widgets under a gui::Lock, taken
+//    thread) change widgets under a gui::Lock, taken
 //    while they hold no other lock (a tvl::Signal's slot always holds one:
 //    the timers' slots, e.g. the soft buttons' release, post instead).
 #pragma once
