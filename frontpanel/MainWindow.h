@@ -419,6 +419,7 @@ public:
 
     // What the start-up step starts and keeps running: the SCPI servers (TCP,
     // RS-232, GPIB) and the JSON server, in that order; the destructor stops
-    // them, the JSON server first.
+    // them, the JSON server first.  As for any SCPI server, that is once the
+    // meter reports its busy state no more (ScpiServer's destructor).
     StartupOwner startedObjects;
 };
