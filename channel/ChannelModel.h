@@ -518,10 +518,6 @@ public:
     SignalI& signalCaptureArmed() { return captureArmed; }
 
 protected:
-    // SCPI status bits of this channel (no bit for channels outside 1-3).
-    void setOverRangeBit(bool over);
-    void setRangeOperationBit(bool busy);
-    void setProbeQuestionableBit(bool fault);
     void sendBoardText(int firstSlot, const char* text);
     float runQuery(bool volts);
     void connectReplyHandlers(CANinterface& link);

@@ -8,6 +8,7 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
+#include "status/StatusConditions.h"
 
 #include <cmath>
 #include <cstring>
@@ -66,7 +67,7 @@ void ChannelModel::onSample(float sample, int status) {
     if (over != overRange.load()) {
         overRange = over;
         overRangeChanged.emit(channel, over);
-        setOverRangeBit(over);
+        status::report(status::Condition::OverRange, channel, over);
     }
     readingStatus = statusAccumulator.exchange(0);
 
@@ -127,7 +128,7 @@ bool ChannelModel::rangeFits(int r) const {
 }
 
 void ChannelModel::sendRange(int r) {
-    setRangeOperationBit(true);
+    status::report(status::Condition::RangeChange, channel, true);
     if (auto l = pausingLink()) l->sendSetRange(channel, r);
 }
 
@@ -174,7 +175,7 @@ void ChannelModel::onRangeReply(int r) {
     }
     range = r;
     markSettingsDirty();
-    setRangeOperationBit(false);
+    status::report(status::Condition::RangeChange, channel, false);
     publishRange();
     if (relativeState == 3) {
         loadEditor(relativeOffset);   // the new range's decimals and scale

@@ -3,7 +3,7 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
-#include "channel/ScpiStatusBits.h"
+#include "status/StatusConditions.h"
 
 #include <cmath>
 
@@ -203,37 +203,16 @@ void ChannelModel::applyManualZero() {
 void ChannelModel::onCardEvent(int code) {
     if (marksProbeDataInvalid(code)) {
         probe.setDataValid(false);
-        setProbeQuestionableBit(true);
+        status::report(status::Condition::ProbeFault, channel, true);
     } else if (code == 2) {
         probeFaultClearable = false;
-        setProbeQuestionableBit(true);
+        status::report(status::Condition::ProbeFault, channel, true);
     }
     error.emit(channel, code);
 }
 
 void ChannelModel::updateProbeQuestionableBit() {
     if (probeFaultClearable && (channelStatus != kChannelProbeReady || probe.isDataValid())) {
-        setProbeQuestionableBit(false);
+        status::report(status::Condition::ProbeFault, channel, false);
     }
-}
-
-// ---- SCPI status bits of this channel ---------------------------------------------
-
-namespace {
-// Bits by channel 1-3.
-constexpr int kOverRangeBits[3] = {0, 10, 13};        // measurement register
-constexpr int kRangeChangeBits[3] = {1, 2, 3};        // operation register
-constexpr int kProbeFaultBits[3] = {8, 9, 10};        // questionable register
-}  // namespace
-
-void ChannelModel::setOverRangeBit(bool over) {
-    if (channel >= 1 && channel <= 3) scpibits::setMeasurementBit(kOverRangeBits[channel - 1], over);
-}
-
-void ChannelModel::setRangeOperationBit(bool busy) {
-    if (channel >= 1 && channel <= 3) scpibits::setOperationBit(kRangeChangeBits[channel - 1], busy);
-}
-
-void ChannelModel::setProbeQuestionableBit(bool fault) {
-    if (channel >= 1 && channel <= 3) scpibits::setQuestionableBit(kProbeFaultBits[channel - 1], fault);
 }

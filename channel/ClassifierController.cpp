@@ -4,17 +4,14 @@
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
-#include "channel/ScpiStatusBits.h"
 #include "runtime/Speaker.h"
+#include "status/StatusConditions.h"
 
 #include <cmath>
 
 namespace {
 
 constexpr float kLimitFactor = 1.1f;
-
-// Measurement-register bits by channel 1-3: {low, high}.
-constexpr int kStatusBits[3][2] = {{1, 2}, {11, 12}, {14, 15}};
 
 }  // namespace
 
@@ -85,9 +82,8 @@ void ClassifierController::sendLine(int line, int level) {
 }
 
 void ClassifierController::setBits(bool high, bool low) {
-    if (channel < 1 || channel > 3) return;
-    scpibits::setMeasurementBit(kStatusBits[channel - 1][1], high);
-    scpibits::setMeasurementBit(kStatusBits[channel - 1][0], low);
+    status::report(status::Condition::ClassifierHigh, channel, high);
+    status::report(status::Condition::ClassifierLow, channel, low);
 }
 
 void ClassifierController::sendLines(int forState) {

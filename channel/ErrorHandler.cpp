@@ -4,7 +4,7 @@
 #include "runtime/ErrorList.h"
 #include "runtime/Speaker.h"
 #include "runtime/TvlError.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <memory>
 #include <string>

@@ -29,7 +29,7 @@
 #include "pages/VectorSumDisplay.h"
 #include "pages/WaveFormDisplay.h"
 #include "platform/Platform.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <FL/Fl_Input.H>
 #include <fcntl.h>

@@ -29,10 +29,10 @@
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
 #include "platform/Platform.h"
-#include "scpi/ScpiErrorQueue.h"
 #include "scpi/ScpiServerGPIB.h"
 #include "scpi/ScpiServerSerial.h"
 #include "scpi/ScpiServerTcp.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,8 +6,8 @@
 
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::sandbox();

@@ -7,10 +7,10 @@
 
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
 #include "scpi/ScpiLineReader.h"
-#include "scpi/ScpiRegisterManager.h"
 #include "scpi/ScpiServerMemory.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,9 +4,9 @@
 
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
 #include "scpi/ScpiServerMemory.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 namespace {
 

@@ -8,9 +8,8 @@
 #include "runtime/Logger.h"
 #include "runtime/NetworkConfiguration.h"
 #include "runtime/SaveStatus.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegister.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/StatusConditions.h"
 
 #include <chrono>
 #include <mutex>
@@ -20,10 +19,6 @@ namespace {
 std::mutex instanceMutex;
 MeterModel* theInstance = nullptr;
 constexpr std::chrono::milliseconds kModelDecisionDelay{1500};
-
-// Operation-register bits of the meter.
-constexpr int kBusyBit = 9;
-constexpr int kNoChannelActiveBit = 10;
 
 // Files of the program that cannot be written go into the SCPI error queue
 // (made on first use, so a report never depends on who made it first).
@@ -156,13 +151,8 @@ void MeterModel::onZeroingStateChanged(int, int) {
         if (ch->getChannelStatus() == kChannelProbeReady && ch->getZeroingState() == kZeroing) now = true;
     // Exchange, so that two readers reporting at once emit one change.
     if (busy.exchange(now) == now) return;
-    ScpiRegister& operation = ScpiRegisterManager::instance()->getOperationRegister();
-    if (now) {
-        stopAcquisition();
-        operation.setConditionBit(kBusyBit);
-    } else {
-        operation.clearConditionBit(kBusyBit);
-    }
+    if (now) stopAcquisition();
+    status::report(status::Condition::Busy, now);
     busyChanged.emit(now);
 }
 
@@ -175,12 +165,7 @@ void MeterModel::updateAnyChannelActive() {
         active = channels[1]->getChannelStatus() != kChannelNoProbe;
     }
     if (anyChannelActive.exchange(active) == active) return;
-    ScpiRegister& operation = ScpiRegisterManager::instance()->getOperationRegister();
-    if (active) {
-        operation.clearConditionBit(kNoChannelActiveBit);
-    } else {
-        operation.setConditionBit(kNoChannelActiveBit);
-    }
+    status::report(status::Condition::NoChannelActive, !active);
 }
 
 // ---- Data logging

@@ -10,7 +10,7 @@
 
 #include "channel/ChannelModel.h"
 #include "platform/Platform.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <chrono>
 #include <fstream>

@@ -9,8 +9,7 @@
 
 #include "channel/ChannelModel.h"
 #include "ranges/TimebaseSpec.h"
-#include "scpi/ScpiRegister.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/StatusConditions.h"
 
 #include <algorithm>
 
@@ -262,18 +261,9 @@ void MeterModel::onChannelModeChanged(int, int, int) {
     checkTriggerChannel();
 }
 
-void MeterModel::onChannelStatusChanged(int slot, int status) {
+void MeterModel::onChannelStatusChanged(int slot, int probeStatus) {
     updateAnyChannelActive();
     checkTriggerChannel();
     if (slot < 1 || slot > static_cast<int>(kSlotCount)) return;
-    ScpiRegisterManager* registers = ScpiRegisterManager::instance();
-    ScpiRegister& measurement = registers->getMeasurementRegister();
-    ScpiRegister& operation = registers->getOperationRegister();
-    if (status == kChannelProbeReady) {
-        measurement.setConditionBit(slot + 2);
-        operation.setConditionBit(slot + 3);
-    } else {
-        measurement.clearConditionBit(slot + 2);
-        operation.clearConditionBit(slot + 3);
-    }
+    status::report(status::Condition::ProbeReady, slot, probeStatus == kChannelProbeReady);
 }

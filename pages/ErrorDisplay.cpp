@@ -2,7 +2,7 @@
 
 #include "pages/TextPage.h"
 #include "runtime/TvlError.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <iomanip>
 #include <sstream>

@@ -8,8 +8,8 @@
 #include "runtime/Logger.h"
 #include "scpi/ScpiArguments.h"
 #include "scpi/ScpiCmdNode.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <cctype>
 #include <cmath>

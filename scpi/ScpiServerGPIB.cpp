@@ -4,7 +4,7 @@
 #include "platform/Platform.h"
 #include "runtime/Console.h"
 #include "runtime/Timer.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <sys/stat.h>
 

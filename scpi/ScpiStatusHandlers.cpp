@@ -6,8 +6,8 @@
 
 #include "runtime/TvlError.h"
 #include "scpi/ScpiArguments.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 namespace {
 constexpr long long kEnableLimit = 65535;

@@ -4,8 +4,8 @@
 
 #include "ScriptedCard.h"
 
-#include "scpi/ScpiRegister.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegister.h"
+#include "status/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
 #include "runtime/TvlError.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

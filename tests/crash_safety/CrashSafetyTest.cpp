@@ -6,8 +6,8 @@
 #include "meter/MeterTestSupport.h"
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -15,8 +15,8 @@
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
 #include "runtime/FileIoManager.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <cstdio>
 #include <fstream>

@@ -23,7 +23,7 @@
 #include "pages/VectorSumDisplay.h"
 #include "meter/MeterModel.h"
 #include "runtime/FileIoManager.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <FL/Fl.H>

@@ -19,7 +19,7 @@
 #include "pages/ProfilesDisplay.h"
 #include "pages/RS232ConfigDisplay.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>

@@ -8,7 +8,7 @@
 #include "platform/Platform.h"
 #include "ranges/RangeSpec.h"
 #include "runtime/FileIoManager.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/FileIoManager.h"
-#include "scpi/ScpiRegister.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegister.h"
+#include "status/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@
 #include "ranges/TimebaseSpec.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/SaveStatus.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

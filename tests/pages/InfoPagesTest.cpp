@@ -6,7 +6,7 @@
 #include "pages/ErrorDisplay.h"
 #include "pages/SystemInfoDisplay.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiErrorQueue.h"
-#include "scpi/ScpiRegisterManager.h"
 #include "scpi/ScpiServerMemory.h"
+#include "status/ScpiErrorQueue.h"
+#include "status/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include "platform/Platform.h"
 #include "runtime/Console.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <cerrno>
 #include <fstream>

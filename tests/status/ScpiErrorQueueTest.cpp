@@ -1,8 +1,8 @@
-#include "scpi/ScpiErrorQueue.h"
+#include "status/ScpiErrorQueue.h"
 
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegisterManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

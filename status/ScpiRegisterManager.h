@@ -27,7 +27,7 @@
 #pragma once
 
 #include "runtime/Signal.h"
-#include "scpi/ScpiRegister.h"
+#include "status/ScpiRegister.h"
 
 #include <sigc++/sigc++.h>
 

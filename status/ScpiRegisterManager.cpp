@@ -1,4 +1,4 @@
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegisterManager.h"
 
 #include "runtime/Console.h"
 

@@ -1,4 +1,4 @@
-#include "scpi/ScpiRegister.h"
+#include "status/ScpiRegister.h"
 
 namespace {
 bool validBit(int bit) { return bit >= 0 && bit < 32; }

@@ -1,5 +1,5 @@
-#include "scpi/ScpiRegister.h"
-#include "scpi/ScpiRegisterManager.h"
+#include "status/ScpiRegister.h"
+#include "status/ScpiRegisterManager.h"
 
 #include <gtest/gtest.h>
 
