@@ -2,7 +2,7 @@
 // password, typed with the numeric keypad into its one field.
 #pragma once
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 class EngineeringPasswordDisplay : public Form {
 public:

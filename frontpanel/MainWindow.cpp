@@ -5,7 +5,6 @@
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
 #include "frontpanel/EngineeringPasswordDisplay.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/MenuFooter.h"
 #include "frontpanel/MessagePopup.h"
 #include "frontpanel/NumericKeypad.h"
@@ -26,6 +25,7 @@
 #include "pages/VectorSumDisplay.h"
 #include "pages/WaveFormDisplay.h"
 #include "runtime/Logger.h"
+#include "widgets/GuiThread.h"
 
 #include <chrono>
 #include <cstring>

@@ -18,7 +18,7 @@
 //   MainWindowActions.cpp   the menu actions
 //   MainWindowMarks.cpp     the radio marks that mirror model values
 //
-// Threads: see runtime/Signal.h and frontpanel/GuiThread.h.  Model-signal
+// Threads: see runtime/Signal.h and widgets/GuiThread.h.  Model-signal
 // handlers run on the emitting thread and hand widget work to the GUI thread;
 // key handling, menu actions and the start-up step change widgets under
 // gui::Lock.

@@ -6,8 +6,6 @@
 #include "channel/ChannelModel.h"
 #include "channel/ClassifierController.h"
 #include "channel/SettingRanges.h"
-#include "frontpanel/Form.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuTree.h"
@@ -30,6 +28,8 @@
 #include "pages/WaveFormDisplay.h"
 #include "platform/Platform.h"
 #include "status/ScpiErrorQueue.h"
+#include "widgets/Form.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Input.H>
 #include <fcntl.h>

@@ -8,10 +8,10 @@
 
 #include "channel/ChannelModel.h"
 #include "frontpanel/ButtonView.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/SoftButton.h"
 #include "meter/MeterModel.h"
+#include "widgets/GuiThread.h"
 
 namespace {
 enum ChannelKey { kRange, kMode, kHold, kResetHolds, kRelative, kZero, kDown, kUp };

@@ -12,10 +12,10 @@
 
 #include "channel/ChannelModel.h"
 #include "channel/SettingRanges.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuTree.h"
 #include "meter/MeterModel.h"
+#include "widgets/GuiThread.h"
 
 #include <optional>
 

@@ -1,7 +1,6 @@
 // MainWindow: the menu tree, built from the table of MenuTree.h.
 #include "frontpanel/MainWindow.h"
 
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuFooter.h"
@@ -10,6 +9,7 @@
 #include "pages/NetworkConfigDisplay.h"
 #include "platform/Platform.h"
 #include "runtime/Logger.h"
+#include "widgets/GuiThread.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -17,7 +17,6 @@
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
 #include "frontpanel/EngineeringPasswordDisplay.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuFooter.h"
@@ -39,6 +38,7 @@
 #include "runtime/FileIoManager.h"
 #include "runtime/LocalExceptions.h"
 #include "runtime/Logger.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Input.H>
 

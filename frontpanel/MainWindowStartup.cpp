@@ -1,7 +1,7 @@
 // MainWindow: the start-up step, the screen layout and the model-signal
 // handlers that keep the menus in step with the models.
 //
-// Threads (the program's one scheme: runtime/Signal.h, frontpanel/GuiThread.h):
+// Threads (the program's one scheme: runtime/Signal.h, widgets/GuiThread.h):
 // the handlers below run on the thread that emits (a channel's CAN reader,
 // a timer, a server or the key link's reader).  They call the models there,
 // and hand all their menu and screen work to the GUI thread with gui::post,
@@ -16,7 +16,6 @@
 #include "channel/ClassifierController.h"
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuTree.h"
@@ -33,6 +32,7 @@
 #include "scpi/ScpiServerSerial.h"
 #include "scpi/ScpiServerTcp.h"
 #include "status/ScpiErrorQueue.h"
+#include "widgets/GuiThread.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "frontpanel/Menu.h"
 
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuFooter.h"
 #include "frontpanel/SoftButton.h"
+#include "widgets/GuiThread.h"
 
 #include <cstdio>
 #include <cstring>

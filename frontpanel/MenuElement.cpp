@@ -1,6 +1,6 @@
 #include "frontpanel/MenuElement.h"
 
-#include "frontpanel/GuiThread.h"
+#include "widgets/GuiThread.h"
 
 #include <cstdio>
 

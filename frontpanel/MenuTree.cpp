@@ -1,10 +1,10 @@
 #include "frontpanel/MenuTree.h"
 
 #include "channel/SettingRanges.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/NumericKeypad.h"
 #include "pages/AnalogOutScalingDisplay.h"
+#include "widgets/GuiThread.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "frontpanel/NumericKeypad.h"
 
-#include "frontpanel/Form.h"
-#include "frontpanel/GuiThread.h"
 #include "runtime/Speaker.h"
+#include "widgets/Form.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Input.H>

@@ -8,8 +8,8 @@
 // GUI thread, or a thread holding the toolkit lock.
 #pragma once
 
-#include "frontpanel/Form.h"
 #include "pages/PageLifeline.h"
+#include "widgets/Form.h"
 
 class ChannelModel;
 

@@ -1,8 +1,8 @@
 #include "pages/DateTimeDisplay.h"
 
-#include "frontpanel/GuiThread.h"
 #include "pages/FormText.h"
 #include "platform/Platform.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Input.H>
 

@@ -4,7 +4,7 @@
 // says whether that worked.
 #pragma once
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 #include <ctime>
 #include <string>

@@ -5,8 +5,8 @@
 // GUI thread, or a thread holding the toolkit lock.
 #pragma once
 
-#include "frontpanel/Form.h"
 #include "pages/PageLifeline.h"
+#include "widgets/Form.h"
 
 class GpibConfigDisplay : public Form {
 public:

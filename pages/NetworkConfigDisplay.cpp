@@ -1,8 +1,8 @@
 #include "pages/NetworkConfigDisplay.h"
 
-#include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "runtime/NetworkConfiguration.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Input.H>

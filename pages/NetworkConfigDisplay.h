@@ -6,7 +6,7 @@
 // GUI thread, or a thread holding the toolkit lock, except applyToSystem.
 #pragma once
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 #include <string>
 

@@ -18,10 +18,10 @@
 // GUI thread in draw(); the texts come from the model as copies.
 #pragma once
 
-#include "frontpanel/LightweightProgressBar.h"
-#include "frontpanel/TextBlock.h"
 #include "pages/HoldDisplay.h"
 #include "pages/ReadoutSupport.h"
+#include "widgets/LightweightProgressBar.h"
+#include "widgets/TextBlock.h"
 
 #include <FL/Fl_Widget.H>
 

@@ -6,7 +6,7 @@
 // from a signal another thread may be emitting.
 #pragma once
 
-#include "frontpanel/GuiThread.h"
+#include "widgets/GuiThread.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
 #include "pages/ProfilesDisplay.h"
 
-#include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "pages/FormText.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Input.H>
 

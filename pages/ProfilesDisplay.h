@@ -7,7 +7,7 @@
 // and take the toolkit lock themselves for the status box.
 #pragma once
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 class ProfilesDisplay : public Form {
 public:

@@ -7,7 +7,7 @@
 // GUI thread, or a thread holding the toolkit lock.
 #pragma once
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 class RS232ConfigDisplay : public Form {
 public:

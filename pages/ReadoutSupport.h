@@ -3,7 +3,7 @@
 // editor's format and highlight, and the input-filter texts.
 #pragma once
 
-#include "frontpanel/GuiThread.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Widget.H>
 

@@ -8,9 +8,9 @@
 // only ask the GUI thread for a repaint; draw() runs on the GUI thread.
 #pragma once
 
-#include "frontpanel/TextBlock.h"
 #include "pages/HoldDisplay.h"
 #include "pages/ReadoutSupport.h"
+#include "widgets/TextBlock.h"
 
 #include <FL/Fl_Widget.H>
 

@@ -19,8 +19,8 @@
 // number, and captures of fewer than two samples draw nothing wrong.
 #pragma once
 
-#include "frontpanel/TextBlock.h"
 #include "pages/ReadoutSupport.h"
+#include "widgets/TextBlock.h"
 
 #include <FL/Fl_Widget.H>
 

@@ -15,7 +15,7 @@
 //  2. A slot runs on the emitting thread with this signal's lock held.  It is
 //     short, never waits for another thread and never takes the toolkit lock.
 //     Slots of widgets record what changed and hand the widget work to the GUI
-//     thread (gui::post / gui::redraw, frontpanel/GuiThread.h).
+//     thread (gui::post / gui::redraw, widgets/GuiThread.h).
 //  3. A model never emits while it holds one of its data mutexes.
 //  4. Lock order: toolkit lock -> model and signal locks -> GUI queue lock.
 //     A thread takes the toolkit lock only while it holds no other lock.

@@ -9,7 +9,6 @@
 // the readouts off the screen (the models alone) and on it.  Needs an X
 // display.  Not a test: it reports figures.
 #include "bench/BenchSupport.h"
-#include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "channel/ChannelModel.h"
 #include "can/CANinterface.h"
@@ -18,6 +17,7 @@
 #include "pages/VectorSumDisplay.h"
 #include "pages/WaveFormDisplay.h"
 #include "platform/Platform.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>

@@ -1,11 +1,11 @@
 #include "MainWindowFixture.h"
 
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/Menu.h"
 #include "support/TestSupport.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>

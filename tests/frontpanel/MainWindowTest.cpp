@@ -3,15 +3,13 @@
 // the GUI thread), the front-panel keys, the pop-up and its Enter press,
 // the readouts' layout and the actions of the window.
 #include "MainWindowFixture.h"
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
 #include "can/CANinterface.h"
 #include "channel/ChannelModel.h"
 #include "frontpanel/ButtonHandler.h"
 #include "frontpanel/ButtonView.h"
 #include "frontpanel/EngineeringPasswordDisplay.h"
-#include "frontpanel/Form.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
@@ -25,6 +23,8 @@
 #include "runtime/FileIoManager.h"
 #include "status/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
+#include "widgets/Form.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>

@@ -3,10 +3,10 @@
 #include "MenusFixture.h"
 
 #include "channel/ClassifierController.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "status/ScpiErrorQueue.h"
+#include "widgets/GuiThread.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,6 @@
 // the screen, which field the keypad types into, with which limit.
 #include "MenusFixture.h"
 
-#include "frontpanel/Form.h"
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuFooter.h"
@@ -20,6 +18,8 @@
 #include "pages/RS232ConfigDisplay.h"
 #include "runtime/ErrorList.h"
 #include "status/ScpiErrorQueue.h"
+#include "widgets/Form.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>

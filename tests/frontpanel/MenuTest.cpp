@@ -2,7 +2,7 @@
 // the radio mark, activation of entries, and the toolkit lock around every
 // change (menus are changed from the key link's thread and timers while the
 // GUI thread draws them).
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"

@@ -3,10 +3,10 @@
 // links, and the window's references to menus and entries.
 #include "MenusFixture.h"
 
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
 #include "frontpanel/MenuTree.h"
+#include "widgets/GuiThread.h"
 
 #include <gtest/gtest.h>
 

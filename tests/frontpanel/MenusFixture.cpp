@@ -1,10 +1,10 @@
 #include "MenusFixture.h"
 
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
-#include "frontpanel/GuiThread.h"
 #include "frontpanel/Menu.h"
 #include "frontpanel/MenuElement.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Double_Window.H>
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 // The on-screen keypad: layout, typing with the three soft-button actions,
 // the upper limits with their beep, attaching and detaching fields, and
 // keys that arrive once the page was left.
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
-#include "frontpanel/Form.h"
 #include "frontpanel/NumericKeypad.h"
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
+#include "widgets/Form.h"
 
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Input.H>

@@ -1,5 +1,5 @@
 // The message pop-up and the engineering password page.
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
 #include "frontpanel/EngineeringPasswordDisplay.h"
 #include "frontpanel/MessagePopup.h"

@@ -1,5 +1,5 @@
 // The look of the soft buttons and the footer, read back from the display.
-#include "WidgetTestSupport.h"
+#include "../widgets/WidgetTestSupport.h"
 
 #include "frontpanel/MenuFooter.h"
 #include "frontpanel/SoftButton.h"

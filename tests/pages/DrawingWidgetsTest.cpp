@@ -2,8 +2,8 @@
 // back pixel by pixel.
 #include "PagesTestSupport.h"
 
-#include "frontpanel/LightweightProgressBar.h"
-#include "frontpanel/TextBlock.h"
+#include "widgets/LightweightProgressBar.h"
+#include "widgets/TextBlock.h"
 
 #include <FL/fl_draw.H>
 #include <gtest/gtest.h>

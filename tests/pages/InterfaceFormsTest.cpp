@@ -2,12 +2,12 @@
 // meter model, its configuration objects and the sandbox's stand-in scripts.
 #include "PagesFixture.h"
 
-#include "frontpanel/GuiThread.h"
 #include "pages/FirmwareUpdateDisplay.h"
 #include "pages/GpibConfigDisplay.h"
 #include "pages/NetworkConfigDisplay.h"
 #include "pages/RS232ConfigDisplay.h"
 #include "runtime/NetworkConfiguration.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Choice.H>

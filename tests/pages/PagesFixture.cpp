@@ -1,9 +1,9 @@
 #include "PagesFixture.h"
 
 #include "channel/ChannelModel.h"
-#include "frontpanel/GuiThread.h"
 #include "platform/Platform.h"
 #include "support/TestDisplay.h"
+#include "widgets/GuiThread.h"
 
 #include <gtest/gtest.h>
 

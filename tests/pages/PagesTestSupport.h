@@ -6,9 +6,9 @@
 #include "../channel/ScriptedCard.h"
 
 #include "channel/ChannelModel.h"
-#include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "support/TestSupport.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Double_Window.H>
 #include <gtest/gtest.h>
@@ -103,7 +103,7 @@ struct Rgb {
 };
 Rgb pixelAt(const std::vector<unsigned char>& rgb, int w, int x, int y);
 Rgb rgbOf(unsigned color);
-// A toolkit RGB colour value, kept as unsigned (see frontpanel/TextBlock.h).
+// A toolkit RGB colour value, kept as unsigned (see widgets/TextBlock.h).
 inline unsigned rgb(unsigned char r, unsigned char g, unsigned char b) {
     return static_cast<unsigned>(fl_rgb_color(r, g, b));
 }

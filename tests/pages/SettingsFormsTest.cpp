@@ -3,13 +3,13 @@
 #include "PagesFixture.h"
 
 #include "channel/ChannelModel.h"
-#include "frontpanel/GuiThread.h"
 #include "pages/AnalogOutScalingDisplay.h"
 #include "pages/DateTimeDisplay.h"
 #include "pages/GpibConfigDisplay.h"
 #include "pages/ProfilesDisplay.h"
 #include "pages/RS232ConfigDisplay.h"
 #include "platform/Platform.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Choice.H>

@@ -3,11 +3,11 @@
 #include "PagesFixture.h"
 
 #include "channel/ChannelModel.h"
-#include "frontpanel/GuiThread.h"
 #include "meter/MeterModel.h"
 #include "pages/SystemInfoDisplay.h"
 #include "support/TestDisplay.h"
 #include "support/TestSupport.h"
+#include "widgets/GuiThread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Choice.H>

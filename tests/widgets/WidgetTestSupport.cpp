@@ -1,8 +1,8 @@
 #include "WidgetTestSupport.h"
 
-#include "frontpanel/GuiThread.h"
 #include "support/TestDisplay.h"
 #include "support/TestSupport.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>

@@ -1,4 +1,4 @@
-#include "frontpanel/LightweightProgressBar.h"
+#include "widgets/LightweightProgressBar.h"
 
 #include <FL/fl_draw.H>
 

@@ -1,4 +1,4 @@
-#include "frontpanel/GuiThread.h"
+#include "widgets/GuiThread.h"
 
 #include <pthread.h>
 

@@ -2,7 +2,7 @@
 // form's middle, the status box, and the row lookups.
 #include "WidgetTestSupport.h"
 
-#include "frontpanel/Form.h"
+#include "widgets/Form.h"
 
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Choice.H>

@@ -1,4 +1,4 @@
-#include "frontpanel/TextBlock.h"
+#include "widgets/TextBlock.h"
 
 #include <FL/fl_draw.H>
 #include <FL/x.H>

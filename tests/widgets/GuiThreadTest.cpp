@@ -1,5 +1,5 @@
 // Work handed to the GUI thread: order kept, redraws of a widget merged.
-#include "frontpanel/GuiThread.h"
+#include "widgets/GuiThread.h"
 
 #include <FL/Fl_Box.H>
 #include <gtest/gtest.h>
