@@ -39,6 +39,7 @@
 #include "runtime/LocalExceptions.h"
 #include "runtime/Logger.h"
 #include "widgets/GuiThread.h"
+#include "widgets/ScreenCapture.h"
 
 #include <FL/Fl_Input.H>
 
@@ -459,7 +460,7 @@ void MainWindow::onDataLogFailed(int destination) {
 
 void MainWindow::captureScreen() {
     try {
-        const std::string name = FileIoManager::instance()->captureScreen();
+        const std::string name = screencapture::captureScreen(*FileIoManager::instance());
         showMessage(("Saved to " + name + "\non USB drive.").c_str());
     } catch (...) {
         showMessage(kUsbSaveFailed);

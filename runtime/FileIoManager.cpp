@@ -269,6 +269,27 @@ std::string FileIoManager::makeUsbFolder(const std::string& mount, const std::st
     return folder;
 }
 
+// The number is used up even when the image cannot be written; it reaches
+// the counters file with the next save.
+std::string FileIoManager::writeScreenCapture(const std::function<bool(std::FILE*)>& write) {
+    const std::string folder = makeUsbFolder(getMountPoint(), "/screens");
+
+    char fileName[32];
+    std::snprintf(fileName, sizeof fileName, "/scrn%04d.jpg", nextScreenCaptureNumber());
+    std::string file = folder + fileName;
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) throw LocalExceptionFileCreateFailure();
+    bool written = write(out);
+    if (std::fclose(out) != 0) written = false;
+    if (!written) {
+        console::printError("FileIoManager::captureScreen: cannot write %s\n", file.c_str());
+        unlink(file.c_str());
+        throw LocalExceptionFileCreateFailure();
+    }
+    saveCounters();
+    return std::string(kUsbFolder) + "/screens" + fileName;
+}
+
 // Called with the log lock held.  The number is used up even when the
 // start fails; it reaches the counters file with the next save (the start
 // saves it once the log runs).

@@ -23,7 +23,9 @@
 //
 // Data-log rows are made of what the channel models report; the meter model
 // installs a DataLogSource that reads them, so this layer does not depend on
-// the channel and meter models.
+// the channel and meter models.  Likewise a screen capture's image is read
+// and encoded on the GUI side (widgets/ScreenCapture.h); this class gives it
+// its numbered file.
 #pragma once
 
 #include "runtime/LocalExceptions.h"
@@ -34,6 +36,8 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -101,13 +105,12 @@ public:
     // file was deleted.
     bool deleteInternalLog(int destination, const std::string& fileName);
 
-    // Captures the screen of the default X display into the next numbered
-    // JPEG below the mount point last found; returns its path below the
-    // mount point.  Throws LocalExceptionMkdirFailure or
-    // LocalExceptionFileCreateFailure (also when there is no display).
-    std::string captureScreen();
-    // The same for a named display (":1").
-    std::string captureScreen(const std::string& displayName);
+    // Writes the next numbered screen capture below the mount point last
+    // found: makes its folder, opens the file and hands it to write, which
+    // returns false when it could not write the image (the file is then
+    // removed).  Returns the file's path below the mount point.  Throws
+    // LocalExceptionMkdirFailure or LocalExceptionFileCreateFailure.
+    std::string writeScreenCapture(const std::function<bool(std::FILE*)>& write);
 
     int getLoggingState() const { return loggingState.load(); }
     // Rows written (whole, in the file) to the current or last log.
@@ -123,10 +126,6 @@ public:
     // Saves the counters file when a save failed since the last one that
     // succeeded (the program's stop); true when the file is up to date.
     bool saveCountersIfDirty();
-
-    // One pixel of a screen image as red, green and blue bytes.
-    static void pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
-                           unsigned long blueMask, unsigned char rgb[3]);
 
 private:
     void loadCounters();

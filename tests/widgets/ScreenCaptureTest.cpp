@@ -1,6 +1,6 @@
-#include "runtime/FileIoManager.h"
+#include "widgets/ScreenCapture.h"
 
-#include "ScriptFixture.h"
+#include "runtime/FileIoManager.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST(ScreenCapturePixels, MasksAndShiftsFollowTheDepth) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pixel);
         unsigned char rgb[3] = {1, 2, 3};
-        FileIoManager::pixelToRgb(c.pixel, c.depth, c.red, c.green, c.blue, rgb);
+        screencapture::pixelToRgb(c.pixel, c.depth, c.red, c.green, c.blue, rgb);
         EXPECT_EQ(rgb[0], c.expected[0]);
         EXPECT_EQ(rgb[1], c.expected[1]);
         EXPECT_EQ(rgb[2], c.expected[2]);
@@ -166,8 +166,8 @@ TEST_P(ScreenCaptureTest, CaptureWritesAQuality100JpegOfTheScreen) {
     testsupport::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/usb vfat rw 0 0\n");
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
-    EXPECT_EQ(manager.captureScreen(screen.display()), "/tvl4700/screens/scrn0001.jpg");
-    EXPECT_EQ(manager.captureScreen(screen.display()), "/tvl4700/screens/scrn0002.jpg");
+    EXPECT_EQ(screencapture::captureScreen(manager, screen.display()), "/tvl4700/screens/scrn0001.jpg");
+    EXPECT_EQ(screencapture::captureScreen(manager, screen.display()), "/tvl4700/screens/scrn0002.jpg");
     EXPECT_EQ(testsupport::readFile(sandbox.file("/var/lib/tarvel/fileio")),
               "screenshotcounter: 2\ndatalogcounter: 0\n");
 
@@ -203,7 +203,7 @@ TEST(ScreenCapture, WithoutADisplayItFailsWithAMessageAndWritesNothing) {
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
     testing::internal::CaptureStderr();
-    EXPECT_THROW(manager.captureScreen(":64999"), LocalExceptionFileCreateFailure);
+    EXPECT_THROW(screencapture::captureScreen(manager, ":64999"), LocalExceptionFileCreateFailure);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open display :64999"), std::string::npos);
     EXPECT_FALSE(testsupport::exists(sandbox.file("/media/usb/tvl4700")));
     EXPECT_FALSE(testsupport::exists(sandbox.file("/var/lib/tarvel/fileio")));
@@ -217,7 +217,7 @@ TEST(ScreenCapture, MissingDriveFolderIsAMkdirFailure) {
     testsupport::writeFile(sandbox.file("/proc/mounts"), "/dev/sdb1 /media/gone vfat rw 0 0\n");
     FileIoManager manager;
     ASSERT_TRUE(manager.findUsbDrive());
-    EXPECT_THROW(manager.captureScreen(screen.display()), LocalExceptionMkdirFailure);
+    EXPECT_THROW(screencapture::captureScreen(manager, screen.display()), LocalExceptionMkdirFailure);
     EXPECT_FALSE(testsupport::exists(sandbox.file("/media/gone")));
 }
 

@@ -1,13 +1,10 @@
-// Screen captures: the X root window's image, written as an RGB JPEG of
-// quality 100 on the USB drive.
-#include "runtime/FileIoManager.h"
+#include "widgets/ScreenCapture.h"
 
-#include "platform/Platform.h"
 #include "runtime/Console.h"
+#include "runtime/FileIoManager.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <unistd.h>
 
 #include <csetjmp>
 #include <cstdio>   // before jpeglib.h, which uses FILE
@@ -15,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-namespace {
+namespace screencapture {
 
-constexpr const char* kScreensFolder = "/tvl4700/screens";
+namespace {
 
 struct ScreenImage {
     int width = 0;
@@ -54,7 +51,7 @@ bool grabScreen(const char* displayName, ScreenImage& screen) {
     unsigned char* out = screen.rgb.data();
     for (int y = 0; y < screen.height; ++y) {
         for (int x = 0; x < screen.width; ++x, out += 3)
-            FileIoManager::pixelToRgb(XGetPixel(image, x, y), image->depth, image->red_mask, image->green_mask,
+            pixelToRgb(XGetPixel(image, x, y), image->depth, image->red_mask, image->green_mask,
                                       image->blue_mask, out);
     }
     return true;
@@ -103,8 +100,8 @@ bool writeJpeg(std::FILE* file, const ScreenImage& screen) {
 
 }  // namespace
 
-void FileIoManager::pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
-                               unsigned long blueMask, unsigned char rgb[3]) {
+void pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
+                unsigned long blueMask, unsigned char rgb[3]) {
     unsigned long red = pixel & redMask;
     unsigned long green = pixel & greenMask;
     unsigned long blue = pixel & blueMask;
@@ -121,27 +118,13 @@ void FileIoManager::pixelToRgb(unsigned long pixel, int depth, unsigned long red
     rgb[2] = static_cast<unsigned char>(blue & 0xFF);
 }
 
-std::string FileIoManager::captureScreen() { return captureScreen(std::string()); }
+std::string captureScreen(FileIoManager& files) { return captureScreen(files, std::string()); }
 
-std::string FileIoManager::captureScreen(const std::string& displayName) {
+std::string captureScreen(FileIoManager& files, const std::string& displayName) {
     ScreenImage screen;
     if (!grabScreen(displayName.empty() ? nullptr : displayName.c_str(), screen))
         throw LocalExceptionFileCreateFailure();
-
-    const std::string folder = makeUsbFolder(getMountPoint(), "/screens");
-
-    char fileName[32];
-    std::snprintf(fileName, sizeof fileName, "/scrn%04d.jpg", nextScreenCaptureNumber());
-    std::string file = folder + fileName;
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    if (!out) throw LocalExceptionFileCreateFailure();
-    bool written = writeJpeg(out, screen);
-    if (std::fclose(out) != 0) written = false;
-    if (!written) {
-        console::printError("FileIoManager::captureScreen: cannot write %s\n", file.c_str());
-        unlink(file.c_str());
-        throw LocalExceptionFileCreateFailure();
-    }
-    saveCounters();
-    return std::string(kScreensFolder) + fileName;
+    return files.writeScreenCapture([&screen](std::FILE* out) { return writeJpeg(out, screen); });
 }
+
+}  // namespace screencapture
