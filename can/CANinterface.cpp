@@ -1,8 +1,8 @@
 // The endpoint, the filter list, the reader thread and the send path.
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
+#include "console/Console.h"
 #include "platform/CanTransport.h"
-#include "runtime/Console.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 #include "channel/ChannelModel.h"
 
 #include "can/CANinterface.h"
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <chrono>
 #include <cmath>

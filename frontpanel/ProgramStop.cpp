@@ -1,8 +1,8 @@
 #include "frontpanel/ProgramStop.h"
 
+#include "console/Console.h"
 #include "meter/MeterModel.h"
 #include "platform/Network.h"
-#include "runtime/Console.h"
 #include "runtime/Logger.h"
 
 #include <pthread.h>

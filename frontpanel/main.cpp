@@ -1,11 +1,11 @@
 // tvl4700: the instrument's main program.
 //   tvl4700 [-can <interface>] [-skipBootload]      (PC build: [-sandbox DIR])
 // Ends on SIGTERM or SIGINT with its settings written (frontpanel/ProgramStop.h).
+#include "console/Console.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/ProgramStop.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "widgets/GuiThread.h"
 
 #include <FL/Fl.H>

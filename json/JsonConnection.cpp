@@ -1,6 +1,6 @@
 #include "json/JsonConnection.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,9 +1,9 @@
 #include "json/JsonServer.h"
 
+#include "console/Console.h"
 #include "json/JsonConnection.h"
 #include "meter/MeterModel.h"
 #include "platform/Network.h"
-#include "runtime/Console.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

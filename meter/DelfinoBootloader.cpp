@@ -1,9 +1,9 @@
 #include "meter/DelfinoBootloader.h"
 
 #include "can/CANinterface.h"
+#include "console/Console.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <cerrno>
 #include <chrono>

@@ -4,9 +4,9 @@
 #include "meter/MeterModel.h"
 
 #include "can/CANinterface.h"
-#include "runtime/Console.h"
 #include "channel/ChannelModel.h"
 #include "channel/ClassifierController.h"
+#include "console/Console.h"
 
 #include <algorithm>
 #include <chrono>

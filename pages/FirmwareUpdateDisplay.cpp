@@ -1,7 +1,7 @@
 #include "pages/FirmwareUpdateDisplay.h"
 
+#include "console/Console.h"
 #include "meter/MeterModel.h"
-#include "runtime/Console.h"
 #include "runtime/FirmwareUpdateModel.h"
 
 #include <FL/Fl_Input.H>

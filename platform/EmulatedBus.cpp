@@ -1,7 +1,7 @@
 #include "platform/EmulatedBus.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>

@@ -1,7 +1,7 @@
 #include "platform/Platform.h"
 
+#include "console/Console.h"
 #include "platform/CanTransport.h"
-#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
 // The kernel's SocketCAN backend: one raw socket bound to the interface.
+#include "console/Console.h"
 #include "platform/CanTransport.h"
 #include "platform/EmulatedBus.h"
-#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <linux/can/raw.h>

@@ -1,7 +1,7 @@
 #include "runtime/CpuMonitor.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <fstream>
 

@@ -1,7 +1,7 @@
 #include "runtime/ErrorList.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "runtime/FileIoManager.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "runtime/Logger.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <ctime>
 #include <iomanip>

@@ -10,7 +10,7 @@
 //
 // The time is the instrument's clock (platform::now), in local time.  Safe to
 // call from any thread; each line is written whole, through the console
-// writer (runtime/Console.h): logging never waits for the output.
+// writer (console/Console.h): logging never waits for the output.
 #pragma once
 
 #include <atomic>

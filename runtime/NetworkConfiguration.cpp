@@ -1,7 +1,7 @@
 #include "runtime/NetworkConfiguration.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

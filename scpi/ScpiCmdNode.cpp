@@ -1,6 +1,6 @@
 #include "scpi/ScpiCmdNode.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <cctype>
 

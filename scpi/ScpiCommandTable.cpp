@@ -8,7 +8,7 @@
 // describes the argument).  The middle field is the table's own text.
 #include "scpi/ScpiServer.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 #include "scpi/ScpiCmdNode.h"
 
 #include <cstdio>

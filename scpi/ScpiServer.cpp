@@ -1,9 +1,9 @@
 #include "scpi/ScpiServer.h"
 
 #include "channel/ChannelModel.h"
+#include "console/Console.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "runtime/ErrorList.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiArguments.h"

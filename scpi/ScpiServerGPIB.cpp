@@ -1,8 +1,8 @@
 #include "scpi/ScpiServerGPIB.h"
 
+#include "console/Console.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "runtime/Timer.h"
 #include "status/ScpiRegisterManager.h"
 

@@ -1,8 +1,8 @@
 #include "scpi/ScpiServerSerial.h"
 
+#include "console/Console.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "runtime/RS232Configuration.h"
 
 #include <chrono>

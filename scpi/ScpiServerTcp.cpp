@@ -1,7 +1,7 @@
 #include "scpi/ScpiServerTcp.h"
 
+#include "console/Console.h"
 #include "platform/Network.h"
-#include "runtime/Console.h"
 #include "runtime/Logger.h"
 #include "scpi/ScpiLineReader.h"
 

@@ -1,7 +1,7 @@
 #include "simulator/BackplaneSim.h"
 
 #include "can/CANinterface.h"
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <iterator>
 

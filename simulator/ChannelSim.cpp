@@ -2,9 +2,9 @@
 
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
+#include "console/Console.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
-#include "runtime/Console.h"
 #include "simulator/StreamTicker.h"
 
 #include <cmath>

@@ -2,9 +2,9 @@
 // stream ticker's thread), zero runs and waveform captures on threads of
 // their own.
 #include "can/CANinterface.h"
+#include "console/Console.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
-#include "runtime/Console.h"
 #include "simulator/ChannelSim.h"
 
 #include <pthread.h>

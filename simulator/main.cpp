@@ -4,9 +4,9 @@
 //   mendra [-can NAME] [-sandbox DIR] [-socketcan]
 //
 // Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
+#include "console/Console.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
 #include "simulator/StopSignals.h"

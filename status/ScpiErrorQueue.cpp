@@ -1,7 +1,7 @@
 #include "status/ScpiErrorQueue.h"
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "runtime/ErrorList.h"
 #include "status/ScpiRegisterManager.h"
 

@@ -1,6 +1,6 @@
 #include "status/ScpiRegisterManager.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "widgets/ScreenCapture.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 #include "runtime/FileIoManager.h"
 
 #include <X11/Xlib.h>

@@ -111,7 +111,7 @@ TEST(SourceTree, NothingIsConfiguredThroughTheEnvironment) {
 
 TEST(SourceTree, ConsoleLinesGoThroughTheConsoleWriter) {
     // The programs and their libraries write their console lines through
-    // runtime/Console.h, never straight to the standard streams: a thread
+    // console/Console.h, never straight to the standard streams: a thread
     // that did would wait for as long as the output takes nothing.  The bus
     // tools' own loops (one thread, printing is all they do), the tests,
     // benchmarks and fuzzers are left out.
@@ -121,7 +121,7 @@ TEST(SourceTree, ConsoleLinesGoThroughTheConsoleWriter) {
         "|std::(cout|cerr|clog)\\b");
     std::vector<Hit> hits;
     for (const Hit& h : scan({"tests", "bench", "fuzz"}, pattern))
-        if (h.file.rfind("runtime/Console.", 0) != 0 && h.file.rfind("tools/canbus/", 0) != 0 &&
+        if (h.file.rfind("console/Console.", 0) != 0 && h.file.rfind("tools/canbus/", 0) != 0 &&
             h.file.rfind("tools/screenshot/", 0) != 0)
             hits.push_back(h);
     EXPECT_TRUE(hits.empty()) << describe(hits);

@@ -2,7 +2,7 @@
 // thread that prints them, so that a test that captures standard output or
 // error (gtest's CaptureStdout) finds them there when it reads the capture.
 // The programs the tests start keep their writer thread.
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 namespace {
 

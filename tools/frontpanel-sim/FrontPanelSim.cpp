@@ -2,8 +2,8 @@
 
 #include "can/CANinterface.h"
 #include "can/FrameCodec.h"
+#include "console/Console.h"
 #include "platform/CanTransport.h"
-#include "runtime/Console.h"
 
 #include <cstdio>
 #include <sstream>

@@ -8,9 +8,9 @@
 // from a terminal (or with -stdin, from whatever standard input is: a
 // script's pipe), reads keys interactively until end of input; otherwise, with no KEYs given,
 // keeps answering the host until SIGTERM or SIGINT; with KEYs given, ends.
+#include "console/Console.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "tools/frontpanel-sim/FrontPanelSim.h"
 
 #include <poll.h>

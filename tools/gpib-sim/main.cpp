@@ -28,8 +28,8 @@
 // Started after the instrument, the instrument finds it within a second or
 // two; ended (SIGTERM, SIGINT), it is pulled out: the link goes and the
 // instrument looks for a controller again.
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "tools/pty/PtyEnd.h"
 
 #include <arpa/inet.h>

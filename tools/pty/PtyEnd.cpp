@@ -1,6 +1,6 @@
 #include "tools/pty/PtyEnd.h"
 
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,8 +11,8 @@
 // bit, so those two cannot be compared).  Each change of an end's framing is
 // printed; without -quiet so is every line that passes ("client> *IDN?",
 // "instrument> ...").  Ends on SIGTERM or SIGINT and removes its links.
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "tools/pty/PtyEnd.h"
 
 #include <poll.h>

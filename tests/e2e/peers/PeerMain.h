@@ -3,8 +3,8 @@
 // of them running until SIGTERM or SIGINT.
 #pragma once
 
+#include "console/Console.h"
 #include "platform/Platform.h"
-#include "runtime/Console.h"
 #include "simulator/BackplaneSim.h"
 #include "simulator/ChannelSim.h"
 #include "simulator/StopSignals.h"

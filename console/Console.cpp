@@ -1,4 +1,4 @@
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include <pthread.h>
 #include <unistd.h>

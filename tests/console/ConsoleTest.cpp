@@ -1,6 +1,6 @@
 // The console writer on pipes of the test's own: what comes out, in which
 // order, and that a caller never waits for an output that takes nothing.
-#include "runtime/Console.h"
+#include "console/Console.h"
 
 #include "support/TestSupport.h"
 
