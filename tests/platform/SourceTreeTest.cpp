@@ -1,11 +1,15 @@
 // Rules on the sources themselves: the instrument's paths, commands, clock and
-// console are named only in the platform layer, and nothing is configured
-// through environment variables.
+// console are named only in the platform layer, nothing is configured
+// through environment variables, and every include between folders points
+// down the layers.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,4 +129,113 @@ TEST(SourceTree, ConsoleLinesGoThroughTheConsoleWriter) {
             h.file.rfind("tools/screenshot/", 0) != 0)
             hits.push_back(h);
     EXPECT_TRUE(hits.empty()) << describe(hits);
+}
+
+namespace {
+
+// The layers: which top-level folders the sources of each folder may
+// include (besides its own), lowest folder first.  One static library per
+// folder, linked the same way.  The tests, benchmarks and fuzzers stand
+// above everything and may include any folder; no folder includes them.
+const std::map<std::string, std::set<std::string>>& mayInclude() {
+    static const std::map<std::string, std::set<std::string>> table = {
+        {"console", {}},
+        {"platform", {"console"}},
+        {"runtime", {"console", "platform"}},
+        {"can", {"console", "platform", "runtime"}},
+        {"ranges", {"console", "platform", "runtime", "can"}},
+        {"status", {"console", "platform", "runtime"}},
+        {"channel", {"console", "platform", "runtime", "can", "ranges", "status"}},
+        {"meter", {"console", "platform", "runtime", "can", "ranges", "status", "channel"}},
+        {"scpi", {"console", "platform", "runtime", "can", "ranges", "status", "channel", "meter"}},
+        {"json", {"console", "platform", "runtime", "can", "ranges", "status", "channel", "meter"}},
+        // The simulator shares only the bus and the range tables with the program.
+        {"simulator", {"console", "platform", "runtime", "can", "ranges"}},
+        {"widgets", {"console", "platform", "runtime"}},
+        {"pages", {"console", "platform", "runtime", "can", "ranges", "status", "channel", "meter", "widgets"}},
+        {"frontpanel",
+         {"console", "platform", "runtime", "can", "ranges", "status", "channel", "meter", "scpi", "json", "widgets",
+          "pages"}},
+        {"tools", {"console", "platform", "runtime", "can", "ranges"}},
+    };
+    return table;
+}
+
+const std::set<std::string> kTopFolders = {"tests", "bench", "fuzz"};
+
+// The folder an include names: its first path component ("" when none).
+std::string includedFolder(const std::string& code) {
+    static const std::regex include("^\\s*#\\s*include\\s*\"([^\"]*)\"");
+    std::smatch m;
+    if (!std::regex_search(code, m, include)) return "";
+    const std::string path = m[1];
+    const std::size_t slash = path.find('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+// The includes of the folders in the table that name a folder they may not.
+std::vector<Hit> upwardIncludes() {
+    std::vector<std::string> skipped(kTopFolders.begin(), kTopFolders.end());
+    std::vector<Hit> hits;
+    for (const Hit& h : scan(skipped, std::regex("^\\s*#\\s*include\\s*\""))) {
+        const std::string from = h.file.substr(0, h.file.find('/'));
+        const std::string to = includedFolder(h.text);
+        const auto row = mayInclude().find(from);
+        if (to == from || (row != mayInclude().end() && row->second.count(to))) continue;
+        hits.push_back(h);
+    }
+    return hits;
+}
+
+}  // namespace
+
+TEST(SourceTree, EveryFolderOfSourcesHasItsLayer) {
+    std::vector<std::string> missing;
+    for (const auto& top : fs::directory_iterator(fs::path(TVL_SOURCE_DIR))) {
+        const std::string name = top.path().filename().string();
+        if (!top.is_directory() || skippedTopFolder(name, {}) || kTopFolders.count(name) || mayInclude().count(name))
+            continue;
+        for (const auto& entry : fs::recursive_directory_iterator(top.path()))
+            if (entry.is_regular_file() && isSource(entry.path())) {
+                missing.push_back(name);
+                break;
+            }
+    }
+    EXPECT_TRUE(missing.empty()) << "folders with sources but no row in the layer table: "
+                                 << ::testing::PrintToString(missing);
+}
+
+TEST(SourceTree, TheLayersHaveNoCycle) {
+    // Depth-first over the table: a folder met again while it is being
+    // visited closes a cycle.
+    std::map<std::string, int> state;   // 1 visiting, 2 done
+    std::vector<std::string> path;
+    std::string cycle;
+    std::function<void(const std::string&)> visit = [&](const std::string& folder) {
+        state[folder] = 1;
+        path.push_back(folder);
+        const auto row = mayInclude().find(folder);
+        if (row != mayInclude().end()) {
+            for (const std::string& next : row->second) {
+                if (!cycle.empty()) break;
+                EXPECT_TRUE(mayInclude().count(next)) << folder << " may include " << next << ", which has no row";
+                if (state[next] == 1) {
+                    for (const std::string& p : path) cycle += p + " -> ";
+                    cycle += next;
+                } else if (state[next] == 0) {
+                    visit(next);
+                }
+            }
+        }
+        path.pop_back();
+        state[folder] = 2;
+    };
+    for (const auto& row : mayInclude())
+        if (state[row.first] == 0) visit(row.first);
+    EXPECT_EQ(cycle, "");
+}
+
+TEST(SourceTree, IncludesBetweenFoldersPointDown) {
+    const std::vector<Hit> hits = upwardIncludes();
+    EXPECT_TRUE(hits.empty()) << "includes of a folder not below the includer's:" << describe(hits);
 }
