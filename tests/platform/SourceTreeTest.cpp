@@ -163,7 +163,8 @@ const std::map<std::string, std::set<std::string>>& mayInclude() {
 
 const std::set<std::string> kTopFolders = {"tests", "bench", "fuzz"};
 
-// The folder an include names: its first path component ("" when none).
+// The folder an include names: its first path component ("" for a bare
+// file name, ".." for a path that climbs).
 std::string includedFolder(const std::string& code) {
     static const std::regex include("^\\s*#\\s*include\\s*\"([^\"]*)\"");
     std::smatch m;
@@ -180,6 +181,8 @@ std::vector<Hit> upwardIncludes() {
     for (const Hit& h : scan(skipped, std::regex("^\\s*#\\s*include\\s*\""))) {
         const std::string from = h.file.substr(0, h.file.find('/'));
         const std::string to = includedFolder(h.text);
+        // A bare name is a header the build generates (Version.h).
+        if (to.empty()) continue;
         const auto row = mayInclude().find(from);
         if (to == from || (row != mayInclude().end() && row->second.count(to))) continue;
         hits.push_back(h);
