@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark, one after the other, and prints their figures (the
-# README's Performance table says which line gives which figure).  Not part
+# Runs every benchmark, one after the other, and prints their figures
+# (docs/performance.md says which line gives which figure).  Not part
 # of the tests: run it by hand on a quiet machine.
 #
 #   tools/bench.sh [BUILD_DIR] [-quick]
