@@ -14,21 +14,12 @@
 namespace menustest {
 
 namespace {
-std::unique_ptr<Instrument> theInstrument;
-
 // Takes the links down after the last test; the window and the meter
 // singleton live on, idle, to the exit.
-class InstrumentEnvironment : public testing::Environment {
-public:
-    void TearDown() override { theInstrument.reset(); }
-};
-testing::Environment* const environment = testing::AddGlobalTestEnvironment(new InstrumentEnvironment);
+auto* const theInstrument = testsupport::RunWide<Instrument>::install();
 }  // namespace
 
-Instrument& Instrument::get() {
-    if (!theInstrument) theInstrument.reset(new Instrument);
-    return *theInstrument;
-}
+Instrument& Instrument::get() { return theInstrument->get(); }
 
 Instrument::Instrument() : bus(testsupport::uniqueBusName("mn")) {
     testgui::ensureGuiThread();

@@ -10,6 +10,7 @@
 #include "channel/ChannelModel.h"
 #include "frontpanel/MainWindow.h"
 #include "meter/MeterModel.h"
+#include "support/RunWide.h"
 #include "support/TestSupport.h"
 
 #include <atomic>
@@ -44,6 +45,7 @@ public:
     void drainChannelLinks();
 
 private:
+    friend class testsupport::RunWide<Instrument>;   // makes the one of the run
     Instrument();
     void readyProbes();
     testsupport::TempSandbox sandbox;

@@ -29,21 +29,12 @@ void sendHalves(const std::string& text, int firstSlot, Send send) {
 }  // namespace
 
 namespace {
-std::unique_ptr<Instrument> theInstrument;
-
 // Takes the instrument down after the last test: its links stop and its
 // sandbox goes (the meter singleton itself lives on, idle, to the exit).
-class InstrumentEnvironment : public testing::Environment {
-public:
-    void TearDown() override { theInstrument.reset(); }
-};
-testing::Environment* const environment = testing::AddGlobalTestEnvironment(new InstrumentEnvironment);
+auto* const theInstrument = testsupport::RunWide<Instrument>::install();
 }  // namespace
 
-Instrument& Instrument::get() {
-    if (!theInstrument) theInstrument.reset(new Instrument);
-    return *theInstrument;
-}
+Instrument& Instrument::get() { return theInstrument->get(); }
 
 Instrument::~Instrument() {
     testing::internal::CaptureStdout();

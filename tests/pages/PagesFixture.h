@@ -8,6 +8,7 @@
 
 #include "can/CANinterface.h"
 #include "meter/MeterModel.h"
+#include "support/RunWide.h"
 #include "support/TestSupport.h"
 
 #include <memory>
@@ -47,6 +48,7 @@ public:
     std::vector<std::string> standinCalls() const;
 
 private:
+    friend class testsupport::RunWide<Instrument>;   // makes the one of the run
     Instrument();
     testsupport::TempSandbox sandbox;
     std::string bus;
