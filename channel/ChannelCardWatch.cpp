@@ -51,16 +51,18 @@ milliseconds ChannelModel::silenceLimit() const {
     return std::max(floor, milliseconds(static_cast<long long>(periods)));
 }
 
-void ChannelModel::restartSilenceCount() { lastCardActivityNs.store(nowNs(), std::memory_order_relaxed); }
+// On the sample path: a flag, no clock.  The tick, once a second, turns it
+// into the time the count starts from.
+void ChannelModel::restartSilenceCount() {
+    if (!cardSpoke.load(std::memory_order_relaxed)) cardSpoke.store(true, std::memory_order_relaxed);
+}
 
 std::shared_ptr<CANinterface> ChannelModel::pausingLink() {
     restartSilenceCount();
     return link();
 }
 
-nanoseconds ChannelModel::silentFor() const {
-    return nanoseconds(nowNs() - lastCardActivityNs.load(std::memory_order_relaxed));
-}
+nanoseconds ChannelModel::silentFor() const { return nanoseconds(nowNs() - silentSinceNs); }
 
 // What pauses the stream of a synced card: no ready probe, a zero, a
 // waveform capture asked for and not yet come (a capture that repeats asks
@@ -98,6 +100,9 @@ void ChannelModel::onCardWatchTick() {
     std::lock_guard<std::mutex> lock(probeStateMutex);
     const bool wasExpected = streamExpected;
     streamExpected = false;
+    // A sign of life since the last tick starts the count here; the tick
+    // period is small beside the silence limit.
+    if (cardSpoke.exchange(false, std::memory_order_relaxed)) silentSinceNs = nowNs();
     if (!watching()) return;
     switch (linkState.load()) {
     case kLinkSynced:
@@ -105,7 +110,7 @@ void ChannelModel::onCardWatchTick() {
         // effect, or one that ended since the last tick, starts it again.
         streamExpected = expectsStream();
         if (!streamExpected || !wasExpected) {
-            restartSilenceCount();
+            silentSinceNs = nowNs();
         } else if (silentFor() > silenceLimit()) {
             streamExpected = false;
             linkState = kLinkSilent;

@@ -211,7 +211,9 @@ void ChannelModel::onCardReady() {
     // finds the handlers in place and asks nothing.
     if (firstOnThisLink) requestAllData();
     restartSilenceCount();
-    linkState = kLinkSynced;
+    // Unless the link was taken down meanwhile (stopCan): that stays.
+    int expected = state;
+    linkState.compare_exchange_strong(expected, kLinkSynced);
 }
 
 void ChannelModel::onHelloReply() {

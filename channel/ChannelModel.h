@@ -714,7 +714,8 @@ protected:
     void resendSettings();
     void applySettings(std::istream& in);   // settingsMutex held
     std::atomic<int> linkState{kLinkDown};
-    std::atomic<long long> lastCardActivityNs{0};   // steady clock
+    std::atomic<bool> cardSpoke{false};             // since the last tick
+    long long silentSinceNs = 0;   // steady clock; the tick's own (probeStateMutex)
     std::atomic<long long> resyncSinceNs{0};
     std::atomic<bool> captureRequestPending{false};
     bool streamExpected = false;   // at the last tick; the tick's own (probeStateMutex)

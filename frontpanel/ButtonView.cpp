@@ -20,11 +20,11 @@ int firstKey(int channel) { return 8 * channel - 1; }
 
 ButtonBacklight::ButtonBacklight(int id, CANinterface* canLink) : keyId(id), link(canLink) {}
 
+// No caller asks for kInitialLevel, so a level set is always sent.
 void ButtonBacklight::setLevel(int level) {
     if (level == lastLevel) return;
     lastLevel = level;
-    if (link) link->sendButtonBacklight(keyId, level);
-    std::this_thread::sleep_for(std::chrono::microseconds(2000));
+    resend();
 }
 
 void ButtonBacklight::resend() {

@@ -171,8 +171,5 @@ void MainWindow::onReinitFinished() {
     }
     // The cards are synced as at start-up: each sends all it has and, at its
     // card-ready, gets the channel's settings again.
-    for (unsigned slot = 1; slot <= 3; ++slot) {
-        meterModel->getChannel(slot)->requestAllData();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
+    syncCards();
 }

@@ -80,6 +80,7 @@ public:
     void releaseSoftButton(int index);     // a release timer's thread
     void reinitChannelProcessors();
     void onReinitFinished();               // the bootloader's thread
+    void syncCards();                      // asks each card for its data, 200 ms apart
 
     // The start-up step (MainWindowStartup.cpp), on the bootloader's thread
     // or, with -skipBootload, on the GUI thread inside the constructor.

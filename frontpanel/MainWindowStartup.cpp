@@ -158,11 +158,17 @@ void MainWindow::initializeMeter() {
         updateDisplayCheckMarks();
         redraw();
     }
+    syncCards();
+    Logger::instance()->log(1, "MainWindow", "Meter Initialization Complete");
+}
+
+// Each card sends all it has and, at its card-ready, gets the channel's
+// settings; one card after the other.
+void MainWindow::syncCards() {
     for (unsigned slot = 1; slot <= 3; ++slot) {
-        m.getChannel(slot)->requestAllData();
+        meterModel->getChannel(slot)->requestAllData();
         sleepMs(200);
     }
-    Logger::instance()->log(1, "MainWindow", "Meter Initialization Complete");
 }
 
 void MainWindow::setupThreeChannelScreen() { showMeasurementDisplays(); }

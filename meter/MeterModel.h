@@ -179,6 +179,7 @@ public:
     // stop and its exits; true when every one is up to date.
     bool saveDirtyFiles();
     void onSaveTimer();
+    bool saveSettingsIfDirty();   // false when a write failed
     void startSettingsSaveTimers();
     // Profiles 1-10; false for other numbers or when the script failed.
     bool saveProfile(unsigned n);

@@ -165,11 +165,15 @@ void MeterModel::loadSettings() {
     rs232ConfigurationChanged.emit(getRS232Configuration());
 }
 
-void MeterModel::onSaveTimer() {
-    // Cleared before writing: a change made while the file is written is
-    // written at the next tick.  A write that fails leaves the settings
-    // dirty: the next tick tries again, also when no other change comes.
-    if (settingsDirty.exchange(false) && !saveSettings()) markSettingsDirty();
+void MeterModel::onSaveTimer() { saveSettingsIfDirty(); }
+
+// Cleared before writing: a change made while the file is written is
+// written at the next tick.  A write that fails leaves the settings dirty:
+// the next tick tries again, also when no other change comes.
+bool MeterModel::saveSettingsIfDirty() {
+    if (!settingsDirty.exchange(false) || saveSettings()) return true;
+    markSettingsDirty();
+    return false;
 }
 
 void MeterModel::flushSettings() {
@@ -186,10 +190,7 @@ void MeterModel::flushSettings() {
 // values are not the user's, and writing them would replace the user's file.
 bool MeterModel::saveDirtyFiles() {
     bool ok = true;
-    if (settingsLoaded && settingsDirty.exchange(false) && !saveSettings()) {
-        markSettingsDirty();
-        ok = false;
-    }
+    if (settingsLoaded) ok = saveSettingsIfDirty();
     for (auto& ch : channels)
         if (ch->isSettingsLoaded()) ok = ch->saveSettingsIfDirty() && ok;
     ok = ScpiErrorQueue::instance()->saveIfDirty() && ok;

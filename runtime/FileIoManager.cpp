@@ -135,27 +135,22 @@ void FileIoManager::loadCounters() {
 // the retry timer saves them again until a save succeeds, so a number in use
 // is never handed out again after a restart.
 bool FileIoManager::saveCounters() {
-    bool ok;
-    int error = 0;
-    {
+    const bool ok = countersSaveStatus.saveUnder(countersMutex, platform::dataFile(kCountersName), [this] {
+        return "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
+               "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
+    });
+    if (!ok) {
         std::lock_guard<std::mutex> lock(countersMutex);
-        std::string text = "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
-                           "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
-        ok = platform::writeFileAtomic(platform::dataFile(kCountersName), text);
-        if (!ok) error = errno;
-        countersDirty = !ok;
-        if (!ok && !countersRetryTimer.isActive()) countersRetryTimer.start();
+        if (!countersRetryTimer.isActive()) countersRetryTimer.start();
     }
-    // Reported outside the lock: the report goes into the error queue.
-    return countersSaveStatus.record(ok, error);
+    return ok;
 }
 
-bool FileIoManager::saveCountersIfDirty() { return !countersDirty.load() || saveCounters(); }
+// Dirty while the last save failed.
+bool FileIoManager::saveCountersIfDirty() { return !countersSaveStatus.isFailing() || saveCounters(); }
 
 void FileIoManager::onCountersRetry() {
-    saveCountersIfDirty();
-    std::lock_guard<std::mutex> lock(countersMutex);
-    if (!countersDirty.load()) countersRetryTimer.stop();
+    if (saveCountersIfDirty()) countersRetryTimer.stop();
 }
 
 int FileIoManager::nextDataLogNumber() {
@@ -282,7 +277,7 @@ std::string FileIoManager::writeScreenCapture(const std::function<bool(std::FILE
     bool written = write(out);
     if (std::fclose(out) != 0) written = false;
     if (!written) {
-        console::printError("FileIoManager::captureScreen: cannot write %s\n", file.c_str());
+        console::printError("FileIoManager::writeScreenCapture: cannot write %s\n", file.c_str());
         unlink(file.c_str());
         throw LocalExceptionFileCreateFailure();
     }

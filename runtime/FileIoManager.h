@@ -154,7 +154,6 @@ private:
     std::mutex countersMutex;   // both counters and the counters file
     int screenCaptureCounter = 0;
     int dataLogCounter = 0;
-    std::atomic<bool> countersDirty{false};   // a save failed since the last good one
     SaveStatus countersSaveStatus{"counters file fileio"};
 
     std::atomic<DataLogSource*> source{nullptr};

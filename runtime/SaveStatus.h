@@ -39,7 +39,6 @@ public:
     bool saveUnder(std::mutex& dataLock, const std::string& path, const std::function<std::string()>& contents);
     // True from a failed save until the next one that succeeds.
     bool isFailing() const { return failing.load(); }
-    const std::string& what() const { return name; }
 
     // The process-wide sink.  Without one, failures reach the console only.
     static void setSink(Sink sink);

@@ -197,7 +197,9 @@ void ScpiServer::startStream(int slot, long long seconds) {
 // On the card's reader thread: the line is queued, never written here.
 void ScpiServer::onNewReading(int slot) {
     if (slot < 1 || slot > kStreamSlots) return;
-    if (streamUntil[slot - 1].load() == 0) return;   // not streaming: no work on the card's thread
+    // Not streaming, or the stream ran out: no work on the card's thread.
+    const std::int64_t deadline = streamUntil[slot - 1].load();
+    if (deadline == 0 || steadyNow() >= deadline) return;
     ChannelModel* model = meter->getChannel(static_cast<unsigned>(slot));
     if (!model) return;
     std::string line = formatValue(model->getReportFormat(), model->getValueInUnits());

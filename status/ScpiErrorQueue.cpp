@@ -5,7 +5,6 @@
 #include "runtime/ErrorList.h"
 #include "status/ScpiRegisterManager.h"
 
-#include <cerrno>
 #include <fstream>
 
 namespace {
@@ -150,44 +149,23 @@ std::string ScpiErrorQueue::fileContentsLocked() const {
 // their snapshots; a failure is reported after it is released, into this
 // queue (whose status signal must not be raised under a lock of the save).
 bool ScpiErrorQueue::save() {
-    bool ok;
-    int error = 0;
-    {
-        std::lock_guard<std::mutex> writing(saveLock);
-        std::string contents;
-        {
-            Lock guard(lock);
-            contents = fileContentsLocked();
-        }
-        ok = write(contents, error);
-    }
-    return saveStatus.record(ok, error);
+    return saveStatus.saveUnder(saveLock, path, [this] {
+        Lock guard(lock);
+        return fileContentsLocked();
+    });
 }
 
+// A change made while the file is written is written at the next tick; a
+// save that fails leaves the queue changed, so the next tick tries again,
+// also when nothing else changes.
 bool ScpiErrorQueue::saveIfDirty() {
-    bool ok;
-    int error = 0;
     {
-        std::lock_guard<std::mutex> writing(saveLock);
-        std::string contents;
-        {
-            Lock guard(lock);
-            if (!changed) return true;
-            contents = fileContentsLocked();
-            changed = false;   // a change made while the file is written is written at the next tick
-        }
-        ok = write(contents, error);
-        if (!ok) {
-            Lock guard(lock);
-            changed = true;   // not written: the next tick tries again, also when nothing else changes
-        }
+        Lock guard(lock);
+        if (!changed) return true;
+        changed = false;
     }
-    return saveStatus.record(ok, error);
-}
-
-bool ScpiErrorQueue::write(const std::string& contents, int& error) {
-    // A file that cannot be written stays as it was.
-    const bool ok = platform::writeFileAtomic(path, contents);
-    error = ok ? 0 : errno;
-    return ok;
+    if (save()) return true;
+    Lock guard(lock);
+    changed = true;
+    return false;
 }

@@ -98,8 +98,6 @@ private:
     void pushLocked(std::unique_ptr<TvlError> record);
     void updateStatusBitLocked();
     std::string fileContentsLocked() const;
-    // Writes the file; false with the errno in error when it could not.
-    bool write(const std::string& contents, int& error);
 
     mutable std::recursive_mutex lock;
     std::deque<std::unique_ptr<TvlError>> entries;

@@ -26,7 +26,7 @@ struct ScreenImage {
 bool grabScreen(const char* displayName, ScreenImage& screen) {
     Display* display = XOpenDisplay(displayName);
     if (!display) {
-        console::printError("FileIoManager::captureScreen: cannot open display %s\n",
+        console::printError("screen capture: cannot open display %s\n",
                             displayName ? displayName : XDisplayName(nullptr));
         return false;
     }
@@ -34,13 +34,13 @@ bool grabScreen(const char* displayName, ScreenImage& screen) {
     Window root = RootWindow(display, DefaultScreen(display));
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, root, &attributes) || attributes.width <= 0 || attributes.height <= 0) {
-        console::printError("FileIoManager::captureScreen: cannot read the screen size\n");
+        console::printError("screen capture: cannot read the screen size\n");
         return false;
     }
     XImage* image = XGetImage(display, root, 0, 0, static_cast<unsigned>(attributes.width),
                               static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
     if (!image) {
-        console::printError("FileIoManager::captureScreen: cannot read the screen image\n");
+        console::printError("screen capture: cannot read the screen image\n");
         return false;
     }
     auto destroyImage = [](XImage* i) { XDestroyImage(i); };   // a macro in Xutil.h
@@ -117,8 +117,6 @@ void pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned 
     rgb[1] = static_cast<unsigned char>(green & 0xFF);
     rgb[2] = static_cast<unsigned char>(blue & 0xFF);
 }
-
-std::string captureScreen(FileIoManager& files) { return captureScreen(files, std::string()); }
 
 std::string captureScreen(FileIoManager& files, const std::string& displayName) {
     ScreenImage screen;

@@ -9,12 +9,11 @@ class FileIoManager;
 
 namespace screencapture {
 
-// Captures the screen of the default X display; returns the file's path
-// below the mount point.  Throws LocalExceptionMkdirFailure or
-// LocalExceptionFileCreateFailure (also when there is no display).
-std::string captureScreen(FileIoManager& files);
-// The same for a named display (":1").
-std::string captureScreen(FileIoManager& files, const std::string& displayName);
+// Captures the screen of the X display (the default one, or a named one:
+// ":1"); returns the file's path below the mount point.  Throws
+// LocalExceptionMkdirFailure or LocalExceptionFileCreateFailure (also when
+// there is no display).
+std::string captureScreen(FileIoManager& files, const std::string& displayName = std::string());
 
 // One pixel of a screen image as red, green and blue bytes.
 void pixelToRgb(unsigned long pixel, int depth, unsigned long redMask, unsigned long greenMask,
