@@ -53,6 +53,11 @@ constexpr bool isDisplayRate(float rate) { return rate > 0.25f && rate < 6.0f; }
 // The rates offered by number: SCPI's codes 0-3, the menu's entries.
 constexpr int kDisplayRateCount = 4;
 constexpr float kDisplayRates[kDisplayRateCount] = {0.5f, 1.0f, 2.0f, 5.0f};
+// The offered rate that stands for `rate` (an index into kDisplayRates): the
+// one whose row the Update Rate menu marks, the code :DISP:RATE? answers and
+// the rate a JSON client's request is taken as.  The cuts lie halfway
+// between neighbours, except 4.0 between 2 and 5.
+constexpr int displayRateIndex(float rate) { return rate < 0.75f ? 0 : rate < 1.5f ? 1 : rate < 4.0f ? 2 : 3; }
 
 // ---- Analog outputs
 // A card's output modes: 0 off, 1 waveform, 2 RMS.

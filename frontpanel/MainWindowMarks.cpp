@@ -117,9 +117,9 @@ const MarkRule kRules[] = {
     {MenuId::AngleUnits, [](MainWindow& w, int) { return w.angleUnitMenu; },
      [](MainWindow& w, int) { return unitItem(w.meterModel->getAngleUnits(), settingrange::isAngleUnit); }},
     {MenuId::UpdateRate, [](MainWindow& w, int) { return w.updateRateMenu; },
+     // The rows run from the fastest rate down.
      [](MainWindow& w, int) -> Mark {
-         const float rate = w.meterModel->getDisplayRate();
-         return rate < 0.75f ? 3 : rate < 1.5f ? 2 : rate < 4.0f ? 1 : 0;
+         return settingrange::kDisplayRateCount - 1 - settingrange::displayRateIndex(w.meterModel->getDisplayRate());
      }},
     {MenuId::VectorSumRelative, [](MainWindow& w, int) { return w.vectorSumRelativeMenu; },
      [](MainWindow& w, int) -> Mark {

@@ -315,7 +315,9 @@ void JsonConnection::handleSetAngleUnits(const Json::Value& request) {
 void JsonConnection::handleSetUpdateRate(const Json::Value& request) {
     const float rate = getFloat(request, "rate");
     if (!settingrange::isDisplayRate(rate)) return sendSuccess(false);
-    meter.setDisplayRate(rate);
+    // Taken as the offered rate that stands for it: the instrument runs at a
+    // rate that its menu and SCPI name as it is.
+    meter.setDisplayRate(settingrange::kDisplayRates[settingrange::displayRateIndex(rate)]);
     sendSuccess(true);
 }
 

@@ -13,6 +13,8 @@
 #include "meter/MeterModel.h"
 #include "scpi/ScpiArguments.h"
 
+#include <string>
+
 namespace {
 
 const char* const kOutOfRange = "argument out of range";
@@ -107,8 +109,7 @@ void ScpiServer::handleSetDisplayRate(int, const std::string& command) {
 }
 
 void ScpiServer::handleGetDisplayRate(int, const std::string&) {
-    const float rate = meter->getDisplayRate();
-    write(rate < 0.9f ? "0" : rate < 1.5f ? "1" : rate < 4.0f ? "2" : "3");
+    write(std::to_string(settingrange::displayRateIndex(meter->getDisplayRate())));
 }
 
 // ---- Zeroing

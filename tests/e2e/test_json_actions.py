@@ -11,6 +11,9 @@ import pytest
 
 from instrument import Instrument
 from jsonclient import JsonClient
+from menu_screen import BACK, MenuScreen
+from menu_table import TREE
+from scpiclient import open_session
 
 ALL_ACTIONS = {
     "setRange", "setAutorange", "setMode", "setFreqRange", "pollChannel", "getModelNumber", "pollMeter",
@@ -125,6 +128,30 @@ def test_units_rate_and_zero_mode(web):
     assert poll(web, 1)["zeroMode"] == 1
     assert web.ask("setZeroMode", channel=1, mode=4) == OK
     assert web.ask("setZeroMode", channel=0, mode=4) == FAIL
+
+
+def test_update_rate_reads_alike_on_the_menu_scpi_and_json(inst, web):
+    """A rate between the offered ones is taken as the one that stands for
+    it: the Update Rate menu marks its row, :DISP:RATE? answers its code and
+    pollMeter reports it."""
+    screen = MenuScreen(inst)
+    screen.wait_for(*TREE["main"][:2], what="at start")
+    title, labels, _ = TREE["rate"]
+    screen.press(3, 1)   # Display > Update Rate
+    screen.wait_for(title, labels, [2], what="1/sec at start")
+    scpi = open_session(inst.scpi_port())
+    try:
+        # (rate asked for, the menu's row, the SCPI code, the rate taken)
+        for rate, row, code, taken in ((0.8, 2, "1", 1.0), (0.7, 3, "0", 0.5), (3.9, 1, "2", 2.0),
+                                       (4.2, 0, "3", 5.0), (1.0, 2, "1", 1.0)):
+            assert web.ask("setUpdateRate", rate=rate) == OK
+            screen.wait_for(title, labels, [row], what="rate %s" % rate)
+            assert scpi.query(":DISP:RATE?") == code, rate
+            assert web.ask("pollMeter")["displayRate"] == taken, rate
+    finally:
+        scpi.close()
+    screen.press(BACK, BACK)
+    screen.wait_for(*TREE["main"][:2], what="back at Main")
 
 
 def test_holds_and_relative(web):

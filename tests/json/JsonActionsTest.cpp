@@ -256,6 +256,10 @@ TEST_F(JsonActions, SettersAnswerWhatTheyDid) {
         {R"({"action":"setUpdateRate","rate":2.0})", true, [&] { return f.meter.getDisplayRate() == 2.0f; }},
         {R"({"action":"setUpdateRate","rate":0.25})", false, [&] { return f.meter.getDisplayRate() == 2.0f; }},
         {R"({"action":"setUpdateRate","rate":6})", false, [&] { return f.meter.getDisplayRate() == 2.0f; }},
+        // A rate between the offered ones is taken as the one that stands for it.
+        {R"({"action":"setUpdateRate","rate":0.8})", true, [&] { return f.meter.getDisplayRate() == 1.0f; }},
+        {R"({"action":"setUpdateRate","rate":0.7})", true, [&] { return f.meter.getDisplayRate() == 0.5f; }},
+        {R"({"action":"setUpdateRate","rate":3.9})", true, [&] { return f.meter.getDisplayRate() == 2.0f; }},
         {R"({"action":"doZero","channel":1})", false, [&] { return ch1.getZeroingState() != kZeroing; }},
         {R"({"action":"setHoldState","channel":1,"which":"peak","enabled":true})", true, [&] { return ch1.isPeakHoldEnabled(); }},
         {R"({"action":"setHoldState","channel":1,"which":"valley","enabled":1})", true, [&] { return ch1.isValleyHoldEnabled(); }},

@@ -428,6 +428,21 @@ TEST_F(HandlersTest, ArgumentsOutOfRangeAreAnswered) {
     table({{":OUTP:VSUM:MODE?;:DISP:RATE?", {"0", "2"}}});
 }
 
+// A rate set by another interface reads back as the code of the offered rate
+// that stands for it, the row the Update Rate menu marks: the cuts lie at
+// 0.75, 1.5 and 4.
+TEST_F(HandlersTest, DisplayRateQueryNamesTheNearestOfferedRate) {
+    const std::pair<float, const char*> cases[] = {
+        {0.3f, "0"}, {0.74f, "0"}, {0.75f, "1"}, {0.8f, "1"}, {0.89f, "1"}, {1.49f, "1"},
+        {1.5f, "2"}, {3.99f, "2"}, {4.0f, "3"}, {5.9f, "3"},
+    };
+    for (const auto& c : cases) {
+        meter.setDisplayRate(c.first);
+        EXPECT_EQ(ask(":DISP:RATE?"), Replies{c.second}) << c.first;
+    }
+    meter.setDisplayRate(1.0f);
+}
+
 TEST_F(HandlersTest, ZeroModeAndZeroing) {
     table({{":CAL:ZERO:HSEN:MODE?", {"1"}},
            {":CAL2:ZERO:HSEN:MODE 2;:CAL2:ZERO:HSEN:MODE?", {"2"}},
