@@ -380,6 +380,9 @@ public:
     int getTimeUnits() const { return timeUnits; }
     // The signal frequency in the time unit: hertz, or the period in seconds.
     float getSignalFreq() const { return signalFreq; }
+    // The signal frequency in hertz, whatever the time unit (0 for a report
+    // that is not a number).
+    float getSignalFreqHz() const;
     // The signal frequency as the readouts show it: the value in its display
     // unit ("Hz" or "kHz", "usec" or "msec"), its printf format and that
     // unit, all three from the same report and the same time unit.

@@ -16,6 +16,8 @@
 namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kOverRangeFactor = 1.1f;
+// A frequency report that is not a number stands for no signal.
+float finiteHz(float hz) { return std::isfinite(hz) ? hz : 0.0f; }
 }  // namespace
 
 // ---- Sample handler -----------------------------------------------------------
@@ -208,6 +210,11 @@ void ChannelModel::onFrequency(float hz) {
     storeSignalFreq();
 }
 
+float ChannelModel::getSignalFreqHz() const {
+    std::lock_guard<std::mutex> lock(textMutex);
+    return finiteHz(reportedFreq);
+}
+
 // The value and the texts that show it change together, under textMutex, and
 // so does the time unit (setTimeUnits): a reader never sees a value with the
 // other unit's format, and a report racing a change of unit is stored in the
@@ -219,7 +226,7 @@ void ChannelModel::storeSignalFreq() {
     const char* format;
     switch (timeUnits.load()) {
     case 0:
-        stored = std::isfinite(hz) ? hz : 0.0f;
+        stored = finiteHz(hz);
         if (stored > 1200.0f) {
             unit = "kHz";
             format = "%2.3f";

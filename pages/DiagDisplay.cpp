@@ -99,7 +99,7 @@ void DiagDisplay::drawValues() {
     std::snprintf(value, sizeof value, "%0.1f", static_cast<double>(model->getDisplayedSampleRate()));
     drawRowWithUnit(0, 4, "Displayed:", value, "smp/s");
     // The frequency in hertz, whatever the readout's time unit.
-    std::snprintf(value, sizeof value, "%0.4f", static_cast<double>(model->getSignalFreq()));
+    std::snprintf(value, sizeof value, "%0.4f", static_cast<double>(model->getSignalFreqHz()));
     drawRowWithUnit(0, 5, "Frequency:", value, "Hz");
 
     drawRow(1, 0, "Probe Mod:", model->getProbeModel().c_str());

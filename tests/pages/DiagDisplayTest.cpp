@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <thread>
 
 using namespace pagestest;
@@ -85,6 +86,22 @@ TEST_F(DiagPanel, BothColumnsFromTheChannelAndItsProbe) {
     EXPECT_TRUE(shows(1, 1, 3, "4700"));
     inst.meter()->onBackplaneTemperature(24.5f);
     EXPECT_TRUE(shows(1, 0, 2, "24.5", "C"));
+}
+
+// The row says "Hz": it shows hertz in either time unit, never the period
+// that the numeric readout shows in seconds.
+TEST_F(DiagPanel, TheFrequencyRowIsInHertzWhateverTheTimeUnit) {
+    inst.makeReady(1);
+    ChannelModel& ch = inst.channel(1);
+    ch.setDiagMode(3);
+    build(1);
+    for (int timeUnit : {1, 0}) {
+        ch.setTimeUnits(timeUnit);
+        inst.card(1).out().sendFrequency(1, 4999.5f);
+        EXPECT_TRUE(shows(1, 0, 5, "4999.5000", "Hz")) << "time unit " << timeUnit;
+        inst.card(1).out().sendFrequency(1, std::nanf(""));
+        EXPECT_TRUE(shows(1, 0, 5, "0.0000", "Hz")) << "time unit " << timeUnit;
+    }
 }
 
 TEST_F(DiagPanel, DecimalsFromTheCardAreHeldToASanePrecision) {
