@@ -377,7 +377,10 @@ public:
     RadioButtonMenu* uncorrScalingMenus[3] = {};
     RadioButtonMenu* scaleMenus[3] = {};
     MenuElement* triggerLevelEntries[3] = {};
+    RadioButtonMenu* allChannelsModeMenu = nullptr;
+    RadioButtonMenu* allChannelsRangeMenu = nullptr;
     RadioButtonMenu* allChannelsAcFreqMenu = nullptr;
+    RadioButtonMenu* allChannelsRelativeMenu = nullptr;
     RadioButtonMenu* fluxUnitMenu = nullptr;
     RadioButtonMenu* temperatureUnitMenu = nullptr;
     RadioButtonMenu* angleUnitMenu = nullptr;

@@ -36,9 +36,15 @@ ChannelModel& shownChannelOf(MainWindow& w, int c) {
     return channelOf(w, c);
 }
 
-// The item of "... AC Freq" for a frequency range.
-int acFreqItem(int freqRange) {
-    switch (freqRange) {
+// A channel's item in its "... Mode", "... Range", "... AC Freq" and
+// "... Relative" menus.
+int modeItem(const ChannelModel& m) { return m.getMode() == settingrange::kModeAc ? 1 : 0; }
+int rangeItem(const ChannelModel& m) {
+    const int range = m.getRange();
+    return m.isAutorange() ? 4 : settingrange::isRange(range) ? range : 0;
+}
+int acFreqItem(const ChannelModel& m) {
+    switch (m.getFreqRange()) {
     case 0: return 1;
     case 1: return 2;
     case 2: return 3;
@@ -46,6 +52,18 @@ int acFreqItem(int freqRange) {
     case 5: return 5;
     default: return 0;
     }
+}
+constexpr int kManualRelativeItem = 2;
+int relativeItem(const ChannelModel& m) {
+    const int state = m.getRelativeState();
+    return state == 2 || state == 3 ? kManualRelativeItem : state == 1 ? 1 : 0;
+}
+// An "All\nChannels" menu marks the channels' item when all three agree and
+// nothing otherwise: never the last row pressed there when a channel has
+// been changed on its own since.
+Mark agreed(MainWindow& w, int (*item)(const ChannelModel&)) {
+    const int first = item(channelOf(w, 1));
+    return item(channelOf(w, 2)) == first && item(channelOf(w, 3)) == first ? first : kNoItem;
 }
 // The item of a "... Scaling" menu for a full scale in tenths of a volt.
 int scalingItem(int tenths) { return tenths == 30 ? 0 : tenths == 100 ? 1 : 2; }
@@ -65,20 +83,13 @@ struct MarkRule {
 const MarkRule kRules[] = {
     // ---- Per channel
     {MenuId::ChannelMode, [](MainWindow& w, int c) { return w.modeMenus[c - 1]; },
-     [](MainWindow& w, int c) -> Mark { return channelOf(w, c).getMode() == settingrange::kModeAc ? 1 : 0; }},
+     [](MainWindow& w, int c) -> Mark { return modeItem(channelOf(w, c)); }},
     {MenuId::ChannelRange, [](MainWindow& w, int c) { return w.rangeMenus[c - 1]; },
-     [](MainWindow& w, int c) -> Mark {
-         const ChannelModel& m = channelOf(w, c);
-         const int range = m.getRange();
-         return m.isAutorange() ? 4 : settingrange::isRange(range) ? range : 0;
-     }},
+     [](MainWindow& w, int c) -> Mark { return rangeItem(channelOf(w, c)); }},
     {MenuId::ChannelAcFreq, [](MainWindow& w, int c) { return w.acFreqMenus[c - 1]; },
-     [](MainWindow& w, int c) -> Mark { return acFreqItem(channelOf(w, c).getFreqRange()); }},
+     [](MainWindow& w, int c) -> Mark { return acFreqItem(channelOf(w, c)); }},
     {MenuId::ChannelRelative, [](MainWindow& w, int c) { return w.relativeMenus[c - 1]; },
-     [](MainWindow& w, int c) -> Mark {
-         const int state = channelOf(w, c).getRelativeState();
-         return state == 2 || state == 3 ? 2 : state == 1 ? 1 : 0;
-     }},
+     [](MainWindow& w, int c) -> Mark { return relativeItem(channelOf(w, c)); }},
     {MenuId::ChannelScale, [](MainWindow& w, int c) { return w.scaleMenus[c - 1]; },
      [](MainWindow& w, int c) -> Mark {
          const int scale = channelOf(w, c).getWaveformScale();
@@ -94,11 +105,17 @@ const MarkRule kRules[] = {
      [](MainWindow& w, int c) -> Mark { return scalingItem(channelOf(w, c).getUdacScaling()); }},
 
     // ---- The channels together
+    {MenuId::AllMode, [](MainWindow& w, int) { return w.allChannelsModeMenu; },
+     [](MainWindow& w, int) { return agreed(w, modeItem); }},
+    {MenuId::AllRange, [](MainWindow& w, int) { return w.allChannelsRangeMenu; },
+     [](MainWindow& w, int) { return agreed(w, rangeItem); }},
     {MenuId::AllAcFreq, [](MainWindow& w, int) { return w.allChannelsAcFreqMenu; },
+     [](MainWindow& w, int) { return agreed(w, acFreqItem); }},
+    // The menu has no "Manual" row.
+    {MenuId::AllRelative, [](MainWindow& w, int) { return w.allChannelsRelativeMenu; },
      [](MainWindow& w, int) -> Mark {
-         const int f1 = channelOf(w, 1).getFreqRange();
-         const bool same = f1 == channelOf(w, 2).getFreqRange() && f1 == channelOf(w, 3).getFreqRange();
-         return same ? acFreqItem(f1) : kNoItem;
+         const Mark item = agreed(w, relativeItem);
+         return item == kManualRelativeItem ? kNoItem : item;
      }},
     {MenuId::FluxUnits, [](MainWindow& w, int) { return w.fluxUnitMenu; },
      [](MainWindow& w, int c) {

@@ -74,6 +74,20 @@ public:
     }
 };
 
+// A radio menu whose mark mirrors a model value (menutree::kMarkFromModel).
+// A link there ("Custom\nFull Scale", "Manual") sets nothing by itself: its
+// press leaves the mark where the model has it, and the model's handlers
+// move it once a value is taken.  A value entry is marked as it is pressed.
+class ModelMarkedMenu : public RadioButtonMenu {
+public:
+    using RadioButtonMenu::RadioButtonMenu;
+    void select(int index) override {
+        MenuElement* element = getItem(index);
+        if (element && element->getData()) Menu::select(index);
+        else RadioButtonMenu::select(index);
+    }
+};
+
 bool demoMarkerExists() {
     const int fd = ::open(platform::dataFile(".demo").c_str(), O_RDONLY);
     if (fd < 0) return false;
@@ -127,7 +141,11 @@ private:
         const std::string title = menutree::format(spec.title, c);
         Menu* m;
         if (spec.radio) {
-            auto* r = new ShownMenu<RadioButtonMenu>(title.c_str());
+            RadioButtonMenu* r;
+            if (spec.mark == menutree::kMarkFromModel)
+                r = new ShownMenu<ModelMarkedMenu>(title.c_str());
+            else
+                r = new ShownMenu<RadioButtonMenu>(title.c_str());
             int mark = spec.mark;
             if (mark == menutree::kMarkFromDemoMarker) mark = demoMarkerExists() ? 1 : 0;
             if (mark >= 0) r->setSelected(mark);
@@ -230,7 +248,10 @@ void MainWindow::buildMenus() {
         triggerLevelEntries[i] = tree.entry(E::TriggerLevel, c);
         triggerChannelEntries[i] = tree.entry(E::TriggerChannel, c);
     }
+    allChannelsModeMenu = tree.radio(M::AllMode);
+    allChannelsRangeMenu = tree.radio(M::AllRange);
     allChannelsAcFreqMenu = tree.radio(M::AllAcFreq);
+    allChannelsRelativeMenu = tree.radio(M::AllRelative);
     fluxUnitMenu = tree.radio(M::FluxUnits);
     temperatureUnitMenu = tree.radio(M::TemperatureUnits);
     angleUnitMenu = tree.radio(M::AngleUnits);

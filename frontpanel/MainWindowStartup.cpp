@@ -303,6 +303,7 @@ void MainWindow::onModeChanged(int c, int, int) {
     meterModel->getChannel(static_cast<unsigned>(c))->clearManualZero();
     gui::post([this, c] {
         markFromModel(MenuId::ChannelMode, c);
+        markFromModel(MenuId::AllMode);
         markFromModel(MenuId::ChannelAcFreq, c);
         markFromModel(MenuId::AllAcFreq);
         for (int i = 0; i < 6 && timeBaseMenu; ++i)
@@ -317,6 +318,7 @@ void MainWindow::onRangeChanged(int c, int) {
     meterModel->getChannel(static_cast<unsigned>(c))->clearManualZero();
     gui::post([this, c] {
         markFromModel(MenuId::ChannelRange, c);
+        markFromModel(MenuId::AllRange);
         updateWaveformScaleItems(c);
         showMenu();
     });
@@ -394,6 +396,7 @@ void MainWindow::onRelativeStateChanged(int c, int state) {
     if (!validChannel(c)) return;
     gui::post([this, c, state] {
         markFromModel(MenuId::ChannelRelative, c);
+        markFromModel(MenuId::AllRelative);
         if (state == 2 || state == 3) {
             showMenu();
             return;

@@ -252,6 +252,87 @@ TEST(MenuActions, AllChannelsHoldTogglesTurnAMixedStateOnFirst) {
     }
 }
 
+// All Channels Mode, Range and Relative mark the channels' state, not the
+// last row pressed there: a row while the three agree, none once one channel
+// is changed on its own (its keys, another interface), the row again when it
+// comes back in line.
+TEST(MenuActions, AllChannelsMarksShowWhatTheThreeChannelsAgreeOn) {
+    MainWindow& w = window();
+    constexpr int kChannel1ModeKey = 8;
+    struct Agreement {
+        const char* menu;   // under "All\nChannels"
+        const char* entry;
+        int marked;
+        std::function<bool(ChannelModel&)> took;
+        std::function<void()> oneAlone, backInLine;
+    };
+    const Agreement cases[] = {
+        {"Mode", "DC", 0, [](ChannelModel& m) { return m.getMode() == 0; },
+         [&w] { w.onFrontPanelKey(kChannel1ModeKey); }, [] { ch(1).setMode(0); }},
+        {"Range", "Auto", 4, [](ChannelModel& m) { return m.isAutorange(); }, [] { ch(2).setRange(1); },
+         [] { ch(2).setAutorange(true); }},
+        {"Relative", "Auto", 1, [](ChannelModel& m) { return m.getRelativeState() == 1; },
+         [] { ch(3).disableRelative(); }, [] { ch(3).setAutoRelative(); }},
+    };
+    for (const Agreement& c : cases) {
+        SCOPED_TRACE(c.menu);
+        auto* menu = dynamic_cast<RadioButtonMenu*>(follow(w.mainMenu, {"Channels", "All\nChannels", c.menu}));
+        ASSERT_NE(menu, nullptr);
+        ASSERT_TRUE(press(menu, c.entry));
+        EXPECT_TRUE(settles([&] { return eachChannel(c.took) && menu->getSelected() == c.marked; }));
+        c.oneAlone();
+        EXPECT_TRUE(settles([&] { return !eachChannel(c.took) && menu->getSelected() == -1; }))
+            << "marks " << menu->getSelected();
+        c.backInLine();
+        EXPECT_TRUE(settles([&] { return eachChannel(c.took) && menu->getSelected() == c.marked; }));
+    }
+    // A manual offset has no row in the all-channels menu.
+    ch(1).setManualRelative();
+    ch(2).setManualRelative();
+    ch(3).setManualRelative();
+    EXPECT_TRUE(settles([&w] { return w.allChannelsRelativeMenu->getSelected() == -1; }));
+    ASSERT_TRUE(press(w.allChannelsRelativeMenu, "Off"));
+    EXPECT_TRUE(settles([&w] {
+        return eachChannel([](ChannelModel& m) { return m.getRelativeState() == 0; }) &&
+               w.allChannelsRelativeMenu->getSelected() == 0;
+    }));
+}
+
+// "Custom\nFull Scale" opens the full-scale page and sets nothing: backing out
+// of it leaves the mark on the full scale the output uses; a custom value
+// taken moves it there.
+TEST(MenuActions, CustomFullScaleIsMarkedOnlyWhileTheOutputUsesOne) {
+    MainWindow& w = window();
+    constexpr int kBackKey = 31;
+    struct Output {
+        const char* what;
+        RadioButtonMenu* menu;
+        std::function<void(int)> setTenths;
+    };
+    const Output outputs[] = {
+        {"channel 1 corrected", w.corrScalingMenus[0], [](int t) { ch(1).setCdacScaling(t); }},
+        {"channel 2 uncorrected", w.uncorrScalingMenus[1], [](int t) { ch(2).setUdacScaling(t); }},
+        {"vector sum", w.vectorSumScalingMenu, [](int t) { meter().setVectorSumOutputScaling(t); }},
+    };
+    for (const Output& o : outputs) {
+        SCOPED_TRACE(o.what);
+        o.setTenths(30);
+        EXPECT_TRUE(settles([&] { return o.menu->getSelected() == 0; }));
+        w.gotoMenu(o.menu);
+        ASSERT_TRUE(press(o.menu, "Custom\nFull Scale"));
+        ASSERT_NE(w.currentMenu, o.menu) << "the full-scale page";
+        w.onFrontPanelKey(kBackKey);
+        gui::runPending();
+        EXPECT_EQ(w.currentMenu, o.menu);
+        EXPECT_EQ(o.menu->getSelected(), 0) << "3 V is still in use";
+        o.setTenths(25);
+        EXPECT_TRUE(settles([&] { return o.menu->getSelected() == 2; }));
+        o.setTenths(30);
+        EXPECT_TRUE(settles([&] { return o.menu->getSelected() == 0; }));
+    }
+    w.gotoMenu(w.mainMenu);
+}
+
 // One channel: on -> off, anything else (off, a threshold under entry) -> on.
 // All channels: channel 1's classifier decides for the three.
 TEST(MenuActions, ClassifierActiveFollowsChannelOneForAllChannels) {
