@@ -113,11 +113,20 @@ def test_channel_processors_loaded_again_sync_the_cards_with_their_settings():
         screen.wait_for(*TREE["testing"][:2], what="Testing")
         with JsonClient(inst.json_port()) as web:
             wait_live(web)
+            # The user's settings: channel 2 in AC, channel 3 on fixed range 3.
+            assert web.ask("setMode", channel=2, mode=1) == {"success": True}
+            assert web.ask("setRange", channel=3, range=3) == {"success": True}
+
+            def users_settings():
+                r = polls(web)
+                return (r[0]["autorange"] and r[0]["mode"] == 0 and r[1]["autorange"] and r[1]["mode"] == 1
+                        and not r[2]["autorange"] and r[2]["range"] == 3 and r[2]["mode"] == 0)
+            wait_until(users_settings, 10, what="the user's settings")
             screen.press(2)   # Initialize Chnl Procs
             inst.tvl().wait_for_output("Channel 3 CAN shuts off", 20)
             wait_until(lambda: inst.tvl().output().count("Channel 3 CAN running") == 2, 20,
                        what="the links up again")
             wait_live(web, 30)
             # The load's own commands (DC, fixed range 1) give way to the
-            # channels' settings.
-            assert all(r["autorange"] and r["mode"] == 0 for r in polls(web))
+            # channels' settings: each keeps its mode and range.
+            assert users_settings(), polls(web)
