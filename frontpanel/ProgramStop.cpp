@@ -2,6 +2,7 @@
 
 #include "console/Console.h"
 #include "meter/MeterModel.h"
+#include "platform/EmulatedBus.h"
 #include "platform/Network.h"
 #include "runtime/Logger.h"
 
@@ -96,6 +97,7 @@ void stop(const char* why, int status) {
     Logger::instance()->log(1, kSource, std::string("Stopping (") + why + ")");
     saveFiles();
     platform::withdrawAnnouncedPorts();
+    platform::removeEmulatedBusFilesIfLast();
     Logger::instance()->log(1, kSource, "Stopped");
     endProcess(status);
 }

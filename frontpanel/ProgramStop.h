@@ -7,7 +7,8 @@
 //  1. writes every file kept dirty for a save timer (the meter's and the
 //     channels' settings, the error queue's file, the counters), each
 //     replaced atomically as the timers do;
-//  2. removes the port announcements this process made under run/ports/;
+//  2. removes the port announcements this process made under run/ports/,
+//     and the emulated bus's file when no other program has the bus open;
 //  3. ends the process at once (exit_group): no thread is joined and no
 //     static object destroyed, so a thread busy elsewhere (a client's
 //     request, a script) never holds the stop up.

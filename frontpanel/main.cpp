@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -51,6 +52,17 @@ int main(int argc, char** argv) {
     if (!nameProblem.empty()) {
         console::printError("tvl4700: %s\n", nameProblem.c_str());
         return 2;
+    }
+    // An emulated bus that cannot be had (no room for its file: the reason is
+    // printed) ends the program before it runs without a bus; the endpoint
+    // stays open for the run.
+    std::unique_ptr<platform::CanTransport> busCheck;
+    if (platform::canBackend() == platform::CanBackend::Emulated) {
+        busCheck = platform::openCanTransport(canName);
+        if (!busCheck->valid()) {
+            console::printError("tvl4700: cannot open CAN interface %s\n", canName);
+            return 1;
+        }
     }
     // From here on SIGTERM and SIGINT stop the program with its settings
     // written, also during the start-up that the window's constructor runs.

@@ -336,6 +336,7 @@ public:
         }
         if (childLockFd >= 0 && childLockFdOwner == processId()) close(childLockFd);
         munmap(base, kFileSize);
+        removeIfLast();
         close(fd);
     }
     BusFile(const BusFile&) = delete;
@@ -396,6 +397,27 @@ public:
 
     bool sameFile(dev_t d, ino_t i) const { return dev == d && ino == i && opener == processId(); }
 
+    // Set once an endpoint has used the file: only then does the file go
+    // with the last program that has it open (a process that merely set the
+    // bandwidth leaves it for the programs to come).
+    void markUsed() { used = true; }
+
+    // Removes the bus file when no other program has it open: the shared
+    // lock this process holds is made exclusive, which succeeds only when no
+    // other open file description holds one.  An opener at the same moment
+    // either got its shared lock first (the file stays) or finds, once it
+    // gets it, that the path no longer names the file it opened and makes a
+    // new one.  The lock is kept to the close.  Only the process that opened
+    // the file: a child of a fork shares its parent's descriptor and lock.
+    void removeIfLast() {
+        if (!used || removed || opener != processId()) return;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) return;
+        removed = true;
+        if (isCurrent(fd, path)) unlink(path.c_str());
+    }
+
+    std::string path;  // the bus file's path when it was opened
+
 private:
     // The descriptor this process holds its place lock through.  A child of
     // a fork shares its parent's open file, and with it the parent's locks:
@@ -420,6 +442,8 @@ private:
     bool ringsFullReported = false;
     int childLockFd = -1;
     std::int32_t childLockFdOwner = 0;
+    bool used = false;
+    bool removed = false;
 };
 
 std::mutex registryMutex;
@@ -468,6 +492,7 @@ std::shared_ptr<BusFile> BusFile::open(const std::string& name) {
                 }
             }
             auto made = std::make_shared<BusFile>(fd, base, st.st_dev, st.st_ino);
+            made->path = file;
             made->repairLiveWords();
             files.push_back(made);
             return made;
@@ -589,6 +614,7 @@ public:
         bus = BusFile::open(name);
         if (!bus) return;
         BusHeader* h = bus->header();
+        bus->markUsed();
         id = h->nextEndpointId.fetch_add(1) + 1;
         for (std::uint32_t i = 0; i < kRingCount; ++i) knownHead[i] = cursor[i] = h->rings[i].head.load();
         claimEntry();
@@ -919,6 +945,12 @@ EmulatedBusWakeBatch::EmulatedBusWakeBatch() { ++wakeBatch.depth; }
 
 EmulatedBusWakeBatch::~EmulatedBusWakeBatch() {
     if (--wakeBatch.depth == 0) flushPendingWakes();
+}
+
+void removeEmulatedBusFilesIfLast() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    for (auto& w : registry())
+        if (auto bus = w.lock()) bus->removeIfLast();
 }
 
 std::string emulatedBusFile(const std::string& interfaceName) { return busDir() + "/" + interfaceName + ".bus"; }

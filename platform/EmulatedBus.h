@@ -36,7 +36,10 @@
 // system refuses the open with a message and never kills a process that
 // touches a page later (SIGBUS).  Each process that opens the bus puts right
 // the live words that a crashed or misbehaving program left wrong: sender
-// places no one holds, bandwidth words beyond their bounds.
+// places no one holds, bandwidth words beyond their bounds.  The last
+// program to close a bus (its last endpoint, or its stop) removes the file,
+// under the file's lock: the shared lock is made exclusive, which only the
+// last holder gets.
 //
 // Limits: no arbitration, no error frames; 8 sending processes per bus at a
 // time; each ring holds 65,536 frames (eight seconds of a saturated 1 Mbit/s
@@ -81,6 +84,12 @@ public:
 // 0: unlimited).  For benchmarks and tests; the setting lasts until the bus
 // file is made anew.  Returns false when the bus cannot be opened.
 bool setEmulatedBusBandwidth(const std::string& interfaceName, double framesPerSecond, double burstFrames);
+
+// For a program about to end without closing its endpoints: removes the
+// files of the buses this process has open that no other program has open
+// (as closing the last endpoint does).  The endpoints keep working until the
+// process ends.
+void removeEmulatedBusFilesIfLast();
 
 // The bus file of an interface name in the current sandbox.
 std::string emulatedBusFile(const std::string& interfaceName);

@@ -3,7 +3,8 @@
 //
 //   mendra [-can NAME] [-sandbox DIR] [-socketcan]
 //
-// Runs until SIGTERM or SIGINT, then stops every node and exits with 0.
+// Runs until SIGTERM or SIGINT, then stops every node and exits with 0; ends
+// with 1 when the emulated bus cannot be opened.
 #include "console/Console.h"
 #include "platform/CanTransport.h"
 #include "platform/Platform.h"
@@ -48,6 +49,18 @@ int main(int argc, char** argv) {
             return 2;
         }
         std::strcpy(interfaceName, name);
+    }
+
+    // An emulated bus that cannot be had (no room for its file: the reason is
+    // printed) ends the program, as the other bus programs do; the endpoint
+    // stays open for the run.
+    std::unique_ptr<platform::CanTransport> busCheck;
+    if (platform::canBackend() == platform::CanBackend::Emulated) {
+        busCheck = platform::openCanTransport(interfaceName);
+        if (!busCheck->valid()) {
+            console::printError("mendra: cannot open CAN interface %s\n", interfaceName);
+            return 1;
+        }
     }
 
     // Every thread started from here on inherits the mask, so the stop

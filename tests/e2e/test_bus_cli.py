@@ -1,14 +1,14 @@
 """The programs on the command line: a CAN interface name that no bus can
-have is refused before anything starts, and a bus folder on a full file
-system gives a clear error instead of a program killed by SIGBUS."""
+have is refused before anything starts, a bus folder on a full file system
+gives a clear error and a failure status instead of a program killed by
+SIGBUS, and the bus file goes with the last program on the bus."""
 import os
 import shutil
-import signal
 import subprocess
 
 import pytest
 
-from instrument import BIN_DIR, make_sandbox, wait_until
+from instrument import BIN_DIR, Instrument, make_sandbox
 
 TOO_LONG = "x" * 16
 
@@ -76,26 +76,30 @@ def in_full_bus_folder(sandbox):
 def test_a_full_bus_folder_gives_an_error_at_open_never_a_signal(sandbox):
     prefix = in_full_bus_folder(sandbox)
     reason = "Cannot reserve the "
-    for program, args in (("canbus-send", ["vfull", "16A#"]), ("canbus-dump", ["vfull"])):
+    # Every program that needs the bus says why and ends with status 1: the
+    # bus tools, and mendra and tvl4700 before they run without a bus.
+    for program, args in (("canbus-send", ["vfull", "16A#"]), ("canbus-dump", ["vfull"]),
+                          ("mendra", ["-can", "vfull"]), ("tvl4700", ["-can", "vfull", "-skipBootload"])):
         status, out = run(program, args, sandbox, prefix=prefix)
-        assert status == 1, out
-        assert reason in out and "No space left on device" in out, out
-    # mendra says it for each of its nodes and keeps running until stopped.
-    log_path = os.path.join(sandbox, "var", "log", "mendra.out")
-    with open(log_path, "wb") as log:
-        mendra = subprocess.Popen(prefix + [os.path.join(BIN_DIR, "mendra"), "-sandbox", sandbox, "-can", "vfull"],
-                                  stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-    try:
-        def output():
-            with open(log_path, "rb") as f:
-                return f.read().decode("latin-1")
-        wait_until(lambda: "Using CAN vfull" in output() or mendra.poll() is not None, 30,
-                   what="mendra's start")
-        assert mendra.poll() is None, output()
-        assert reason in output() and "No space left on device" in output(), output()
-        mendra.send_signal(signal.SIGTERM)
-        assert mendra.wait(20) == 0, output()
-    finally:
-        if mendra.poll() is None:
-            mendra.kill()
-            mendra.wait()
+        assert status == 1, (program, out)
+        assert reason in out and "No space left on device" in out, (program, out)
+        assert "CAN running" not in out and "Using CAN" not in out, (program, out)
+
+
+def bus_files(sandbox):
+    folder = os.path.join(sandbox, "run", "tvl", "canbus")
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
+@pytest.mark.parametrize("last", ["tvl4700", "mendra"])
+def test_the_last_program_to_stop_removes_the_bus_file(sandbox, last):
+    """mendra and tvl4700 on one bus, stopped one after the other: the bus
+    file stays while one of them runs and goes with the last."""
+    with Instrument(sandbox=sandbox) as inst:
+        inst.wait_ready()
+        assert bus_files(sandbox) == [inst.bus + ".bus"]
+        first = "mendra" if last == "tvl4700" else "tvl4700"
+        assert inst.procs[first].stop() == 0
+        assert bus_files(sandbox) == [inst.bus + ".bus"], "%s still has it open" % last
+        assert inst.procs[last].stop() == 0
+        assert bus_files(sandbox) == []

@@ -746,6 +746,103 @@ TEST_F(EmulatedBus, ABusFileIsMadeWithAllItsSpaceOrNotAtAll) {
     EXPECT_EQ(b->read(f, 1000), ssize_t(sizeof f));
 }
 
+// A bus file lasts as long as some program has the bus open: the last one
+// to close it removes it, whichever process that is; one killed with the bus
+// open leaves it to the next program that closes the bus.
+TEST_F(EmulatedBus, TheLastProgramToCloseABusRemovesItsFile) {
+    const std::string file = platform::emulatedBusFile(name);
+    const auto present = [&] { return testsupport::exists(file); };
+    // Every endpoint of this process.
+    auto a = open(), b = open();
+    a.reset();
+    EXPECT_TRUE(present()) << "one endpoint of this process still has it open";
+    // Another program that opens and closes it while this one has it open.
+    Child visitor([&](Child&) { return open()->valid() ? 0 : 1; });
+    EXPECT_EQ(visitor.exitCodeWithin(30s), 0);
+    EXPECT_TRUE(present()) << "this process still has it open";
+    b.reset();
+    EXPECT_FALSE(present()) << "closed by its last endpoint";
+
+    // Another program has it open: this one's close leaves it; the other's
+    // removes it.
+    Child holder([&](Child& self) {
+        auto held = open();
+        self.signalReady();
+        self.waitForGo();
+        return held->valid() ? 0 : 1;
+    });
+    ASSERT_TRUE(holder.waitReady());
+    open().reset();
+    EXPECT_TRUE(present()) << "the other program still has it open";
+    holder.sendGo();
+    EXPECT_EQ(holder.exitCodeWithin(30s), 0);
+    EXPECT_FALSE(present()) << "closed by the last program";
+
+    // A program killed with the bus open: the next to close it removes it.
+    Child killed([&](Child& self) {
+        auto held = open();
+        self.signalReady();
+        self.waitForGo();
+        return 0;
+    });
+    ASSERT_TRUE(killed.waitReady());
+    killed.killHard();
+    EXPECT_TRUE(present());
+    auto c = open();
+    ASSERT_TRUE(c->valid());
+    c.reset();
+    EXPECT_FALSE(present());
+
+    // Setting the bandwidth with no endpoint open keeps the file (and the
+    // setting) for the programs to come.
+    ASSERT_TRUE(platform::setEmulatedBusBandwidth(name, 0, 1));
+    EXPECT_TRUE(present());
+    // A program ending without closing its endpoints (tvl4700's stop).
+    auto d = open();
+    platform::removeEmulatedBusFilesIfLast();
+    EXPECT_FALSE(present());
+}
+
+// Programs opening and closing the bus at the same moment as others close
+// it: while an endpoint is open the path names the file it uses, so frames
+// sent through it reach an endpoint opened after it in another process.
+TEST_F(EmulatedBus, OpenersAndLastClosersAtTheSameMomentStayOnOneBus) {
+    const std::string file = platform::emulatedBusFile(name);
+    constexpr int kRounds = 150;
+    auto churn = [&](Child& self) {
+        self.signalReady();
+        self.waitForGo();
+        for (int i = 0; i < kRounds; ++i) {
+            auto e = open();
+            if (!e->valid()) return 1;
+            struct stat st;
+            if (stat(file.c_str(), &st) != 0) return 2;  // open on a file the path no longer names
+        }
+        return 0;
+    };
+    Child first(churn), second(churn);
+    ASSERT_TRUE(first.waitReady());
+    ASSERT_TRUE(second.waitReady());
+    first.sendGo();
+    second.sendGo();
+    for (int i = 0; i < kRounds; ++i) {
+        auto tx = open();
+        ASSERT_TRUE(tx->valid());
+        Child rx([&](Child& self) {
+            auto e = open();
+            self.signalReady();
+            can_frame f;
+            return e->read(f, 5000) == ssize_t(sizeof f) && f.can_id == 0x123 ? 0 : 1;
+        });
+        ASSERT_TRUE(rx.waitReady());
+        writeRetrying(*tx, makeFrame(0x123));
+        ASSERT_EQ(rx.exitCodeWithin(30s), 0) << "round " << i;
+    }
+    EXPECT_EQ(first.exitCodeWithin(60s), 0);
+    EXPECT_EQ(second.exitCodeWithin(60s), 0);
+    EXPECT_FALSE(testsupport::exists(file)) << "left behind by the last program";
+}
+
 // The bus folder on a file system with less room than a bus file needs (a
 // small tmpfs, in a mount namespace of the child's own): the open is refused
 // with the reason, where a sparse file would have let the child map it and
