@@ -1,6 +1,8 @@
 // child-leaver MODE SANDBOX: a test program that starts mendra (a
-// testsupport::ChildProcess, as the test fixtures do), prints "mendra PID"
-// once mendra is on its bus, and then ends without stopping it:
+// testsupport::ChildProcess, as the test fixtures do) and makes a sandbox of
+// its own (a testsupport::TempSandbox), prints "sandbox PATH" and
+// "mendra PID" once mendra is on its bus, and then ends without stopping
+// mendra or removing the sandbox:
 //   exit    exit(3), as the toolkit ends a program that cannot open its display
 //   _exit   _exit(3)
 //   abort   abort() (no core file)
@@ -32,6 +34,9 @@ int main(int argc, char** argv) {
         output[n] = '\0';
         unlink(output);
     }
+    // Made and left as a test's fixture would be: never destroyed here.
+    auto* own = new testsupport::TempSandbox(false);
+    std::printf("sandbox %s\n", own->path().c_str());
     std::printf("mendra %d\n", static_cast<int>(mendra.pid()));
     std::fflush(stdout);
     if (mode == "exit") std::exit(3);

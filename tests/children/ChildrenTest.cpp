@@ -1,5 +1,6 @@
 // A program a test starts ends with the test, whatever way the test program
-// ends: child-leaver starts mendra and ends without stopping it.
+// ends, and its sandbox goes: child-leaver starts mendra, makes a sandbox and
+// ends without stopping or removing either.
 #include "support/TestSupport.h"
 
 #include <signal.h>
@@ -53,5 +54,35 @@ TEST(TestChildren, EndWithTheTestProgramWhateverWayItEnds) {
         const bool gone = testsupport::waitUntil([&] { return mendraGone(pid); }, 10s);
         if (!gone) kill(pid, SIGKILL);   // not left behind by this test either
         EXPECT_TRUE(gone) << "mendra " << pid << " still runs after its test program ended";
+    }
+}
+
+TEST(TestSandboxes, GoWithTheirTestProgramOrWithTheNextOne) {
+    testsupport::TempSandbox sandbox;
+    for (const std::string mode : {"exit", "_exit", "abort", "wait"}) {
+        SCOPED_TRACE(mode);
+        testsupport::ChildProcess leaver;
+        ASSERT_TRUE(leaver.start(std::string(TVL_BUILD_DIR) + "/tests/child-leaver", {mode, sandbox.path()}));
+        ASSERT_TRUE(leaver.waitForOutput("mendra ", 30s)) << leaver.output();
+        const std::string out = leaver.output();
+        const std::size_t at = out.find("sandbox ");
+        ASSERT_NE(at, std::string::npos) << out;
+        const std::string left = out.substr(at + 8, out.find('\n', at) - at - 8);
+        ASSERT_EQ(left.rfind("/tmp/tvl-test-", 0), 0u) << left;
+        if (mode == "wait") {
+            // A program that lives on keeps its sandbox.
+            testsupport::removeStaleSandboxes();
+            EXPECT_TRUE(testsupport::exists(left)) << "removed while its owner runs";
+            kill(leaver.pid(), SIGKILL);   // as ctest's time-out ends a test
+        }
+        ASSERT_NE(leaver.wait(30s), -1);
+        // exit() removes it at once; after the other ends the next test
+        // program removes what was left, and only that.
+        if (mode != "exit") {
+            EXPECT_TRUE(testsupport::exists(left));
+            testsupport::removeStaleSandboxes();
+        }
+        EXPECT_FALSE(testsupport::exists(left)) << "left behind: " << left;
+        EXPECT_TRUE(testsupport::exists(sandbox.path())) << "the sandbox of a program that runs";
     }
 }

@@ -34,9 +34,59 @@ def wait_until(pred, timeout=30.0, poll=0.05, what="condition"):
         time.sleep(poll)
 
 
+OWNER_FILE = ".tvl-test-owner"
+
+
+def _process_start(pid):
+    """A process's start time (field 22 of its stat line), so that a pid used
+    again is not taken for the owner; None when there is no such process."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rfind(")") + 1:].split()
+    return fields[19] if len(fields) > 19 else None
+
+
+def _owner_gone(text):
+    parts = text.split()
+    if len(parts) != 2 or not parts[0].isdigit():
+        return False   # not written yet, or not a test's: left alone
+    return _process_start(int(parts[0])) != parts[1]
+
+
+def remove_stale_sandboxes():
+    """Removes the test sandboxes under /tmp whose owner (the test program
+    that made them, named in their owner file) has ended without removing
+    them: killed, or timed out."""
+    for name in os.listdir("/tmp"):
+        path = os.path.join("/tmp", name)
+        if not name.startswith("tvl-test-") or os.path.islink(path) or not os.path.isdir(path):
+            continue
+        try:
+            with open(os.path.join(path, OWNER_FILE)) as f:
+                owner = f.read()
+        except OSError:
+            continue
+        if _owner_gone(owner):
+            shutil.rmtree(path, ignore_errors=True)
+
+
+_swept = False
+
+
 def make_sandbox(ports=(0, 0)):
-    """A fresh sandbox under /tmp filled from the repository's template."""
+    """A fresh sandbox under /tmp filled from the repository's template.  It
+    names this process as its owner; the first one a test program makes
+    removes the sandboxes of owners that have ended."""
+    global _swept
+    if not _swept:
+        _swept = True
+        remove_stale_sandboxes()
     root = tempfile.mkdtemp(prefix="tvl-test-")
+    with open(os.path.join(root, OWNER_FILE), "w") as f:
+        f.write("%d %s\n" % (os.getpid(), _process_start(os.getpid())))
     shutil.copytree(os.path.join(SOURCE_DIR, "data", "sandbox"), root, dirs_exist_ok=True)
     for d in ("var/lib/tarvel", "var/www/datalogs", "var/log", "run/tvl", "media/usb", "dev", "proc"):
         os.makedirs(os.path.join(root, d), exist_ok=True)

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -50,10 +51,103 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+namespace {
+
+constexpr const char* kSandboxPrefix = "/tmp/tvl-test-";
+constexpr const char* kOwnerFile = ".tvl-test-owner";
+
+// A process's start time (clock ticks after boot, field 22 of its stat
+// line), so that a pid used again by another process is not taken for the
+// owner; "" when there is no such process.
+std::string processStart(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string::size_type close = stat.rfind(')');
+    if (close == std::string::npos) return "";
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22) return field;
+    return "";
+}
+
+// What a sandbox's owner file says for this process: "pid start".
+std::string ownerLine() {
+    const pid_t self = getpid();
+    return std::to_string(self) + " " + processStart(self) + "\n";
+}
+
+// Whether the owner named by the text of an owner file has ended.
+bool ownerGone(const std::string& owner) {
+    std::istringstream in(owner);
+    long pid = 0;
+    std::string start;
+    if (!(in >> pid >> start) || pid <= 0) return false;  // not written yet, or not ours: left alone
+    return processStart(pid_t(pid)) != start;
+}
+
+// The sandboxes this process made and has not removed yet, for the ends
+// that skip the destructors (exit() from a library).
+std::mutex liveMutex;
+std::vector<std::string>& liveSandboxes() {
+    static std::vector<std::string>* live = new std::vector<std::string>;  // used by the exit handler
+    return *live;
+}
+pid_t liveOwner = 0;
+
+void removeLiveSandboxes() {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    if (getpid() != liveOwner) return;  // a forked child leaves its parent's sandboxes alone
+    for (const std::string& root : liveSandboxes()) {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    liveSandboxes().clear();
+}
+
+void addLiveSandbox(const std::string& root) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        liveOwner = getpid();
+        std::atexit(removeLiveSandboxes);
+    });
+    std::lock_guard<std::mutex> lock(liveMutex);
+    if (getpid() == liveOwner) liveSandboxes().push_back(root);
+}
+
+void dropLiveSandbox(const std::string& root) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    auto& live = liveSandboxes();
+    live.erase(std::remove(live.begin(), live.end(), root), live.end());
+}
+
+}  // namespace
+
+void removeStaleSandboxes() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/tmp", ec)) {
+        const std::string path = entry.path().string();
+        if (path.rfind(kSandboxPrefix, 0) != 0) continue;
+        std::error_code statError;
+        if (!fs::is_directory(fs::symlink_status(entry.path(), statError))) continue;
+        const std::string owner = readFile(path + "/" + kOwnerFile);
+        if (owner.empty() || !ownerGone(owner)) continue;
+        std::error_code removeError;
+        fs::remove_all(entry.path(), removeError);
+    }
+}
+
 TempSandbox::TempSandbox(bool fillFromTemplate) {
+    // Once per test program: what programs before it left when they ended
+    // abruptly (a kill, a time-out) goes first.
+    static std::once_flag swept;
+    std::call_once(swept, removeStaleSandboxes);
     char tmpl[] = "/tmp/tvl-test-XXXXXX";
     const char* made = mkdtemp(tmpl);
     root = made ? made : "/tmp/tvl-test-failed";
+    if (made) {
+        writeFile(root + "/" + kOwnerFile, ownerLine());
+        addLiveSandbox(root);
+    }
     if (fillFromTemplate) {
         fs::path src = fs::path(TVL_SOURCE_DIR) / "data" / "sandbox";
         std::error_code ec;
@@ -69,9 +163,10 @@ TempSandbox::TempSandbox(bool fillFromTemplate) {
 TempSandbox::~TempSandbox() {
     platform::setSandboxRoot(previous);
     // Only ever a folder this fixture made under /tmp.
-    if (root.rfind("/tmp/tvl-test-", 0) == 0) {
+    if (root.rfind(kSandboxPrefix, 0) == 0) {
         std::error_code ec;
         fs::remove_all(root, ec);
+        dropLiveSandbox(root);
     }
 }
 

@@ -14,8 +14,11 @@ namespace testsupport {
 
 // A sandbox of the test's own under /tmp, filled from the repository's
 // sandbox template and marked as a sandbox, made current with
-// platform::setSandboxRoot and removed again at the end.  Child processes get
-// "-sandbox" + path().
+// platform::setSandboxRoot and removed again at the end, also when the
+// process ends by exit() (a library's).  Child processes get "-sandbox" +
+// path().  It records its owner (pid and start time) in .tvl-test-owner:
+// the first one a test program makes removes the sandboxes whose owner has
+// ended without removing them (killed, timed out).
 class TempSandbox {
 public:
     explicit TempSandbox(bool fillFromTemplate = true);
@@ -27,6 +30,9 @@ private:
     std::string root;
     std::string previous;
 };
+
+// Removes the test sandboxes under /tmp whose owner has ended.
+void removeStaleSandboxes();
 
 // The whole file as it is on disk; "" when it cannot be read.
 std::string readFile(const std::string& path);
