@@ -14,8 +14,12 @@
 #include <FL/Fl_Input.H>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <memory>
+#include <new>
 #include <thread>
 
 using pagestest::Instrument;
@@ -223,13 +227,27 @@ TEST_F(InterfaceForms, GpibPageFollowsTheAddressAndAppliesItsField) {
 }
 
 TEST_F(InterfaceForms, PageUpdatesPendingWhenThePageGoesAreDropped) {
-    auto* page = new GpibConfigDisplay(5, 5, 498, 411);
+    // The page lives in storage of the test's own, so that what an update
+    // would do to it once it is gone shows: the storage is filled with a
+    // pattern after the page's destructor, and an update that ran on it
+    // would read garbage for its field (and crash) or write into it.
+    alignas(GpibConfigDisplay) unsigned char storage[sizeof(GpibConfigDisplay)];
+    auto* page = new (storage) GpibConfigDisplay(5, 5, 498, 411);
+    gui::runPending();
     meter.setGpibAddress(3);
     meter.setGpibAddress(4);
-    delete page;
-    gui::runPending();   // the two queued updates find no page and do nothing
+    ASSERT_GE(gui::pendingCount(), 2u) << "the updates wait for the GUI thread";
+    page->~GpibConfigDisplay();
+    std::memset(storage, 0x5A, sizeof storage);
+    gui::runPending();
+    EXPECT_EQ(gui::pendingCount(), 0u);
+    EXPECT_TRUE(std::all_of(std::begin(storage), std::end(storage), [](unsigned char b) { return b == 0x5A; }))
+        << "an update ran on the page that went";
+    // The pages that remain still follow the address.
+    GpibConfigDisplay next(5, 5, 498, 411);
     meter.setGpibAddress(5);
     gui::runPending();
+    EXPECT_EQ(next.getInput(0)->value(), std::string("5"));
 }
 
 // ---- RS-232 ---------------------------------------------------------------------

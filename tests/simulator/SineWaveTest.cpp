@@ -45,16 +45,6 @@ TEST(TriggerSearch, FreeRunStartsAtHalfWindowPlusPhase) {
     EXPECT_EQ(findTrigger(table(), {1, 0, 0, 500}, TriggerSetup{}, 3), 3);        // decimation 0, free run
 }
 
-TEST(TriggerSearch, WindowOfTheHostTimeBaseStaysInsideTheTable) {
-    // Decimation 200 with 500 points spans 99,800 entries: more than the table.
-    const WaveformRequest request{1, 0, 200, 500};
-    const long long first = windowStart(findTrigger(table(), request, TriggerSetup{}, 100), request);
-    EXPECT_EQ(first, 100);
-    const long long last = first + (request.count - 1) * 200LL;
-    EXPECT_GT(last, SineTable::kSize);
-    EXPECT_NEAR(table().at(last), expected(last), 1e-9);
-}
-
 struct NoTriggerCase {
     const char* name;
     WaveformRequest request;

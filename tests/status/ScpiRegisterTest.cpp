@@ -103,7 +103,6 @@ TEST(ScpiRegisterManager, PowerOnState) {
     EXPECT_EQ(0, m.getQuestionableRegister().getEvent());
     EXPECT_EQ(0, m.getStatusByte());
     EXPECT_EQ(0, m.getSrqEnable());
-    EXPECT_EQ(ScpiRegisterManager::instance(), ScpiRegisterManager::instance());
 }
 
 TEST(ScpiRegisterManager, EachSummaryDrivesItsStatusBit) {
