@@ -3,6 +3,11 @@
 // through environment variables, and every include between folders points
 // down the layers.
 #include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <functional>
@@ -20,7 +25,8 @@ namespace {
 struct Hit {
     std::string file;
     int line;
-    std::string text;
+    std::string text;   // the line as written
+    std::string code;   // without its comments
 };
 
 bool isSource(const fs::path& p) {
@@ -60,25 +66,37 @@ std::string codeOf(const std::string& line, bool& inBlock) {
     return out;
 }
 
-std::vector<Hit> scan(const std::vector<std::string>& skippedFolders, const std::regex& pattern) {
+// The lines of the sources under root (outside the skipped top folders)
+// whose code matches the pattern.  A scan that reads no source file at all
+// (a tree moved, a folder renamed) fails the test that made it: a rule over
+// nothing would pass for ever.
+std::vector<Hit> scan(const fs::path& root, const std::vector<std::string>& skippedFolders,
+                      const std::regex& pattern) {
     std::vector<Hit> hits;
-    const fs::path root(TVL_SOURCE_DIR);
-    for (const auto& top : fs::directory_iterator(root)) {
+    int files = 0;
+    std::error_code ec;
+    for (const auto& top : fs::directory_iterator(root, ec)) {
         if (!top.is_directory() || skippedTopFolder(top.path().filename().string(), skippedFolders)) continue;
         for (const auto& entry : fs::recursive_directory_iterator(top.path())) {
             if (!entry.is_regular_file() || !isSource(entry.path())) continue;
             if (entry.path().filename() == "SourceTreeTest.cpp") continue;
+            ++files;
             std::ifstream in(entry.path());
             std::string line;
             bool inBlock = false;
             for (int n = 1; std::getline(in, line); ++n) {
                 const std::string code = codeOf(line, inBlock);
                 if (std::regex_search(code, pattern))
-                    hits.push_back({fs::relative(entry.path(), root).string(), n, line});
+                    hits.push_back({fs::relative(entry.path(), root).string(), n, line, code});
             }
         }
     }
+    EXPECT_GT(files, 0) << "no source file scanned under " << root;
     return hits;
+}
+
+std::vector<Hit> scan(const std::vector<std::string>& skippedFolders, const std::regex& pattern) {
+    return scan(fs::path(TVL_SOURCE_DIR), skippedFolders, pattern);
 }
 
 std::string describe(const std::vector<Hit>& hits) {
@@ -163,24 +181,28 @@ const std::map<std::string, std::set<std::string>>& mayInclude() {
 
 const std::set<std::string> kTopFolders = {"tests", "bench", "fuzz"};
 
-// The folder an include names: its first path component ("" for a bare
-// file name, ".." for a path that climbs).
-std::string includedFolder(const std::string& code) {
-    static const std::regex include("^\\s*#\\s*include\\s*\"([^\"]*)\"");
+// The folder an include of the project names: its first path component
+// ("" for a bare file name or a header from outside the tree, ".." for a
+// path that climbs).  Both forms: "folder/file.h", and <folder/file.h> when
+// that file is one of the tree's (<json/json.h> is the JSON library's).
+std::string includedFolder(const fs::path& root, const std::string& code) {
+    static const std::regex include("^\\s*#\\s*include\\s*([\"<])([^\">]*)[\">]");
     std::smatch m;
     if (!std::regex_search(code, m, include)) return "";
-    const std::string path = m[1];
+    const std::string path = m[2];
     const std::size_t slash = path.find('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash);
+    if (slash == std::string::npos) return "";
+    if (m[1] == "<" && !fs::is_regular_file(root / path)) return "";
+    return path.substr(0, slash);
 }
 
 // The includes of the folders in the table that name a folder they may not.
-std::vector<Hit> upwardIncludes() {
+std::vector<Hit> upwardIncludes(const fs::path& root) {
     std::vector<std::string> skipped(kTopFolders.begin(), kTopFolders.end());
     std::vector<Hit> hits;
-    for (const Hit& h : scan(skipped, std::regex("^\\s*#\\s*include\\s*\""))) {
+    for (const Hit& h : scan(root, skipped, std::regex("^\\s*#\\s*include\\s*[\"<]"))) {
         const std::string from = h.file.substr(0, h.file.find('/'));
-        const std::string to = includedFolder(h.text);
+        const std::string to = includedFolder(root, h.code);
         // A bare name is a header the build generates (Version.h).
         if (to.empty()) continue;
         const auto row = mayInclude().find(from);
@@ -239,6 +261,58 @@ TEST(SourceTree, TheLayersHaveNoCycle) {
 }
 
 TEST(SourceTree, IncludesBetweenFoldersPointDown) {
-    const std::vector<Hit> hits = upwardIncludes();
+    const std::vector<Hit> hits = upwardIncludes(fs::path(TVL_SOURCE_DIR));
     EXPECT_TRUE(hits.empty()) << "includes of a folder not below the includer's:" << describe(hits);
+}
+
+// The layering check itself, on a small tree of its own: it sees every form
+// of an upward include, passes the downward ones and the library headers,
+// and fails when it finds no source at all.
+TEST(SourceTree, TheLayeringCheckSeesEveryFormOfInclude) {
+    char tmpl[] = "/tmp/tvl-tree-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path root(tmpl);
+    const auto write = [&](const std::string& file, const std::string& text) {
+        fs::create_directories((root / file).parent_path());
+        std::ofstream(root / file) << text;
+    };
+    write("scpi/ScpiServer.h", "#pragma once\n");
+    write("json/JsonServer.h", "#pragma once\n");
+    write("console/Console.h", "#pragma once\n");
+    write("status/Upward.cpp",
+          "#include \"scpi/ScpiServer.h\"\n"             // quoted
+          "#include <scpi/ScpiServer.h>\n"               // angle brackets
+          "/* a note */ #include \"json/JsonServer.h\"\n" // after a comment
+          "  #  include <json/JsonServer.h> // why\n");
+    write("status/Fine.cpp",
+          "#include \"console/Console.h\"\n"
+          "#include <console/Console.h>\n"
+          "#include \"status/Fine.h\"\n"
+          "#include <json/json.h>\n"                     // the library's, not the folder's
+          "#include <vector>\n"
+          "// #include \"scpi/ScpiServer.h\"\n"
+          "/* #include <scpi/ScpiServer.h> */\n");
+    std::vector<int> lines;
+    for (const Hit& h : upwardIncludes(root)) {
+        EXPECT_EQ(h.file, "status/Upward.cpp") << h.text;
+        lines.push_back(h.line);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4}));
+
+    // An empty tree: the check must not pass on nothing.
+    fs::remove_all(root / "status");
+    fs::remove_all(root / "scpi");
+    fs::remove_all(root / "json");
+    fs::remove_all(root / "console");
+    bool failed = false;
+    {
+        ::testing::TestPartResultArray results;
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        EXPECT_TRUE(upwardIncludes(root).empty());
+        for (int i = 0; i < results.size(); ++i) failed = failed || results.GetTestPartResult(i).failed();
+    }
+    EXPECT_TRUE(failed) << "an empty tree passed the check";
+    fs::remove_all(root);
 }
