@@ -58,7 +58,7 @@ MainWindow::MainWindow(int x, int y, int w, int h, const char* name, bool skip, 
             sigc::bind(sigc::mem_fun(*this, &MainWindow::releaseSoftButton), k));
     panelWidth = 508;
     skipBootload = skip;
-    bootloader = new DelfinoBootloader(canInterfaceName);
+    bootloader = std::make_unique<DelfinoBootloader>(canInterfaceName);
 
     color(FL_BLACK);
     box(FL_NO_BOX);
@@ -129,6 +129,12 @@ MainWindow::~MainWindow() {
     startedObjects.stop();
     keyConnection.disconnect();
     bootloadConnection.disconnect();
+    // A load still going is waited for while the window is whole: it ends
+    // without its slot now, or in a slot that is already running.  A
+    // reload's slot takes no toolkit lock; the start-up step's does, and so
+    // must have ended before the window goes (with -skipBootload it runs
+    // inside the constructor).
+    bootloader.reset();
 }
 
 void MainWindow::initButtonBacklights() {

@@ -33,6 +33,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 class AnalogOutCorrScalingDisplay;
@@ -307,9 +308,17 @@ public:
     SoftButton* softButtons[6] = {};
     Timer softButtonTimers[6] = {{100, false}, {100, false}, {100, false},
                                  {100, false}, {100, false}, {100, false}};
+    // The key link and the two objects on it (made by the start-up step)
+    // are never freed: the link's reader runs menu actions under the
+    // toolkit lock, which the GUI thread holds while it destroys the window,
+    // so joining that reader here could wait for ever; and the view and the
+    // handler are connected to the meter model's and channels' signals,
+    // which other threads raise for as long as the process lives (the
+    // models outlive the window).  The program ends by exit_group, never by
+    // destroying the window.
     ButtonView* buttonView = nullptr;
     ButtonHandler* buttonHandler = nullptr;
-    DelfinoBootloader* bootloader = nullptr;
+    std::unique_ptr<DelfinoBootloader> bootloader;
     char canInterfaceName[20] = {0};
     bool skipBootload = false;
     sigc::connection bootloadConnection;
@@ -332,7 +341,7 @@ public:
     int engineeringSequence[5] = {};
     int engineeringSequencePos = 0;
 
-    CANinterface* keyInterface = nullptr;
+    CANinterface* keyInterface = nullptr;   // never freed: see buttonView above
 
     // Readouts and pages.
     NumericDisplay* numericDisplays[3] = {};
