@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need (and
+# netcat, for the README's examples of talking to the instrument).
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -9,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils fonts-dejavu-core
   python3 python3-pyvisa python3-pyvisa-py python3-pytest python3-serial
+  netcat-openbsd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -17,7 +17,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# build/ configured as tools/run-tests.sh configures it: no rebuild between them.
+source tools/build-config.sh
+configure_normal_build >/dev/null
 cmake --build build -j "$(nproc)"
 
 bin=build/bin

@@ -13,10 +13,9 @@ werror=-DTVL_WERROR=ON
 # Most end-to-end tests spend their time waiting for the instrument (probes
 # getting ready, replies): twice as many tests as cores keep the cores busy.
 test_jobs=$((2 * jobs))
-# The normal build optimised as released, without debug information (a third
-# quicker to build; the sanitizer builds carry line information for reports).
-cmake -S . -B build -G Ninja "$werror" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-      -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
+# The normal build, configured as tools/run-demo.sh configures it.
+source tools/build-config.sh
+configure_normal_build
 cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja "$werror" -DCMAKE_BUILD_TYPE=Debug -DTVL_SANITIZE=ON
 cmake --build build-asan -j "$jobs"

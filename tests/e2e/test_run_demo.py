@@ -29,7 +29,8 @@ def write_script(path, text):
 def demo_tree(root, sandbox):
     """The copy of the tree that the script runs in."""
     os.makedirs(os.path.join(root, "tools"))
-    shutil.copy(os.path.join(SOURCE_DIR, "tools", "run-demo.sh"), os.path.join(root, "tools"))
+    for script in ("run-demo.sh", "build-config.sh"):
+        shutil.copy(os.path.join(SOURCE_DIR, "tools", script), os.path.join(root, "tools"))
     write_script(os.path.join(root, "tools", "install-deps.sh"), "exit 0\n")
     stubs = os.path.join(root, "stubs")
     os.makedirs(stubs)
