@@ -104,6 +104,7 @@ FileIoManager* FileIoManager::instance() {
 }
 
 FileIoManager::FileIoManager() {
+    platform::removeStaleTempFiles(platform::dataFile(kCountersName));   // left by a program killed mid-write
     loadCounters();
     countersRetryTimer.signalTimeout().connect(sigc::mem_fun(*this, &FileIoManager::onCountersRetry));
 }

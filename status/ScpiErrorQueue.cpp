@@ -30,6 +30,7 @@ ScpiErrorQueue* ScpiErrorQueue::instance() {
 
 ScpiErrorQueue::ScpiErrorQueue(const std::string& file, ErrorList& errors, ScpiRegisterManager& status)
     : path(file), catalogue(errors), registers(status) {
+    platform::removeStaleTempFiles(path);   // left by a program killed while it wrote the file
     load();
     saveTimer.signalTimeout().connect(sigc::hide_return(sigc::mem_fun(*this, &ScpiErrorQueue::saveIfDirty)));
     {
