@@ -27,33 +27,50 @@ using testsupport::readFile;
 namespace {
 
 // Runs body (which ends in a stop) in a child whose standard output and
-// error go to outputFile.  Returns the child's wait status, or -1 when it
-// has not ended within the deadline (it is killed then).
-int runStopInChild(const std::function<void()>& body, const std::string& outputFile,
-                   std::chrono::seconds deadline) {
+// error go to a pipe read into output.  Returns the child's wait status, or
+// -1 when it has not ended within the deadline (it is killed then).
+int runStopInChild(const std::function<void()>& body, std::string& output, std::chrono::seconds deadline) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return -1;
     const pid_t pid = testsupport::forkTiedToTest();
     if (pid == 0) {
-        const int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        dup2(fd, STDOUT_FILENO);
-        dup2(fd, STDERR_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
         body();
         _exit(99);   // the stop never returns
     }
-    if (pid < 0) return -1;
+    close(out[1]);
+    if (pid < 0) {
+        close(out[0]);
+        return -1;
+    }
+    fcntl(out[0], F_SETFL, O_NONBLOCK);
+    auto drain = [&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+    };
     int status = 0;
-    const bool ended = testsupport::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, deadline,
-                                              std::chrono::milliseconds(20));
-    if (ended) return status;
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    const bool ended = testsupport::waitUntil(
+        [&] {
+            drain();
+            return waitpid(pid, &status, WNOHANG) == pid;
+        },
+        deadline, std::chrono::milliseconds(20));
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    drain();
+    close(out[0]);
+    return ended ? status : -1;
 }
 
 class ProgramStopTest : public ::testing::Test {
 protected:
     testsupport::TempSandbox sandbox;
     std::string bus = testsupport::uniqueBusName("ps");
-    std::string output = sandbox.path() + "/stop-output.txt";
+    std::string output;   // what the child printed
 };
 
 TEST_F(ProgramStopTest, AStopThatCannotWriteAFileSaysWhichAndEndsWithAFailure) {
@@ -64,15 +81,14 @@ TEST_F(ProgramStopTest, AStopThatCannotWriteAFileSaysWhichAndEndsWithAFailure) {
             MeterModel* meter = MeterModel::instance(bus.c_str());
             meter->loadSettings();
             meter->setAngleUnits(1);
-            testsupport::FailingWrites full(testsupport::FailingWrites::NoDescriptors);
+            testsupport::FailingWrites full(testsupport::FailingWrites::FileSizeLimit, 0);
             programstop::stop("test", 0);
         },
         output, std::chrono::seconds(30));
-    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << readFile(output);
-    EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(output);
-    const std::string printed = readFile(output);
-    EXPECT_NE(printed.find("settings file bp not written: Too many open files"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("Stopped with a file not written"), std::string::npos) << printed;
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << output;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+    EXPECT_NE(output.find("settings file bp not written: File too large"), std::string::npos) << output;
+    EXPECT_NE(output.find("Stopped with a file not written"), std::string::npos) << output;
     EXPECT_EQ(readFile(bp), "angleunits: 0\n") << "the old file stays whole";
 }
 
