@@ -92,11 +92,12 @@ bool ChannelModel::saveSettings() {
 // The flag is cleared before the values are read, so a setting changed while
 // the file is written marks the settings dirty again and is not lost; a
 // write that fails marks them dirty again too, so the next tick tries again
-// (also when no other change comes).
+// (also when no other change comes).  A save that finds another one writing
+// the file waits for it (a stop during a tick).
 bool ChannelModel::saveSettingsIfDirty() {
-    if (!settingsDirty.exchange(false) || saveSettings()) return true;
-    markSettingsDirty();
-    return false;
+    return settingsSaveStatus.saveChangeUnder([this] { return settingsDirty.exchange(false); },
+                                              [this] { markSettingsDirty(); }, settingsMutex, settingsPath,
+                                              [this] { return settingsFileContents(); });
 }
 
 void ChannelModel::saveSettingsNow() {

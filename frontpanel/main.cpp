@@ -1,6 +1,7 @@
 // tvl4700: the instrument's main program.
 //   tvl4700 [-can <interface>] [-skipBootload]      (PC build: [-sandbox DIR])
-// Ends on SIGTERM or SIGINT with its settings written (frontpanel/ProgramStop.h).
+// Ends on SIGTERM, SIGINT or SIGHUP, and on the loss of its X server, with its
+// settings written (frontpanel/ProgramStop.h).
 #include "console/Console.h"
 #include "frontpanel/MainWindow.h"
 #include "frontpanel/ProgramStop.h"
@@ -64,9 +65,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    // From here on SIGTERM and SIGINT stop the program with its settings
-    // written, also during the start-up that the window's constructor runs.
+    // From here on SIGTERM, SIGINT and SIGHUP stop the program with its
+    // settings written, also during the start-up that the window's
+    // constructor runs; so does the toolkit's fatal error (the X server
+    // gone).
     programstop::startStopThread();
+    programstop::takeToolkitFatalErrors();
 
     // The instrument's screen is 640x480: the window fills it, at the top
     // left corner and without a border (the toolkit would move a bordered

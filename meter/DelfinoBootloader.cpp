@@ -38,6 +38,7 @@ bool readWholeFile(const std::string& path, std::string& contents) {
 
 DelfinoBootloader::DelfinoBootloader(const char* name) {
     if (name) std::snprintf(interfaceName, sizeof interfaceName, "%s", name);
+    platform::removeStaleTempFiles(platform::dataFile(kLogFile));   // left by a program killed mid-write
 }
 
 DelfinoBootloader::~DelfinoBootloader() {

@@ -55,6 +55,10 @@ MeterModel::MeterModel(const char* name)
       settingsPath(platform::dataFile("bp")) {
     for (auto& value : backplaneCal) value = 0.0f;
     backplaneCal[0] = 38.0f;
+    // Left by a program killed while it wrote them: before anything is written.
+    platform::removeStaleTempFiles(settingsPath);
+    for (unsigned slot = 1; slot <= kSlotCount; ++slot)
+        platform::removeStaleTempFiles(platform::dataFile("ch" + std::to_string(slot)));
 
     for (unsigned slot = 1; slot <= kSlotCount; ++slot) {
         channels[slot - 1] = std::make_unique<ChannelModel>(static_cast<int>(slot), canInterfaceName.c_str());

@@ -169,11 +169,12 @@ void MeterModel::onSaveTimer() { saveSettingsIfDirty(); }
 
 // Cleared before writing: a change made while the file is written is
 // written at the next tick.  A write that fails leaves the settings dirty:
-// the next tick tries again, also when no other change comes.
+// the next tick tries again, also when no other change comes.  A save that
+// finds another one writing the file waits for it (a stop during a tick).
 bool MeterModel::saveSettingsIfDirty() {
-    if (!settingsDirty.exchange(false) || saveSettings()) return true;
-    markSettingsDirty();
-    return false;
+    return settingsSaveStatus.saveChangeUnder([this] { return settingsDirty.exchange(false); },
+                                              [this] { markSettingsDirty(); }, settingsMutex, settingsPath,
+                                              [this] { return settingsFileContents(); });
 }
 
 void MeterModel::flushSettings() {

@@ -49,6 +49,8 @@ std::string announcedPortFile(Service service) {
 void announcePort(Service service, int port) {
     if (isInstrumentBuild()) return;
     makeDirs(sandboxRoot() + "/run/ports");
+    // Left by a program killed while it announced the service.
+    removeStaleTempFiles(announcedPortFile(service));
     if (writeFileAtomic(announcedPortFile(service), std::to_string(port) + "\n")) announcedFlag(service) = true;
 }
 

@@ -3,6 +3,7 @@
 #include "console/Console.h"
 #include "platform/CanTransport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,7 @@
 #endif
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -369,6 +371,29 @@ bool writeFileAtomic(const std::string& file, const std::string& contents) {
         close(dfd);
     }
     return true;
+}
+
+void removeStaleTempFiles(const std::string& file) {
+    const std::string::size_type slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+    const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp";
+    constexpr std::size_t kRandomPart = 6;   // mkstemp's XXXXXX
+    DIR* folder = opendir(dir.c_str());
+    if (!folder) return;
+    std::vector<std::string> stale;
+    while (const struct dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + kRandomPart || name.compare(0, prefix.size(), prefix) != 0) continue;
+        bool random = true;
+        for (std::size_t i = prefix.size(); i < name.size(); ++i)
+            random = random && std::isalnum(static_cast<unsigned char>(name[i]));
+        if (random) stale.push_back(dir + "/" + name);
+    }
+    closedir(folder);
+    for (const std::string& path : stale) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
+    }
 }
 
 int runCommand(const std::vector<std::string>& argv) { return spawn(argv, nullptr); }

@@ -85,6 +85,10 @@ bool makeDirs(const std::string& dir);
 // Writes a whole file so that a crash leaves the old or the new file, never a
 // torn one: temporary file in the same folder, flush, fsync, rename.
 bool writeFileAtomic(const std::string& file, const std::string& contents);
+// Removes the temporary files that writeFileAtomic(file, ...) leaves when the
+// program is killed mid-write (file + ".tmp" + six letters or digits).  A
+// file's owner calls it when it starts, before it writes the file.
+void removeStaleTempFiles(const std::string& file);
 
 // --- Commands -------------------------------------------------------------
 // Every external command goes through here.  argv[0] is an instrument path

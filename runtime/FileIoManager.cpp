@@ -104,6 +104,7 @@ FileIoManager* FileIoManager::instance() {
 }
 
 FileIoManager::FileIoManager() {
+    platform::removeStaleTempFiles(platform::dataFile(kCountersName));   // left by a program killed mid-write
     loadCounters();
     countersRetryTimer.signalTimeout().connect(sigc::mem_fun(*this, &FileIoManager::onCountersRetry));
 }
@@ -135,7 +136,11 @@ void FileIoManager::loadCounters() {
 // the retry timer saves them again until a save succeeds, so a number in use
 // is never handed out again after a restart.
 bool FileIoManager::saveCounters() {
-    const bool ok = countersSaveStatus.saveUnder(countersMutex, platform::dataFile(kCountersName), [this] {
+    return saveCountersWhen([] { return true; });
+}
+
+bool FileIoManager::saveCountersWhen(const std::function<bool()>& due) {
+    const bool ok = countersSaveStatus.saveChangeUnder(due, [] {}, countersMutex, platform::dataFile(kCountersName), [this] {
         return "screenshotcounter: " + std::to_string(screenCaptureCounter) + "\n" +
                "datalogcounter: " + std::to_string(dataLogCounter) + "\n";
     });
@@ -146,8 +151,11 @@ bool FileIoManager::saveCounters() {
     return ok;
 }
 
-// Dirty while the last save failed.
-bool FileIoManager::saveCountersIfDirty() { return !countersSaveStatus.isFailing() || saveCounters(); }
+// Dirty while the last save failed (the failure is recorded before the next
+// save of the file starts).
+bool FileIoManager::saveCountersIfDirty() {
+    return saveCountersWhen([this] { return countersSaveStatus.isFailing(); });
+}
 
 void FileIoManager::onCountersRetry() {
     if (saveCountersIfDirty()) countersRetryTimer.stop();

@@ -124,13 +124,17 @@ public:
     tvl::Signal<int, std::string, std::string>& signalLogFailed() { return logFailed; }
 
     // Saves the counters file when a save failed since the last one that
-    // succeeded (the program's stop); true when the file is up to date.
+    // succeeded (the program's stop); true when the file is up to date.  A
+    // save of the file in progress is waited for: it may fail.
     bool saveCountersIfDirty();
 
 private:
     void loadCounters();
     // False when the file could not be written: it is tried again every 10 s.
     bool saveCounters();
+    // Saves the counters file when due() (asked once no other save of the
+    // file runs) says so.
+    bool saveCountersWhen(const std::function<bool()>& due);
     void onCountersRetry();
     int nextDataLogNumber();
     int nextScreenCaptureNumber();

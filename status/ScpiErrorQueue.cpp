@@ -6,6 +6,7 @@
 #include "status/ScpiRegisterManager.h"
 
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -30,6 +31,7 @@ ScpiErrorQueue* ScpiErrorQueue::instance() {
 
 ScpiErrorQueue::ScpiErrorQueue(const std::string& file, ErrorList& errors, ScpiRegisterManager& status)
     : path(file), catalogue(errors), registers(status) {
+    platform::removeStaleTempFiles(path);   // left by a program killed while it wrote the file
     load();
     saveTimer.signalTimeout().connect(sigc::hide_return(sigc::mem_fun(*this, &ScpiErrorQueue::saveIfDirty)));
     {
@@ -157,15 +159,21 @@ bool ScpiErrorQueue::save() {
 
 // A change made while the file is written is written at the next tick; a
 // save that fails leaves the queue changed, so the next tick tries again,
-// also when nothing else changes.
+// also when nothing else changes.  A save that finds another one writing the
+// file waits for it (a stop during a tick).
 bool ScpiErrorQueue::saveIfDirty() {
-    {
-        Lock guard(lock);
-        if (!changed) return true;
-        changed = false;
-    }
-    if (save()) return true;
-    Lock guard(lock);
-    changed = true;
-    return false;
+    return saveStatus.saveChangeUnder(
+        [this] {
+            Lock guard(lock);
+            return std::exchange(changed, false);
+        },
+        [this] {
+            Lock guard(lock);
+            changed = true;
+        },
+        saveLock, path,
+        [this] {
+            Lock guard(lock);
+            return fileContentsLocked();
+        });
 }

@@ -1,7 +1,8 @@
 """A normal stop loses nothing acknowledged: settings changed over SCPI just
 before SIGTERM or SIGINT, and an error just queued, are in the files when
 tvl4700 starts again (the save timers would have written them 10 s later),
-the stop is prompt and clean, and the port announcements are gone."""
+the stop is prompt and clean, and the port announcements are gone.  SIGHUP
+and the loss of the X server stop it the same way."""
 import os
 import signal
 import time
@@ -11,6 +12,7 @@ import pytest
 from instrument import Instrument, wait_until
 from jsonclient import JsonClient
 from scpiclient import open_session, poll
+from screen import XServer
 
 
 def read(inst, instrument_path):
@@ -60,6 +62,53 @@ def test_settings_changed_just_before_a_stop_are_kept(stop_signal):
         assert errors == ['-500,"Power on"', '-100,"Command error; :NO:SUCH:COMMAND"', '-500,"Power on"',
                           '0,"No error"']
         scpi.close()
+
+
+@pytest.mark.parametrize("cause", ["SIGHUP", "X server lost"])
+def test_a_hang_up_or_the_loss_of_the_x_server_stops_in_order(cause):
+    """The terminal closed (SIGHUP) or the X server gone ("X I/O error"):
+    the change made a moment before is written and the port announcements
+    are withdrawn, as on SIGTERM.  The temporary files that a killed run left
+    beside the files the program writes are gone once it has started."""
+    stale = ["var/lib/tarvel/" + name + ".tmpK1lled" for name in ("bp", "ch2", "errs", "fileio")]
+    stale.append("run/ports/scpi.tmpK1lled")
+    not_its_own = "var/lib/tarvel/notes.tmpK1lled"
+    with XServer() as x:
+        inst = Instrument(display=x.display)
+        for path in stale + [not_its_own]:
+            os.makedirs(os.path.dirname(inst.file(path)), exist_ok=True)
+            with open(inst.file(path), "w") as f:
+                f.write("half a file\n")
+        with inst:
+            inst.wait_ready()
+            inst.wait_probes_ready()
+            assert [path for path in stale if os.path.exists(inst.file(path))] == []
+            assert os.path.exists(inst.file(not_its_own))
+            scpi = open_session(inst.scpi_port())
+            scpi.write(":UNIT:FLUX TESLA")
+            scpi.write(":UNIT:ANGL RAD")
+            assert scpi.query(":UNIT:ANGL?") == "RAD"
+
+            tvl = inst.tvl().proc
+            if cause == "SIGHUP":
+                tvl.send_signal(signal.SIGHUP)
+            else:
+                x.proc.kill()
+            status = tvl.wait(10)
+            scpi.close()
+            output = inst.tvl().output()
+            if cause == "SIGHUP":
+                assert status == 0
+                assert "Stopping (SIGHUP)" in output
+            else:
+                assert status == 1, "the toolkit's fatal error's status"
+                assert "Stopping (X I/O error)" in output
+            assert "Stopped\n" in output
+
+            assert os.listdir(inst.file("/run/ports")) == []
+            for channel in ("ch1", "ch2", "ch3"):
+                assert "fluxunits: 1\n" in read(inst, "/var/lib/tarvel/" + channel), channel
+            assert "angleunits: 1\n" in read(inst, "/var/lib/tarvel/bp")
 
 
 def test_a_stop_is_prompt_while_a_thread_is_busy():

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -214,6 +215,38 @@ TEST_F(MeterStateTest, SaveDirtyFilesWritesWhatTheTimersHaveNotYetWritten) {
     EXPECT_EQ(readFile(platform::dataFile("errs")), "-200,kept at the stop,\n");
     EXPECT_FALSE(meter.isSettingsDirty());
     EXPECT_FALSE(meter.getChannel(1)->isSettingsDirty());
+}
+
+// A stop's save of a file that a timer is writing waits for that save: it
+// never returns (and lets the process end) while the file is half done.  The
+// timer's save here waits for the channel's file lock, which a slow reading
+// of the file holds.
+TEST_F(MeterStateTest, ASaveOfAFileWaitsForTheSaveInProgress) {
+    ChannelModel& ch = *meter.getChannel(1);
+    const std::string ch1 = platform::dataFile("ch1");
+    ChannelModel::setSettingPause(std::chrono::milliseconds(0));
+    ch.loadSettings();
+    std::string slow = "zeromode: 1\n";
+    for (int i = 0; i < 40; ++i) slow += "unknown: 0\n";
+    testsupport::writeFile(ch1, slow);
+    ChannelModel::setSettingPause(std::chrono::milliseconds(25));
+    std::thread reading([&] { ch.loadSettings(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ch.getZeroMode() == 1; }));
+    ch.setFluxUnits(1);
+
+    std::atomic<bool> timerSaveDone{false};
+    std::thread timer([&] {
+        ch.saveSettingsIfDirty();
+        timerSaveDone = true;
+    });
+    // The timer's save has taken the change and waits for the lock.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !ch.isSettingsDirty(); }));
+    EXPECT_TRUE(ch.saveSettingsIfDirty());
+    EXPECT_TRUE(timerSaveDone) << "returned while the timer's save of the file was still running";
+    EXPECT_NE(readFile(ch1).find("fluxunits: 1\n"), std::string::npos);
+    timer.join();
+    reading.join();
+    ChannelModel::setSettingPause(std::chrono::milliseconds(0));
 }
 
 TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {

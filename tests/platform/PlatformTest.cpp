@@ -171,6 +171,31 @@ TEST(PlatformFiles, WriteFileAtomicReplacesWholeFiles) {
     EXPECT_EQ(system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0);
 }
 
+// Only what an atomic write of that very file leaves (its name, ".tmp" and
+// mkstemp's six letters or digits, a plain file) is taken away.
+TEST(PlatformFiles, StaleTemporaryFilesOfAFileAreRemoved) {
+    testsupport::TempSandbox box;
+    const std::string dir = platform::resolve("/var/lib/tarvel");
+    struct Case {
+        const char* name;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"bp.tmpAb3xZ9", true},    {"bp.tmp000000", true},   {"bp", false},
+        {"bp.tmpAb3xZ", false},    {"bp.tmpAb3xZ90", false}, {"bp.tmpAb-xZ9", false},
+        {"xbp.tmpAb3xZ9", false},  {"ch1.tmpAb3xZ9", false}, {"bp.tmp", false},
+        {"bp.bakAb3xZ9", false},
+    };
+    for (const Case& c : cases) writeFile(dir + "/" + c.name, "x\n");
+    ASSERT_TRUE(platform::makeDirs(dir + "/bp.tmpFolder"));
+    ASSERT_EQ(symlink((dir + "/bp").c_str(), (dir + "/bp.tmpLinked").c_str()), 0);
+
+    platform::removeStaleTempFiles(dir + "/bp");
+    for (const Case& c : cases) EXPECT_EQ(exists(dir + "/" + c.name), !c.removed) << c.name;
+    EXPECT_TRUE(exists(dir + "/bp.tmpFolder")) << "a folder is no temporary file";
+    EXPECT_TRUE(exists(dir + "/bp.tmpLinked")) << "nor is a link";
+}
+
 TEST(PlatformCommands, ArgumentsReachTheCommandWithoutAShell) {
     testsupport::TempSandbox box;
     writeScript(box, "/usr/sbin/args.sh", "for a in \"$@\"; do echo \"[$a]\"; done\nexit 3\n");

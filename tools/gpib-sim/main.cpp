@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
     if (!pty.open() || !pty.linkAs(device)) return 1;
     const std::string portFile = platform::sandboxRoot() + "/run/ports/gpib";
     platform::makeDirs(platform::sandboxRoot() + "/run/ports");
+    platform::removeStaleTempFiles(portFile);   // left by a controller killed while it announced its port
     platform::writeFileAtomic(portFile, std::to_string(bound) + "\n");
     console::print("controller: %s -> %s\nbus: 127.0.0.1:%d\n", device.c_str(), pty.slaveName().c_str(), bound);
 
