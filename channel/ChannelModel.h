@@ -329,7 +329,7 @@ public:
     // The save timer's tick: writes when dirty; a write that fails leaves
     // the settings dirty, so the next tick tries again.  False when it failed.
     bool saveSettingsIfDirty();
-    void saveSettingsNow();
+    bool saveSettingsNow();   // false when the file could not be written
     void startSettingsSaveTimer();
     void loadSettings();
     void applyDefaultSettings();

@@ -100,13 +100,13 @@ bool ChannelModel::saveSettingsIfDirty() {
                                               [this] { return settingsFileContents(); });
 }
 
-void ChannelModel::saveSettingsNow() {
+bool ChannelModel::saveSettingsNow() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         settingsSaveTimer.stop();
     }
     pause(kFlushPause);
-    saveSettings();
+    return saveSettings();
 }
 
 // A running timer is not started again: a second start would add a second

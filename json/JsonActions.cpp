@@ -402,9 +402,11 @@ void JsonConnection::handleStartDataLogging(const Json::Value&) {
 }
 
 // A log that a write failure stopped before this request answers
-// success false with the reason; its file holds the rows written.
+// success false with the reason; its file holds the rows written.  With no
+// log to stop (none started, or its start failed) the answer is false.
 void JsonConnection::handleStopDataLogging(const Json::Value&) {
     const std::string name = meter.stopDataLogging();
+    if (name.empty()) return sendSuccess(false);
     const std::string error = meter.getDataLogError();
     Json::Value reply(Json::objectValue);
     reply["success"] = error.empty();
@@ -418,15 +420,22 @@ void JsonConnection::handleCancelDataLogging(const Json::Value&) {
     sendSuccess(true);
 }
 
+// The running log's file is kept (the others named are deleted): the answer
+// is then false.
 void JsonConnection::handleDeleteDataLogFiles(const Json::Value& request) {
     const Json::Value& names = request["filenames"];
+    bool keptRunningLog = false;
     if (names.isArray()) {
         // Plain file names of the folder only: the file manager refuses "/",
         // "..", zero bytes and empty names.
-        for (const Json::Value& name : names)
-            if (name.isString()) FileIoManager::instance()->deleteInternalLog(FileIoManager::kInternal, name.asString());
+        for (const Json::Value& name : names) {
+            if (!name.isString()) continue;
+            bool kept = false;
+            FileIoManager::instance()->deleteInternalLog(FileIoManager::kInternal, name.asString(), &kept);
+            keptRunningLog = keptRunningLog || kept;
+        }
     }
-    sendSuccess(true);
+    sendSuccess(!keptRunningLog);
 }
 
 // The rows in the file; after a log stopped on a write failure, also why.

@@ -172,7 +172,9 @@ public:
     void loadSettings();
     // Writes the file (atomically); false when it could not be written.
     bool saveSettings();
-    void flushSettings();
+    // Writes this model's file and the channels' now; false when one could
+    // not be written.
+    bool flushSettings();
     // Writes every file the program keeps dirty for a timer: this model's
     // settings and its channels', the error queue's file and the counters,
     // each only when it holds a change not yet written.  For the program's
@@ -181,10 +183,14 @@ public:
     void onSaveTimer();
     bool saveSettingsIfDirty();   // false when a write failed
     void startSettingsSaveTimers();
-    // Profiles 1-10; false for other numbers or when the script failed.
+    // Profiles 1-10; false for other numbers, when the settings files could
+    // not be written first or when the script failed.  A failure is reported
+    // (console and SCPI error queue).
     bool saveProfile(unsigned n);
     // Profiles 0-10 (0: the factory settings); false for other numbers or
-    // when the script failed (the settings files are read again all the same).
+    // when the script failed.  A failed restore is reported and leaves the
+    // present settings in force; their files are written again, whatever
+    // the script left of them.
     bool restoreProfile(unsigned n);
     bool restoreDefaults();
     void setGpibAddress(int address);
@@ -343,6 +349,7 @@ public:
 
     // ---- Data logging (MeterModel.cpp); FileIoManager exceptions pass through
     void startDataLogging(int destination);
+    // The stopped log's name, "" when there was none to stop.
     std::string stopDataLogging();
     void cancelDataLogging();
     int getDataLogRowCount() const;
@@ -410,7 +417,10 @@ protected:
     void onBackplaneReport();
     void onBackplaneBack();
     void resendOutputs();   // MeterAnalogOut.cpp
-    bool runProfileScript(const char* script, unsigned n);
+    // "" when the script ran and succeeded, else why it did not.
+    std::string runProfileScript(const char* script, unsigned n);
+    void reportProfileFailure(unsigned n, const char* what, const std::string& reason);
+    void writeBackSettings();
     void applyDefaultSettings();
     bool applySetting(const std::string& key, int value);
     // The loader's way into the serial configuration: no signal.

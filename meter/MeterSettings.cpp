@@ -10,6 +10,8 @@
 
 #include "channel/ChannelModel.h"
 #include "platform/Platform.h"
+#include "runtime/FileIoManager.h"
+#include "runtime/Logger.h"
 #include "status/ScpiErrorQueue.h"
 
 #include <chrono>
@@ -177,14 +179,15 @@ bool MeterModel::saveSettingsIfDirty() {
                                               [this] { return settingsFileContents(); });
 }
 
-void MeterModel::flushSettings() {
+bool MeterModel::flushSettings() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         saveTimer.stop();
     }
     std::this_thread::sleep_for(kFlushPause);
-    saveSettings();
-    for (auto& ch : channels) ch->saveSettingsNow();
+    bool ok = saveSettings();
+    for (auto& ch : channels) ok = ch->saveSettingsNow() && ok;
+    return ok;
 }
 
 // A model whose file has not been read (or is being read) is left alone: its
@@ -203,27 +206,58 @@ void MeterModel::startSettingsSaveTimers() {
     for (auto& ch : channels) ch->startSettingsSaveTimer();
 }
 
-bool MeterModel::runProfileScript(const char* script, unsigned n) {
-    return platform::runCommand({platform::script(script), std::to_string(n)}) == 0;
+std::string MeterModel::runProfileScript(const char* script, unsigned n) {
+    const int status = platform::runCommand({platform::script(script), std::to_string(n)});
+    if (status == 0) return "";
+    return std::string(script) + " failed (status " + std::to_string(status) + ")";
 }
 
+void MeterModel::reportProfileFailure(unsigned n, const char* what, const std::string& reason) {
+    const std::string detail = (n == 0 ? std::string("factory settings") : "profile " + std::to_string(n)) +
+                               " not " + what + ": " + reason;
+    Logger::instance()->log(1, "MeterModel", detail);
+    ScpiErrorQueue::instance()->pushError(ScpiErrorQueue::kMassStorageErrorCode, detail);
+}
+
+// Marked dirty first: a file that cannot be written now is written by the
+// save timer as soon as it can be.
+void MeterModel::writeBackSettings() {
+    markSettingsDirty();
+    saveSettingsIfDirty();
+    for (auto& ch : channels) {
+        ch->markSettingsDirty();
+        ch->saveSettingsIfDirty();
+    }
+}
+
+// A profile made of files older than the settings in force would not be
+// the user's settings: when they cannot be written, the script is not run.
 bool MeterModel::saveProfile(unsigned n) {
     if (n < 1 || n > static_cast<unsigned>(kProfileCount)) return false;
-    flushSettings();
-    bool ok = runProfileScript("tvl4700-save-profile.sh", n);
+    const std::string failure =
+        flushSettings() ? runProfileScript("tvl4700-save-profile.sh", n) : "the settings files cannot be written";
     startSettingsSaveTimers();
-    return ok;
+    if (failure.empty()) return true;
+    reportProfileFailure(n, "saved", failure);
+    return false;
 }
 
 bool MeterModel::restoreProfile(unsigned n) {
     if (n > static_cast<unsigned>(kProfileCount)) return false;
     flushSettings();
-    bool ok = runProfileScript("tvl4700-restore-profile.sh", n);
-    // Read back whatever the script left, so the model matches the files.
-    loadSettings();
-    for (auto& ch : channels) ch->loadSettings();
+    const std::string failure = runProfileScript("tvl4700-restore-profile.sh", n);
+    if (failure.empty()) {
+        loadSettings();
+        for (auto& ch : channels) ch->loadSettings();
+    } else {
+        // The settings in force stay; the script may have removed or
+        // replaced some of their files.
+        writeBackSettings();
+    }
     startSettingsSaveTimers();
-    return ok;
+    if (failure.empty()) return true;
+    reportProfileFailure(n, "restored", failure);
+    return false;
 }
 
 bool MeterModel::restoreDefaults() {

@@ -3,6 +3,7 @@
 #include "console/Console.h"
 #include "platform/Platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <vector>
 
 namespace {
 
@@ -236,6 +238,7 @@ void FileIoManager::startLogging(int destination, int status1, int status2, int 
         openLogFile(destination);
         writeHeader(channels, threeChannel);
         loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+        logToStop = true;
     }
     // Outside the log lock: a failed save is reported into the error queue.
     saveCounters();
@@ -261,6 +264,7 @@ void FileIoManager::startLoggingSingleChannel(int destination, int status2) {
         }
         writeHeader(channels, false);
         loggingState.store(destination == kUsbDrive ? kLoggingToUsb : kLoggingInternally);
+        logToStop = true;
     }
     saveCounters();
 }
@@ -435,6 +439,8 @@ std::string FileIoManager::getLogFailure() const {
 std::string FileIoManager::stopLogging() {
     std::lock_guard<std::mutex> lock(logMutex);
     closeLog();
+    if (!logToStop) return "";
+    logToStop = false;
     return logName;
 }
 
@@ -442,12 +448,55 @@ void FileIoManager::discardLog() {
     std::lock_guard<std::mutex> lock(logMutex);
     if (loggingState.load() == kOff) return;
     closeLog();
+    logToStop = false;
     unlink(logFile.c_str());
 }
 
-bool FileIoManager::deleteInternalLog(int destination, const std::string& fileName) {
+// The open log file's device and inode: a link to the log is not the log.
+bool FileIoManager::isRunningLogFile(const std::string& file) const {
+    if (loggingState.load() == kOff || logFd < 0) return false;
+    struct stat running;
+    struct stat other;
+    return fstat(logFd, &running) == 0 && lstat(file.c_str(), &other) == 0 && running.st_dev == other.st_dev &&
+           running.st_ino == other.st_ino;
+}
+
+// Under the log lock, so that no log starts or stops between the look and
+// the removal.
+bool FileIoManager::deleteInternalLog(int destination, const std::string& fileName, bool* keptRunning) {
+    if (keptRunning) *keptRunning = false;
     if (destination != kInternal) return false;
     if (!isPlainFileName(fileName)) return false;
     std::string file = platform::resolve(std::string(platform::path::kDatalogDir) + "/" + fileName);
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (isRunningLogFile(file)) {
+        if (keptRunning) *keptRunning = true;
+        return false;
+    }
     return unlink(file.c_str()) == 0;
+}
+
+std::string FileIoManager::deleteAllInternalLogs() {
+    const std::string folder = platform::resolve(platform::path::kDatalogDir);
+    std::lock_guard<std::mutex> lock(logMutex);
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name[0] != '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0)
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::string kept;
+    for (const std::string& name : names) {
+        const std::string file = folder + "/" + name;
+        struct stat info;
+        if (lstat(file.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
+        if (isRunningLogFile(file))
+            kept = name;
+        else
+            unlink(file.c_str());
+    }
+    return kept;
 }

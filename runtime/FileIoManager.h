@@ -96,14 +96,21 @@ public:
     // Appends one row of the present readings when a log runs.  A row that
     // cannot be written stops the log (see the top of this file).
     void writeRow();
-    // Ends the log; returns its name below its root (also when none ran).
+    // Ends the log and returns its name below its root; "" when no log was
+    // started since the last stop (none ran, or its start failed).  A log
+    // that stopped on its own (a write failure, the row limit) is still
+    // this log until it is stopped.
     std::string stopLogging();
     // Ends a running log and deletes its file; does nothing when none runs.
     void discardLog();
     // Destination 1 only: deletes that file of the internal log folder.  The
     // name must be a plain file name (no "/", no ".."); returns true when a
-    // file was deleted.
-    bool deleteInternalLog(int destination, const std::string& fileName);
+    // file was deleted.  The running log's file is never deleted: keptRunning
+    // (when given) tells that the name was that file.
+    bool deleteInternalLog(int destination, const std::string& fileName, bool* keptRunning = nullptr);
+    // Deletes every .csv file of the internal log folder but the running
+    // log's; returns the name of the file kept ("data0003.csv"), or "".
+    std::string deleteAllInternalLogs();
 
     // Writes the next numbered screen capture below the mount point last
     // found: makes its folder, opens the file and hands it to write, which
@@ -151,6 +158,8 @@ private:
     // before a failure is cut off again); false with errno on failure.
     bool appendToLog(const std::string& text);
     void closeLog();
+    // Called with the log lock held: file (a path) is the running log's file.
+    bool isRunningLogFile(const std::string& file) const;
 
     mutable std::mutex mountMutex;
     std::string mountPoint = "/tmp";
@@ -169,6 +178,7 @@ private:
     std::string logName;        // below its root: "/tvl4700/data/..." or "/datalogs/..."
     std::string logFile;        // where the file really is
     std::string logFailure;
+    bool logToStop = false;     // a log started and not stopped since
     bool channelLogged[3] = {false, false, false};
     bool frequencyLogged[3] = {false, false, false};
     bool temperatureLogged[3] = {false, false, false};

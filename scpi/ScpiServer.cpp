@@ -19,7 +19,7 @@
 namespace {
 
 constexpr int kUnrecognisedCommand = -100;
-constexpr int kNoProbe = -200;
+constexpr int kExecutionError = -200;
 constexpr int kOperationCompleteBit = 0;
 constexpr int kExecutionErrorBit = 4;
 constexpr int kCommandErrorBit = 5;
@@ -241,8 +241,10 @@ std::string ScpiServer::formatValue(const std::string& format, double value) {
     return text;
 }
 
-void ScpiServer::reportNoProbe(const std::string& detail) {
-    std::unique_ptr<TvlError> record = catalogue->lookup(kNoProbe);
+void ScpiServer::reportNoProbe(const std::string& detail) { reportExecutionError(detail); }
+
+void ScpiServer::reportExecutionError(const std::string& detail) {
+    std::unique_ptr<TvlError> record = catalogue->lookup(kExecutionError);
     record->setDetail(detail);
     errors->push(std::move(record));
     registers->getStandardEventRegister().setConditionBit(kExecutionErrorBit);

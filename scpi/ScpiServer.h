@@ -162,6 +162,7 @@ protected:
     void replyFormatted(const std::string& format, double value) { write(formatValue(format, value)); }
     // Error -200 with the detail on the error queue, standard event bit 4.
     void reportNoProbe(const std::string& detail);
+    void reportExecutionError(const std::string& detail);
 
     // ---- Handler families, each with its registry table
     static const std::vector<HandlerEntry>& statusHandlers();

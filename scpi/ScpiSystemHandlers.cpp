@@ -7,14 +7,11 @@
 #include "console/Console.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
+#include "runtime/FileIoManager.h"
 #include "runtime/NetworkConfiguration.h"
 #include "scpi/ScpiArguments.h"
 
 #include "Version.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <sstream>
@@ -37,10 +34,6 @@ bool validClockFields(const long long v[3], bool date) {
     using scpiarg::inRange;
     if (!date) return inRange(v[0], 0, 23) && inRange(v[1], 0, 59) && inRange(v[2], 0, 59);
     return inRange(v[0], 1970, 9999) && inRange(v[1], 1, 12) && inRange(v[2], 1, daysInMonth(v[0], v[1]));
-}
-
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -169,20 +162,9 @@ void ScpiServer::handleQuerySystemNetworkAddress(int, const std::string&) {
 // Every *.csv file of the internal data-log folder, as the pattern
 // "/var/www/datalogs/*.csv" names them (no hidden files, no folders), removed
 // directly: no shell, no sub-folders, nothing else.
+// The running log's file stays: its log goes on writing to it.
 void ScpiServer::handleRemoveAllDataLogs(int, const std::string&) {
     console::print("ScpiServer::handleRemoveAllDataLogs()\n");
-    const std::string folder = platform::resolve(platform::path::kDatalogDir);
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name[0] != '.' && endsWith(name, ".csv")) names.push_back(name);
-        }
-        closedir(dir);
-    }
-    for (const std::string& name : names) {
-        const std::string file = folder + "/" + name;
-        struct stat info;
-        if (lstat(file.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(file.c_str());
-    }
+    const std::string kept = FileIoManager::instance()->deleteAllInternalLogs();
+    if (!kept.empty()) reportExecutionError("data log " + kept + " not deleted: the log is running");
 }

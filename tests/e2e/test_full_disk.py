@@ -5,8 +5,11 @@ instrument runs:
 - a settings save that fails is reported once (console and SCPI error
   queue), the old file stays whole, and the file is written as soon as there
   is room again, with no further change;
+- a profile that cannot be saved is reported, and one that cannot be
+  restored is reported and leaves the settings in force and their files;
 - a data log whose row cannot be written stops with an error that SCPI and
-  JSON report, and its row count is the rows in its file.
+  JSON report, and its row count is the rows in its file; one that cannot
+  start leaves no log to stop.
 
 The small file systems are tmpfs mounts in a private mount namespace, which
 this test process enters (root or CAP_SYS_ADMIN); where one cannot be made
@@ -15,7 +18,9 @@ by the unit tests' injected write failures."""
 import ctypes
 import errno
 import os
+import select
 import shutil
+import struct
 import time
 
 import pytest
@@ -29,6 +34,9 @@ _CLONE_NEWNS = 0x00020000
 _MS_REC = 0x4000
 _MS_PRIVATE = 1 << 18
 _MNT_DETACH = 2
+
+_IN_CREATE = 0x100
+_IN_DELETE = 0x200
 
 DATA = "/var/lib/tarvel"
 LOGS = "/var/www/datalogs"
@@ -77,6 +85,36 @@ def free(folder):
     os.remove(os.path.join(folder, "filler"))
 
 
+class FolderWatch:
+    """Files made and removed in a folder (inotify), from its making on."""
+
+    def __init__(self, folder):
+        self.fd = _libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        assert self.fd >= 0, _failure("inotify_init1")
+        assert _libc.inotify_add_watch(self.fd, folder.encode(), _IN_CREATE | _IN_DELETE) >= 0, \
+            _failure("inotify_add_watch")
+        self.pending = b""
+
+    def close(self):
+        os.close(self.fd)
+
+    def wait(self, mask, prefix, timeout):
+        """The name of the next file made (or removed) whose name begins
+        with prefix; fails after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            while len(self.pending) >= 16:
+                _, event, _, size = struct.unpack("iIII", self.pending[:16])
+                name = self.pending[16:16 + size].rstrip(b"\0").decode()
+                self.pending = self.pending[16 + size:]
+                if event & mask and name.startswith(prefix):
+                    return name
+            left = deadline - time.monotonic()
+            assert left > 0, "no file %s* within %g s" % (prefix, timeout)
+            if select.select([self.fd], [], [], left)[0]:
+                self.pending += os.read(self.fd, 65536)
+
+
 @pytest.fixture(scope="module")
 def sandbox():
     problem = _private_mount_namespace()
@@ -108,6 +146,10 @@ def errors(scpi):
         found.append(reply)
 
 
+def profile_errors(scpi):
+    return [e for e in errors(scpi) if "profile" in e]
+
+
 def test_full_disk_is_an_error_never_a_silent_loss(sandbox):
     with Instrument(sandbox=sandbox) as inst:
         inst.wait_ready()
@@ -127,8 +169,14 @@ def test_full_disk_is_an_error_never_a_silent_loss(sandbox):
         before = open(bp).read()
         scpi.write(":UNIT:ANGL RAD")
         wait_until(lambda: "settings file bp not saved" in inst.tvl().output(), 30, what="the report")
-        # One more tick fails without a word (the timers tick every 10 s).
-        time.sleep(11)
+        # One more save fails without a word: its temporary file is made and
+        # removed again (the timers tick every 10 s).
+        watch = FolderWatch(data)
+        try:
+            attempt = watch.wait(_IN_CREATE, "bp.tmp", 30)
+            assert watch.wait(_IN_DELETE, attempt, 30) == attempt
+        finally:
+            watch.close()
         assert open(bp).read() == before
         reported = errors(scpi)
         assert '-250,"Mass storage error; settings file bp not saved: No space left on device"' in reported
@@ -140,10 +188,44 @@ def test_full_disk_is_an_error_never_a_silent_loss(sandbox):
         assert inst.tvl().output().count("settings file bp not saved") == 1
         assert not [name for name in os.listdir(data) if ".tmp" in name]
 
+        # -- profiles: a save that fails is reported and saves nothing; a
+        # restore that fails is reported and keeps the settings in force
+        # (angle units in radians) and their files.
+        scpi.write("*SAV 4")
+        assert scpi.query("*OPC?") == "1"
+        assert not profile_errors(scpi)
+        scpi.write(":UNIT:ANGL DEG")
+        fill(data)
+        scpi.write("*SAV 3")
+        assert scpi.query("*OPC?") == "1"
+        reported = errors(scpi)
+        assert [e for e in reported if e.startswith('-250,"Mass storage error; profile 3 not saved: ')], reported
+        scpi.write("*RCL 4")
+        assert scpi.query("*OPC?") == "1"
+        reported = errors(scpi)
+        assert [e for e in reported if e.startswith('-250,"Mass storage error; profile 4 not restored: ')], reported
+        assert scpi.query(":UNIT:ANGL?") == "DEG"
+        free(data)
+        wait_until(lambda: "angleunits: 0\n" in open(bp).read(), 30, what="the settings in force written")
+        for n in (3, 7):    # 3 never saved either
+            scpi.write("*RCL %d" % n)
+            assert scpi.query("*OPC?") == "1"
+            assert profile_errors(scpi) == ['-250,"Mass storage error; profile %d not restored: '
+                                            'tvl4700-restore-profile.sh failed (status 1)"' % n]
+            assert scpi.query(":UNIT:ANGL?") == "DEG"
+            for f in ("bp", "ch1", "ch2", "ch3"):
+                assert os.path.exists(os.path.join(data, f)), f
+        assert "angleunits: 0\n" in open(bp).read()
+        scpi.write("*RCL 4")
+        assert scpi.query("*OPC?") == "1"
+        assert not profile_errors(scpi)
+        assert scpi.query(":UNIT:ANGL?") == "RAD"
+
         # -- data log: no room for its header: the start fails
         fill(logs)
         assert web.ask("startDataLogging") == {"success": False}
         assert web.ask("getDataLogRowCount") == {"rows": 0}
+        assert web.ask("stopDataLogging") == {"success": False}, "no log to stop"
         free(logs)
 
         # -- data log: the disk fills while it runs

@@ -236,7 +236,7 @@ def test_data_logging(inst, web):
     assert stop["success"] is True and re.match(r"^/datalogs/data\d{4}\.csv$", stop["filename"]), stop
     name = os.path.basename(stop["filename"])
     rows_at_stop = web.ask("getDataLogRowCount")["rows"]
-    assert web.ask("stopDataLogging") == stop               # no log runs: the last name again
+    assert web.ask("stopDataLogging") == FAIL               # no log runs: nothing to stop
     assert sorted(os.listdir(folder)) == [name]
 
     with open(os.path.join(folder, name)) as f:
@@ -265,6 +265,43 @@ def test_data_logging(inst, web):
     assert os.path.exists(outside) and os.listdir(folder) == [name]
     assert web.ask("deleteDataLogFiles", filenames=["missing.csv", name]) == OK
     assert os.listdir(folder) == [] and os.path.exists(outside)
+
+
+def test_deleting_never_takes_the_running_log(inst, web):
+    """The running log's file stays whatever deletes the logs (JSON naming
+    it, :MMEM:DEL:ALL): the others go, the one kept is reported, and the log
+    goes on writing its rows to it."""
+    inst.wait_probes_ready()
+    folder = inst.file("/var/www/datalogs")
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    assert web.ask("startDataLogging") == OK
+    [running] = os.listdir(folder)
+    for other in ("a.csv", "b.csv"):
+        with open(os.path.join(folder, other), "w") as f:
+            f.write("x\n")
+
+    assert web.ask("deleteDataLogFiles", filenames=["a.csv", running]) == FAIL
+    assert sorted(os.listdir(folder)) == sorted([running, "b.csv"])
+    scpi = open_session(inst.scpi_port())
+    try:
+        scpi.write("*CLS")
+        scpi.write(":MMEM:DEL:ALL")
+        assert scpi.query(":SYST:ERR?") == \
+            '-200,"Execution error; data log %s not deleted: the log is running"' % running
+        assert scpi.query(":SYST:ERR?") == '0,"No error"'
+    finally:
+        scpi.close()
+    assert os.listdir(folder) == [running]
+
+    rows = web.ask("getDataLogRowCount")["rows"]
+    web.poll_until(lambda r: r["rows"] > rows, "getDataLogRowCount", timeout=30)
+    stop = web.ask("stopDataLogging")
+    assert stop == {"success": True, "filename": "/datalogs/" + running}, stop
+    with open(os.path.join(folder, running)) as f:
+        assert len(f.read().splitlines()) == 1 + web.ask("getDataLogRowCount")["rows"]
+    assert web.ask("deleteDataLogFiles", filenames=[running]) == OK    # stopped: it goes
+    assert os.listdir(folder) == []
 
 
 def test_zeroing(web):

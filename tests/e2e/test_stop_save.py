@@ -157,6 +157,8 @@ def test_a_stop_that_cannot_end_in_time_ends_the_process_all_the_same():
         slow = "zeromode: 1\n" + "unknown: 0\n" * 1500
         with open(os.path.join(profile, "ch1"), "w") as f:
             f.write(slow)
+        with open(os.path.join(profile, "bp"), "w") as f:   # a profile has its meter file
+            f.write("lcdlevel: 5\n")
         inst.wait_ready()
         inst.wait_probes_ready()
         scpi = open_session(inst.scpi_port())

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <fstream>
 #include <functional>
 #include <set>
@@ -289,6 +291,17 @@ protected:
     std::string folder = platform::resolve(platform::path::kDatalogDir);
 
     void touch(const std::string& path) { std::ofstream(path) << "x\n"; }
+    std::vector<std::string> csvFiles() {
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (const dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0) names.push_back(name);
+            }
+            closedir(dir);
+        }
+        return names;
+    }
 };
 
 TEST_F(JsonDataLogs, DeleteRemovesPlainNamesOfTheFolderOnly) {
@@ -354,14 +367,39 @@ TEST_F(JsonDataLogs, ALogStoppedByAWriteFailureIsReportedByTheCountAndTheStop) {
     EXPECT_EQ(ask(request("stopDataLogging")), parse(R"({"success":true,"filename":"/datalogs/data0002.csv"})"));
 }
 
-TEST_F(JsonDataLogs, StartWithoutAProbeFailsAndStopStillAnswers) {
+// With no log to stop, the stop names no file and answers false.
+TEST_F(JsonDataLogs, StartWithoutAProbeFailsAndTheStopAnswersFalse) {
     f.meter.installDataLogSource();
     EXPECT_EQ(ask(request("startDataLogging")), kFailure);
     EXPECT_EQ(ask(request("getDataLogRowCount")), parse(R"({"rows":0})"));
+    EXPECT_EQ(ask(request("stopDataLogging")), kFailure);
+    EXPECT_EQ(ask(request("cancelDataLogging")), kSuccess);
+}
+
+// Naming the running log's file deletes the others named and answers false.
+TEST_F(JsonDataLogs, DeleteKeepsTheRunningLogsFileAndAnswersFalse) {
+    f.meter.installDataLogSource();
+    makeReady(ch2);
+    EXPECT_EQ(ask(request("startDataLogging")), kSuccess);
+    const std::vector<std::string> logs = csvFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string name = logs[0];
+    touch(folder + "/other.csv");
+
+    Json::Value asked = parse(R"({"action":"deleteDataLogFiles"})");
+    asked["filenames"].append("other.csv");
+    asked["filenames"].append(name);
+    EXPECT_EQ(ask(asked), kFailure);
+    EXPECT_FALSE(exists(folder + "/other.csv"));
+    EXPECT_TRUE(exists(folder + "/" + name));
+    f.meter.writeDataLogRow();
+    EXPECT_EQ(ask(request("getDataLogRowCount")), parse(R"({"rows":1})"));
+
     const Json::Value stop = ask(request("stopDataLogging"));
     EXPECT_EQ(stop["success"], true);
-    EXPECT_TRUE(stop["filename"].isString());
-    EXPECT_EQ(ask(request("cancelDataLogging")), kSuccess);
+    EXPECT_EQ(stop["filename"], "/datalogs/" + name);
+    EXPECT_EQ(ask(asked), kSuccess) << "stopped, its file goes";
+    EXPECT_FALSE(exists(folder + "/" + name));
 }
 
 }  // namespace

@@ -12,10 +12,13 @@
 #include "ranges/TimebaseSpec.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/SaveStatus.h"
+#include "runtime/TvlError.h"
 #include "status/ScpiErrorQueue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -36,6 +39,11 @@ protected:
     TestMeter meter{bus};
 
     std::string standinLog() { return readFile(sandbox.file("/var/log/standin.log")); }
+    // The newest entry of the error queue as "code detail", "" when empty.
+    static std::string newestError() {
+        std::unique_ptr<TvlError> newest = ScpiErrorQueue::instance()->newest();
+        return newest ? std::to_string(newest->getCode()) + " " + newest->getDetail() : "";
+    }
 };
 
 const char* const kDefaultFile =
@@ -274,8 +282,11 @@ TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {
     EXPECT_EQ(standinLog(), before);
 
     // A profile that was never saved: the script fails, and so does the call.
+    ScpiErrorQueue::instance()->clear();
+    meter.setGpibAddress(8);
     EXPECT_FALSE(meter.restoreProfile(7));
-    EXPECT_EQ(meter.getGpibAddress(), 7) << "the files the script left are read again";
+    EXPECT_EQ(meter.getGpibAddress(), 8) << "the settings in force stay";
+    EXPECT_EQ(newestError(), "-250 profile 7 not restored: tvl4700-restore-profile.sh failed (status 1)");
 
     // Factory settings: profile 0, then the signal.
     int restored = 0;
@@ -287,6 +298,53 @@ TEST_F(MeterStateTest, ProfilesSaveAndRestoreThroughTheScripts) {
     EXPECT_EQ(restored, 1);
     EXPECT_EQ(meter.getGpibAddress(), 1);
     EXPECT_FALSE(meter.getChannel(1)->isHoldActive());
+}
+
+// A profile script that fails is reported (console and error queue) and
+// changes nothing: a save whose files cannot be written first runs no
+// script, and a restore that fails keeps the settings in force and writes
+// their files again, whatever the script did to them.
+TEST_F(MeterStateTest, AFailedProfileSaveOrRestoreIsReportedAndKeepsTheSettings) {
+    using testsupport::FailingWrites;
+    const std::string bp = platform::dataFile("bp");
+    const std::string ch1 = platform::dataFile("ch1");
+    auto replaceScript = [&](const char* name, const char* body) {
+        const std::string path = sandbox.file(std::string("/usr/sbin/") + name);
+        testsupport::writeFile(path, std::string("#!/bin/sh\n") + body);
+        chmod(path.c_str(), 0755);
+    };
+    meter.loadSettings();
+    meter.getChannel(1)->loadSettings();
+    meter.setGpibAddress(7);
+    meter.getChannel(1)->setFluxUnits(1);
+    ScpiErrorQueue::instance()->clear();
+
+    replaceScript("tvl4700-save-profile.sh", "exit 3\n");
+    EXPECT_FALSE(meter.saveProfile(2));
+    EXPECT_EQ(newestError(), "-250 profile 2 not saved: tvl4700-save-profile.sh failed (status 3)");
+
+    const std::string ran = standinLog();
+    {
+        FailingWrites full(FailingWrites::FileSizeLimit, 4);
+        EXPECT_FALSE(meter.saveProfile(2));
+    }
+    EXPECT_EQ(standinLog(), ran) << "no script ran on files older than the settings";
+    EXPECT_EQ(newestError(), "-250 profile 2 not saved: the settings files cannot be written");
+
+    // The script takes the present files away and fails.
+    replaceScript("tvl4700-restore-profile.sh", "cd \"$(dirname \"$0\")/../../var/lib/tarvel\" && rm -f bp ch1 ch2 ch3\nexit 1\n");
+    ScpiErrorQueue::instance()->clear();
+    int restored = 0;
+    meter.signalDefaultsRestored().connect([&] { ++restored; });
+    EXPECT_FALSE(meter.restoreDefaults());
+    EXPECT_EQ(restored, 0);
+    EXPECT_EQ(newestError(), "-250 factory settings not restored: tvl4700-restore-profile.sh failed (status 1)");
+    EXPECT_FALSE(meter.restoreProfile(4));
+    EXPECT_EQ(meter.getGpibAddress(), 7);
+    EXPECT_EQ(meter.getChannel(1)->getFluxUnits(), 1);
+    EXPECT_NE(readFile(bp).find("gpibaddress: 7\n"), std::string::npos) << "written back";
+    EXPECT_NE(readFile(ch1).find("fluxunits: 1\n"), std::string::npos) << "written back";
+    EXPECT_EQ(newestError(), "-250 profile 4 not restored: tvl4700-restore-profile.sh failed (status 1)");
 }
 
 TEST_F(MeterStateTest, RelativeOffsetStates) {

@@ -340,6 +340,69 @@ TEST(StandIns, ProfilesSaveAndRestoreTheSettingsFiles) {
     EXPECT_NE(restore("11"), 0);
 }
 
+// A save that cannot copy every file leaves the profile saved before it
+// whole; a profile that is unknown or incomplete, or cannot be copied, is
+// refused and the present files stay as they are.
+TEST(StandIns, ProfileScriptsThatFailLeaveEveryFileAsItWas) {
+    testsupport::TempSandbox box;
+    auto data = [&](const std::string& f) { return platform::dataFile(f); };
+    auto save = [](const char* n) { return platform::runCommand({platform::script("tvl4700-save-profile.sh"), n}); };
+    auto restore = [](const char* n) { return platform::runCommand({platform::script("tvl4700-restore-profile.sh"), n}); };
+    const std::string saved = "lcdlevel: 3\n";
+    writeFile(data("bp"), saved);
+    writeFile(data("ch1"), "range: 2\n");
+    ASSERT_EQ(save("3"), 0);
+
+    // The disk fills: no copy can be written.
+    writeFile(data("bp"), "lcdlevel: 7\nbuttonlevel: 2\n");
+    {
+        testsupport::FailingWrites full(testsupport::FailingWrites::FileSizeLimit, 4);
+        EXPECT_NE(save("3"), 0);
+        EXPECT_NE(save("4"), 0);
+    }
+    EXPECT_EQ(readFile(data("profiles/3/bp")), saved);
+    EXPECT_EQ(readFile(data("profiles/3/ch1")), "range: 2\n");
+    EXPECT_FALSE(exists(data("profiles/4")));
+    for (const char* left : {"profiles/.3.new", "profiles/.3.old", "profiles/.4.new"})
+        EXPECT_FALSE(exists(data(left))) << left;
+    // No meter file to save: nothing is saved.
+    const std::string present = readFile(data("bp"));
+    unlink(data("bp").c_str());
+    EXPECT_NE(save("5"), 0);
+    EXPECT_FALSE(exists(data("profiles/5")));
+    writeFile(data("bp"), present);
+
+    // Profiles that cannot be restored.
+    platform::makeDirs(data("profiles/6"));                 // no meter file
+    writeFile(data("profiles/6/ch1"), "range: 1\n");
+    platform::makeDirs(data("profiles/7"));                 // an empty file
+    writeFile(data("profiles/7/bp"), "lcdlevel: 1\n");
+    writeFile(data("profiles/7/ch2"), "");
+    writeFile(data("ch3"), "range: 4\n");
+    for (const char* n : {"6", "7", "8"}) {
+        EXPECT_EQ(restore(n), 1) << n;
+        EXPECT_EQ(readFile(data("bp")), present) << n;
+        EXPECT_EQ(readFile(data("ch1")), "range: 2\n") << n;
+        EXPECT_EQ(readFile(data("ch3")), "range: 4\n") << n;
+    }
+    {
+        testsupport::FailingWrites full(testsupport::FailingWrites::FileSizeLimit, 4);
+        EXPECT_EQ(restore("3"), 1);
+    }
+    EXPECT_EQ(readFile(data("bp")), present);
+    EXPECT_EQ(readFile(data("ch3")), "range: 4\n");
+    for (const char* f : {"bp", "ch1", "ch2", "ch3"}) EXPECT_FALSE(exists(data(std::string(f) + ".restore"))) << f;
+
+    // A save cut between its two renames: the profile is found all the same.
+    ASSERT_EQ(rename(data("profiles/3").c_str(), data("profiles/.3.old").c_str()), 0);
+    ASSERT_EQ(restore("3"), 0);
+    EXPECT_EQ(readFile(data("bp")), saved);
+    EXPECT_FALSE(exists(data("ch3")));
+    ASSERT_EQ(save("3"), 0);
+    EXPECT_EQ(readFile(data("profiles/3/bp")), saved);
+    EXPECT_FALSE(exists(data("profiles/.3.old")));
+}
+
 TEST(StandIns, RmRemovesOnlyInsideTheSandbox) {
     testsupport::TempSandbox box;
     std::string logs = box.file("/var/www/datalogs");

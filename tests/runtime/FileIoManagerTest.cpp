@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -331,6 +332,53 @@ TEST_F(FileIoManagerTest, DeleteInternalLogTakesPlainNamesInsideTheLogFolderOnly
         EXPECT_EQ(manager->deleteInternalLog(c.destination, c.name), c.deleted);
         EXPECT_EQ(exists(sandbox.file(c.file)), !c.deleted);
     }
+}
+
+// The running log goes on writing to its file: deleting never takes it
+// away (the other logs go, and the caller learns which file was kept).
+TEST_F(FileIoManagerTest, DeletingLogsKeepsTheRunningLogsFile) {
+    const std::string folder = sandbox.file("/var/www/datalogs");
+    manager->startLogging(FileIoManager::kInternal, 2, 0, 0);
+    manager->stopLogging();
+    manager->startLogging(FileIoManager::kInternal, 2, 0, 0);   // data0002.csv runs
+    symlink("data0002.csv", (folder + "/link.csv").c_str());
+    writeFile(folder + "/other.csv", "x\n");
+
+    bool kept = false;
+    EXPECT_FALSE(manager->deleteInternalLog(FileIoManager::kInternal, "data0002.csv", &kept));
+    EXPECT_TRUE(kept);
+    EXPECT_TRUE(manager->deleteInternalLog(FileIoManager::kInternal, "data0001.csv", &kept));
+    EXPECT_FALSE(kept);
+    EXPECT_FALSE(exists(internalLog(1)));
+
+    EXPECT_EQ(manager->deleteAllInternalLogs(), "data0002.csv");
+    EXPECT_TRUE(exists(internalLog(2)));
+    EXPECT_FALSE(exists(folder + "/other.csv"));
+    EXPECT_FALSE(exists(folder + "/link.csv")) << "a link to the log is not the log";
+    manager->writeRow();
+    EXPECT_EQ(lines(readFile(internalLog(2))).size(), 2u) << "the log goes on in its file";
+
+    // Once the log stopped, its file goes like the others.
+    EXPECT_EQ(manager->stopLogging(), "/datalogs/data0002.csv");
+    EXPECT_EQ(manager->deleteAllInternalLogs(), "");
+    EXPECT_FALSE(exists(internalLog(2)));
+}
+
+// A stop names the log it ended: none when no log was started since the
+// last stop, also after a start that failed (its file never came to be).
+TEST_F(FileIoManagerTest, AStopWithNoLogToEndNamesNoFile) {
+    EXPECT_EQ(manager->stopLogging(), "");
+    {
+        testsupport::FailingWrites full(testsupport::FailingWrites::FileSizeLimit, 0);
+        EXPECT_THROW(manager->startLogging(FileIoManager::kInternal, 2, 0, 0), LocalExceptionFileCreateFailure);
+    }
+    EXPECT_EQ(manager->stopLogging(), "") << "the refused start left no log";
+    manager->startLogging(FileIoManager::kInternal, 2, 0, 0);
+    EXPECT_EQ(manager->stopLogging(), "/datalogs/data0002.csv");
+    EXPECT_EQ(manager->stopLogging(), "") << "stopped already";
+    manager->startLogging(FileIoManager::kInternal, 2, 0, 0);
+    manager->discardLog();
+    EXPECT_EQ(manager->stopLogging(), "") << "cancelled";
 }
 
 // ---------------------------------------------------------------- counters

@@ -4,6 +4,9 @@
 # those of var/lib/tarvel/profiles/N.  N: 0-10; profile 0 is the factory
 # settings: without a saved profile 0 the settings files are removed, so
 # every setting takes its default.  A file the profile lacks is removed too.
+# An unknown profile, or one without its meter file or with an empty file,
+# is refused (status 1) and the present files stay as they are; so do they
+# when the profile's files cannot all be copied beside them first.
 root=$(cd "$(dirname "$0")/../.." && pwd -P) || exit 1
 mkdir -p "$root/var/log"
 echo "tvl4700-restore-profile.sh $*" >> "$root/var/log/standin.log"
@@ -13,13 +16,31 @@ case "$1" in
 esac
 data="$root/var/lib/tarvel"
 profile="$data/profiles/$1"
-if [ ! -d "$profile" ] && [ "$1" != 0 ]; then
-    echo "tvl4700-restore-profile.sh: no profile $1" >&2
+# A save cut between its two renames left the profile under its old name.
+[ -d "$profile" ] || profile="$data/profiles/.$1.old"
+files="bp ch1 ch2 ch3"
+refuse() {
+    echo "tvl4700-restore-profile.sh: profile $1 not restored: $2" >&2
+    for f in $files; do rm -f "$data/$f.restore"; done
     exit 1
+}
+if [ -d "$profile" ]; then
+    [ -s "$profile/bp" ] || refuse "$1" "incomplete profile"
+    for f in $files; do
+        if [ -e "$profile/$f" ] && [ ! -s "$profile/$f" ]; then refuse "$1" "incomplete profile"; fi
+    done
+elif [ "$1" != 0 ]; then
+    refuse "$1" "no profile $1"
 fi
-for f in bp ch1 ch2 ch3; do
+for f in $files; do rm -f "$data/$f.restore"; done
+for f in $files; do
     if [ -f "$profile/$f" ]; then
-        cp "$profile/$f" "$data/$f.new" && mv "$data/$f.new" "$data/$f" || exit 1
+        cp "$profile/$f" "$data/$f.restore" && [ -s "$data/$f.restore" ] || refuse "$1" "cannot copy $f"
+    fi
+done
+for f in $files; do
+    if [ -f "$data/$f.restore" ]; then
+        mv "$data/$f.restore" "$data/$f" || exit 1
     else
         rm -f "$data/$f"
     fi
