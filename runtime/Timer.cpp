@@ -54,35 +54,40 @@ Timer::~Timer() {
         timerThread.join();
 }
 
+// start, stop and setPeriod hold their own reference to the state: a
+// handler may delete this timer as soon as the new deadline is in force.
 int Timer::start() {
+    const std::shared_ptr<State> s = state;
     {
-        std::lock_guard<std::mutex> lock(state->lock);
-        state->active = true;
-        state->arm(Clock::now());
+        std::lock_guard<std::mutex> lock(s->lock);
+        s->active = true;
+        s->arm(Clock::now());
     }
-    state->changed.notify_all();
+    s->changed.notify_all();
     return 0;
 }
 
 void Timer::stop() {
+    const std::shared_ptr<State> s = state;
     {
-        std::lock_guard<std::mutex> lock(state->lock);
-        state->active = false;
-        state->armed = false;
-        ++state->generation;
+        std::lock_guard<std::mutex> lock(s->lock);
+        s->active = false;
+        s->armed = false;
+        ++s->generation;
     }
-    state->changed.notify_all();
+    s->changed.notify_all();
 }
 
 void Timer::setPeriod(int periodMs) {
+    const std::shared_ptr<State> s = state;
     {
-        std::lock_guard<std::mutex> lock(state->lock);
-        if (state->periodMs.exchange(periodMs) == periodMs || !state->armed) return;
+        std::lock_guard<std::mutex> lock(s->lock);
+        if (s->periodMs.exchange(periodMs) == periodMs || !s->armed) return;
         // The period in progress now ends its new length after it began.
-        state->deadline = state->periodStart + sleepLength(periodMs);
-        ++state->generation;
+        s->deadline = s->periodStart + sleepLength(periodMs);
+        ++s->generation;
     }
-    state->changed.notify_all();
+    s->changed.notify_all();
 }
 
 int Timer::getPeriod() const { return state->periodMs; }
