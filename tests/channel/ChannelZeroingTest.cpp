@@ -119,7 +119,9 @@ TEST_F(ChannelFixture, EachZeroGetsItsWholeTimeOut) {
     model.startZero();
     card.out().sendZeroDone(kChannel, 0);
     ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 0; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));   // the first time-out is 300 ms along
+    // The second zero starts while the first one's time-out would still be
+    // pending, 300 ms into it: a gap the scenario needs, not a wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto secondStart = std::chrono::steady_clock::now();
     model.startZero();
     ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 2; }));
