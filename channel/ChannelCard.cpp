@@ -241,6 +241,7 @@ float ChannelModel::getDadcReadingVolts() { return runQuery(true); }
 float ChannelModel::getDadcReadingCounts() { return runQuery(false); }
 
 void ChannelModel::onQueryReply(float v) {
+    restartSilenceCount();   // a frame from the card
     std::lock_guard<std::mutex> lock(replyMutex);
     // A reply nobody waits for (its query gave up) is dropped, so that the
     // next query never returns a stale value.
@@ -253,12 +254,14 @@ void ChannelModel::onQueryReply(float v) {
 // ---- Replies --------------------------------------------------------------------
 
 void ChannelModel::onBoardInfo(int slot, const char* text) {
+    restartSilenceCount();   // a frame from the card
     char* targets[4] = {boardModel, boardRevision, boardSerial, boardCalDate};
     std::lock_guard<std::mutex> lock(textMutex);
     boardTextHalves.accept(slot, text, targets);
 }
 
 void ChannelModel::onDiagModeReply(int decimals, const char* unit) {
+    restartSilenceCount();   // a frame from the card
     {
         std::lock_guard<std::mutex> lock(textMutex);
         std::memset(diagUnitText, 0, sizeof diagUnitText);

@@ -4,6 +4,11 @@
 // greeted and synced again as at start-up when it speaks, and gets the
 // channel's settings again, so that its readings come back by themselves.
 //
+// No pause of the watch lasts for ever: what pauses the card's stream (a
+// zero, a capture asked for, a command) lengthens the silence allowed by the
+// longest course it can take, and the count runs on through it.  A card that
+// sends no frame of any kind for that long is given up all the same.
+//
 // Threads: the tick runs on cardWatchTimer's thread, the reports on the
 // link's reader; both take probeStateMutex for their decisions (the order:
 // timer and probe signals -> probeStateMutex -> this model's signals).
@@ -58,18 +63,26 @@ void ChannelModel::restartSilenceCount() {
 }
 
 std::shared_ptr<CANinterface> ChannelModel::pausingLink() {
-    restartSilenceCount();
+    commandSent.store(true, std::memory_order_relaxed);
     return link();
 }
 
 nanoseconds ChannelModel::silentFor() const { return nanoseconds(nowNs() - silentSinceNs); }
 
-// What pauses the stream of a synced card: no ready probe, a zero, a
-// waveform capture asked for and not yet come (a capture that repeats asks
-// again after each record, which restarts the count).  Commands that pause
-// it for a moment restart the silence count instead (restartSilenceCount).
-bool ChannelModel::expectsStream() const {
-    return channelStatus == kChannelProbeReady && zeroingState != kZeroing && !captureRequestPending;
+// A card whose probe is not ready streams nothing: the count waits for the
+// probe.  Once it is ready the card streams unless paused, and every pause is
+// bounded (pauseLimit).
+bool ChannelModel::expectsStream() const { return channelStatus == kChannelProbeReady; }
+
+// The silence allowed now: the limit of a streaming card, lengthened by the
+// longest course of what pauses the stream.  A zero ends by its time-out at
+// the latest; a capture's record takes its points times decimation sample
+// periods (a card waiting for a trigger goes on streaming).
+milliseconds ChannelModel::pauseLimit() const {
+    milliseconds pause{0};
+    if (zeroingState == kZeroing) pause = std::max(pause, milliseconds(std::max(zeroTimeoutTimer.getPeriod(), 0)));
+    if (captureRequestPending) pause = std::max(pause, milliseconds(captureRecordMs.load()));
+    return silenceLimit() + pause;
 }
 
 void ChannelModel::markNoCard() {
@@ -82,6 +95,8 @@ void ChannelModel::noCard() {
     // A settling still pending must not make the channel ready without a card.
     settlePending = false;
     settleTimer.stop();
+    // A zero in progress went with its card.
+    endZero(kZeroNoProbe);
     resetAveraging();
     channelStatus = kChannelNoProbe;
     channelStatusChanged.emit(channel, kChannelNoProbe);
@@ -101,17 +116,27 @@ void ChannelModel::onCardWatchTick() {
     const bool wasExpected = streamExpected;
     streamExpected = false;
     // A sign of life since the last tick starts the count here; the tick
-    // period is small beside the silence limit.
-    if (cardSpoke.exchange(false, std::memory_order_relaxed)) silentSinceNs = nowNs();
+    // period is small beside the silence limit.  A command after which the
+    // card may pause a moment starts it once per silence, so that commands
+    // sent again and again never keep a card that is gone.
+    const bool spoke = cardSpoke.exchange(false, std::memory_order_relaxed);
+    const bool commanded = commandSent.exchange(false, std::memory_order_relaxed);
+    if (spoke) {
+        silentSinceNs = nowNs();
+        commandPauseTaken = false;
+    } else if (commanded && !commandPauseTaken) {
+        silentSinceNs = nowNs();
+        commandPauseTaken = true;
+    }
     if (!watching()) return;
     switch (linkState.load()) {
     case kLinkSynced:
-        // The count runs only while the card is meant to stream: a pause in
-        // effect, or one that ended since the last tick, starts it again.
+        // The count runs while the card is meant to stream, through every
+        // pause; it starts when the probe has become ready.
         streamExpected = expectsStream();
         if (!streamExpected || !wasExpected) {
             silentSinceNs = nowNs();
-        } else if (silentFor() > silenceLimit()) {
+        } else if (silentFor() > pauseLimit()) {
             streamExpected = false;
             linkState = kLinkSilent;
             console::say("Channel ", channel, " card silent");

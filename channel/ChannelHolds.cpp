@@ -86,6 +86,7 @@ void ChannelModel::resetValleyHold() {
 }
 
 void ChannelModel::onPeakValley(float peak, float valley) {
+    restartSilenceCount();   // a frame from the card
     if (peak == peakHoldValue && valley == valleyHoldValue) return;
     peakHoldValue = peak;
     valleyHoldValue = valley;

@@ -130,8 +130,7 @@ void ChannelModel::startCan() {
     classifier.setCanInterface(created);
     startupTimer.start();
     settleTimer.stop();
-    // Started once: a timer stopped and started again within one period
-    // would tick twice per period.
+    // Started once: its tick goes on over later links.
     if (!cardWatchTimer.isActive()) cardWatchTimer.start();
 }
 
@@ -217,6 +216,7 @@ void ChannelModel::onCardReady() {
 }
 
 void ChannelModel::onHelloReply() {
+    restartSilenceCount();   // a frame from the card
     cardPresent = true;
     std::lock_guard<std::mutex> lock(probeStateMutex);
     onCardSpoke(-1);
@@ -393,6 +393,7 @@ void ChannelModel::onRateTimer() {
 }
 
 void ChannelModel::onWaveformStart(int sampleCount) {
+    restartSilenceCount();   // a frame from the card
     // The buffer holds 500 samples: a larger announced count is clamped, so
     // readers never walk past the end.
     if (sampleCount < 0) sampleCount = 0;

@@ -247,6 +247,10 @@ public:
     void onZeroDone(int result);
     void onZeroingProgress(float percent);
     void onZeroTimeout();
+    // Ends a zero in progress with state (timed out, no probe ...): stops its
+    // time-out and starts the settings save again, as every end of a zero
+    // does.  False when no zero was running.
+    bool endZero(int state);
     void onZeroDue();
     void setBackplaneTemperature(float celsius);
     void checkZeroValidity();
@@ -700,11 +704,13 @@ protected:
     bool watching() const;
     void noCard();   // markNoCard with probeStateMutex held
     bool expectsStream() const;
-    // The silence count starts again: a sample or other sign of life, or a
-    // command after which the card may pause its stream for a moment.
+    // silenceLimit() plus the longest course of the pauses in effect.
+    std::chrono::milliseconds pauseLimit() const;
+    // The silence count starts again: a frame from the card.
     void restartSilenceCount();
-    // link() for such a command (range, mode, filter, diagnostic mode,
-    // send-all, calibration and memory commands): restarts the count first.
+    // link() for a command after which the card may pause its stream for a
+    // moment (range, mode, filter, diagnostic mode, send-all, calibration and
+    // memory commands): the count starts again from it, once per silence.
     std::shared_ptr<CANinterface> pausingLink();
     std::chrono::nanoseconds silentFor() const;
     // Hello and send-all; kLinkResyncing until the card-ready comes.
@@ -718,9 +724,12 @@ protected:
     void applySettings(std::istream& in);   // settingsMutex held
     std::atomic<int> linkState{kLinkDown};
     std::atomic<bool> cardSpoke{false};             // since the last tick
+    std::atomic<bool> commandSent{false};           // since the last tick
+    bool commandPauseTaken = false;   // since the card last spoke; the tick's own (probeStateMutex)
     long long silentSinceNs = 0;   // steady clock; the tick's own (probeStateMutex)
     std::atomic<long long> resyncSinceNs{0};
     std::atomic<bool> captureRequestPending{false};
+    std::atomic<long long> captureRecordMs{0};      // the record asked for takes this long
     bool streamExpected = false;   // at the last tick; the tick's own (probeStateMutex)
     std::mutex resumeMutex;                         // guards resumeSettings
     std::string resumeSettings;                     // taken by stopCan

@@ -170,6 +170,7 @@ void ChannelModel::cycleRange() {
 // ---- Card reports ---------------------------------------------------------------
 
 void ChannelModel::onRangeReply(int r) {
+    restartSilenceCount();   // a frame from the card
     if (r < 0 || r > 3) return;
     if (r != range) {
         skipHalfSecondAndPublish();
@@ -187,6 +188,7 @@ void ChannelModel::onRangeReply(int r) {
 }
 
 void ChannelModel::onModeReply(int m, int f, float rate) {
+    restartSilenceCount();   // a frame from the card
     if (m != mode) disableRelative();
     mode = m;
     if (f != freqRange) {
@@ -205,6 +207,7 @@ void ChannelModel::onModeReply(int m, int f, float rate) {
 }
 
 void ChannelModel::onFrequency(float hz) {
+    restartSilenceCount();   // a frame from the card
     std::lock_guard<std::mutex> lock(textMutex);
     reportedFreq = hz;
     storeSignalFreq();

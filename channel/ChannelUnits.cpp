@@ -7,6 +7,7 @@
 #include "channel/SettingRanges.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -154,12 +155,16 @@ void ChannelModel::onCaptureRefresh() {
     requestWaveform(cardMode);
 }
 
-// A capture asked for holds the card watch off until its record has come
-// or the capture is stopped: a card may pause its stream while it captures.
+// A capture asked for lengthens the card watch's limit by its record time
+// until the record has come or the capture is stopped: a card may pause its
+// stream while it records.
 void ChannelModel::requestWaveform(int cardMode) {
     const TimebaseSpec* spec = getTimebaseSpec();
     if (!spec) return;
     if (auto l = link()) {
+        const double recordUs = static_cast<double>(spec->getPoints()) * spec->getDecimation() *
+                                TimebaseSpecTable::samplePeriodUs(freqRange);
+        captureRecordMs = static_cast<long long>(std::ceil(recordUs / 1000.0));
         captureRequestPending = true;
         l->sendWaveformRequest(channel, cardMode, triggerSlope, spec->getDecimation(), spec->getPoints());
     }
@@ -173,6 +178,7 @@ void ChannelModel::stopCapture() {
 }
 
 void ChannelModel::onCaptureState(int state) {
+    restartSilenceCount();   // a frame from the card
     captureState = state;
     captureStateChanged.emit(channel, state);
 }

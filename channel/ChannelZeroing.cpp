@@ -18,8 +18,7 @@ bool marksProbeDataInvalid(int code) {
 }
 
 void startIfIdle(Timer& timer) {
-    // Starting a running timer queues a second period (a repeating one would
-    // then tick twice per period).
+    // Starting a running timer would begin its period afresh.
     if (!timer.isActive()) timer.start();
 }
 }  // namespace
@@ -27,6 +26,7 @@ void startIfIdle(Timer& timer) {
 // ---- Probe reports --------------------------------------------------------------
 
 void ChannelModel::onProbeChanged(int state) {
+    restartSilenceCount();   // a frame from the card
     std::lock_guard<std::mutex> lock(probeStateMutex);
     onCardSpoke(state);
     startupTimer.stop();
@@ -44,8 +44,7 @@ void ChannelModel::onProbeChanged(int state) {
         // never become ready without a probe.
         settlePending = false;
         settleTimer.stop();
-        setZeroingState(kZeroNoProbe);
-        zeroTimeoutTimer.stop();
+        if (!endZero(kZeroNoProbe)) setZeroingState(kZeroNoProbe);
         rateTimer.stop();
         zeroQuarterHourTimer.stop();
         resetAveraging();
@@ -67,7 +66,9 @@ void ChannelModel::onProbeSettled() {
     const int probeClass = probe.getProbeClass();
     if (probeClass == 0) setRange(3);
     lastZeroMode = 4;
-    setZeroingState(kZeroNeeded);
+    // A zero still running when the probe settled again (its card restarted)
+    // is over.
+    if (!endZero(kZeroNeeded)) setZeroingState(kZeroNeeded);
 
     if (rangeSpecTable->lookup(range, fluxUnits, probeClass)->isValid()) {
         sendGains();
@@ -125,16 +126,24 @@ void ChannelModel::onZeroDone(int) {
 }
 
 void ChannelModel::onZeroingProgress(float percent) {
+    restartSilenceCount();
     zeroingProgress = percent;
     zeroingProgressChanged.emit(channel, percent);
 }
 
 void ChannelModel::onZeroTimeout() {
-    // A time-out left over from an earlier zero (its period was still being
-    // slept when it was stopped) finds no zero running and is ignored.
+    // A time-out that raced the zero's end finds no zero running.
     std::lock_guard<std::mutex> lock(probeStateMutex);
-    if (zeroingState != kZeroing) return;
-    setZeroingState(kZeroTimedOut);
+    endZero(kZeroTimedOut);
+}
+
+bool ChannelModel::endZero(int state) {
+    int running = kZeroing;
+    if (!zeroingState.compare_exchange_strong(running, state)) return false;
+    zeroTimeoutTimer.stop();
+    zeroingStateChanged.emit(channel, state);
+    startIfIdle(settingsSaveTimer);
+    return true;
 }
 
 void ChannelModel::onZeroDue() {

@@ -1,7 +1,7 @@
 // Timer: a one-shot or repeating period that raises a signal when it runs
-// out.  Each timer owns one thread and a counting semaphore: every post of
-// the semaphore releases the thread for one period; the timeout signal is
-// raised on the timer's own thread, never on the starter's.
+// out.  Each timer owns one thread, which sleeps until the pending deadline;
+// the timeout signal is raised on the timer's own thread, never on the
+// starter's.
 //
 //   Timer t(100, true);                    // 100 ms, repeating
 //   t.signalTimeout().connect(slot);       // runs on t's thread
@@ -9,11 +9,14 @@
 //   t.stop();                              // ... until stopped
 //
 // Semantics the callers rely on:
-// - start() during a period does not restart it: the pending period ends at
-//   its planned time; each extra start adds one more period behind it, which
-//   raises only if the timer is still active when it ends.
-// - stop() silences the period in progress without cutting it short.
-// - setPeriod() applies from the next period that begins.
+// - There is at most one pending deadline, and a start, a stop or a new
+//   period replaces it: start() during a period begins a fresh period from
+//   now (a one-shot timer started twice raises once, a period after the
+//   second start); stop() cancels the pending period; setPeriod() moves the
+//   end of the period in progress to its start plus the new period (at once
+//   when that has passed).  So nothing ever raises at a deadline that an
+//   earlier start set.
+// - A repeating timer's next period begins when its handlers have returned.
 // - A period of 0 raises at once after each start (repeating: continuously).
 // - The period is slept on the monotonic clock, so setting the instrument's
 //   clock does not stretch or shorten it; periods up to an hour and more are
@@ -27,6 +30,7 @@
 #include "runtime/Signal.h"
 #include <sigc++/sigc++.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -40,11 +44,11 @@ public:
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
-    // Makes the timer active and releases one period.  Returns 0, or -1 when
-    // the semaphore could not be posted.
+    // Makes the timer active and begins a period from now, in place of any
+    // pending one.  Returns 0.
     int start();
-    // Inactive: the period in progress ends without raising; a repeating
-    // timer's chain ends there.
+    // Inactive: the pending period is cancelled; a repeating timer's chain
+    // ends.
     void stop();
 
     void setPeriod(int periodMs);

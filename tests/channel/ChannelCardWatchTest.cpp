@@ -1,11 +1,13 @@
 // The card watch: a card that falls silent while it should stream is given
 // up; one given up, or one that restarted, is greeted and synced again when
-// it speaks, and gets the channel's settings again.  The pauses of a healthy
-// card never give it up.
+// it speaks, and gets the channel's settings again.  A pause of the stream
+// (a zero, a capture, commands) is allowed its longest course and no more.
 #include "ChannelFixture.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 using namespace channeltest;
@@ -18,14 +20,37 @@ namespace {
 // again before a card gets ready: on a loaded machine the next feed may come
 // later than that.
 constexpr auto kFloor = 400ms;
-// Silence that gives up a card the watch looks at: the floor and two ticks.
-constexpr auto kWellPastTheLimit = 2500ms;
+// The watch looks ten times a second here.
+constexpr auto kTick = 100ms;
 
 class CardWatch : public ChannelFixture {
 protected:
+    CardWatch() {
+        model.watchTimer().setPeriod(static_cast<int>(kTick.count()));
+        // Counted after the model's own tick; shared, since the timer may
+        // tick into it until the model is gone.
+        model.watchTimer().signalTimeout().connect([ticks = ticks] { ++*ticks; });
+        model.signalChannelStatusChanged().connect([lost = lostAt](int, int status) {
+            if (status == 0) lost->store(std::chrono::steady_clock::now().time_since_epoch().count());
+        });
+    }
     ~CardWatch() override { unwatch(); }
     static void watch() { ChannelModel::setCardWatchFloor(kFloor); }
     static void unwatch() { ChannelModel::setCardWatchFloor(0ms); }
+
+    // n more ticks of the watch have run.
+    bool ticksPass(int n) {
+        const int from = *ticks;
+        return testsupport::waitUntil([this, from, n] { return *ticks >= from + n; });
+    }
+    // When the channel last lost its card or probe.
+    std::chrono::steady_clock::time_point lostTime() const {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lostAt->load()));
+    }
+
+    std::shared_ptr<std::atomic<int>> ticks = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<std::chrono::steady_clock::rep>> lostAt =
+        std::make_shared<std::atomic<std::chrono::steady_clock::rep>>(0);
 
     bool givenUp() {
         return testsupport::waitUntil([this] {
@@ -94,13 +119,12 @@ TEST_F(CardWatch, PausesOfAHealthyCardNeverGiveItUp) {
         std::function<void()> begin;
         std::function<void()> end;
     } pauses[] = {
-        {"zeroing", [this] { model.startZero(); }, [this] { card.out().sendZeroDone(kChannel, 0); }},
-        {"a capture asked for",
+        {"zeroing",
          [this] {
-             model.setTriggerMode(3);
-             model.armCapture();
+             model.zeroTimeout().setPeriod(60000);
+             model.startZero();
          },
-         [this] { card.out().sendWaveformEnd(kChannel); }},
+         [this] { card.out().sendZeroDone(kChannel, 0); }},
         {"no probe", [this] { card.removeProbe(); }, [this] { card.insertProbe(3); }},
     };
     makeReady();
@@ -109,7 +133,8 @@ TEST_F(CardWatch, PausesOfAHealthyCardNeverGiveItUp) {
         card.answerHello = false;
         p.begin();
         watch();
-        std::this_thread::sleep_for(kWellPastTheLimit);
+        // Well past the floor, far within the pause's course.
+        ASSERT_TRUE(ticksPass(static_cast<int>(3 * kFloor / kTick)));
         EXPECT_EQ(model.getLinkState(), ChannelModel::kLinkSynced);
         EXPECT_TRUE(model.isCardPresent());
 
@@ -119,6 +144,83 @@ TEST_F(CardWatch, PausesOfAHealthyCardNeverGiveItUp) {
         ASSERT_TRUE(givenUp());
         syncAgain();
     }
+}
+
+// A card that goes silent during a pause is given up once the pause's
+// longest course and the floor have passed: not before, and not never.
+TEST_F(CardWatch, EveryPauseEndsAfterItsLongestCourse) {
+    std::atomic<bool> commanding{false};
+    struct Pause {
+        const char* what;
+        std::chrono::milliseconds notBefore;
+        std::function<void()> begin;
+        std::function<void()> check;
+    } pauses[] = {
+        {"a zero", 1500ms,
+         [this] {
+             model.zeroTimeout().setPeriod(1500);
+             model.startZero();
+         },
+         [this] {
+             EXPECT_EQ(model.getZeroingState(), 2) << "the zero timed out";
+             EXPECT_TRUE(model.saveTimer().isActive());
+         }},
+        // 500 points of every 200th sample at 12.8 us: a record of 1.28 s.
+        {"a capture whose record never comes", kFloor + 1280ms,
+         [this] {
+             card.out().sendModeReply(kChannel, 0, 3, 610.0f);
+             ASSERT_TRUE(testsupport::waitUntil([this] { return model.getFreqRange() == 3; }));
+             model.setTimebase(5);
+             model.setTriggerMode(3);
+             model.armCapture();
+         },
+         [] {}},
+        {"commands sent again and again", kFloor,
+         [this, &commanding] {
+             card.echoRange = false;
+             commanding = true;
+         },
+         [this] { card.echoRange = true; }},
+    };
+    makeReady();
+    // Range commands ten times a second, for the row that asks for them.
+    std::atomic<bool> done{false};
+    std::thread commander([&] {
+        int r = 0;
+        while (!done) {
+            if (commanding) model.setRange(r++ % 3);
+            std::this_thread::sleep_for(kTick);
+        }
+    });
+    for (const Pause& p : pauses) {
+        SCOPED_TRACE(p.what);
+        card.answerHello = false;
+        watch();
+        const auto lastFrame = std::chrono::steady_clock::now();
+        card.sendSamples(1.0f, 1);
+        p.begin();
+        ASSERT_TRUE(givenUp());
+        commanding = false;
+        EXPECT_GE(lostTime() - lastFrame, p.notBefore);
+        p.check();
+        syncAgain();
+    }
+    done = true;
+    commander.join();
+}
+
+// The main window gives up every card while the channel processors are
+// loaded again: a zero running there ends.
+TEST_F(CardWatch, AZeroWhoseCardIsGivenUpEnds) {
+    makeReady();
+    model.startZero();
+    ASSERT_TRUE(card.waitForCount(kZero, 1));
+    ASSERT_FALSE(model.saveTimer().isActive());
+    model.markNoCard();
+    EXPECT_EQ(model.getZeroingState(), 4);
+    EXPECT_FALSE(model.zeroTimeout().isActive());
+    EXPECT_TRUE(model.saveTimer().isActive());
+    EXPECT_EQ(copyOf(zeroStates).back(), 4);
 }
 
 TEST_F(CardWatch, ACardThatRestartedIsSyncedAgain) {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -53,7 +54,10 @@ TEST_F(ChannelFixture, AProbeRemovedWhileSettlingNeverLeavesTheChannelReady) {
         const auto s = copyOf(channelStatuses);
         return !s.empty() && s.back() == 0;
     }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(900));   // past the 500 ms settle delay
+    // Nothing left to settle: no settling pending, and a settle time-out
+    // that came all the same (its handler already on its way) changes nothing.
+    EXPECT_FALSE(model.settle().isActive());
+    model.onProbeSettled();
     EXPECT_EQ(model.getChannelStatus(), 0);
     EXPECT_EQ(copyOf(channelStatuses), (std::vector<int>{1, 0}));
     EXPECT_EQ(model.getZeroingState(), 4);
@@ -65,7 +69,10 @@ TEST_F(ChannelFixture, ZeroRunsToDone) {
     model.startZero();
     model.startZero();
     ASSERT_TRUE(card.waitForCount(kZero, 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Frames reach the card in the order sent: once a later one has come, a
+    // zero request of the second start would have come before it.
+    model.requestAllData();
+    ASSERT_TRUE(card.waitForCount(kSendAll, 1));
     ASSERT_EQ(card.count(kZero), 1u) << "a second start while zeroing sends nothing";
     EXPECT_EQ(card.frames(kZero)[0].data[0], 0);
     EXPECT_EQ(card.frames(kZero)[0].data[1], 4);
@@ -102,6 +109,53 @@ TEST_F(ChannelFixture, ZeroTimesOutWithoutAnAnswer) {
     // A later zero can start again.
     model.startZero();
     ASSERT_TRUE(card.waitForCount(kZero, 2));
+}
+
+// The time-out of an earlier zero, still pending when a later zero starts,
+// must not end the later one: each zero gets its whole time-out.
+TEST_F(ChannelFixture, EachZeroGetsItsWholeTimeOut) {
+    makeReady();
+    model.zeroTimeout().setPeriod(800);
+    model.startZero();
+    card.out().sendZeroDone(kChannel, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 0; }));
+    // The second zero starts while the first one's time-out would still be
+    // pending, 300 ms into it: a gap the scenario needs, not a wait.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto secondStart = std::chrono::steady_clock::now();
+    model.startZero();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == 2; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - secondStart, std::chrono::milliseconds(800));
+}
+
+// A zero stops the periodic settings save; every way it ends starts it again,
+// so that later changes reach the disk without waiting for a stop.
+TEST_F(ChannelFixture, EveryEndOfAZeroRestartsTheSettingsSave) {
+    struct End {
+        const char* what;
+        int state;
+        std::function<void()> end;
+    } ends[] = {
+        {"done", 0, [this] { card.out().sendZeroDone(kChannel, 0); }},
+        {"timed out", 2, [this] { model.onZeroTimeout(); }},
+        {"card lost", 4, [this] { model.markNoCard(); }},
+        {"probe removed", 4, [this] { card.removeProbe(); }},
+    };
+    makeReady();
+    for (const End& e : ends) {
+        SCOPED_TRACE(e.what);
+        if (model.getChannelStatus() != 2) {
+            card.insertProbe(3);
+            ASSERT_TRUE(testsupport::waitUntil([&] { return model.getChannelStatus() == 2; }));
+        }
+        model.zeroTimeout().setPeriod(60000);
+        model.startZero();
+        ASSERT_EQ(model.getZeroingState(), 1);
+        ASSERT_FALSE(model.saveTimer().isActive());
+        e.end();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return model.getZeroingState() == e.state; }));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return model.saveTimer().isActive(); }));
+    }
 }
 
 // A zero is started on the thread of a key, a menu entry or a remote

@@ -88,6 +88,7 @@ public:
     Timer& zeroTimeout() { return zeroTimeoutTimer; }
     Timer& rate() { return rateTimer; }
     Timer& saveTimer() { return settingsSaveTimer; }
+    Timer& watchTimer() { return cardWatchTimer; }
     int skipping() const { return samplesToSkip; }
 };
 

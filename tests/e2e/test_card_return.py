@@ -2,21 +2,28 @@
 again: within seconds every channel says it has no card (the JSON poll's
 reading text and "valid", the SCPI no-probe reply, the key backlights dark);
 once the simulator's probes are ready again the channels read live values
-without any help.  The channel processors loaded again from the engineering
-menu (skipped on a virtual bus: the simulator goes on as it was): the cards
-are synced again with the channels' settings and read live values."""
+without any help.  The same with a waveform run waiting for its captures:
+no channel keeps serving its last reading.  The channel processors loaded
+again from the engineering menu (skipped on a virtual bus: the simulator goes
+on as it was): the cards are synced again with the channels' settings and
+read live values."""
 import re
 import signal
+import time
 
 from instrument import Instrument, wait_until
 from jsonclient import JsonClient
 from menu_screen import BACK, ENTER, PASSWORD, MenuScreen, type_on_keypad
 from menu_table import TREE
 from scpiclient import open_session
+from test_waveform_view import CARD_COMMAND_2, frames, waveform_requests
 
 SLOTS = (1, 2, 3)
 PING_ID = 0x7F0
 NUMBER = re.compile(r"^[-+]?\d+\.\d+$")
+# A silent card is given up after 5 s; a capture asked for allows its record
+# time on top (1.28 s at most), and the watch looks once a second.
+CAPTURE_BOUND = 5 + 1.28 + 1
 
 
 def channel_keys(slot):
@@ -92,6 +99,52 @@ def test_cards_killed_mid_stream_go_to_no_card_and_come_back_by_themselves():
                 assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
             wait_until(lambda: all(backlights(dump).get(zero_key(s)) == 2 for s in SLOTS), 20,
                        what="the zero keys lit again")
+        scpi.close()
+
+
+def test_cards_killed_during_a_waveform_run_go_to_no_card_within_the_capture_bound():
+    with Instrument(frontpanel=True) as inst:
+        dump = inst.canbus_dump(CARD_COMMAND_2)
+        # A frame to no node (7) that passes the filter: once the dump shows
+        # it, it sees every later frame.
+        wait_until(lambda: inst.canbus_send("1E2#") or " 1E2 " in dump.output(), 20, poll=0.5,
+                   what="canbus-dump listening")
+        inst.wait_ready()
+        inst.wait_probes_ready()
+        screen = MenuScreen(inst)
+        screen.wait_for(*TREE["main"][:2], what="at start")
+        for key, menu in ((3, "display"), (5, "waveform")):
+            screen.press(key)
+            screen.wait_for(*TREE[menu][:2], what=menu)
+        screen.press(4)   # Run: free run, captures asked again and again
+        wait_until(lambda: len(waveform_requests(dump, to=None)) >= 3, 10, what="captures asked for")
+        # Single: the trigger channel is asked for one capture, which mendra's
+        # cards (in a field of 0) wait for for good.
+        for key, menu in ((3, "trigger"), (1, "triggermode")):
+            screen.press(key)
+            screen.wait_for(*TREE[menu][:2], what=menu)
+        seen = len(frames(dump))
+        screen.press(4)
+        screen.wait_for(*TREE["triggermode"][:2], marks=[3], what="single")
+        wait_until(lambda: [r for r in waveform_requests(dump, seen, to=None) if r[0] == 2], 10,
+                   what="a single capture asked for")
+        scpi = open_session(inst.scpi_port())
+        with JsonClient(inst.json_port()) as web:
+            wait_until(lambda: all(r["valid"] for r in polls(web)), 10, what="valid readings while capturing")
+
+            kill(inst.procs["mendra"])
+            killed = time.monotonic()
+            wait_until(lambda: all(not r["valid"] and r["fluxReading"] == "No card present" for r in polls(web)),
+                       30, poll=0.2, what="every channel without a card")
+            assert time.monotonic() - killed < CAPTURE_BOUND + 2
+            for slot in SLOTS:
+                assert scpi.query(":MEAS%d:FLUX?" % slot) == "NPC"
+
+            inst.start_program("mendra", ["-can", inst.bus]).wait_for_output("Using CAN ", 30)
+            wait_until(lambda: all(r["valid"] for r in polls(web)), 60, poll=0.2, what="readings again")
+            wait_live(web)
+            for slot in SLOTS:
+                assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
         scpi.close()
 
 
