@@ -170,7 +170,7 @@ void ScpiServer::handleQuerySystemNetworkAddress(int, const std::string&) {
 // "/var/www/datalogs/*.csv" names them (no hidden files, no folders), removed
 // directly: no shell, no sub-folders, nothing else.
 void ScpiServer::handleRemoveAllDataLogs(int, const std::string&) {
-    console::print("ScpiServer::handleRemoveAllDataLogs()\n");
+    console::clientPrint("ScpiServer::handleRemoveAllDataLogs()\n");
     const std::string folder = platform::resolve(platform::path::kDatalogDir);
     std::vector<std::string> names;
     if (DIR* dir = opendir(folder.c_str())) {
