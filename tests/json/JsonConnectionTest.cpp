@@ -191,6 +191,32 @@ TEST(JsonConnection, EveryRequestOfAKnownActionIsAnswered) {
     EXPECT_FALSE(ch->isMaxHoldEnabled());
 }
 
+// A client that sends nothing but bad lines gets a few console lines a
+// second, and a count of the rest when it goes; every line is still read.
+TEST(JsonConnection, ConsoleLinesOfAClientAreAFewASecond) {
+    std::string out;
+    {
+        ConnectionFixture f;
+        std::string flood;
+        for (int i = 0; i < 5000; ++i) flood += i % 2 ? "x\n" : "1\n";
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(repliesBeforeMarker(*f.client, flood), std::vector<std::string>{});
+        f.client->close();   // the client goes: its connection ends
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.closedSignals.load() == 1; }, std::chrono::seconds(10)));
+        out = testing::internal::GetCapturedStdout();
+    }
+    std::size_t parseFailed = 0, notAnObject = 0, lines = 0;
+    for (std::size_t at = 0; (at = out.find("parse failed", at)) != std::string::npos; ++at) ++parseFailed;
+    for (std::size_t at = 0; (at = out.find("the request is not an object", at)) != std::string::npos; ++at) ++notAnObject;
+    for (char c : out) lines += c == '\n';
+    EXPECT_LE(parseFailed + notAnObject, 2 * console::Limiter::kLinesPerSecond) << out;
+    EXPECT_LE(lines, 200u) << out;
+    std::size_t leftOut = 0;
+    for (std::size_t at = 0; (at = out.find(" lines from JSON client on fd ", at)) != std::string::npos; ++at)
+        leftOut += std::stoul(out.substr(out.rfind('(', at) + 1));
+    EXPECT_EQ(leftOut + parseFailed + notAnObject, 5000u) << out;
+}
+
 // The process ignores no signal here: a reply written with a plain write to
 // a client that has gone would end the test with SIGPIPE.
 TEST(JsonConnection, ReplyToAClientThatHasGoneLeavesTheProcessRunning) {
