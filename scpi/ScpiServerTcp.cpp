@@ -238,7 +238,9 @@ std::shared_ptr<ScpiServerTcp::Connection> ScpiServerTcp::currentConnection() co
 // current client unless a newer one has taken its place already.
 void ScpiServerTcp::endConnection(Connection& connection) {
     connection.stop = true;
-    if (connection.close()) log("Terminating Client Connection on fd " + std::to_string(connection.number));
+    // Counted with the accept loop's lines: clients that come and go as fast
+    // as they can get a few of these a second.
+    if (connection.close()) logFromListener("Terminating Client Connection on fd " + std::to_string(connection.number));
     {
         std::lock_guard<std::mutex> lock(clientLock);
         if (client.get() == &connection) client.reset();

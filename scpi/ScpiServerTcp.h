@@ -29,8 +29,9 @@
 // connections", "Client at A.B.C.D connected on fd N", "Terminating Client
 // Connection on fd N", "Closing connection on fd N due to new connection",
 // "Error binding to socket", "Error accepting client connection".  The
-// accept thread's lines are limited to a few a second, and so are each
-// client's (console/ClientLines.h).  An accept that fails (every descriptor
+// lines of clients coming and going (connected, closing, terminating) and of
+// failed accepts are limited to a few a second together, and so are the
+// lines each client's commands cause (console/ClientLines.h).  An accept that fails (every descriptor
 // taken) is tried again after a wait that doubles with each failure in a row
 // (runtime/Backoff.h).
 #pragma once

@@ -311,6 +311,23 @@ TEST_F(TcpTest, FailingAcceptsAreTriedAgainAfterGrowingWaits) {
     ::close(fd);
 }
 
+// Clients that come and go as fast as they can get a few log lines a second
+// from it ("Client at", "Closing connection", "Terminating"), not three each.
+TEST_F(TcpTest, ClientsComingAndGoingGetAFewLogLinesASecond) {
+    const auto start = Clock::now();
+    for (int i = 0; i < 100; ++i) {
+        Client c(port);
+        ASSERT_EQ(c.ask("*ESE?"), "0\r\n") << i;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const std::string text = logText();
+    std::size_t lines = 0;
+    for (const char* what : {"Client at ", "Closing connection on fd ", "Terminating Client Connection on fd "})
+        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++lines;
+    EXPECT_LE(lines, console::Limiter::kLinesPerSecond * (static_cast<std::size_t>(seconds) + 2))
+        << seconds << " s\n" << text;
+}
+
 TEST_F(TcpTest, RepliesFromTwoThreadsNeverInterleave) {
     constexpr int kQueries = 3000;
     constexpr int kOthers = 3000;
