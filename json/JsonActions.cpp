@@ -3,9 +3,9 @@
 // model and versions, a channel's range list and the data logs.
 //
 // A missing member reads as 0, false, 0.0 or "".  Every member an action
-// reads is read before the action changes anything, so a member of the wrong
-// type (JsonConnection::BadRequest) changes nothing; the request is answered
-// {"success":false}.  Settings are checked against the same ranges as the
+// reads is read (JsonConnection::getInt ...) before the action changes
+// anything, so a member of the wrong JSON type (JsonConnection::BadRequest)
+// changes nothing; the request is answered {"success":false}.  Settings are checked against the same ranges as the
 // SCPI commands' (channel/SettingRanges.h); a value outside is answered with
 // {"success":false}.
 #include "json/JsonConnection.h"
@@ -204,7 +204,11 @@ Json::Value JsonConnection::meterObject(const MeterModel& meter, bool vsum) {
 
 void JsonConnection::handleSetRange(const Json::Value& request) {
     channelAction(request, [&](ChannelModel& ch) {
-        ch.setRange(getInt(request, "range"));   // the channel model decides
+        // A range no probe has is refused, as SCPI refuses it; whether one
+        // of them suits the reading, the channel model decides.
+        const int range = getInt(request, "range");
+        if (!settingrange::isRange(range)) return false;
+        ch.setRange(range);
         return true;
     });
 }

@@ -59,21 +59,39 @@ const Action kActions[] = {
     {"disableVsumRelative", &JsonConnection::handleDisableVsumRelative},
 };
 
-void printLine(std::string text) { console::write(console::Stream::out, std::move(text)); }
-
-// The member, or null when it is missing or null (it then reads as the
-// type's zero); BadRequest when it does not convert to the type.
-const Json::Value* member(const Json::Value& request, const char* name, Json::ValueType type) {
-    const Json::Value* v = request.find(name, name + std::strlen(name));
-    if (!v || v->isNull()) return nullptr;
-    if (!v->isConvertibleTo(type)) throw JsonConnection::BadRequest(std::string("member \"") + name + "\" has the wrong type");
-    return v;
-}
+// What each kind of request member takes.  Only the JSON type counts: the
+// library's own conversions take true as 1 and cut 1.5 to 1, so they are
+// never used to judge a member.
+struct MemberRule {
+    const char* takes;
+    bool (*accepts)(const Json::Value& v);
+};
+const MemberRule kMemberRules[] = {
+    // A number with no fractional part, within int (2.0 too; never true).
+    {"an integer", [](const Json::Value& v) { return v.isInt(); }},
+    {"a number", [](const Json::Value& v) { return v.isNumeric(); }},
+    {"true or false", [](const Json::Value& v) { return v.isBool(); }},
+    {"a string", [](const Json::Value& v) { return v.isString(); }},
+};
 
 }  // namespace
 
+// The member, or null when the request has none (it then reads as the
+// type's zero); BadRequest when it is there with any other JSON type (null
+// included).
+const Json::Value* JsonConnection::member(const Json::Value& request, const char* name, Member kind) {
+    const Json::Value* v = request.find(name, name + std::strlen(name));
+    if (!v) return nullptr;
+    const MemberRule& rule = kMemberRules[static_cast<int>(kind)];
+    if (!rule.accepts(*v)) throw BadRequest(std::string("member \"") + name + "\" is not " + rule.takes);
+    return v;
+}
+
 JsonConnection::JsonConnection(int socket, MeterModel& meterModel, std::chrono::milliseconds idle)
-    : meter(meterModel), idleTimeout(idle), fd(socket) {
+    : meter(meterModel),
+      idleTimeout(idle),
+      fd(socket),
+      consoleLines("JSON client on fd " + std::to_string(socket)) {
     timeval timeout{kWriteTimeoutSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     Json::StreamWriterBuilder builder;
@@ -114,7 +132,7 @@ void JsonConnection::readRequests() {
         pollfd p{fd, POLLIN, 0};
         const int ready = poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) printLine("JsonConnection: no request for a while, closing\n");
+        if (ready == 0) say("JsonConnection: no request for a while, closing\n");
         if (ready <= 0) break;
         const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -131,7 +149,7 @@ void JsonConnection::readRequests() {
             } else if (dropping) {
                 continue;
             } else if (count == kLineBufferSize - 1) {
-                printLine("JsonConnection: request longer than 1023 bytes dropped\n");
+                say("JsonConnection: request longer than 1023 bytes dropped\n");
                 dropping = true;
                 count = 0;
             } else {
@@ -139,6 +157,7 @@ void JsonConnection::readRequests() {
             }
         }
     }
+    consoleLines.flush();
     closeSocket();
     closed.emit(this);
 }
@@ -148,15 +167,15 @@ void JsonConnection::handleRequest(const std::string& line) {
     try {
         Json::Reader reader;
         if (!reader.parse(line, request, true)) {
-            printLine("parse failed: " + reader.getFormattedErrorMessages());
+            say("parse failed: " + reader.getFormattedErrorMessages());
             return;
         }
     } catch (const std::exception& e) {   // nesting too deep
-        printLine(std::string("parse failed: ") + e.what() + "\n");
+        say(std::string("parse failed: ") + e.what() + "\n");
         return;
     }
     if (!request.isObject()) {
-        printLine("bad request: the request is not an object\n");
+        say("bad request: the request is not an object\n");
         return;
     }
     // Only a string names an action; anything else names none.
@@ -172,14 +191,16 @@ void JsonConnection::handleRequest(const std::string& line) {
         try {
             (this->*a.handler)(request);
         } catch (const BadRequest& e) {
-            printLine(std::string("bad request: ") + e.what() + "\n");
+            say(std::string("bad request: ") + e.what() + "\n");
         } catch (const std::exception& e) {
-            printLine(std::string("request failed: ") + e.what() + "\n");
+            say(std::string("request failed: ") + e.what() + "\n");
         }
         if (!replied) sendSuccess(false);
         return;
     }
 }
+
+void JsonConnection::say(std::string text) { consoleLines.write(console::Stream::out, std::move(text)); }
 
 void JsonConnection::sendReply(const Json::Value& reply) {
     replied = true;
@@ -209,17 +230,17 @@ void JsonConnection::sendSuccess(bool success) {
 // ---- Typed request members
 
 int JsonConnection::getInt(const Json::Value& request, const char* name) {
-    const Json::Value* v = member(request, name, Json::intValue);
+    const Json::Value* v = member(request, name, Member::integer);
     return v ? v->asInt() : 0;
 }
 
 bool JsonConnection::getBool(const Json::Value& request, const char* name) {
-    const Json::Value* v = member(request, name, Json::booleanValue);
+    const Json::Value* v = member(request, name, Member::boolean);
     return v ? v->asBool() : false;
 }
 
 float JsonConnection::getFloat(const Json::Value& request, const char* name) {
-    const Json::Value* v = member(request, name, Json::realValue);
+    const Json::Value* v = member(request, name, Member::real);
     const double value = v ? v->asDouble() : 0.0;
     if (!std::isfinite(value) || std::fabs(value) > FLT_MAX)
         throw BadRequest(std::string("member \"") + name + "\" is out of range");
@@ -227,6 +248,6 @@ float JsonConnection::getFloat(const Json::Value& request, const char* name) {
 }
 
 std::string JsonConnection::getString(const Json::Value& request, const char* name) {
-    const Json::Value* v = member(request, name, Json::stringValue);
+    const Json::Value* v = member(request, name, Member::string);
     return v ? v->asString() : std::string();
 }

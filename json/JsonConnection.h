@@ -6,9 +6,15 @@
 // 1023 bytes (dropped up to its newline), a root that is not an object, and
 // an unknown or missing action.  The connection stays open after each of
 // them.  Every request of a known action is answered: a member it reads that
-// is missing (or null) reads as 0, false, 0.0 or "", and one of a type that
-// does not convert (or a number beyond what it reads) makes the answer
-// {"success":false}, with nothing changed.
+// is missing reads as 0, false, 0.0 or ""; one that is there must be of its
+// kind's JSON type (an integer: a number with no fractional part; a real: a
+// number; a flag: true or false; a text: a string), else, as for a number
+// beyond what it reads, the answer is {"success":false}, with nothing
+// changed.
+//
+// Console lines that a client's requests cause ("parse failed: ...", "bad
+// request: ...") are limited to a few a second per connection; what is left
+// out is counted (console/ClientLines.h).
 //
 // The connection closes when the client goes, when it sends nothing for the
 // idle time-out, when a reply cannot be written (the client stopped reading),
@@ -20,6 +26,7 @@
 // escapes), so every reply is valid JSON.
 #pragma once
 
+#include "console/ClientLines.h"
 #include "runtime/Signal.h"
 
 #include <json/json.h>
@@ -67,8 +74,9 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    // Typed request members: a missing or null member reads as 0, false,
-    // 0.0 or ""; one that is there must convert (else BadRequest).
+    // Typed request members, used by every action: a missing member reads
+    // as 0, false, 0.0 or ""; one that is there must have its kind's JSON
+    // type (else BadRequest, also for null).
     static int getInt(const Json::Value& request, const char* name);
     static bool getBool(const Json::Value& request, const char* name);
     static float getFloat(const Json::Value& request, const char* name);
@@ -110,6 +118,12 @@ public:
     static Json::Value meterObject(const MeterModel& meter, bool vsum);
 
 private:
+    enum class Member { integer, real, boolean, string };   // the order of the rules in JsonConnection.cpp
+    static const Json::Value* member(const Json::Value& request, const char* name, Member kind);
+
+    // A console line the client's input caused: at most a few a second
+    // (console::Limiter).
+    void say(std::string text);
     void sendReply(const Json::Value& reply);
     void sendSuccess(bool success);
     // The channel model of the request's "channel", or null (then
@@ -128,6 +142,7 @@ private:
     int fd;
     std::atomic<bool> writeFailed{false};
     std::unique_ptr<Json::StreamWriter> writer;
+    console::Limiter consoleLines;          // this client's console lines
     SignalClosed closed;
     std::thread thread;
 };

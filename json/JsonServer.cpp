@@ -18,15 +18,9 @@
 #include <cstdio>
 #include <system_error>
 
-namespace {
-// After a failed accept (out of descriptors ...) the listener waits this long
-// before it tries again, instead of spinning.
-constexpr int kAcceptRetryMs = 100;
-}  // namespace
-
 JsonServer::JsonServer() : JsonServer(Options()) {}
 
-JsonServer::JsonServer(const Options& opts) : options(opts) {
+JsonServer::JsonServer(const Options& opts) : options(opts), acceptLines("the JSON listener") {
     if (options.port < 0) options.port = platform::tcpPort(platform::Service::Json);
     if (!options.addressSet) options.address = platform::listenAddress();
     if (options.maxConnections < 1) options.maxConnections = 1;
@@ -140,15 +134,20 @@ void JsonServer::acceptClient() {
     const int client = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) return;
-        console::printError("Error accepting client connection\n");
+        acceptLines.write(console::Stream::err, "Error accepting client connection\n");
+        // The client waits in the backlog and the next accept fails alike
+        // until descriptors come free: waits that grow, not a spin; a stop
+        // ends the wait.
         pollfd wake{wakeFd, POLLIN, 0};
-        poll(&wake, 1, kAcceptRetryMs);
+        poll(&wake, 1, static_cast<int>(acceptRetry.failed().count()));
         return;
     }
+    acceptRetry.succeeded();
     {
         std::lock_guard<std::mutex> lock(connectionsMutex);
         if (static_cast<int>(liveConnections.size()) >= options.maxConnections) {
-            console::print("JsonServer: %d clients connected, one more refused\n", options.maxConnections);
+            acceptLines.write(console::Stream::out, "JsonServer: " + std::to_string(options.maxConnections) +
+                                                        " clients connected, one more refused\n");
             close(client);
             return;
         }

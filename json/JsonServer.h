@@ -7,12 +7,18 @@
 // sends nothing for idleTimeout is closed, and a finished connection is
 // joined and freed by the listener as soon as its thread reports that it has
 // ended, not at the next accept.  Every wait is a poll(), so descriptor
-// numbers have no upper limit.
+// numbers have no upper limit.  An accept that fails (every descriptor
+// taken) is tried again after a wait that doubles with each failure in a row
+// (runtime/Backoff.h), and the listener's console lines are limited to a few
+// a second (console/ClientLines.h).
 //
 // The program makes one server at start-up and never frees it; tests stop
 // theirs with stop() (or the destructor), which closes every connection and
 // joins every thread.
 #pragma once
+
+#include "console/ClientLines.h"
+#include "runtime/Backoff.h"
 
 #include <sigc++/sigc++.h>
 
@@ -80,6 +86,8 @@ private:
     int wakeFd = -1;                    // eventfd: a connection ended, or stop
     std::atomic<int> boundPort{0};
     std::atomic<bool> stopping{false};
+    Backoff acceptRetry;                // the listener thread's
+    console::Limiter acceptLines;       // the listener's console lines
 
     mutable std::mutex connectionsMutex;
     std::condition_variable connectionsChanged;

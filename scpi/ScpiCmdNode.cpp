@@ -1,6 +1,6 @@
 #include "scpi/ScpiCmdNode.h"
 
-#include "console/Console.h"
+#include "console/ClientLines.h"
 
 #include <cctype>
 
@@ -61,11 +61,11 @@ ScpiCmdNode* ScpiCmdNodeBranch::find(const std::string& sought, int depth) {
 int ScpiCmdNodeBranch::execute(const std::string& command, int channel) {
     const std::size_t colon = command.find(':');
     if (colon == std::string::npos) {
-        console::print("%s: colon not present\n", name.c_str());
+        console::clientPrint("%s: colon not present\n", name.c_str());
         return -1;
     }
     if (colon + 1 == command.size()) {
-        console::print("%s: colon is last character in cmd\n", name.c_str());
+        console::clientPrint("%s: colon is last character in cmd\n", name.c_str());
         return -1;
     }
     const std::string rest = command.substr(colon + 1);

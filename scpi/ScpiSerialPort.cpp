@@ -115,13 +115,23 @@ void ScpiSerialPort::closeStream(std::unique_ptr<LibSerial::SerialStream>& strea
     stream.reset();
 }
 
-void ScpiSerialPort::applySetting(const std::function<void(LibSerial::SerialStream&)>& set) {
+// LibSerial throws when the device refuses a setting (tcsetattr fails: a
+// port that was pulled out answers EIO); the first reason is kept.
+std::string ScpiSerialPort::applySetting(const std::function<void(LibSerial::SerialStream&)>& set) {
+    std::string problem;
     auto apply = [&](std::unique_ptr<LibSerial::SerialStream>& stream) {
         if (!stream) return;
+        std::string why;
         try {
             set(*stream);
+            if (stream->fail()) why = "the stream failed";
+        } catch (const std::exception& e) {
+            why = e.what();
+            if (why.empty()) why = "refused";
         } catch (...) {
+            why = "refused";
         }
+        if (problem.empty()) problem = why;
         stream->clear();
     };
     {
@@ -130,26 +140,27 @@ void ScpiSerialPort::applySetting(const std::function<void(LibSerial::SerialStre
     }
     std::lock_guard<std::mutex> lock(writeLock);
     apply(output);
+    return problem;
 }
 
-void ScpiSerialPort::setSpeed(LibSerial::BaudRate speed) {
-    applySetting([speed](LibSerial::SerialStream& s) { s.SetBaudRate(speed); });
+std::string ScpiSerialPort::setSpeed(LibSerial::BaudRate speed) {
+    return applySetting([speed](LibSerial::SerialStream& s) { s.SetBaudRate(speed); });
 }
 
-void ScpiSerialPort::setCharacterSize(LibSerial::CharacterSize size) {
-    applySetting([size](LibSerial::SerialStream& s) { s.SetCharacterSize(size); });
+std::string ScpiSerialPort::setCharacterSize(LibSerial::CharacterSize size) {
+    return applySetting([size](LibSerial::SerialStream& s) { s.SetCharacterSize(size); });
 }
 
-void ScpiSerialPort::setStopBits(LibSerial::StopBits bits) {
-    applySetting([bits](LibSerial::SerialStream& s) { s.SetStopBits(bits); });
+std::string ScpiSerialPort::setStopBits(LibSerial::StopBits bits) {
+    return applySetting([bits](LibSerial::SerialStream& s) { s.SetStopBits(bits); });
 }
 
 // LibSerial turns parity off without clearing the odd-parity flag, so a port
 // that was odd still said odd (a pseudo-terminal keeps no parity bit, only
 // that flag, and the far end judges the framing by it): the flag is cleared
 // for every parity but odd.
-void ScpiSerialPort::setParity(LibSerial::Parity parity) {
-    applySetting([parity](LibSerial::SerialStream& s) {
+std::string ScpiSerialPort::setParity(LibSerial::Parity parity) {
+    return applySetting([parity](LibSerial::SerialStream& s) {
         s.SetParity(parity);
         if (parity == LibSerial::Parity::PARITY_ODD) return;
         const int fd = s.GetFileDescriptor();
@@ -161,8 +172,8 @@ void ScpiSerialPort::setParity(LibSerial::Parity parity) {
     });
 }
 
-void ScpiSerialPort::setFlowControl(LibSerial::FlowControl flow) {
-    applySetting([flow](LibSerial::SerialStream& s) { s.SetFlowControl(flow); });
+std::string ScpiSerialPort::setFlowControl(LibSerial::FlowControl flow) {
+    return applySetting([flow](LibSerial::SerialStream& s) { s.SetFlowControl(flow); });
 }
 
 ScpiSerialPort::Read ScpiSerialPort::feed(ScpiLineReader& lines, std::chrono::milliseconds timeout) {

@@ -12,7 +12,7 @@
 // What the streams do not do by themselves:
 //   - nothing here throws: LibSerial's exceptions (a device that is missing,
 //     a setting the device refuses, a port that was pulled out) become
-//     results;
+//     results (a line setting that failed gives the reason);
 //   - closing a port whose device has gone (a USB adapter pulled out, the
 //     far end of a pseudo-terminal closed) does not end the program: LibSerial
 //     restores the device's settings when it closes and throws from a
@@ -59,12 +59,13 @@ public:
     bool isOutputOpen() const;
 
     // Line settings, on the input stream and then on the output stream; a
-    // stream that refuses a setting keeps its old one.
-    void setSpeed(LibSerial::BaudRate speed);
-    void setCharacterSize(LibSerial::CharacterSize size);
-    void setStopBits(LibSerial::StopBits bits);
-    void setParity(LibSerial::Parity parity);
-    void setFlowControl(LibSerial::FlowControl flow);
+    // stream that refuses a setting keeps its old one.  Each returns why a
+    // stream refused it ("" when every open stream took it).
+    std::string setSpeed(LibSerial::BaudRate speed);
+    std::string setCharacterSize(LibSerial::CharacterSize size);
+    std::string setStopBits(LibSerial::StopBits bits);
+    std::string setParity(LibSerial::Parity parity);
+    std::string setFlowControl(LibSerial::FlowControl flow);
 
     enum class Read { Char, Timeout, Failed };
     // One character, waiting at most timeout.  Failed: the port is not open,
@@ -78,7 +79,7 @@ public:
     bool writeLine(const std::string& text);
 
 private:
-    void applySetting(const std::function<void(LibSerial::SerialStream&)>& set);
+    std::string applySetting(const std::function<void(LibSerial::SerialStream&)>& set);
     // A stream opened on the device in that direction, or null.
     std::unique_ptr<LibSerial::SerialStream> openStream(std::ios_base::openmode mode) const;
     static void closeStream(std::unique_ptr<LibSerial::SerialStream>& stream);

@@ -1,7 +1,7 @@
 #include "scpi/ScpiServer.h"
 
 #include "channel/ChannelModel.h"
-#include "console/Console.h"
+#include "console/ClientLines.h"
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/ErrorList.h"
@@ -94,6 +94,9 @@ void ScpiServer::run() {
 void ScpiServer::processLine(const std::string& line) {
     std::string text = line;
     if (text.empty() || text.back() != ';') text += ';';
+    console::Limiter& lines = clientLines();
+    const console::ClientScope scope(lines);   // the command tree's lines count for this client too
+    Logger* const logger = Logger::instance();
 
     std::size_t start = 0;
     for (std::size_t end = text.find(';'); end != std::string::npos; end = text.find(';', start)) {
@@ -113,10 +116,10 @@ void ScpiServer::processLine(const std::string& line) {
                 command.replace(colon - 1, 1, dac ? "" : ":BACK");
             }
         }
-        Logger::instance()->log(2, "ScpiServer", "Received: " + command);
+        if (logger->getLevel() >= 2 && lines.admit()) logger->log(2, "ScpiServer", "Received: " + console::escaped(command));
 
         if (root->dispatch(command, 1) == -1) {
-            console::print("unrecognized SCPI cmd: %s\n", received.c_str());
+            lines.write(console::Stream::out, "unrecognized SCPI cmd: " + console::escaped(received) + "\n");
             std::unique_ptr<TvlError> record = catalogue->lookup(kUnrecognisedCommand);
             record->setDetail(received);
             errors->push(std::move(record));

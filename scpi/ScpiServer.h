@@ -11,7 +11,9 @@
 //     command, puts ':' in front, rewrites the diagnostic channel 4, logs it,
 //     dispatches it from the root on channel 1, and reports a command no leaf
 //     takes (console line, error -100 with the command as received, standard
-//     event bit 5);
+//     event bit 5); the console lines a line causes are limited to a few a
+//     second per client (clientLines()) and show the client's bytes that are
+//     not printable ASCII escaped (console/ClientLines.h);
 //   - the reader loop, run(): read a line, process it, until stopped;
 //   - operation complete: *OPC and *OPC? while the meter is busy (a zero
 //     running) are answered when it stops being busy, exactly once;
@@ -33,6 +35,7 @@
 // handleMeasFluxRequest(2, "FLUX?") for ":MEAS2:FLUX?".
 #pragma once
 
+#include "console/ClientLines.h"
 #include "runtime/Signal.h"
 #include "scpi/ScpiHandlerTables.h"
 
@@ -130,6 +133,9 @@ protected:
     virtual void write(const std::string& text) = 0;
     // Whether the reader loop goes on; a transport may end it earlier.
     virtual bool keepReading() const { return running.load(); }
+    // The console lines of the client whose line this thread handles: one
+    // limiter for the port, unless the transport tells its clients apart.
+    virtual console::Limiter& clientLines() { return portLines; }
     // Clears the running flag and waits for the reader thread that start()
     // made (the transport's read must return soon after).  For destructors.
     void stopReader();
@@ -355,6 +361,7 @@ private:
 
     std::thread readerThread;
     sigc::connection busyConnection;
+    console::Limiter portLines{"the SCPI client"};
 
     // ---- Streaming (ScpiFactoryHandlers.cpp)
     static constexpr int kStreamSlots = 3;

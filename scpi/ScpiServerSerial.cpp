@@ -4,6 +4,7 @@
 #include "meter/MeterModel.h"
 #include "platform/Platform.h"
 #include "runtime/RS232Configuration.h"
+#include "status/ScpiErrorQueue.h"
 
 #include <chrono>
 #include <cstring>
@@ -38,6 +39,7 @@ const T* entry(const T (&table)[N], int code) {
     return code >= 0 && static_cast<std::size_t>(code) < N ? &table[code] : nullptr;
 }
 
+constexpr int kExecutionError = -200;
 constexpr std::chrono::milliseconds kPoll{250};
 constexpr std::chrono::seconds kFailedPortPause{1};
 
@@ -81,15 +83,25 @@ bool ScpiServerSerial::open() {
     return true;
 }
 
+// A setting the port refused is reported (console, error queue); the port
+// keeps the one it had.  True when it was taken.
+bool ScpiServerSerial::taken(const char* setting, const std::string& problem) {
+    if (problem.empty()) return true;
+    console::printError("ScpiServerSerial: RS-232 %s not set on %s: %s\n", setting, devicePath, problem.c_str());
+    errors->pushError(kExecutionError, std::string("RS-232 ") + setting + " not set: " + problem);
+    return false;
+}
+
 void ScpiServerSerial::applyConfiguration(RS232Configuration configuration) {
-    if (const Speed* speed = entry(kSpeeds, configuration.getSpeed())) {
-        port.setSpeed(speed->rate);
-        console::print("%s\n", speed->line);
-    }
-    if (const CharacterSize* size = entry(kDataBits, configuration.getDataBits())) port.setCharacterSize(*size);
-    if (const StopBits* bits = entry(kStopBits, configuration.getStopBits())) port.setStopBits(*bits);
-    if (const Parity* parity = entry(kParities, configuration.getParity())) port.setParity(*parity);
-    if (const FlowControl* flow = entry(kFlowControls, configuration.getFlowControl())) port.setFlowControl(*flow);
+    if (const Speed* speed = entry(kSpeeds, configuration.getSpeed()))
+        if (taken("speed", port.setSpeed(speed->rate))) console::print("%s\n", speed->line);
+    if (const CharacterSize* size = entry(kDataBits, configuration.getDataBits()))
+        taken("data bits", port.setCharacterSize(*size));
+    if (const StopBits* bits = entry(kStopBits, configuration.getStopBits()))
+        taken("stop bits", port.setStopBits(*bits));
+    if (const Parity* parity = entry(kParities, configuration.getParity())) taken("parity", port.setParity(*parity));
+    if (const FlowControl* flow = entry(kFlowControls, configuration.getFlowControl()))
+        taken("flow control", port.setFlowControl(*flow));
 }
 
 int ScpiServerSerial::read(char* buffer, int max) {

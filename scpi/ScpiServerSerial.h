@@ -13,7 +13,10 @@
 //   parity       0-2: none, even, odd
 //   flow control 0-2: none, XON/XOFF, RTS/CTS
 //
-// A code outside its table leaves that setting as it was.  Lines follow
+// A code outside its table leaves that setting as it was.  A setting the
+// port refuses (a port that was pulled out) is reported on standard error
+// ("ScpiServerSerial: RS-232 speed not set on PATH: REASON") and in the error
+// queue (-200, "RS-232 speed not set: REASON"); the port keeps its old one.  Lines follow
 // ScpiLineReader's rules (CR or LF ends a line; at most 254 characters);
 // replies are the text and CR LF, whole.  A port that fails (its device
 // gone) is not reopened: the reader looks at it again once a second.  A line
@@ -51,6 +54,8 @@ protected:
     void write(const std::string& text) override;
 
 private:
+    bool taken(const char* setting, const std::string& problem);
+
     static constexpr std::size_t kPathSize = 80;
     char devicePath[kPathSize] = {};
     ScpiSerialPort port;

@@ -31,7 +31,8 @@ void log(const std::string& text) { Logger::instance()->log(2, kSource, text); }
 // lock under which replies go out and the lock under which the socket is shut
 // down or closed.
 struct ScpiServerTcp::Connection {
-    explicit Connection(int socket) : fd(socket), number(socket) {}
+    explicit Connection(int socket)
+        : fd(socket), number(socket), consoleLines("SCPI client on fd " + std::to_string(socket)) {}
 
     // One reply with its line end, whole; dropped once the socket is closed.
     // A client that has gone, or has not read for the send time-out, is cut
@@ -77,6 +78,7 @@ struct ScpiServerTcp::Connection {
     std::mutex writeLock;  // one reply at a time
     std::mutex fdLock;     // fd against shutdown() while it is being closed
     ScpiLineReader lines;
+    console::Limiter consoleLines;   // the console lines this client's commands cause
 };
 
 thread_local ScpiServerTcp::ReaderContext ScpiServerTcp::reader{nullptr, nullptr};
@@ -89,6 +91,10 @@ ScpiServerTcp::~ScpiServerTcp() { stopServing(); }
 
 void ScpiServerTcp::stopServing() {
     if (stopping.exchange(true)) return;
+    {
+        std::lock_guard<std::mutex> lock(acceptWaitLock);   // no waiter misses the stop
+    }
+    acceptWake.notify_all();
     stopStreaming();
     running = 0;
     if (listenSocket >= 0) ::shutdown(listenSocket, SHUT_RDWR);
@@ -146,15 +152,20 @@ void ScpiServerTcp::waitForClientConnection() {
             break;
         }
         if (socket < 0) {
-            log("Error accepting client connection");
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));   // no busy loop
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            logFromListener("Error accepting client connection");
+            // Out of descriptors (or memory): the client stays in the backlog
+            // and the next accept fails alike until some come free.  Waits
+            // that grow, not a loop; a stop ends the wait.
+            std::unique_lock<std::mutex> lock(acceptWaitLock);
+            acceptWake.wait_for(lock, acceptRetry.failed(), [this] { return stopping.load(); });
             continue;
         }
+        acceptRetry.succeeded();
         acceptClient(socket);
         char text[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        log(std::string("Client at ") + text + " connected on fd " + std::to_string(socket));
+        logFromListener(std::string("Client at ") + text + " connected on fd " + std::to_string(socket));
     }
 }
 
@@ -177,7 +188,7 @@ void ScpiServerTcp::acceptClient(int socket) {
     // down) before the new one starts: never two readers at once.
     if (clientReader.joinable()) clientReader.join();
     if (old && old->close())
-        log("Closing connection on fd " + std::to_string(old->number) + " due to new connection");
+        logFromListener("Closing connection on fd " + std::to_string(old->number) + " due to new connection");
     // Nothing the clients before asked for reaches this one: no stream of
     // theirs, no late *OPC? answer.
     endClientSession();
@@ -193,6 +204,15 @@ void ScpiServerTcp::serve(std::shared_ptr<Connection> connection) {
     reader = {this, connection.get()};
     run();
     reader = {nullptr, nullptr};
+}
+
+void ScpiServerTcp::logFromListener(const std::string& text) {
+    if (Logger::instance()->getLevel() >= 2 && acceptLines.admit()) log(text);
+}
+
+console::Limiter& ScpiServerTcp::clientLines() {
+    if (Connection* own = ownConnection()) return own->consoleLines;
+    return ScpiServer::clientLines();
 }
 
 ScpiServerTcp::Connection* ScpiServerTcp::ownConnection() const {
@@ -218,7 +238,9 @@ std::shared_ptr<ScpiServerTcp::Connection> ScpiServerTcp::currentConnection() co
 // current client unless a newer one has taken its place already.
 void ScpiServerTcp::endConnection(Connection& connection) {
     connection.stop = true;
-    if (connection.close()) log("Terminating Client Connection on fd " + std::to_string(connection.number));
+    // Counted with the accept loop's lines: clients that come and go as fast
+    // as they can get a few of these a second.
+    if (connection.close()) logFromListener("Terminating Client Connection on fd " + std::to_string(connection.number));
     {
         std::lock_guard<std::mutex> lock(clientLock);
         if (client.get() == &connection) client.reset();

@@ -28,12 +28,19 @@
 // Log lines (Logger, level 2, "ScpiServerTcp"): "Waiting for client
 // connections", "Client at A.B.C.D connected on fd N", "Terminating Client
 // Connection on fd N", "Closing connection on fd N due to new connection",
-// "Error binding to socket", "Error accepting client connection".
+// "Error binding to socket", "Error accepting client connection".  The
+// lines of clients coming and going (connected, closing, terminating) and of
+// failed accepts are limited to a few a second together, and so are the
+// lines each client's commands cause (console/ClientLines.h).  An accept that fails (every descriptor
+// taken) is tried again after a wait that doubles with each failure in a row
+// (runtime/Backoff.h).
 #pragma once
 
+#include "runtime/Backoff.h"
 #include "scpi/ScpiServer.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,6 +78,7 @@ protected:
     int read(char* buffer, int max) override;
     void write(const std::string& text) override;
     bool keepReading() const override;
+    console::Limiter& clientLines() override;
 
 private:
     struct Connection;
@@ -85,6 +93,13 @@ private:
     int listenSocket = -1;
     int port = 0;
     std::atomic<bool> stopping{false};
+    // The accept thread's: its wait after a failed accept, ended by a stop,
+    // and its console lines.
+    Backoff acceptRetry;
+    std::mutex acceptWaitLock;
+    std::condition_variable acceptWake;
+    console::Limiter acceptLines{"the SCPI listener"};
+    void logFromListener(const std::string& text);
 
     // The connection this thread reads for this server, null when the thread
     // is no reader of this server.

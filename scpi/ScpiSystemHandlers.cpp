@@ -164,7 +164,7 @@ void ScpiServer::handleQuerySystemNetworkAddress(int, const std::string&) {
 // directly: no shell, no sub-folders, nothing else.
 // The running log's file stays: its log goes on writing to it.
 void ScpiServer::handleRemoveAllDataLogs(int, const std::string&) {
-    console::print("ScpiServer::handleRemoveAllDataLogs()\n");
+    console::clientPrint("ScpiServer::handleRemoveAllDataLogs()\n");
     const std::string kept = FileIoManager::instance()->deleteAllInternalLogs();
     if (!kept.empty()) reportExecutionError("data log " + kept + " not deleted: the log is running");
 }

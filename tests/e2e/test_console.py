@@ -1,14 +1,17 @@
 """Console output never holds the programs up: tvl4700 whose output goes
 into a pipe that nobody reads still answers, and what it printed comes out
-once the pipe is read; a flood of empty JSON lines gives a few lines of
-output, every one of them counted; mendra and frontpanel-sim end at once on
-a stop signal while their output is a full pipe."""
+once the pipe is read; a flood of empty JSON lines, or of alternating bad
+ones, gives a few lines of output, every one of them counted; a client's
+bytes reach the console escaped; mendra and frontpanel-sim end at once on a
+stop signal while their output is a full pipe."""
 import os
 import re
 import select
 import signal
 import subprocess
 import time
+
+import socket
 
 import pytest
 
@@ -77,26 +80,66 @@ def test_tvl4700_answers_while_nobody_reads_its_output():
             os.close(r)
 
 
-def test_a_flood_of_empty_json_lines_gives_a_few_lines_of_output():
-    lines = 1000000
+LEFT_OUT = re.compile(r"^\((\d+) lines? from JSON client on fd \d+ left out\)$", re.M)
+REPEATED = re.compile(r"^\(last line repeated (\d+) times\)$", re.M)
+DROPPED = re.compile(r"^\((\d+) console lines dropped\)$", re.M)
+
+
+def flood_json(inst, lines, flood, shown):
+    """Sends flood on one JSON connection (lines bad lines), then a request
+    whose reply shows that all were read, and closes the connection; waits
+    until every bad line is printed (shown(out) counts them), folded into a
+    "repeated" line, counted as left out (a count comes at the latest when
+    the connection ends) or dropped by a console that could not keep up.
+    Returns what tvl4700 printed meanwhile."""
+    before = len(inst.tvl().output())
+    with JsonClient(inst.json_port(), timeout=300) as web:
+        web.send_raw(flood + b'{"action":"getModelNumber"}\n')
+        assert web.read_reply() == {"model": "4730"}
+
+    def accounted():
+        out = inst.tvl().output()[before:]
+        counted = sum(int(n) for pattern in (REPEATED, LEFT_OUT, DROPPED) for n in pattern.findall(out))
+        return out if shown(out) + counted == lines else None
+    return wait_until(accounted, 60, what="every bad line printed or counted")
+
+
+def test_floods_of_bad_json_lines_give_a_few_lines_of_output():
+    with Instrument() as inst:
+        inst.wait_ready()
+        # Identical lines: each fails to parse.
+        out = flood_json(inst, 1000000, b"\n" * 1000000, lambda out: out.count("parse failed"))
+        assert len(out) < 100000, "%d bytes of output for the flood" % len(out)
+
+        # 1 MB of alternating bad lines, which the console cannot fold: a
+        # few lines a second, then the count of what was left out.
+        out = flood_json(inst, 1 << 19, b"1\nx\n" * (1 << 18),
+                         lambda out: out.count("parse failed") + out.count("the request is not an object"))
+        assert len(out) < 100000, "%d bytes of output for the flood" % len(out)
+        assert LEFT_OUT.search(out), out[-2000:]
+        assert inst.tvl().running()
+
+
+def test_a_clients_bytes_reach_the_console_escaped():
+    """A SCPI line holding a terminal's title sequence (ESC ] 0 ; title BEL)
+    shows it escaped in "unrecognized SCPI cmd" and in the command log; no
+    byte of it reaches the terminal raw."""
     with Instrument() as inst:
         inst.wait_ready()
         before = len(inst.tvl().output())
-        with JsonClient(inst.json_port(), timeout=300) as web:
-            web.send_raw(b"\n" * lines + b'{"action":"getModelNumber"}\n')
-            assert web.read_reply() == {"model": "4730"}
-
-        # Each empty line failed to parse: each is printed or counted in a
-        # "repeated" line (which comes a second after its run began at the
-        # latest).
-        def accounted():
-            out = inst.tvl().output()[before:]
-            shown = out.count("parse failed")
-            counted = sum(int(n) for n in re.findall(r"^\(last line repeated (\d+) times\)$", out, re.M))
-            return out if shown + counted == lines else None
-        out = wait_until(accounted, 30, what="every empty line printed or counted")
-        assert len(out) < 100000, "%d bytes of output for the flood" % len(out)
-        assert inst.tvl().running()
+        with socket.create_connection(("127.0.0.1", inst.scpi_port()), timeout=20) as scpi:
+            scpi.sendall(b"\x1b]0;title\x07\n*IDN?\n")
+            reply = b""
+            while not reply.endswith(b"\n"):
+                chunk = scpi.recv(4096)
+                assert chunk, "the instrument closed the connection"
+                reply += chunk
+            assert reply.startswith(b"TARVEL,")
+        out = wait_until(lambda: (lambda o: o if "unrecognized SCPI cmd: title" in o else None)(
+            inst.tvl().output()[before:]), 30, what="the unrecognized commands printed")
+        assert "unrecognized SCPI cmd: \\x1b]0\n" in out and "unrecognized SCPI cmd: title\\x07\n" in out, out
+        assert "Received: :\\x1b]0\n" in out and "Received: :TITLE\\x07\n" in out, out
+        assert "\x1b" not in out and "\x07" not in out
 
 
 @pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGINT], ids=["SIGTERM", "SIGINT"])

@@ -73,7 +73,8 @@ def test_ranges_and_mode(web):
 
     assert web.ask("setRange", channel=2, range=1) == OK
     web.poll_until(lambda r: r["range"] == 1 and r["autorange"] is False, "pollChannel", channel=2)
-    assert web.ask("setRange", channel=2, range=7) == OK          # left to the channel model
+    assert web.ask("setRange", channel=2, range=7) == FAIL        # no probe has it: refused, as over SCPI
+    assert web.ask("setRange", channel=2, range=-1) == FAIL
     assert poll(web, 2)["range"] == 1
     assert web.ask("setRange", channel=4, range=1) == FAIL
     assert web.ask("setAutorange", channel=2, autorange=True) == OK
@@ -353,6 +354,47 @@ def test_members_missing_or_of_the_wrong_type_are_answered(web):
     for member in ("autorange", "fluxUnits", "relativeMode"):
         assert after[member] == before[member], (member, before, after)
     assert web.ask("pollMeter")["displayRate"] == rate
+
+
+def test_members_the_library_would_convert_change_nothing(web):
+    """true is no integer, 1.5 no channel, 1 no flag: each such member fails
+    the request and changes nothing (the library would take true as 1 and
+    cut 1.5 to 1); a whole number written as a real is an integer."""
+    def request(line):
+        web.send_raw(line.encode() + b"\n")
+        return web.read_reply()
+
+    def mode_after_a_card_request(freq_range):
+        # The next mode and frequency-range command carries any mode still
+        # asked for: once its reply is in, the mode shows what was taken.
+        assert web.ask("setFreqRange", channel=2, range=freq_range) == OK
+        return web.poll_until(lambda r: r["freqRange"] == freq_range, "pollChannel", channel=2)["mode"]
+
+    assert request('{"action":"setMode","channel":2,"mode":true}') == FAIL
+    assert mode_after_a_card_request(2) == 0
+    assert web.ask("setMode", channel=2, mode=1) == OK
+    web.poll_until(lambda r: r["mode"] == 1, "pollChannel", channel=2)
+    for line in ('{"action":"setMode","channel":2,"mode":0.5}', '{"action":"setMode","channel":2,"mode":false}',
+                 '{"action":"setMode","channel":2,"mode":null}'):
+        assert request(line) == FAIL, line
+    assert mode_after_a_card_request(0) == 1
+    assert request('{"action":"setMode","channel":2.0,"mode":0}') == OK
+    web.poll_until(lambda r: r["mode"] == 0, "pollChannel", channel=2)
+
+    before, meter = poll(web, 1), web.ask("pollMeter")
+    assert before["autorange"] is True
+    for line in ('{"action":"setAutorange","channel":1.5,"autorange":false}',
+                 '{"action":"setAutorange","channel":true,"autorange":false}',
+                 '{"action":"setAutorange","channel":1,"autorange":0}',
+                 '{"action":"setHoldState","channel":1,"which":"overall","enabled":1}',
+                 '{"action":"setUpdateRate","rate":true}', '{"action":"setFluxUnits","units":true}',
+                 '{"action":"setTempUnits","units":1.5}', '{"action":"pollChannel","channel":true}',
+                 '{"action":"pollMeter","vsum":1}'):
+        assert request(line) == FAIL, line
+    after = poll(web, 1)
+    for member in ("autorange", "holdActive", "fluxUnits", "tempUnits"):
+        assert after.get(member) == before.get(member), (member, before, after)
+    assert web.ask("pollMeter") == meter
 
 
 def test_every_action_was_sent(web):

@@ -465,21 +465,22 @@ def test_streaming_sends_readings_for_its_seconds_and_never_splits_a_report(scpi
     first = report.index("Backplane Board Information") - 1
     last = first + len(lines) - 1
     assert all(not re.match(r"^-?\d+\.\d+$", line) for line in report[first:last + 1])
-    # Readings keep coming until the 3 s are up, then stop.
-    old_timeout = scpi.timeout
-    scpi.timeout = 1500
-    try:
-        while True:
-            try:
-                line = scpi.read()
-            except Exception:   # the read's time-out: the stream has ended
-                break
-            assert re.match(r"^-?\d+\.\d+$", line), line
-            streamed.append(line)
-            assert time.monotonic() - started < 6.0, "the stream did not end"
-    finally:
-        scpi.timeout = old_timeout
-    assert time.monotonic() - started >= 3.0
+    # Readings keep coming until the 3 s are up, then stop: a query every
+    # 0.2 s until well after the end, the lines before each reply collected
+    # with the time they came.  Each query gets its own reply, so every read
+    # waits for a line that comes; a reading after the end would show up
+    # before one of the later replies.
+    came = []
+    while time.monotonic() - started < 5.5:
+        scpi.write(":SYST:VERS?")
+        while (line := scpi.read()) != "1999.0":
+            came.append((time.monotonic() - started, line))
+        time.sleep(0.2)
+    for _, line in came:
+        assert re.match(r"^-?\d+\.\d+$", line), line
+        streamed.append(line)
+    assert came and came[-1][0] >= 2.0, "readings stopped early: %r" % came[-3:]
+    assert came[-1][0] < 4.0, "readings still came after the 3 s: %r" % came[-3:]
     assert len(streamed) >= 8
     assert answer(scpi, ":DISP:RATE 0") == NO_REPLY
 

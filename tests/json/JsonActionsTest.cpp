@@ -235,7 +235,9 @@ TEST_F(JsonActions, SettersAnswerWhatTheyDid) {
     };
     ChannelModel& ch3 = *f.meter.getChannel(3);
     const std::vector<Case> cases = {
-        {R"({"action":"setRange","channel":1,"range":7})", true, [&] { return ch1.getRange() == 3; }},
+        // A range no probe has is refused, as over SCPI.
+        {R"({"action":"setRange","channel":1,"range":7})", false, [&] { return ch1.getRange() == 3 && ch1.isAutorange(); }},
+        {R"({"action":"setRange","channel":1,"range":-1})", false, [&] { return ch1.getRange() == 3 && ch1.isAutorange(); }},
         {R"({"action":"setRange","channel":0,"range":1})", false, [] { return true; }},
         {R"({"action":"setAutorange","channel":2,"autorange":false})", true, [&] { return !ch2.isAutorange(); }},
         {R"({"action":"setAutorange","channel":4,"autorange":true})", false, [&] { return !ch2.isAutorange(); }},
@@ -264,7 +266,7 @@ TEST_F(JsonActions, SettersAnswerWhatTheyDid) {
         {R"({"action":"setUpdateRate","rate":3.9})", true, [&] { return f.meter.getDisplayRate() == 2.0f; }},
         {R"({"action":"doZero","channel":1})", false, [&] { return ch1.getZeroingState() != kZeroing; }},
         {R"({"action":"setHoldState","channel":1,"which":"peak","enabled":true})", true, [&] { return ch1.isPeakHoldEnabled(); }},
-        {R"({"action":"setHoldState","channel":1,"which":"valley","enabled":1})", true, [&] { return ch1.isValleyHoldEnabled(); }},
+        {R"({"action":"setHoldState","channel":1,"which":"valley","enabled":true})", true, [&] { return ch1.isValleyHoldEnabled(); }},
         {R"({"action":"setHoldState","channel":1,"which":"reset"})", true, [] { return true; }},
         {R"({"action":"setHoldState","channel":1,"which":"sideways","enabled":true})", false, [] { return true; }},
         {R"({"action":"setVsumHoldState","which":"max","enabled":true})", true, [&] { return f.meter.isVectorSumMaxHoldEnabled(); }},

@@ -98,13 +98,18 @@ TEST(JsonConnection, RequestsThatNameNoActionGetNoReply) {
     }
 }
 
-// Every request of a known action is answered.  A member of the wrong type
-// (or a number beyond what the action reads) answers {"success":false} and
-// changes nothing; a missing or null member reads as 0, false, 0.0 or "".
+// Every request of a known action is answered.  A member of the wrong JSON
+// type (or a number beyond what the action reads) answers {"success":false}
+// and changes nothing: an integer takes only a number with no fractional
+// part, a real only a number, a flag only true or false, a text only a
+// string; null is none of them.  A missing member reads as 0, false, 0.0 or
+// "".
 TEST(JsonConnection, EveryRequestOfAKnownActionIsAnswered) {
     ConnectionFixture f;
     const std::string failure = R"({"success":false})";
     const std::string success = R"({"success":true})";
+    ChannelModel* ch = f.meter.getChannel(1);
+    const float rate = f.meter.getDisplayRate();
     const std::vector<std::string> wrongTypes = {
         R"({"action":"pollChannel","channel":"one"})",
         R"({"action":"pollChannel","channel":1e20})",
@@ -120,23 +125,58 @@ TEST(JsonConnection, EveryRequestOfAKnownActionIsAnswered) {
         R"({"action":"setUpdateRate","rate":{}})",
         R"({"action":"setVsumManualRelative","offset":-1e39})",
         R"({"action":"pollMeter","vsum":"true"})",
+        // What the library would convert: true as 1, 1.5 cut to 1, 1 as true.
+        R"({"action":"setMode","channel":1,"mode":true})",
+        R"({"action":"setMode","channel":2,"mode":0.5})",
+        R"({"action":"setMode","channel":2,"mode":false})",
+        R"({"action":"setZeroMode","channel":1.5,"mode":1})",
+        R"({"action":"setAutorange","channel":1.5,"autorange":false})",
+        R"({"action":"setAutorange","channel":true,"autorange":false})",
+        R"({"action":"pollChannel","channel":true})",
+        R"({"action":"setUpdateRate","rate":true})",
+        R"({"action":"setFluxUnits","units":true})",
+        R"({"action":"setTempUnits","units":0.5})",
+        R"({"action":"setHoldState","channel":1,"which":"max","enabled":1})",
+        R"({"action":"setVsumHoldState","which":"max","enabled":0.0})",
+        R"({"action":"pollMeter","vsum":1})",
+        R"({"action":"setHoldState","channel":1,"which":true,"enabled":true})",
+        // null is no value of any kind.
+        R"({"action":"pollChannel","channel":null})",
+        R"({"action":"setFluxUnits","units":null})",
+        R"({"action":"setAutorange","channel":1,"autorange":null})",
+        R"({"action":"setUpdateRate","rate":null})",
     };
+    ch->setFluxUnits(2);
     for (const std::string& r : wrongTypes) {
         SCOPED_TRACE(r);
         EXPECT_EQ(repliesBeforeMarker(*f.client, r + "\n"), std::vector<std::string>{failure});
     }
-    ChannelModel* ch = f.meter.getChannel(1);
-    EXPECT_EQ(ch->getFluxUnits(), 0);
+    EXPECT_EQ(ch->getFluxUnits(), 2);
+    EXPECT_EQ(ch->getTemperatureUnits(), 1);
     EXPECT_TRUE(ch->isAutorange());
     EXPECT_FALSE(ch->isMaxHoldEnabled());
+    EXPECT_EQ(ch->getZeroMode(), f.meter.getChannel(2)->getZeroMode());
     EXPECT_EQ(ch->getRelativeState(), 0);
+    EXPECT_FALSE(f.meter.isVectorSumMaxHoldEnabled());
     EXPECT_EQ(f.meter.getVectorSumRelativeOffset(), 0.0f);
+    EXPECT_EQ(f.meter.getDisplayRate(), rate);
+
+    // Whole numbers written as reals are integers; any number is a real.
+    EXPECT_EQ(repliesBeforeMarker(*f.client, R"({"action":"setFluxUnits","units":1.0})" "\n"),
+              std::vector<std::string>{success});
+    EXPECT_EQ(ch->getFluxUnits(), 1);
+    EXPECT_EQ(repliesBeforeMarker(*f.client, R"({"action":"setMode","channel":2.0,"mode":0})" "\n"),
+              std::vector<std::string>{success});
+    for (const float taken : {2.0f, 1.0f}) {
+        const std::string r = R"({"action":"setUpdateRate","rate":)" + std::to_string(static_cast<int>(taken)) + "}\n";
+        EXPECT_EQ(repliesBeforeMarker(*f.client, r), std::vector<std::string>{success});
+        EXPECT_EQ(f.meter.getDisplayRate(), taken);
+    }
 
     ch->setMaxHoldEnabled(true);
     ch->setFluxUnits(2);
     const std::vector<std::pair<std::string, std::string>> missing = {
         {R"({"action":"pollChannel"})", failure},                 // channel 0
-        {R"({"action":"pollChannel","channel":null})", failure},
         {R"({"action":"doZero"})", failure},
         {R"({"action":"setFluxUnits"})", success},                // gauss
         {R"({"action":"setHoldState","channel":1,"which":"max"})", success},   // off
@@ -149,6 +189,32 @@ TEST(JsonConnection, EveryRequestOfAKnownActionIsAnswered) {
     }
     EXPECT_EQ(ch->getFluxUnits(), 0);
     EXPECT_FALSE(ch->isMaxHoldEnabled());
+}
+
+// A client that sends nothing but bad lines gets a few console lines a
+// second, and a count of the rest when it goes; every line is still read.
+TEST(JsonConnection, ConsoleLinesOfAClientAreAFewASecond) {
+    std::string out;
+    {
+        ConnectionFixture f;
+        std::string flood;
+        for (int i = 0; i < 5000; ++i) flood += i % 2 ? "x\n" : "1\n";
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(repliesBeforeMarker(*f.client, flood), std::vector<std::string>{});
+        f.client->close();   // the client goes: its connection ends
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.closedSignals.load() == 1; }, std::chrono::seconds(10)));
+        out = testing::internal::GetCapturedStdout();
+    }
+    std::size_t parseFailed = 0, notAnObject = 0, lines = 0;
+    for (std::size_t at = 0; (at = out.find("parse failed", at)) != std::string::npos; ++at) ++parseFailed;
+    for (std::size_t at = 0; (at = out.find("the request is not an object", at)) != std::string::npos; ++at) ++notAnObject;
+    for (char c : out) lines += c == '\n';
+    EXPECT_LE(parseFailed + notAnObject, 2 * console::Limiter::kLinesPerSecond) << out;
+    EXPECT_LE(lines, 200u) << out;
+    std::size_t leftOut = 0;
+    for (std::size_t at = 0; (at = out.find(" lines from JSON client on fd ", at)) != std::string::npos; ++at)
+        leftOut += std::stoul(out.substr(out.rfind('(', at) + 1));
+    EXPECT_EQ(leftOut + parseFailed + notAnObject, 5000u) << out;
 }
 
 // The process ignores no signal here: a reply written with a plain write to

@@ -1,6 +1,7 @@
 // The server over TCP on the loopback address: the connection cap, the idle
 // time-out, finished connections freed without waiting for the next client,
-// descriptors numbered above 1023, a port that cannot be bound, and stop.
+// descriptors numbered above 1023, accepts that fail while every descriptor
+// is taken, a port that cannot be bound, and stop.
 #include "JsonTestSupport.h"
 
 #include "json/JsonServer.h"
@@ -14,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 using namespace jsontest;
@@ -121,6 +123,41 @@ TEST_F(JsonServerTest, ServesClientsOnDescriptorsAbove1023) {
     }
     for (int fd : fillers) close(fd);
     setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// With every descriptor taken a client waits in the backlog and each accept
+// fails: the listener tries again after waits that grow (100, 200, 400,
+// 800 ms ...), not ten times a second, and serves the client once
+// descriptors come free.
+TEST_F(JsonServerTest, FailingAcceptsAreTriedAgainAfterGrowingWaits) {
+    JsonServer server(options());
+    const int port = startAndWaitForPort(server);
+    ASSERT_GT(port, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    LineClient client(fd);
+    // Served once: the listener has announced its port (a file it opens and
+    // closes) and waits in its loop; this client keeps its descriptor.
+    auto first = LineClient::connectTcp(port);
+    ASSERT_EQ(first->ask(kRequest), kReply);
+
+    testing::internal::CaptureStderr();
+    {
+        testsupport::FailingWrites full(testsupport::FailingWrites::NoDescriptors);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        std::this_thread::sleep_for(1600ms);   // the time the failures are counted in
+    }
+    const std::string out = testing::internal::GetCapturedStderr();
+    std::size_t failures = 0;
+    for (std::size_t at = 0; (at = out.find("Error accepting client connection", at)) != std::string::npos; ++at)
+        ++failures;
+    EXPECT_GE(failures, 1u) << out;
+    EXPECT_LE(failures, 6u) << "tries at 0, 0.1, 0.3, 0.7 and 1.5 s; ten a second would make 16\n" << out;
+    EXPECT_EQ(client.ask(kRequest), kReply) << "served once descriptors are free";
 }
 
 TEST_F(JsonServerTest, APortInUseEndsTheListenerWithItsMessages) {

@@ -177,6 +177,40 @@ TEST_F(SerialTransportTest, AFailedPortIsNoBusyLoopAndClosesCleanly) {
     server.reset();
 }
 
+// A settings change the port refuses (its device pulled out: every line
+// setting fails with EIO) is reported on standard error and in the error
+// queue, setting by setting; nothing claims it was set.
+TEST_F(SerialTransportTest, ASettingsChangeThePortRefusesIsReported) {
+    auto far = std::make_unique<FarEnd>(path);
+    testing::internal::CaptureStdout();
+    auto server = std::make_unique<ScpiServerSerial>(services.forServer(meter), path);
+    ASSERT_TRUE(ScpiServer::openAndStart(server.get(), [](bool) {}));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(services.errors->size(), 0u);
+    far.reset();
+
+    RS232Configuration config;
+    config.setSpeed(6);
+    config.setParity(1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    meter.setRS232Configuration(config);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.find("RS232 Speed set to"), std::string::npos) << out;
+    for (const char* setting : {"speed", "data bits", "stop bits", "parity", "flow control"}) {
+        EXPECT_NE(err.find(std::string("ScpiServerSerial: RS-232 ") + setting + " not set on " + path + ": "),
+                  std::string::npos)
+            << setting << " in\n" << err;
+        std::unique_ptr<TvlError> record = services.errors->popOldest();
+        ASSERT_TRUE(record) << setting;
+        EXPECT_EQ(record->getCode(), -200);
+        EXPECT_EQ(record->getDetail().rfind(std::string("RS-232 ") + setting + " not set: ", 0), 0u)
+            << record->getDetail();
+    }
+    server.reset();
+}
+
 TEST_F(SerialTransportTest, OnlyAPseudoTerminalOrASandboxFileIsOpened) {
     platform::makeDirs(sandbox.file("/dev"));
     ::unlink(path.c_str());

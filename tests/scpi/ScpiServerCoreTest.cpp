@@ -60,6 +60,40 @@ TEST_F(ServerTest, LogsEachCommandAsRewrittenWithTheBackplaneBranchOfChannelFour
         EXPECT_NE(text.find(expected), std::string::npos) << expected << " in\n" << text;
 }
 
+// What a client sends reaches the console escaped: no escape sequence or
+// bell of its own gets to the operator's terminal.  The error queue keeps
+// the command as received.
+TEST_F(ServerTest, ConsoleLinesShowTheClientsBytesEscaped) {
+    std::ostringstream log;
+    Logger::instance()->setOutput(&log);
+    Logger::instance()->setLevel(2);
+    testing::internal::CaptureStdout();
+    ask("\x1b]0;title\x07");   // sets the title of an xterm
+    const std::string out = testing::internal::GetCapturedStdout();
+    Logger::instance()->setLevel(1);
+    Logger::instance()->setOutput(nullptr);
+    EXPECT_EQ(out, "unrecognized SCPI cmd: \\x1b]0\nunrecognized SCPI cmd: title\\x07\n");
+    EXPECT_NE(log.str().find("Received: :\\x1b]0\n"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("Received: :TITLE\\x07\n"), std::string::npos) << log.str();
+    EXPECT_EQ(log.str().find('\x1b'), std::string::npos);
+    EXPECT_EQ(nextError(), "-100,\"Command error; ?]0\"") << "replies show such a byte as '?'";
+}
+
+// A client that sends nothing but bad commands gets a few console lines a
+// second, however many it sends; each still counts in the error queue.
+TEST_F(ServerTest, ConsoleLinesOfAClientAreAFewASecond) {
+    testing::internal::CaptureStdout();
+    std::string line;
+    for (int i = 0; i < 200; ++i) line += i % 2 ? "x;" : "1;;";   // the tree's line for an empty command counts too
+    for (int i = 0; i < 5; ++i) ask(line);
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::size_t lines = 0;
+    for (char c : out) lines += c == '\n';
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, console::Limiter::kLinesPerSecond * 2 + 1) << out;   // two windows at most
+    EXPECT_EQ(nextError(), "-100,\"Command error; 1\"");
+}
+
 TEST_F(ServerTest, OperationCompleteWaitsForTheEndOfTheBusyStateAndAnswersOnce) {
     EXPECT_EQ(ask("*OPC?"), Replies{"1"});
     server->onMeterBusyChanged(true);

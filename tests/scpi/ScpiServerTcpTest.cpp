@@ -1,5 +1,6 @@
 // The TCP transport on loopback, on a port the system picks: line ends,
-// replies whole, a client replacing another, clients that go away.
+// replies whole, a client replacing another, clients that go away, accepts
+// that keep failing.
 #include "scpi/ScpiServerTcp.h"
 
 #include "ScpiTestSupport.h"
@@ -280,6 +281,53 @@ TEST_F(TcpTest, StreamsAndPendingRepliesOfAClientNeverReachTheNextOne) {
 
 // The reader's replies and another thread's (as the operation-complete "1")
 // never mix on the wire: every line arrives whole.
+// An accept that keeps failing (every descriptor taken makes each accept
+// fail with EMFILE; here the listening socket is shut down under the accept
+// thread, which fails each accept at once and, unlike a process out of
+// descriptors, leaves the sanitizers' own checks working): the accept
+// thread tries again after waits that grow (100, 200, 400, 800 ms ...), not
+// ten times a second, and a stop ends its wait.
+TEST_F(TcpTest, FailingAcceptsAreTriedAgainAfterGrowingWaits) {
+    int listener = -1;
+    for (int fd = 0; fd < 4096 && listener < 0; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_in a{};
+        socklen_t length = sizeof a;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 && ntohs(a.sin_port) == port)
+            listener = fd;
+    }
+    ASSERT_GE(listener, 0);
+    const std::size_t before = logText().size();
+    ASSERT_EQ(::shutdown(listener, SHUT_RDWR), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1600));   // the time the failures are counted in
+    const std::string text = logText().substr(before);
+    std::size_t failures = 0;
+    for (std::size_t at = 0; (at = text.find("Error accepting client connection", at)) != std::string::npos; ++at)
+        ++failures;
+    EXPECT_GE(failures, 1u) << text;
+    EXPECT_LE(failures, 6u) << "tries at 0, 0.1, 0.3, 0.7 and 1.5 s; ten a second would make 16\n" << text;
+    server.reset();   // while the accept thread waits
+}
+
+// Clients that come and go as fast as they can get a few log lines a second
+// from it ("Client at", "Closing connection", "Terminating"), not three each.
+TEST_F(TcpTest, ClientsComingAndGoingGetAFewLogLinesASecond) {
+    const auto start = Clock::now();
+    for (int i = 0; i < 100; ++i) {
+        Client c(port);
+        ASSERT_EQ(c.ask("*ESE?"), "0\r\n") << i;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const std::string text = logText();
+    std::size_t lines = 0;
+    for (const char* what : {"Client at ", "Closing connection on fd ", "Terminating Client Connection on fd "})
+        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++lines;
+    EXPECT_LE(lines, console::Limiter::kLinesPerSecond * (static_cast<std::size_t>(seconds) + 2))
+        << seconds << " s\n" << text;
+}
+
 TEST_F(TcpTest, RepliesFromTwoThreadsNeverInterleave) {
     constexpr int kQueries = 3000;
     constexpr int kOthers = 3000;
