@@ -231,6 +231,7 @@ public:
     void applyAutorange(float magnitude);
     void publishRange();
     void emitNewReading();
+    void markMeasured();
     void emitHolds();
     std::vector<std::string> getRangeNames() const;
     std::string getRangeName(int range) const;
@@ -404,6 +405,11 @@ public:
     int getLastZeroMode() const { return lastZeroMode; }
     float getZeroingProgress() const { return zeroingProgress; }
     int getChannelStatus() const { return channelStatus; }
+    // True once the ready probe has given a reading: a reading made since
+    // the probe became ready (at start, after a probe change, after the card
+    // was lost and synced again).  Until then the channel serves no reading,
+    // neither a placeholder nor one from before.
+    bool isReadingValid() const { return channelStatus == kChannelProbeReady && measured; }
     bool isCardPresent() const { return cardPresent; }
     void setDemoMode(bool on) { demoMode = on; }
     bool isDemoMode() const { return demoMode; }
@@ -613,6 +619,8 @@ protected:
     std::atomic<int> samplesToSkip{0};
     std::atomic<bool> publishRangeAfterSkip{false};
     std::atomic<int> channelStatus{kChannelStarting};
+    // A reading was made since the probe last became ready (isReadingValid).
+    std::atomic<bool> measured{false};
     Timer startupTimer{17000, false};
     Timer settleTimer{500, false};
     std::atomic<int> waveformSampleIndex{0};

@@ -57,6 +57,7 @@ void ChannelModel::onSample(float sample, int status) {
 
     if (diagMode.load(kRelaxed) != 0) {
         value = reading;
+        markMeasured();
         emitNewReading();
         return;
     }
@@ -74,12 +75,15 @@ void ChannelModel::onSample(float sample, int status) {
     readingStatus = statusAccumulator.exchange(0);
 
     if (over) {
-        // The last in-range reading stays, flagged.
+        // The last in-range reading stays, flagged: the channel reads over
+        // range, which is what was measured.
+        markMeasured();
         emitNewReading();
         return;
     }
 
     value = v;
+    markMeasured();
     classifier.classify(v);
 
     bool holdsMoved = false;
@@ -95,6 +99,19 @@ void ChannelModel::onSample(float sample, int status) {
     emitNewReading();
 
     if (resetHoldsPending.exchange(false)) resetHolds();
+}
+
+// The first reading after the probe became ready makes the channel's reading
+// valid; it is announced with the channel's status, so that every view
+// leaves the "probe getting ready" state.  Otherwise one relaxed load per
+// reading; the announcement takes probeStateMutex, as every status change
+// does, so that it never follows a loss of the card that came before it.
+void ChannelModel::markMeasured() {
+    if (measured.load(kRelaxed)) return;
+    std::lock_guard<std::mutex> lock(probeStateMutex);
+    if (measured || channelStatus != kChannelProbeReady) return;
+    measured = true;
+    channelStatusChanged.emit(channel, kChannelProbeReady);
 }
 
 void ChannelModel::emitNewReading() {

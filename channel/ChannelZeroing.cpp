@@ -91,6 +91,9 @@ void ChannelModel::onProbeSettled() {
     startIfIdle(zeroQuarterHourTimer);
 
     disableRelative();
+    // No reading yet: what the channel held (the placeholder at start, the
+    // last reading before a loss) is not a measurement of this probe.
+    measured = false;
     channelStatus = kChannelProbeReady;
     updateProbeQuestionableBit();
     channelStatusChanged.emit(channel, kChannelProbeReady);

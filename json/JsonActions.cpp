@@ -81,7 +81,8 @@ std::string fluxReading(const ChannelModel& ch, bool& valid) {
     if (!ch.isCardPresent()) return "No card present";
     const int status = ch.getChannelStatus();
     if (status == kChannelNoProbe) return "No probe connected";
-    if (status == kChannelProbeFound) return "Configuring probe";
+    // A ready probe that has given no reading yet is still getting ready.
+    if (status == kChannelProbeFound || !ch.isReadingValid()) return "Configuring probe";
     const double value = ch.getDisplayValue();
     if (ch.isOverRange()) {
         if (ch.getMode() != 0) return "Overrange";
@@ -177,12 +178,20 @@ Json::Value JsonConnection::meterObject(const MeterModel& meter, bool vsum) {
     if (!vsum) return o;
 
     const std::string format = meter.getVectorSumValueFormat();
-    o["vsumValue"] = text(formatValue(format, meter.getVectorSumDisplayValue()) + meter.getVectorSumUnitName());
     o["angleUnits"] = meter.getAngleUnits();
-    const std::string angleFormat = meter.getAngleFormat();
-    o["xAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleX()));
-    o["yAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleY()));
-    o["zAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleZ()));
+    if (const ChannelModel* missing = meter.channelWithoutReading()) {
+        // No sum while a channel has no reading: its text stands for the
+        // sum (as pollChannel's fluxReading), and there are no angles.
+        bool valid = false;
+        o["vsumValue"] = text(fluxReading(*missing, valid));
+        o["xAngle"] = o["yAngle"] = o["zAngle"] = "";
+    } else {
+        o["vsumValue"] = text(formatValue(format, meter.getVectorSumDisplayValue()) + meter.getVectorSumUnitName());
+        const std::string angleFormat = meter.getAngleFormat();
+        o["xAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleX()));
+        o["yAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleY()));
+        o["zAngle"] = text(formatValue(angleFormat, meter.getVectorSumAngleZ()));
+    }
 
     const bool holdActive = meter.isVectorSumHoldActive();
     o["holdActive"] = holdActive;

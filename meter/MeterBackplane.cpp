@@ -19,6 +19,15 @@ constexpr int kHostFilterId = 0x020;   // destination node 1, any source
 constexpr int kHostFilterMask = 0x0E0;
 constexpr std::chrono::milliseconds kEepromPause{500};
 constexpr int kEepromDoneOption = 10;
+// A status answer comes within milliseconds; a temperature report later than
+// this after the last status request was sent unasked.
+constexpr std::chrono::milliseconds kStatusAnswerWindow{1000};
+
+long long nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 bool isLevel(int level) { return level >= 1 && level <= 8; }
 
@@ -47,18 +56,49 @@ void MeterModel::startBackplane() {
     old.reset();
 
     startChannelLinksAndDecide(true);
-    if (auto bp = backplane()) {
-        statusRequestOpen = true;
-        bp->sendTemperatureRequest();
+    if (auto bp = backplane()) askBackplaneStatus(*bp);
+}
+
+void MeterModel::askBackplaneStatus(CANinterface& bp) {
+    statusRequestOpen = true;
+    {
+        std::lock_guard<std::mutex> lock(statusAskMutex);
+        statusAskedNs = nowNs();
+        ++statusAnswersDue;
     }
+    bp.sendTemperatureRequest();
+}
+
+bool MeterModel::takeStatusAnswer() {
+    std::lock_guard<std::mutex> lock(statusAskMutex);
+    const bool recent =
+        statusAnswersDue > 0 && std::chrono::nanoseconds(nowNs() - statusAskedNs) <= kStatusAnswerWindow;
+    if (!recent) {
+        statusAnswersDue = 0;
+        return false;
+    }
+    --statusAnswersDue;
+    return true;
 }
 
 // ---- Reports (backplane link's reader thread)
 
 void MeterModel::onBackplaneTemperature(float celsius) {
+    // The temperature ends the answer to a status request; one that no
+    // recent request explains was sent by a backplane that has just started.
+    const bool answer = takeStatusAnswer();
+    const int before = backplaneState;
     onBackplaneReport();
     backplaneTemperature = celsius;
     for (auto& ch : channels) ch->setBackplaneTemperature(celsius);
+    // A missing backplane that reports is handled by onBackplaneReport; one
+    // heard before the settings were read gets them from the start-up step.
+    const bool restarted = !answer && before != kBackplaneMissing &&
+                           (before == kBackplanePresent || settingsLoaded);
+    if (restarted) {
+        console::say("Backplane restarted");
+        resendBackplaneState();
+    }
 }
 
 void MeterModel::onBackplaneCalParameter(int index, float value) {
@@ -111,7 +151,7 @@ void MeterModel::onStatusTimer() {
             statusTimer.setPeriod(kMissingPollMs);
         }
     }
-    bp->sendTemperatureRequest();
+    askBackplaneStatus(*bp);
     if (backplaneState == kBackplaneMissing) return;
     if (getFrontPanelFirmwareVersion() == "unknown") bp->sendFrontPanelVersionRequest();
     if (getPsuFirmwareVersion() == "unknown") bp->sendPsuVersionRequest();
@@ -130,7 +170,14 @@ void MeterModel::onBackplaneBack() {
     statusTimer.setPeriod(kStatusPeriodMs);
     auto bp = backplane();
     if (!bp) return;
-    bp->sendTemperatureRequest();
+    askBackplaneStatus(*bp);
+    resendBackplaneState();
+}
+
+// What the backplane and the front panel keep and lose when they restart.
+void MeterModel::resendBackplaneState() {
+    auto bp = backplane();
+    if (!bp) return;
     const int lcd = lcdLevel, button = buttonLevel;
     if (isLevel(lcd)) bp->sendLcdBacklightLevel(lcd);
     if (isLevel(button)) bp->sendButtonBacklightLevel(button);

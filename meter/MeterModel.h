@@ -123,13 +123,24 @@ public:
     void onPowerOnMode(int flag);
     void onStatusTimer();
     void enterDemoMode();
+    // Sends the status request and notes it.
+    void askBackplaneStatus(CANinterface& bp);
+    // A temperature report came: true when it answers a request of the last
+    // second, false when it was sent unasked.
+    bool takeStatusAnswer();
+    // Sends again what a restarted backplane and front panel have lost:
+    // backlight levels, the analog and classifier outputs, and
+    // signalBackplaneReturned (the key backlights).
+    void resendBackplaneState();
 
     // The backplane's presence, judged by its answers to the status request:
     // missing once a request went unanswered until the next (or the link was
     // taken down); then asked every 2 s.  When it answers again its status is
     // asked for and what it keeps is sent again: backlight levels, the
     // analog and classifier outputs, and signalBackplaneReturned (the key
-    // backlights).
+    // backlights).  A backplane that has just started reports its status
+    // unasked: a temperature report that no status request of the last
+    // second explains marks a restart, and the same is sent again at once.
     enum BackplaneState { kBackplaneUnheard, kBackplanePresent, kBackplaneMissing };
     int getBackplaneState() const { return backplaneState; }
 
@@ -233,6 +244,12 @@ public:
     // Angles in degrees between the vector and the axes; all 0 for a zero
     // magnitude.
     static void vectorSumAngles(const double component[3], float magnitude, float angles[3]);
+    // The vector sum is a measurement only while each of the three channels
+    // has a valid reading (ChannelModel::isReadingValid): the first channel
+    // that has none, or null.  While there is one, the readout, :CALC:VSUM?
+    // and pollMeter answer as that channel does without a reading.
+    const ChannelModel* channelWithoutReading() const;
+    bool isVectorSumValid() const { return channelWithoutReading() == nullptr; }
     std::vector<float> getFluxSnapshot() const;
     std::vector<float> getVectorSumAndAngles() const;
     const RangeSpec* getVectorSumRangeSpec() const { return vectorSumRange; }
@@ -516,6 +533,11 @@ protected:
     std::atomic<bool> anyChannelActive{true};
     std::atomic<int> backplaneState{kBackplaneUnheard};
     std::atomic<bool> statusRequestOpen{false};   // asked, no report since
+    // The status requests whose temperature has not come yet, and when the
+    // last was sent (steady clock); guarded by statusAskMutex.
+    std::mutex statusAskMutex;
+    long long statusAskedNs = 0;
+    int statusAnswersDue = 0;
 
     mutable std::mutex linkMutex;          // guards backplaneLink
     mutable std::mutex textMutex;          // board texts, versions, serial settings

@@ -44,8 +44,8 @@ void MeterModel::onSlot2Reading(int, float, float, float, float, float, int) { o
 void MeterModel::onSlot3Reading(int, float, float, float, float, float, int) { onReading(3); }
 
 void MeterModel::onReading(unsigned slot) {
-    bool ready1 = channels[0]->getChannelStatus() == kChannelProbeReady;
-    bool ready2 = channels[1]->getChannelStatus() == kChannelProbeReady;
+    bool ready1 = channels[0]->isReadingValid();
+    bool ready2 = channels[1]->isReadingValid();
     bool starts = (slot == 1 && ready1) || (slot == 2 && !ready1) || (slot == 3 && !ready1 && !ready2);
     if (!starts) return;
     // Slots 2 and 3 can both start one when no probe is ready: one
@@ -95,7 +95,7 @@ void MeterModel::computeVectorSum() {
     for (unsigned i = 0; i < kSlotCount; ++i) {
         const ChannelModel& ch = *channels[i];
         const float reading = ch.getValue();
-        in[i] = {ch.getChannelStatus() == kChannelProbeReady, ch.getRange(), ch.getProbeAxis(),
+        in[i] = {ch.isReadingValid(), ch.getRange(), ch.getProbeAxis(),
                  static_cast<double>(reading)};
         // As ChannelModel::getValueInUnits, on this reading.
         const RangeSpec* spec = ch.getRangeSpec();
@@ -157,6 +157,12 @@ void MeterModel::computeVectorSum() {
 }
 
 // ---- Readers
+
+const ChannelModel* MeterModel::channelWithoutReading() const {
+    for (const auto& ch : channels)
+        if (!ch->isReadingValid()) return ch.get();
+    return nullptr;
+}
 
 float MeterModel::getVectorSumValue() const {
     std::lock_guard<std::mutex> lock(vectorSumMutex);

@@ -261,7 +261,7 @@ void NumericDisplay::drawPanel() {
         zeroingBar.draw(progressShown);
         return;
     }
-    if (model->getChannelStatus() != kChannelProbeReady) {
+    if (!model->isReadingValid()) {
         for (Block b : {kUnit, kRange, kClip, kAuto, kFilter}) clear(b);
         return;
     }
@@ -363,12 +363,7 @@ void NumericDisplay::drawReading() {
 
 void NumericDisplay::drawStatusOrReading() {
     const int status = model->getChannelStatus();
-    const char* message = nullptr;
-    if (!model->isCardPresent()) message = "No Card Present";
-    else if (status == kChannelStarting) message = "Initializing...";
-    else if (status == kChannelNoProbe) message = "No Probe Connected";
-    else if (status == kChannelProbeFound) message = "Configuring Probe";
-    if (message) {
+    if (const char* message = readout::noReadingText(*model)) {
         blocks[kReading].drawTextSized(2, message, statusSize);
         for (Block b : {kSignal, kProbeTemperature, kProbeAxis}) clear(b);
         return;

@@ -1,5 +1,7 @@
 #include "pages/ReadoutSupport.h"
 
+#include "channel/ChannelModel.h"
+
 #include <FL/fl_draw.H>
 
 #include <cctype>
@@ -153,6 +155,15 @@ const char* filterText(int freqRange) {
         "FILTER: 1Hz - 500Hz",  "FILTER: 1Hz - 50kHz",  "No Correction",
     };
     return freqRange >= 0 && freqRange <= 5 ? kTexts[freqRange] : "";
+}
+
+const char* noReadingText(const ChannelModel& channel) {
+    if (!channel.isCardPresent()) return "No Card Present";
+    const int status = channel.getChannelStatus();
+    if (status == kChannelStarting) return "Initializing...";
+    if (status == kChannelNoProbe) return "No Probe Connected";
+    if (!channel.isReadingValid()) return "Configuring Probe";
+    return nullptr;
 }
 
 }  // namespace readout

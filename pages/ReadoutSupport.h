@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+class ChannelModel;
+
 namespace readout {
 
 // The readouts' model slots run on the threads that emit (CAN readers,
@@ -125,5 +127,11 @@ int editHighlightIndex(int length, int selectedDigit, int decimals);
 
 // The input-filter line for a frequency range 0-5; "" for any other.
 const char* filterText(int freqRange);
+
+// What a channel readout shows in place of a reading while the channel has
+// none ("No Card Present", "Initializing...", "No Probe Connected",
+// "Configuring Probe"; a ready probe that has given no reading yet still
+// reads as one getting ready); null while it has a reading.
+const char* noReadingText(const ChannelModel& channel);
 
 }  // namespace readout

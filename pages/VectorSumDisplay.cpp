@@ -1,5 +1,6 @@
 #include "pages/VectorSumDisplay.h"
 
+#include "channel/ChannelModel.h"
 #include "meter/MeterModel.h"
 #include "ranges/RangeSpec.h"
 
@@ -52,6 +53,10 @@ VectorSumDisplay::VectorSumDisplay(int x, int y, int w, int h, unsigned textColo
     meter->signalVectorSumHoldsChanged().connect(gate.slot<bool, bool, bool>(change));
     meter->signalAngleUnitsChanged().connect(gate.slot<int>(change));
     meter->signalVectorSumRelativeChanged().connect(gate.slot<int>(change));
+    // A channel that loses or regains its reading makes the sum invalid or
+    // valid again, also while no sum is computed.
+    for (unsigned slot = 1; slot <= MeterModel::kSlotCount; ++slot)
+        if (ChannelModel* ch = meter->getChannel(slot)) ch->signalChannelStatusChanged().connect(gate.slot<int, int>(change));
 }
 
 VectorSumDisplay::~VectorSumDisplay() { gate.close(); }
@@ -109,6 +114,13 @@ void VectorSumDisplay::drawPanel() {
 
     std::snprintf(title, sizeof title, "%s", meter->isDemoMode() ? "Vector Sum - Demo Mode" : "Vector Sum");
     panel.draw(textColor, backgroundColor, title);
+
+    // No sum while a channel has no reading: the readout says why, as that
+    // channel's readout does, and shows no angles.
+    if (const ChannelModel* missing = meter->channelWithoutReading()) {
+        blocks[kMagnitude].drawTextSized(1, readout::noReadingText(*missing), kLayouts[layout].small);
+        return;
+    }
 
     char text[128];
     const std::string format = meter->getVectorSumValueFormat();

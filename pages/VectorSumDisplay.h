@@ -1,11 +1,15 @@
 // VectorSumDisplay: the vector sum of the three-axis measurement: its
 // magnitude with unit, the angles of the vector to the X, Y and Z axes, the
 // relative offset and, while the vector-sum hold is on, the held maximum and
-// minimum.  Everything is read from the meter model when drawn.
+// minimum.  While a channel has no reading, in place of all that what that
+// channel's readout says ("No Card Present" ...).  Everything is read from
+// the meter model when drawn.
 //
-// Threads: the four meter-model slots run on the emitting threads (a
-// channel's CAN reader for each new sum; GUI, SCPI, JSON for settings) and
-// only ask the GUI thread for a repaint; draw() runs on the GUI thread.
+// Threads: the four meter-model slots and the channels' status slots run on
+// the emitting threads (a channel's CAN reader for each new sum and reading
+// made valid; its timers for the probe and card watch; GUI, SCPI, JSON for
+// settings) and only ask the GUI thread for a repaint; draw() runs on the
+// GUI thread.
 #pragma once
 
 #include "pages/HoldDisplay.h"

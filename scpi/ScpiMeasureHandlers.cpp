@@ -28,7 +28,7 @@ const std::vector<ScpiServer::HandlerEntry>& ScpiServer::measureHandlers() {
 void ScpiServer::handleMeasFluxRequest(int channel, const std::string&) {
     ChannelModel* model = validChannel(channel);
     if (!model || model->getDiagMode() != 0) return;
-    if (model->getChannelStatus() != kChannelProbeReady) {
+    if (!model->isReadingValid()) {
         reportNoProbe(":MEAS:FLUX? with no probe");
         write(kNoProbeReply);
     } else if (model->isOverRange()) {
@@ -41,7 +41,7 @@ void ScpiServer::handleMeasFluxRequest(int channel, const std::string&) {
 void ScpiServer::handleMeasFreqRequest(int channel, const std::string&) {
     ChannelModel* model = validChannel(channel);
     if (!model) return;
-    if (model->getChannelStatus() != kChannelProbeReady) {
+    if (!model->isReadingValid()) {
         reportNoProbe(":MEAS:FREQ? with no probe");
         write(kNoProbeReply);
     } else if (model->getMode() == 0) {
@@ -67,7 +67,7 @@ void ScpiServer::handleMeasFluxAllRequest(int, const std::string&) {
     int ready = 0;
     for (unsigned slot = 1; slot <= 3; ++slot) {
         ChannelModel* model = meter->getChannel(slot);
-        if (model->getChannelStatus() == kChannelProbeReady) {
+        if (model->isReadingValid()) {
             text += formatValue(model->getReportFormat(), snapshot[slot - 1]);
             ++ready;
         } else {
@@ -80,12 +80,19 @@ void ScpiServer::handleMeasFluxAllRequest(int, const std::string&) {
         write(kNoProbeReply);
         return;
     }
-    write(text + formatValue(meter->getVectorSumValueFormat(), snapshot[3]));
+    // The sum is a reading only while every channel gives one.
+    write(text + (meter->isVectorSumValid() ? formatValue(meter->getVectorSumValueFormat(), snapshot[3])
+                                            : std::string(kNoProbeReply)));
 }
 
 void ScpiServer::handleQueryVectorSumAndAngles(int, const std::string&) {
     if (!meter->isThreeChannelModel()) {
         reportNoProbe(":CALC:VSUM? n/a for 4710");
+        return;
+    }
+    if (!meter->isVectorSumValid()) {
+        reportNoProbe(":CALC:VSUM? with no probe");
+        write(kNoProbeReply);
         return;
     }
     const std::vector<float> v = meter->getVectorSumAndAngles();

@@ -22,6 +22,9 @@ BackplaneSim::BackplaneSim(const char* interfaceName, float temperature_)
     link->signalBackplaneBoardInfoRequest().connect(sigc::mem_fun(*this, &BackplaneSim::_handleBoardInfo));
     link->startReader();
     console::say("BackplaneSim starting up");
+    // A backplane that has just started reports its status unasked: the
+    // host learns from it that what it had set here is gone.
+    _sendStatus();
 }
 
 BackplaneSim::~BackplaneSim() {
@@ -52,6 +55,11 @@ void BackplaneSim::_sendAllCalParameters() {
 void BackplaneSim::_handleTempRequest() {
     _sendAllCalParameters();
     console::say("BackplaneSim::_handleTempRequest()");
+    link->sendBackplaneTemperature(temperature);
+}
+
+void BackplaneSim::_sendStatus() {
+    _sendAllCalParameters();
     link->sendBackplaneTemperature(temperature);
 }
 

@@ -1,7 +1,9 @@
 // BackplaneSim: the simulated backplane board (CAN node 2).  Its reader thread
 // answers the host's status request with the 14 calibration constants, the
 // four board-information strings and the temperature, stores calibration
-// constants and board information, and echoes what it stored.
+// constants and board information, and echoes what it stored.  When it
+// starts it sends the same status unasked, as a backplane that has just been
+// powered or reset does.
 #pragma once
 
 #include "simulator/BoardInfo.h"
@@ -27,6 +29,8 @@ private:
     void _sendAllCalParameters();
     void _sendBoardInfoString(int k);
     void _handleTempRequest();
+    // The answer to a status request, sent unasked once at start.
+    void _sendStatus();
     void _handleCalSetParameter(int index, float value);
     void _handleBoardInfo(int slot, const char* text);
 

@@ -92,9 +92,11 @@ TEST_F(ChannelFixture, AProbeReportStopsTheWatchdog) {
     testing::internal::CaptureStdout();
     model.startCan();
     testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(model.startup().isActive());
     card.out().sendProbePresence(kChannel, 1);
     ASSERT_TRUE(testsupport::waitUntil([this] { return model.getChannelStatus() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The watchdog is stopped: no time-out can come after the report.
+    EXPECT_TRUE(testsupport::waitUntil([this] { return !model.startup().isActive(); }));
     EXPECT_EQ(model.getChannelStatus(), 1);
     EXPECT_EQ(copyOf(channelStatuses), std::vector<int>{1});
 }

@@ -29,7 +29,11 @@ public:
     }
 
     void setStatus(int status) { channelStatus = status; }
-    void setReading(float gauss) { value = gauss; }
+    // A reading made: the channel's reading is valid while the probe is ready.
+    void setReading(float gauss) {
+        value = gauss;
+        measured = true;
+    }
     void setRelativeStateRaw(int state) { relativeState = state; }
     void setRelativeOffsetRaw(float gauss) { relativeOffset = gauss; }
     void setManualZeroRaw(int state, float gauss) {

@@ -81,5 +81,10 @@ def poll(session, query, predicate, timeout=60.0, what=None):
 
 def probes_ready(session, timeout=90.0):
     """Waits until the probes of all three slots are ready (operation
-    condition bits 4-6)."""
+    condition bits 4-6) and each has given a reading (a channel serves one
+    only then; the vector sum too): the NPC replies on the way leave errors,
+    which *CLS clears."""
     poll(session, ":STAT:OPER:COND?", lambda r: int(r) & 0x70 == 0x70, timeout, "three probes ready")
+    poll(session, ":MEAS:FLUX:ALL?", lambda r: r.count(",") == 3 and "NPC" not in r, timeout,
+         "a reading on every channel")
+    session.write("*CLS")

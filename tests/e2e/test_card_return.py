@@ -1,6 +1,7 @@
 """Cards that go away and come back.  mendra killed mid-stream, then started
 again: within seconds every channel says it has no card (the JSON poll's
-reading text and "valid", the SCPI no-probe reply, the key backlights dark);
+reading text and "valid", the SCPI no-probe reply, the key backlights dark),
+and so does the vector sum;
 once the simulator's probes are ready again the channels read live values
 without any help.  The same with a waveform run waiting for its captures:
 no channel keeps serving its last reading.  The channel processors loaded
@@ -88,6 +89,10 @@ def test_cards_killed_mid_stream_go_to_no_card_and_come_back_by_themselves():
                        20, poll=0.2, what="every channel without a card")
             for slot in SLOTS:
                 assert scpi.query(":MEAS%d:FLUX?" % slot) == "NPC"
+            # The vector sum follows its channels.
+            assert scpi.query(":CALC:VSUM?") == "NPC"
+            meter = web.ask("pollMeter", vsum=True)
+            assert meter["vsumValue"] == "No card present" and meter["xAngle"] == "", meter
             wait_until(lambda: all(backlights(dump).get(k, 0) == 0 for s in SLOTS for k in channel_keys(s)), 10,
                        what="every channel key dark")
 
@@ -97,6 +102,7 @@ def test_cards_killed_mid_stream_go_to_no_card_and_come_back_by_themselves():
             wait_live(web)
             for slot in SLOTS:
                 assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
+            assert scpi.query(":CALC:VSUM?").count(",") == 3
             wait_until(lambda: all(backlights(dump).get(zero_key(s)) == 2 for s in SLOTS), 20,
                        what="the zero keys lit again")
         scpi.close()

@@ -110,7 +110,9 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
     ch1.setAutorange(false);
     ch1.onRangeReply(0);
     Json::Value o = poll(1);
-    EXPECT_EQ(o["fluxReading"], "0.0000G") << "ready, no reading yet";
+    EXPECT_EQ(o["probeState"], kChannelProbeReady);
+    EXPECT_EQ(o["fluxReading"], "Configuring probe") << "ready, no reading yet: no placeholder 0";
+    EXPECT_EQ(o["valid"], false);
     EXPECT_EQ(o["range"], 0);
 
     // An over-range reading while the last value is exactly 0 counts as negative.
@@ -167,7 +169,10 @@ TEST_F(JsonActions, PollChannelReadingsOverRangeHoldsRelativeAndAcMode) {
 }
 
 TEST_F(JsonActions, MicroSignsAreUInNamesAndUtf8ElsewhereAndInvalidRangesAreSkipped) {
+    ChannelModel& ch3 = *f.meter.getChannel(3);
     makeReady(ch1, 1);
+    makeReady(ch2, 1);
+    makeReady(ch3, 1);
     EXPECT_EQ(ask([] {
                   Json::Value r = request("setFluxUnits");
                   r["units"] = 1;
@@ -178,7 +183,7 @@ TEST_F(JsonActions, MicroSignsAreUInNamesAndUtf8ElsewhereAndInvalidRangesAreSkip
     EXPECT_EQ(ask(request("getRangeList", 1)), parse(R"([{"name":"30uT","value":0},{"name":"300uT","value":1}])"));
     EXPECT_EQ(ask(request("getRangeList", 9)), kFailure);
 
-    feed(ch1, 0.05f);
+    for (ChannelModel* ch : {&ch1, &ch2, &ch3}) feed(*ch, 0.05f);
     const std::string reading = poll(1)["fluxReading"].asString();
     EXPECT_EQ(reading.substr(reading.size() - 2), "uT");
 
@@ -203,6 +208,12 @@ TEST_F(JsonActions, PollMeter) {
     EXPECT_EQ(o["temp"], 1);
     EXPECT_DOUBLE_EQ(o["displayRate"].asDouble(), 1.0);
 
+    // The sum of three channels with readings.
+    ChannelModel& ch3 = *f.meter.getChannel(3);
+    for (ChannelModel* ch : {&ch1, &ch2, &ch3}) {
+        makeReady(*ch);
+        feed(*ch, 0.0f);
+    }
     f.meter.setAngleUnits(1);
     f.meter.setVectorSumHoldActive(true);
     f.meter.setVectorSumMinHoldEnabled(true);
@@ -217,6 +228,23 @@ TEST_F(JsonActions, PollMeter) {
     EXPECT_EQ(v["angleUnits"], 1);
     EXPECT_EQ(v["xAngle"], "0.000") << "radians are printed with 3 decimals";
     EXPECT_EQ(v["relativeOffset"], "0.0030");
+
+    // A channel without a reading: the sum says what that channel says, and
+    // has no angles.  Channel 2 loses its card; channel 1's probe settles
+    // again and has given no reading since.
+    ch2.markNoCard();
+    Json::Value gone = ask(r);
+    EXPECT_EQ(gone["vsumValue"], "No card present");
+    EXPECT_EQ(gone["xAngle"], "");
+    EXPECT_EQ(gone["yAngle"], "");
+    EXPECT_EQ(gone["zAngle"], "");
+    makeReady(ch2);
+    feed(ch2, 0.0f);
+    ch1.onProbeChanged(2);
+    ch1.onProbeSettled();
+    EXPECT_EQ(ask(r)["vsumValue"], "Configuring probe");
+    feed(ch1, 0.0f);
+    EXPECT_EQ(ask(r)["xAngle"], "0.000");
 }
 
 TEST_F(JsonActions, ModelNumberAndSystemInfo) {

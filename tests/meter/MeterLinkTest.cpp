@@ -184,13 +184,15 @@ TEST_F(MeterLinkTest, ReportsOfTheBackplaneFrontPanelAndPowerSupply) {
 }
 
 // A backplane that answers the status request with its temperature, for as
-// long as it lives.
+// long as it lives; with `announce`, it also reports it unasked when it
+// starts, as a backplane that has just been powered does.
 class ScriptedBackplane {
 public:
-    ScriptedBackplane(const std::string& bus, float temperature) : link(bus.c_str()) {
+    ScriptedBackplane(const std::string& bus, float temperature, bool announce = false) : link(bus.c_str()) {
         link.setFilter(0x040, 0x0E0);
         link.signalTemperatureRequest().connect([this, temperature] { link.sendBackplaneTemperature(temperature); });
         link.startReader();
+        if (announce) link.sendBackplaneTemperature(temperature);
     }
     ~ScriptedBackplane() { link.stopReader(); }
 private:
@@ -244,6 +246,63 @@ TEST_F(MeterLinkTest, ABackplaneThatComesBackIsAskedAndGetsWhatItKeeps) {
         {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                   // the classifier lines
     };
     EXPECT_EQ(recorder.take(expected.size()), expected);
+}
+
+// Every status request sent has had its answer.
+bool answered(TestMeter& meter) {
+    return testsupport::waitUntil([&] {
+        std::lock_guard<std::mutex> lock(meter.statusAskMutex);
+        return meter.statusAnswersDue == 0;
+    });
+}
+
+// A backplane that restarts between two status requests is never found
+// missing; its unasked report at start has what it keeps sent again at once,
+// with no request (its status came with it).  Answers to requests resend
+// nothing.
+TEST_F(MeterLinkTest, ABackplaneThatRestartsBetweenTwoRequestsGetsWhatItKeepsAtOnce) {
+    BusRecorder recorder(bus, [](int id) { return metertest::toNodes026(id) || id == 0x149; });
+    TestMeter meter(bus);
+    std::atomic<int> returns{0};
+    meter.signalBackplaneReturned().connect([&] { ++returns; });
+    auto backplane = std::make_unique<ScriptedBackplane>(bus, 27.0f, true);
+    testing::internal::CaptureStdout();
+    meter.startBackplane();
+    meter.statusTimer.stop();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return meter.getBackplaneTemperature() == 27.0f; }));
+    meter.setLcdLevel(3);
+    meter.setButtonLevel(4);
+    meter.setVectorSumOutputMode(4);
+    meter.setAuxOutputScaling(100);
+    meter.getChannel(2)->getClassifierController().setState(kClassHigh);
+    meter.onStatusTimer();
+    ASSERT_TRUE(answered(meter));
+    recorder.take(0);
+    EXPECT_EQ(returns, 0);
+
+    backplane = std::make_unique<ScriptedBackplane>(bus, 28.0f, true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return returns == 1; }));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(meter.getBackplaneState(), MeterModel::kBackplanePresent);
+    EXPECT_FLOAT_EQ(meter.getBackplaneTemperature(), 28.0f);
+    const std::vector<Frame> expected = {
+        {0x103, zeros({3}, 8)},          {0x101, zeros({4}, 8)},   // the backlight levels
+        {0x145, {0, 0, 1}},              {0x145, {1, 0, 30}},      // the vector-sum output
+        {0x145, {3, 0, 0}},              {0x145, {4, 0, 100}},     // the auxiliary output
+        {0x149, {1, 0, 0}}, {0x149, {1, 1, 0}}, {0x149, {2, 0, 0}}, {0x149, {2, 1, 1}},
+        {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                   // the classifier lines
+    };
+    EXPECT_EQ(recorder.take(expected.size()), expected);
+
+    // Its answers to the cycle's requests resend nothing.
+    for (int tick = 0; tick < 2; ++tick) {
+        meter.onStatusTimer();
+        ASSERT_TRUE(answered(meter));
+    }
+    EXPECT_EQ(recorder.take(6), (std::vector<Frame>{{0x140, {}}, {0x109, {}}, {0x1C9, {}},
+                                                    {0x140, {}}, {0x109, {}}, {0x1C9, {}}}));
+    EXPECT_TRUE(recorder.take(0).empty());
+    EXPECT_EQ(returns, 1);
 }
 
 // A peer in place of the simulator that answers only card 2's hello.

@@ -23,6 +23,8 @@ public:
     using MeterModel::capturePhase;
     using MeterModel::triggerRateTimer;
     using MeterModel::statusTimer;
+    using MeterModel::statusAskMutex;
+    using MeterModel::statusAnswersDue;
 };
 
 // Backplane, front-panel and power-supply frames (destination nodes 2, 0, 6

@@ -1,5 +1,6 @@
 #include "PagesTestSupport.h"
 
+#include "ranges/RangeSpec.h"
 #include "support/TestDisplay.h"
 
 #include <FL/Fl.H>
@@ -96,7 +97,7 @@ void Instrument::sendProbeText(int slot, int firstKind, const char* text) {
 void Instrument::makeReady(int slot, const ProbeConfig& config) {
     ChannelModel& ch = channel(slot);
     ASSERT_TRUE(waitUntil([&] { return ch.isCardPresent(); }, std::chrono::seconds(20)));
-    if (ch.getChannelStatus() == kChannelProbeReady) return;
+    if (ch.getChannelStatus() == kChannelProbeReady) return giveFirstReading(slot);
     card(slot).out().sendCardReady(slot);
     card(slot).out().sendProbePresence(slot, 1);
     sendProbeConfig(slot, config);
@@ -104,7 +105,25 @@ void Instrument::makeReady(int slot, const ProbeConfig& config) {
     putFloat(multiplier, 1.0f);
     card(slot).out().sendProbeDataBytes(slot, 9, multiplier, 7);
     ASSERT_TRUE(waitUntil([&] { return ch.getChannelStatus() == kChannelProbeReady; }, std::chrono::seconds(20)));
+    giveFirstReading(slot);
+}
+
+// A ready channel serves readings once one has come after the settling:
+// bursts of samples at half the range's full scale (in range, and inside its
+// autorange band, so that the range stays) until it has one.
+void Instrument::giveFirstReading(int slot) {
+    ChannelModel& ch = channel(slot);
     ch.setSamplesPerAverage(1);
+    if (ch.isReadingValid()) return;
+    const RangeSpec* spec = ch.getRangeSpec();
+    const float gauss = 0.5f * spec->getFullScale();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            card(slot).sendSamples(gauss, 20, 0);
+            return waitUntil([&] { return ch.isReadingValid(); }, std::chrono::milliseconds(50));
+        },
+        std::chrono::seconds(20)))
+        << "channel " << slot << " made no reading";
 }
 
 void Instrument::feed(int slot, float gauss, int status) {

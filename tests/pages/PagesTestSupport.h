@@ -49,7 +49,9 @@ public:
 
     // Card ready, probe found with this configuration and settled: status
     // 2; every sample is one reading from then on.
+    // Probe ready and a first reading made (the channel serves readings).
     void makeReady(int slot, const ProbeConfig& config = ProbeConfig());
+    void giveFirstReading(int slot);
     void sendProbeConfig(int slot, const ProbeConfig& config);
     void sendProbeTemperature(int slot, float celsius);
     void sendProbeText(int slot, int firstKind, const char* text);

@@ -230,6 +230,8 @@ TEST_F(HandlersTest, FrequencyAndTemperature) {
     EXPECT_EQ(ask(":MEAS:FREQ?"), Replies{"NPC"});
     EXPECT_TRUE(ask(":MEAS:TEMP?").empty());
     ch.insertProbe("P", "S");
+    EXPECT_EQ(ask(":MEAS:FREQ?"), Replies{"NPC"}) << "ready, no reading yet";
+    ch.setReading(0.0f);
     services.errors->clear();
     EXPECT_TRUE(ask(":MEAS:FREQ?").empty()) << "DC mode";
     EXPECT_EQ(reply(":SYST:ERR?"), "-200,\"Execution error; :MEAS:FREQ? n/a in DC mode\"");
@@ -250,9 +252,20 @@ TEST_F(HandlersTest, AllChannelsAndVectorSum) {
     EXPECT_EQ(reply(":SYST:ERR:NEXT?"), "0,\"No error\"");
     meter.channel(2).insertProbe("P", "S");
     meter.channel(3).insertProbe("P", "S");
-    // No readings yet: the cards' report format (30 kG range: %05.1f in
-    // gauss), then the vector sum's value format.
-    EXPECT_EQ(reply(":MEAS:FLUX:ALL?"), "NPC,000.0,000.0,0.0000");
+    // Probes ready, no readings yet: no placeholder is served.
+    EXPECT_EQ(reply(":MEAS:FLUX:ALL?"), "NPC");
+    EXPECT_EQ(ask(":MEAS2:FLUX?"), Replies{"NPC"});
+    meter.channel(2).setReading(0.0f);
+    meter.channel(3).setReading(0.0f);
+    // The cards' report format (30 kG range: %05.1f in gauss); no sum while
+    // channel 1 has no reading.
+    EXPECT_EQ(reply(":MEAS:FLUX:ALL?"), "NPC,000.0,000.0,NPC");
+    services.errors->clear();
+    EXPECT_EQ(ask(":CALC:VSUM?"), Replies{"NPC"});
+    EXPECT_EQ(reply(":SYST:ERR:NEXT?"), "-200,\"Execution error; :CALC:VSUM? with no probe\"");
+    meter.channel(1).insertProbe("P", "S");
+    meter.channel(1).setReading(0.0f);
+    EXPECT_EQ(reply(":MEAS:FLUX:ALL?"), "000.0,000.0,000.0,0.0000") << "then the vector sum's value format";
     const std::string vsum = reply(":CALC:VSUM?");
     EXPECT_EQ(std::count(vsum.begin(), vsum.end(), ','), 3) << vsum;
 

@@ -77,22 +77,24 @@ protected:
         started = std::chrono::steady_clock::now();
         if (!mendra->start(testsupport::binPath("mendra"), {"-sandbox", sandbox->path(), "-can", bus})) return;
         // The nodes open their links one after the other: the backplane's is
-        // open when mendra names the bus, a card's when it reports its probe
-        // found.  Each is greeted once only then, so that no answer to an
-        // earlier greeting can come late into a test.
+        // open when mendra names the bus (it has reported its status by
+        // then, unasked), a card's when it reports its probe found.  Each is
+        // greeted once only then, so that no answer to an earlier greeting
+        // can come late into a test.
         ready = testsupport::waitUntil([] {
             if (mendra->output().find("Using CAN ") == std::string::npos) return false;
             for (int c = 1; c <= 3; ++c)
                 if (peer->log.count(cardReply(c, kPresence)) == 0) return false;
-            return true;
+            return peer->log.count(0x220) > 0;
         });
         if (!ready) return;
+        unaskedStatus = peer->log.withId({0x220, 0x221, 0x222});
         for (int c = 1; c <= 3; ++c) peer->can.sendHello(c);
         peer->can.sendTemperatureRequest();
         ready = testsupport::waitUntil([] {
             for (int c = 1; c <= 3; ++c)
                 if (peer->log.count(cardReply(c, kHello)) == 0) return false;
-            return peer->log.count(0x220) > 0;
+            return peer->log.count(0x220) > 1;
         });
     }
 
@@ -166,6 +168,8 @@ protected:
     static std::unique_ptr<testsupport::ChildProcess> mendra;
     static std::chrono::steady_clock::time_point started;
     static bool ready;
+    // The backplane's frames before the suite asked it anything.
+    static std::vector<Frame> unaskedStatus;
     static std::atomic<int> helloReplies;
     static std::atomic<float> lastTemperature;
     static bool streaming[4];
@@ -177,6 +181,7 @@ std::unique_ptr<BusPeer> Mendra::peer;
 std::unique_ptr<testsupport::ChildProcess> Mendra::mendra;
 std::chrono::steady_clock::time_point Mendra::started;
 bool Mendra::ready = false;
+std::vector<Frame> Mendra::unaskedStatus;
 std::atomic<int> Mendra::helloReplies{0};
 std::atomic<float> Mendra::lastTemperature{0.0f};
 bool Mendra::streaming[4] = {};
@@ -338,6 +343,17 @@ TEST_F(Mendra, BackplaneAnswersTheStatusRequest) {
     // mendra's lines reach its output a moment after they were printed.
     EXPECT_TRUE(mendra->waitForOutput("BackplaneSim::_sendAllCalParameters()\nBackplaneSim::_handleTempRequest()\n"))
         << mendra->output();
+}
+
+TEST_F(Mendra, BackplaneReportsItsStatusUnaskedWhenItStarts) {
+    // As its answer to a status request: 14 constants, 8 board-information
+    // halves, the temperature last.  Its host learns from it that the
+    // backplane has just started.
+    ASSERT_EQ(unaskedStatus.size(), 14u + 8u + 1u);
+    for (int k = 0; k < 14; ++k) EXPECT_EQ(unaskedStatus[k].id, 0x221) << k;
+    for (int s = 0; s < 8; ++s) EXPECT_EQ(unaskedStatus[14 + s].id, 0x222) << s;
+    EXPECT_EQ(unaskedStatus.back().id, 0x220);
+    EXPECT_EQ(unaskedStatus.back().floatAt(0), 27.0f);
 }
 
 TEST_F(Mendra, BackplaneStoresConstantsAndBoardInformation) {
