@@ -114,6 +114,7 @@ TEST_F(ChannelSettingsFile, RoundTripThroughTheSetters) {
 TEST_F(ChannelSettingsFile, MissingKeysKeepTheirValues) {
     writeFile(file, "range: 1\n");
     TestChannel ch(2);
+    ch.loadSettings();   // a later reading (a profile restored): the file's keys win
     ch.setMinHoldEnabled(true);
     ch.setFluxUnits(2);
     ch.setWaveformScale(4);
@@ -174,6 +175,7 @@ TEST_F(ChannelSettingsFile, BadValues) {
 TEST_F(ChannelSettingsFile, DefaultsWhenTheFileIsMissing) {
     TestChannel ch(2);
     auto log = ch.attachFakeLink();
+    ch.loadSettings();   // a later reading (a profile restored): the defaults win
     ch.setMaxHoldEnabled(true);
     ch.setCdacScaling(100);
     ch.setFluxUnits(3);

@@ -132,6 +132,7 @@ TEST_F(MeterStateTest, LoaderChecksEveryValueAndStopsAtANonNumber) {
 }
 
 TEST_F(MeterStateTest, SaveTickAndFlush) {
+    meter.loadSettings();
     meter.setGpibAddress(4);
     EXPECT_TRUE(meter.isSettingsDirty());
     meter.onSaveTimer();
