@@ -119,10 +119,14 @@ void ChannelModel::startSettingsSaveTimer() {
 void ChannelModel::loadSettings() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
+        std::ifstream in(settingsPath);
+        const bool opened = static_cast<bool>(in);
+        EarlySettings::Pairs read;
+        if (opened) read = EarlySettings::readPairs(in);
+        // Changes made until the file has been read in are kept.
         EarlySettings::Applying applying;
         const EarlySettings::Pairs kept = earlySettings.beginReading();
-        std::ifstream in(settingsPath);
-        if (!in) {
+        if (!opened) {
             applyDefaultSettings();
             if (!kept.empty()) {
                 LoadState state;
@@ -130,7 +134,7 @@ void ChannelModel::loadSettings() {
                 applyPairs(withModeSent(kept, kept), state);
             }
         } else {
-            applyFile(withModeSent(EarlySettings::merge(EarlySettings::readPairs(in), kept), kept), &kept);
+            applyFile(withModeSent(EarlySettings::merge(std::move(read), kept), kept), &kept);
         }
         if (!kept.empty()) markSettingsDirty();
         settingsLoaded = true;
