@@ -70,11 +70,6 @@ void EarlySettings::discard() {
     state = State::kRead;
 }
 
-bool EarlySettings::beforeFirstReading() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return state != State::kRead;
-}
-
 EarlySettings::Pairs EarlySettings::merge(Pairs file, const Pairs& kept) {
     for (const auto& k : kept) {
         bool found = false;
@@ -94,10 +89,4 @@ EarlySettings::Pairs EarlySettings::readPairs(std::istream& in) {
     std::string key, value;
     while (in >> key >> value) pairs.emplace_back(key, value);
     return pairs;
-}
-
-std::string EarlySettings::text(const Pairs& pairs) {
-    std::string out;
-    for (const auto& p : pairs) out += p.first + ' ' + p.second + '\n';
-    return out;
 }

@@ -55,8 +55,6 @@ public:
     // Before a reading whose file must win (a profile being restored): the
     // changes recorded are dropped and recording ends.
     void discard();
-    // True until the first reading has ended.
-    bool beforeFirstReading() const;
 
     // Setter calls made on this thread while one lives are not a user's
     // changes (a file, the defaults or a resend being applied).
@@ -76,8 +74,6 @@ public:
     // Whitespace-separated words, two by two, as the channel reader takes
     // them (a key without a value is dropped, as the reader drops it).
     static Pairs readPairs(std::istream& in);
-    // "key value" lines.
-    static std::string text(const Pairs& pairs);
 
 private:
     static std::string floatText(float value);
