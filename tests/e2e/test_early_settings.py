@@ -82,7 +82,7 @@ def test_a_channel_setting_changed_before_the_file_is_read_is_kept_and_written(c
         inst.start_program("tvl4700", ["-can", inst.bus, "-skipBootload"])
         inst.wait_ready()
         # Every channel is reading its file, none has its text yet.
-        wait_until(lambda: all(p.waiting() for p in pipes.values()), 30, what="the channels reading their files")
+        wait_until(lambda: all(p.waiting() for p in pipes.values()), 60, what="the channels reading their files")
         set_tesla(inst, client)
         for pipe in pipes.values():
             pipe.feed(CHANNEL_FILE)
@@ -96,7 +96,7 @@ def test_a_channel_setting_changed_before_the_file_is_read_is_kept_and_written(c
                 assert (reply["fluxUnits"], reply["zeroMode"]) == (1, 1), "slot %d: %r" % (slot, reply)
         scpi.close()
         # Written by the save timer, with the file's other values.
-        wait_until(lambda: all(settings(inst, "ch%d" % s).get("fluxunits") == "1" for s in SLOTS), 30,
+        wait_until(lambda: all(settings(inst, "ch%d" % s).get("fluxunits") == "1" for s in SLOTS), 60,
                    what="tesla in the channel files")
         for slot in SLOTS:
             assert settings(inst, "ch%d" % slot)["zeromode"] == "1"
@@ -105,7 +105,7 @@ def test_a_channel_setting_changed_before_the_file_is_read_is_kept_and_written(c
         inst.wait_ready()
         inst.wait_probes_ready()
         scpi = open_session(inst.scpi_port())
-        poll(scpi, ":UNIT:FLUX?", lambda reply: reply == "TESLA", 30, "the flux unit after the restart")
+        poll(scpi, ":UNIT:FLUX?", lambda reply: reply == "TESLA", 60, "the flux unit after the restart")
         scpi.close()
 
 
@@ -118,23 +118,24 @@ def test_a_meter_setting_changed_before_the_file_is_read_is_kept_and_written():
         inst.start_program("tvl4700", ["-can", inst.bus])
         wait_until(pipe.waiting, 60, what="the meter reading its file")
         screen = MenuScreen(inst)
-        screen.wait_for(*TREE["main"][:2], what="at start")
+        # Generous waits: the sanitizer builds on a busy machine are slow.
+        screen.wait_for(*TREE["main"][:2], timeout=60, what="at start")
         screen.press(2)
-        screen.wait_for(*TREE["units"][:2], what="units")
+        screen.wait_for(*TREE["units"][:2], timeout=60, what="units")
         screen.press(3)
-        screen.wait_for(*TREE["angles"][:2], what="angles")
+        screen.wait_for(*TREE["angles"][:2], timeout=60, what="angles")
         screen.press(2)
-        screen.wait_for(*TREE["angles"][:2], marks=[1], what="radians chosen")
+        screen.wait_for(*TREE["angles"][:2], marks=[1], timeout=60, what="radians chosen")
         pipe.feed(METER_FILE)
 
         inst.wait_ready()
-        screen.wait_for(*TREE["angles"][:2], marks=[1], what="radians after the file was read")
+        screen.wait_for(*TREE["angles"][:2], marks=[1], timeout=60, what="radians after the file was read")
         inst.wait_probes_ready()
         scpi = open_session(inst.scpi_port())
         assert scpi.query(":UNIT:ANGL?") == "RAD"
         scpi.close()
         screen.press(BACK, BACK)
-        wait_until(lambda: settings(inst, "bp").get("angleunits") == "1", 30, what="radians in the meter file")
+        wait_until(lambda: settings(inst, "bp").get("angleunits") == "1", 60, what="radians in the meter file")
         assert settings(inst, "bp")["gpibaddress"] == "5"
 
         inst.restart_tvl(())
