@@ -43,12 +43,14 @@ void ChannelModel::requestModeAndFreqRange(int newMode, int newFreqRange) {
 }
 
 void ChannelModel::setFreqRange(int frequencyRange) {
+    earlySettings.note("freqrange:", frequencyRange);
     if (autoFreq) setAutoFreq(false);
     skipHalfSecond();
     requestModeAndFreqRange(-1, frequencyRange);
 }
 
 void ChannelModel::setMode(int newMode) {
+    earlySettings.note("mode:", newMode);
     skipQuarterSecond();
     requestModeAndFreqRange(newMode, -1);
 }
@@ -60,6 +62,7 @@ void ChannelModel::toggleMode() {
 }
 
 void ChannelModel::setAutorange(bool on) {
+    earlySettings.note("autorange:", on);
     autorange = on;
     publishRange();
     if (!on) sendRange(range);

@@ -178,6 +178,7 @@ void ChannelModel::resendSettings() {
     if (text.empty()) text = settingsFileContents();
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
+        EarlySettings::Applying applying;   // the program's own settings, not a user's change
         std::istringstream in(text);
         applySettings(in);
     }

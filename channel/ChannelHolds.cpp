@@ -22,30 +22,35 @@ constexpr float kLimitFactor = 1.1f;
 // ---- Holds ------------------------------------------------------------------
 
 void ChannelModel::setHoldActive(bool on) {
+    earlySettings.note("holdactive:", on);
     holdActive = on;
     emitHolds();
     markSettingsDirty();
 }
 
 void ChannelModel::setMinHoldEnabled(bool on) {
+    earlySettings.note("minhold:", on);
     minHoldEnabled = on;
     emitHolds();
     markSettingsDirty();
 }
 
 void ChannelModel::setMaxHoldEnabled(bool on) {
+    earlySettings.note("maxhold:", on);
     maxHoldEnabled = on;
     emitHolds();
     markSettingsDirty();
 }
 
 void ChannelModel::setPeakHoldEnabled(bool on) {
+    earlySettings.note("peakhold:", on);
     peakHoldEnabled = on;
     emitHolds();
     markSettingsDirty();
 }
 
 void ChannelModel::setValleyHoldEnabled(bool on) {
+    earlySettings.note("valleyhold:", on);
     valleyHoldEnabled = on;
     emitHolds();
     markSettingsDirty();
@@ -155,6 +160,7 @@ void ChannelModel::editTriggerLevel(bool start) {
 
 void ChannelModel::updateTriggerLevel(float gauss, bool editing) {
     if (!std::isfinite(gauss)) return;
+    earlySettings.noteFloat("triggerlevel:", gauss);
     triggerLevel = gauss;
     triggerLevelChanged.emit(channel, editing, gauss);
     markSettingsDirty();

@@ -71,6 +71,8 @@ ChannelModel::ChannelModel(int channelNumber, const char* interfaceName)
     cardWatchTimer.signalTimeout().connect(sigc::mem_fun(*this, &ChannelModel::onCardWatchTick));
 
     probe.signalChanged().connect(sigc::mem_fun(*this, &ChannelModel::onProbeChanged));
+    seenUpperThreshold = classifier.getUpperThreshold();
+    seenLowerThreshold = classifier.getLowerThreshold();
     classifier.signalSettingsChanged().connect(sigc::mem_fun(*this, &ChannelModel::onClassifierSettingsChanged));
     classifier.signalError().connect(sigc::mem_fun(*this, &ChannelModel::onCardEvent));
 

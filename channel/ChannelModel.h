@@ -31,6 +31,7 @@
 #include "ranges/RangeSpec.h"
 #include "ranges/RangeSpecTable.h"
 #include "ranges/TimebaseSpecTable.h"
+#include "runtime/EarlySettings.h"
 #include "runtime/SaveStatus.h"
 #include "runtime/Timer.h"
 
@@ -337,6 +338,9 @@ public:
     bool saveSettingsNow();   // false when the file could not be written
     void startSettingsSaveTimer();
     void loadSettings();
+    // The settings changed before the file was first read are not kept: the
+    // next reading (a profile's files) applies the file as it is.
+    void forgetEarlyChanges() { earlySettings.discard(); }
     void applyDefaultSettings();
     // The pause after each setting that loadSettings or applyDefaultSettings
     // applies (20 ms), so the card keeps up with the commands; for every
@@ -356,7 +360,7 @@ public:
     void markSettingsDirty() { settingsDirty = true; }
     void setAutoFreq(bool) { markSettingsDirty(); }
     bool isAutoFreq() const { return false; }
-    void onClassifierSettingsChanged(int) { markSettingsDirty(); }
+    void onClassifierSettingsChanged(int);
     float applyOffsets(float reading) const;
     void resetAveraging();
     void skipHalfSecondAndPublish();
@@ -730,6 +734,17 @@ protected:
     // as they stand now, applied again through the setters.
     void resendSettings();
     void applySettings(std::istream& in);   // settingsMutex held
+    // The reading of the settings (ChannelSettings.cpp); settingsMutex held.
+    struct LoadState;
+    void applyFile(const EarlySettings::Pairs& pairs, const EarlySettings::Pairs* kept);
+    void applyPairs(const EarlySettings::Pairs& pairs, LoadState& state);
+    EarlySettings::Pairs withModeSent(EarlySettings::Pairs pairs, const EarlySettings::Pairs& kept) const;
+    // The settings a user changed before the file was first read.
+    EarlySettings earlySettings;
+    // The classifier's thresholds as last announced: its signal does not
+    // say which one changed.
+    std::atomic<float> seenUpperThreshold{0.0f};
+    std::atomic<float> seenLowerThreshold{0.0f};
     std::atomic<int> linkState{kLinkDown};
     std::atomic<bool> cardSpoke{false};             // since the last tick
     std::atomic<bool> commandSent{false};           // since the last tick

@@ -160,6 +160,7 @@ void ChannelModel::setRange(int r) {
     if (r < 0 || r > 3) return;
     if (autorange) setAutorange(false);
     if (rangeFits(r)) {
+        earlySettings.note("range:", r);
         sendRange(r);
         return;
     }

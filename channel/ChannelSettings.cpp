@@ -8,6 +8,7 @@
 #include "can/CANinterface.h"
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -41,20 +42,17 @@ struct SettingValue {
     float f;
 };
 
+}  // namespace
+
 // What the reader carries from key to key.
-struct LoadState {
+struct ChannelModel::LoadState {
     int mode = 0;
     bool zeroModeSeen = false;
+    const EarlySettings::Pairs* kept = nullptr;   // the user's, from before the first reading
+    bool isKept(const std::string& key) const {
+        return kept && std::any_of(kept->begin(), kept->end(), [&key](const auto& p) { return p.first == key; });
+    }
 };
-
-using KeyAction = std::function<void(ChannelModel&, const SettingValue&, LoadState&)>;
-
-struct KeyHandler {
-    const char* key;
-    KeyAction apply;
-};
-
-}  // namespace
 
 std::string ChannelModel::settingsFileContents() const {
     std::ostringstream out;
@@ -115,27 +113,86 @@ void ChannelModel::startSettingsSaveTimer() {
     if (!settingsSaveTimer.isActive()) settingsSaveTimer.start();
 }
 
+// The first reading keeps every setting a user changed before it (see
+// runtime/EarlySettings.h): those values take the place of the file's (or
+// follow the defaults, when there is no file), and the settings are marked
+// dirty so that they are written.
 void ChannelModel::loadSettings() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
         std::ifstream in(settingsPath);
-        if (!in)
+        const bool opened = static_cast<bool>(in);
+        EarlySettings::Pairs read;
+        if (opened) read = EarlySettings::readPairs(in);
+        // Changes made until the file has been read in are kept.
+        EarlySettings::Applying applying;
+        const EarlySettings::Pairs kept = earlySettings.beginReading();
+        if (!opened) {
             applyDefaultSettings();
-        else
-            applySettings(in);
+            if (!kept.empty()) {
+                LoadState state;
+                state.kept = &kept;
+                applyPairs(withModeSent(kept, kept), state);
+            }
+        } else {
+            applyFile(withModeSent(EarlySettings::merge(std::move(read), kept), kept), &kept);
+        }
+        if (!kept.empty()) markSettingsDirty();
         settingsLoaded = true;
+        earlySettings.endReading();
     }
     startSettingsSaveTimer();
 }
 
-// Reads "key: value" pairs and applies each through its setter, as the file
-// holds them (loadSettings) or as the program holds them (resendSettings).
-void ChannelModel::applySettings(std::istream& in) {
+// The file's mode goes to the card only with its frequency range: a mode
+// kept from before the reading is sent with the frequency range read before
+// it, or else the one the channel has, when no frequency range follows it.
+EarlySettings::Pairs ChannelModel::withModeSent(EarlySettings::Pairs pairs, const EarlySettings::Pairs& kept) const {
+    const bool modeKept = std::any_of(kept.begin(), kept.end(), [](const auto& p) { return p.first == "mode:"; });
+    if (!modeKept) return pairs;
+    bool modePending = false;
+    std::string freqRangeText = std::to_string(getFreqRange());
+    for (const auto& p : pairs) {
+        if (p.first == "mode:") modePending = true;
+        if (p.first == "freqrange:") {
+            modePending = false;
+            freqRangeText = p.second;
+        }
+    }
+    if (modePending) pairs.emplace_back("freqrange:", freqRangeText);
+    return pairs;
+}
+
+// Reads "key: value" pairs and applies each through its setter, as the
+// program holds them (resendSettings).
+void ChannelModel::applySettings(std::istream& in) { applyFile(EarlySettings::readPairs(in), nullptr); }
+
+// A whole file's pairs, as the file holds them (loadSettings, with the
+// settings kept from before the reading merged in) or as the program holds
+// them (resendSettings).
+void ChannelModel::applyFile(const EarlySettings::Pairs& pairs, const EarlySettings::Pairs* kept) {
+    setWaveformScale(0);
+    LoadState state;
+    state.kept = kept;
+    applyPairs(pairs, state);
+    if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
+    setWaveformScale(waveformScale);
+}
+
+void ChannelModel::applyPairs(const EarlySettings::Pairs& pairs, LoadState& state) {
+    using KeyAction = std::function<void(ChannelModel&, const SettingValue&, LoadState&)>;
+    struct KeyHandler {
+        const char* key;
+        KeyAction apply;
+    };
     static const KeyHandler handlers[] = {
         {"mode:", [](ChannelModel&, const SettingValue& v, LoadState& s) { s.mode = static_cast<int>(v.i); }},
         {"range:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.setRange(static_cast<int>(v.i)); }},
-        {"autorange:", [](ChannelModel& m, const SettingValue& v, LoadState&) {
+        {"autorange:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
+             // 0 in a file does nothing: its range key has switched autorange
+             // off.  A user's "off" kept from before the reading is applied.
              if (v.i != 0) m.setAutorange(true);
+             else if (s.isKept("autorange:")) m.setAutorange(false);
          }},
         {"freqrange:", [](ChannelModel& m, const SettingValue& v, LoadState& s) {
              if (auto l = m.link()) l->sendSetMode(m.getChannel(), s.mode, static_cast<int>(v.i));
@@ -175,10 +232,7 @@ void ChannelModel::applySettings(std::istream& in) {
         {"triggerlevel:", [](ChannelModel& m, const SettingValue& v, LoadState&) { m.loadTriggerLevel(v.f); }},
     };
 
-    setWaveformScale(0);
-    LoadState state;
-    std::string key, text;
-    while (in >> key >> text) {
+    for (const auto& [key, text] : pairs) {
         // A value that is not a number reads as 0.
         const SettingValue v{std::strtol(text.c_str(), nullptr, 10), std::strtof(text.c_str(), nullptr)};
         for (const KeyHandler& h : handlers) {
@@ -189,8 +243,18 @@ void ChannelModel::applySettings(std::istream& in) {
         }
         pause(settingPause());
     }
-    if (!state.zeroModeSeen) setZeroMode(kNoZeroMode);
-    setWaveformScale(waveformScale);
+}
+
+// The classifier has stored a threshold: before the file is first read, the
+// one that differs from the last announced is a user's change to keep.  (It
+// is noted after the store, so a change made while the file is being read
+// may still be undone by the file's value further on.)
+void ChannelModel::onClassifierSettingsChanged(int) {
+    const float upper = classifier.getUpperThreshold();
+    const float lower = classifier.getLowerThreshold();
+    if (seenUpperThreshold.exchange(upper) != upper) earlySettings.noteStored("clupperthresh:", upper);
+    if (seenLowerThreshold.exchange(lower) != lower) earlySettings.noteStored("cllowerthresh:", lower);
+    markSettingsDirty();
 }
 
 // The trigger level from the file: stored and announced, not sent to the card

@@ -24,6 +24,7 @@ const char* const kTemperatureLetters[settingrange::kTemperatureUnitCount] = {"F
 // ---- Units and diagnostic mode ----------------------------------------------
 
 void ChannelModel::setFluxUnits(int unit) {
+    earlySettings.note("fluxunits:", unit);
     fluxUnits = unit;
     sendGains();
     fluxUnitsChanged.emit(channel, unit);
@@ -31,6 +32,7 @@ void ChannelModel::setFluxUnits(int unit) {
 }
 
 void ChannelModel::setTemperatureUnits(int unit) {
+    earlySettings.note("tempunits:", unit);
     temperatureUnits = unit;
     if (settingrange::isTemperatureUnit(unit)) {
         std::lock_guard<std::mutex> lock(textMutex);
@@ -41,6 +43,7 @@ void ChannelModel::setTemperatureUnits(int unit) {
 }
 
 void ChannelModel::setTimeUnits(int unit) {
+    earlySettings.note("timeunits:", unit);
     {
         // The frequency already stored changes to the new unit with it, so
         // nothing shows one unit's value in the other's format until the
@@ -74,6 +77,7 @@ void sendDacMode(CANinterface* l, int channel, int dac, int modeValue) {
 }  // namespace
 
 void ChannelModel::setCdacMode(int modeValue) {
+    earlySettings.note("cdacmode:", modeValue);
     sendDacMode(link().get(), channel, kCorrectedDac, modeValue);
     cdacMode = modeValue;
     markSettingsDirty();
@@ -81,6 +85,7 @@ void ChannelModel::setCdacMode(int modeValue) {
 }
 
 void ChannelModel::setUdacMode(int modeValue) {
+    earlySettings.note("udacmode:", modeValue);
     sendDacMode(link().get(), channel, kUncorrectedDac, modeValue);
     udacMode = modeValue;
     markSettingsDirty();
@@ -90,6 +95,7 @@ void ChannelModel::setUdacMode(int modeValue) {
 // The builder refuses values above 100 (and negative ones, as unsigned); the
 // value is stored and announced all the same.
 void ChannelModel::setCdacScaling(int tenthsOfVolt) {
+    earlySettings.note("cdacrange:", tenthsOfVolt);
     if (auto l = link()) l->sendSetDacScaling(channel, kCorrectedDac, static_cast<unsigned>(tenthsOfVolt));
     cdacScaling = tenthsOfVolt;
     markSettingsDirty();
@@ -97,6 +103,7 @@ void ChannelModel::setCdacScaling(int tenthsOfVolt) {
 }
 
 void ChannelModel::setUdacScaling(int tenthsOfVolt) {
+    earlySettings.note("udacrange:", tenthsOfVolt);
     if (auto l = link()) l->sendSetDacScaling(channel, kUncorrectedDac, static_cast<unsigned>(tenthsOfVolt));
     udacScaling = tenthsOfVolt;
     markSettingsDirty();
@@ -106,6 +113,7 @@ void ChannelModel::setUdacScaling(int tenthsOfVolt) {
 // ---- Waveform view ------------------------------------------------------------------
 
 void ChannelModel::setWaveformScale(int scale) {
+    earlySettings.note("waveformscale:", scale);
     waveformScale = scale;
     waveformScaleChanged.emit(channel, scale);
     markSettingsDirty();

@@ -179,6 +179,7 @@ void ChannelModel::checkZeroValidity() {
 }
 
 void ChannelModel::setZeroMode(int m) {
+    earlySettings.note("zeromode:", m);
     zeroMode = m;
     zeroModeChanged.emit(channel, m);
     markSettingsDirty();

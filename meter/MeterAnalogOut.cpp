@@ -25,6 +25,7 @@ void sendOutputMode(CANinterface& bp, int dac, int mode) {
 }  // namespace
 
 void MeterModel::setVectorSumOutputMode(int mode) {
+    earlySettings.note("vdacmode:", mode);
     if (auto bp = backplane()) sendOutputMode(*bp, kVectorSumDac, mode);
     vectorSumOutputMode = mode;
     markSettingsDirty();
@@ -32,6 +33,7 @@ void MeterModel::setVectorSumOutputMode(int mode) {
 }
 
 void MeterModel::setAuxOutputMode(int mode) {
+    earlySettings.note("adacmode:", mode);
     if (auto bp = backplane()) sendOutputMode(*bp, kAuxDac, mode);
     auxOutputMode = mode;
     markSettingsDirty();
@@ -39,6 +41,7 @@ void MeterModel::setAuxOutputMode(int mode) {
 }
 
 void MeterModel::setVectorSumOutputScaling(int tenths) {
+    earlySettings.note("vdacrange:", tenths);
     if (auto bp = backplane()) bp->sendSetBackplaneDacScaling(kVectorSumDac, static_cast<unsigned>(tenths));
     vectorSumOutputScaling = tenths;
     markSettingsDirty();
@@ -46,6 +49,7 @@ void MeterModel::setVectorSumOutputScaling(int tenths) {
 }
 
 void MeterModel::setAuxOutputScaling(int tenths) {
+    earlySettings.note("adacrange:", tenths);
     if (auto bp = backplane()) bp->sendSetBackplaneDacScaling(kAuxDac, static_cast<unsigned>(tenths));
     auxOutputScaling = tenths;
     markSettingsDirty();

@@ -227,6 +227,7 @@ float MeterModel::getBackplaneCalParameter(int index) const {
 
 void MeterModel::setLcdLevel(int level) {
     if (!isLevel(level)) return;
+    earlySettings.note("lcdlevel:", level);
     lcdLevel = level;
     markSettingsDirty();
     if (auto bp = backplane()) bp->sendLcdBacklightLevel(level);
@@ -234,6 +235,7 @@ void MeterModel::setLcdLevel(int level) {
 
 void MeterModel::setButtonLevel(int level) {
     if (!isLevel(level)) return;
+    earlySettings.note("buttonlevel:", level);
     buttonLevel = level;
     markSettingsDirty();
     if (auto bp = backplane()) bp->sendButtonBacklightLevel(level);

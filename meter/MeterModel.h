@@ -37,6 +37,7 @@
 #include "runtime/BoardText.h"
 #include "ranges/TimebaseSpecTable.h"
 #include "runtime/CpuMonitor.h"
+#include "runtime/EarlySettings.h"
 #include "runtime/FileIoManager.h"
 #include "runtime/RS232Configuration.h"
 #include "runtime/SaveStatus.h"
@@ -503,6 +504,7 @@ protected:
     std::atomic<bool> settingsDirty{false};
     std::atomic<bool> settingsLoaded{false};
     SaveStatus settingsSaveStatus{"settings file bp"};
+    EarlySettings earlySettings;           // changed before the file was first read
     CpuMonitor cpuMonitor;
     std::atomic<int> completedCaptures{0};
     std::atomic<int> powerOnMode{0};

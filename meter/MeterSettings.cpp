@@ -155,14 +155,22 @@ void MeterModel::loadSettings() {
             text = data.str();
         }
     }
+    // The first reading keeps every setting a user changed before it (see
+    // runtime/EarlySettings.h) over the file's value, and has it written.
+    EarlySettings::Applying applying;
+    const EarlySettings::Pairs kept = earlySettings.beginReading();
     applyDefaultSettings();
+    EarlySettings::Pairs read;
     if (opened) {
         std::istringstream in(text);
         std::string key;
         int value = 0;
-        while (in >> key >> value) applySetting(key, value);
+        while (in >> key >> value) read.emplace_back(key, std::to_string(value));
     }
+    for (const auto& [key, value] : EarlySettings::merge(std::move(read), kept)) applySetting(key, std::stoi(value));
+    if (!kept.empty()) markSettingsDirty();
     settingsLoaded = true;
+    earlySettings.endReading();
     saveTimer.start();
     rs232ConfigurationChanged.emit(getRS232Configuration());
 }
@@ -244,6 +252,10 @@ bool MeterModel::saveProfile(unsigned n) {
 
 bool MeterModel::restoreProfile(unsigned n) {
     if (n > static_cast<unsigned>(kProfileCount)) return false;
+    // The profile's settings are restored as saved, whatever was changed
+    // before the files were first read.
+    earlySettings.discard();
+    for (auto& ch : channels) ch->forgetEarlyChanges();
     flushSettings();
     const std::string failure = runProfileScript("tvl4700-restore-profile.sh", n);
     if (failure.empty()) {
@@ -267,12 +279,18 @@ bool MeterModel::restoreDefaults() {
 }
 
 void MeterModel::setGpibAddress(int address) {
+    earlySettings.note("gpibaddress:", address);
     if (gpibAddress.exchange(address) == address) return;
     gpibAddressChanged.emit(address);
     markSettingsDirty();
 }
 
 void MeterModel::setRS232Configuration(const RS232Configuration& config) {
+    earlySettings.note("rs232speed:", config.getSpeed());
+    earlySettings.note("rs232databits:", config.getDataBits());
+    earlySettings.note("rs232stopbits:", config.getStopBits());
+    earlySettings.note("rs232parity:", config.getParity());
+    earlySettings.note("rs232flowcontrol:", config.getFlowControl());
     {
         std::lock_guard<std::mutex> lock(textMutex);
         rs232Configuration = config;

@@ -94,6 +94,7 @@ void MeterModel::checkTriggerChannel() {
 
 void MeterModel::setTimebase(int index) {
     if (index < 0 || index > 5) return;
+    earlySettings.note("timebase:", index);
     timebaseIndex = index;
     for (auto& ch : channels) ch->setTimebase(index);
     timebaseChanged.emit(index);
@@ -102,6 +103,7 @@ void MeterModel::setTimebase(int index) {
 
 void MeterModel::setTriggerMode(int mode) {
     if (mode < 0 || mode > 3) return;
+    earlySettings.note("triggermode2:", mode);
     triggerMode = mode;
     for (auto& ch : channels) ch->setTriggerMode(mode);
     triggerModeChanged.emit(mode);
@@ -110,6 +112,7 @@ void MeterModel::setTriggerMode(int mode) {
 
 void MeterModel::setTriggerSlope(int slope) {
     if (slope < 0 || slope > 1) return;
+    earlySettings.note("triggerslope:", slope);
     triggerSlope = slope;
     for (auto& ch : channels) ch->setTriggerSlope(slope);
     triggerSlopeChanged.emit(slope);
@@ -118,6 +121,7 @@ void MeterModel::setTriggerSlope(int slope) {
 
 void MeterModel::setTriggerChannel(int slot) {
     if (slot < 1 || slot > static_cast<int>(kSlotCount)) return;
+    earlySettings.note("triggerchannel:", slot);
     triggerChannel = slot;
     triggerChannelChanged.emit(slot);
     markSettingsDirty();

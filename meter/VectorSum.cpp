@@ -251,18 +251,21 @@ void MeterModel::emitVectorSumHoldsChanged() {
 }
 
 void MeterModel::setVectorSumHoldActive(bool on) {
+    earlySettings.note("holdactive:", on);
     markSettingsDirty();
     holdActive = on;
     emitVectorSumHoldsChanged();
 }
 
 void MeterModel::setVectorSumMinHoldEnabled(bool on) {
+    earlySettings.note("minhold:", on);
     markSettingsDirty();
     minHoldEnabled = on;
     emitVectorSumHoldsChanged();
 }
 
 void MeterModel::setVectorSumMaxHoldEnabled(bool on) {
+    earlySettings.note("maxhold:", on);
     markSettingsDirty();
     maxHoldEnabled = on;
     emitVectorSumHoldsChanged();
@@ -412,6 +415,7 @@ void MeterModel::editReset() {
 // ---- Units and rate
 
 void MeterModel::setAngleUnits(int units) {
+    earlySettings.note("angleunits:", units);
     angleUnits = units;
     if (units == 0) {
         angleUnitText = kDegreeText;

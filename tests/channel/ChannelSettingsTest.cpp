@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 using chtest::TestChannel;
@@ -114,6 +115,7 @@ TEST_F(ChannelSettingsFile, RoundTripThroughTheSetters) {
 TEST_F(ChannelSettingsFile, MissingKeysKeepTheirValues) {
     writeFile(file, "range: 1\n");
     TestChannel ch(2);
+    ch.loadSettings();   // a later reading (a profile restored): the file's keys win
     ch.setMinHoldEnabled(true);
     ch.setFluxUnits(2);
     ch.setWaveformScale(4);
@@ -174,6 +176,7 @@ TEST_F(ChannelSettingsFile, BadValues) {
 TEST_F(ChannelSettingsFile, DefaultsWhenTheFileIsMissing) {
     TestChannel ch(2);
     auto log = ch.attachFakeLink();
+    ch.loadSettings();   // a later reading (a profile restored): the defaults win
     ch.setMaxHoldEnabled(true);
     ch.setCdacScaling(100);
     ch.setFluxUnits(3);
@@ -276,3 +279,107 @@ TEST_F(ChannelSettingsFile, WrittenAtomically) {
 }
 
 }  // namespace
+
+// Settings a user changed before the file was first read (over SCPI, JSON or
+// the keys, while the card had not reported ready yet) are kept over the
+// file's values and written; the file gives every other setting.
+TEST_F(ChannelSettingsFile, ChangesMadeBeforeTheFirstReadingAreKeptOverTheFile) {
+    writeFile(file,
+              "mode: 0\nrange: 2\nautorange: 1\nfreqrange: 2\ncdacmode: 1\ncdacrange: 50\nmaxhold: 1\n"
+              "holdactive: 0\nfluxunits: 0\ntempunits: 2\nzeromode: 1\nclupperthresh: 100\n"
+              "cllowerthresh: 20\nwaveformscale: 2\ntriggerlevel: 5\n");
+    TestChannel ch(2);
+    auto log = ch.attachFakeLink();
+    ch.setFluxUnits(1);
+    ch.setHoldActive(true);
+    ch.setMaxHoldEnabled(false);
+    ch.setZeroMode(0);
+    ch.setCdacScaling(100);
+    ch.setWaveformScale(4);
+    ch.setTriggerLevel(-2.5f);
+    ch.getClassifierController().setUpperThreshold(80.0f);
+    ch.setAutorange(true);
+    ch.setAutorange(false);   // the last change counts
+    ch.setMode(1);
+    log->take();
+    ch.loadSettings();
+    ch.stopSaveTimer();
+
+    EXPECT_EQ(ch.getFluxUnits(), 1);
+    EXPECT_TRUE(ch.isHoldActive());
+    EXPECT_FALSE(ch.isMaxHoldEnabled());
+    EXPECT_EQ(ch.getZeroMode(), 0);
+    EXPECT_EQ(ch.getCdacScaling(), 100);
+    EXPECT_EQ(ch.getWaveformScale(), 4);
+    EXPECT_FLOAT_EQ(ch.getTriggerLevel(), -2.5f);
+    EXPECT_FLOAT_EQ(ch.getClassifierController().getUpperThreshold(), 80.0f);
+    EXPECT_FALSE(ch.isAutorange());
+    // From the file: what was not changed.
+    EXPECT_EQ(ch.getCdacMode(), 1);
+    EXPECT_EQ(ch.getTemperatureUnits(), 2);
+    EXPECT_FLOAT_EQ(ch.getClassifierController().getLowerThreshold(), 20.0f);
+    // The user's mode goes to the card with the file's frequency range.
+    const std::vector<std::string> frames = log->take();
+    EXPECT_TRUE(contains(frames, "180#0102")) << ::testing::PrintToString(frames);
+    EXPECT_FALSE(contains(frames, "180#0002"));
+
+    // Written with the next save.
+    EXPECT_TRUE(ch.isSettingsDirty());
+    ch.saveSettingsIfDirty();
+    const std::string written = readFile(file);
+    for (const char* line : {"fluxunits: 1\n", "holdactive: 1\n", "maxhold: 0\n", "zeromode: 0\n", "cdacrange: 100\n",
+                             "waveformscale: 4\n", "triggerlevel: -2.5\n", "clupperthresh: 80\n", "autorange: 0\n",
+                             "cdacmode: 1\n", "tempunits: 2\n", "cllowerthresh: 20\n"})
+        EXPECT_NE(written.find(line), std::string::npos) << line << written;
+
+    // Once the file has been read, a later reading (a profile restored) gives
+    // the file's values again.
+    writeFile(file, "fluxunits: 0\nzeromode: 1\n");
+    ch.setFluxUnits(2);
+    ch.loadSettings();
+    ch.stopSaveTimer();
+    EXPECT_EQ(ch.getFluxUnits(), 0);
+    EXPECT_EQ(ch.getZeroMode(), 1);
+}
+
+TEST_F(ChannelSettingsFile, ChangesMadeBeforeTheFirstReadingFollowTheDefaultsWhenThereIsNoFile) {
+    TestChannel ch(2);
+    auto log = ch.attachFakeLink();
+    ch.setMaxHoldEnabled(true);
+    ch.setCdacScaling(100);
+    ch.setAutorange(false);
+    ch.setMode(1);
+    log->take();
+    ch.loadSettings();
+    ch.stopSaveTimer();
+    EXPECT_TRUE(ch.isMaxHoldEnabled());
+    EXPECT_EQ(ch.getCdacScaling(), 100);
+    EXPECT_FALSE(ch.isAutorange());
+    EXPECT_EQ(ch.getZeroMode(), 4);   // a default
+    const std::vector<std::string> frames = log->take();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front(), "180#0000");   // the defaults first, then the user's mode
+    EXPECT_TRUE(contains(frames, "180#0100")) << ::testing::PrintToString(frames);
+    EXPECT_TRUE(ch.isSettingsDirty());
+}
+
+// A change made while the file is being read is applied after it: the file's
+// value, read further on, does not undo it.
+TEST_F(ChannelSettingsFile, AChangeMadeWhileTheFileIsReadIsNotUndoneByIt) {
+    std::string slow = "zeromode: 1\n";
+    for (int i = 0; i < 10; ++i) slow += "unknown: 0\n";
+    writeFile(file, slow + "fluxunits: 0\n");
+    TestChannel ch(2);
+    std::promise<void> reading;
+    std::atomic<bool> told{false};
+    ch.signalZeroModeChanged().connect([&](int, int mode) {
+        if (mode == 1 && !told.exchange(true)) reading.set_value();
+    });
+    std::thread loader([&ch] { ch.loadSettings(); });
+    reading.get_future().wait();
+    ch.setFluxUnits(1);
+    loader.join();
+    ch.stopSaveTimer();
+    EXPECT_EQ(ch.getFluxUnits(), 1);
+    EXPECT_EQ(ch.getZeroMode(), 1);
+}

@@ -140,7 +140,43 @@ TEST_F(MeterStateTest, LoaderChecksEveryValueAndStopsAtANonNumber) {
     EXPECT_EQ(contents.substr(0, contents.find("rs232")), std::string(kDefaultFile).substr(0, contents.find("rs232")));
 }
 
+// Settings a user changed before the file was first read (with the keys,
+// while the start-up reads it) are kept over the file's values and written;
+// a value the setter refused is not.
+TEST_F(MeterStateTest, ChangesMadeBeforeTheFirstReadingAreKeptOverTheFile) {
+    testsupport::writeFile(meter.getSettingsPath(),
+                           "angleunits: 0\ngpibaddress: 5\nlcdlevel: 3\nbuttonlevel: 2\nrs232speed: 2\n"
+                           "rs232parity: 1\n");
+    meter.setAngleUnits(1);
+    meter.setGpibAddress(1);   // the present address, but chosen all the same
+    meter.setLcdLevel(12);     // refused
+    RS232Configuration serial = meter.getRS232Configuration();
+    serial.setSpeed(4);
+    serial.setParity(1);
+    meter.setRS232Configuration(serial);
+    meter.loadSettings();
+    EXPECT_EQ(meter.getAngleUnits(), 1);
+    EXPECT_EQ(meter.getGpibAddress(), 1);
+    EXPECT_EQ(meter.getRS232Configuration().getSpeed(), 4);
+    EXPECT_EQ(meter.getLcdLevel(), 3);
+    EXPECT_EQ(meter.getButtonLevel(), 2);
+    EXPECT_EQ(meter.getRS232Configuration().getParity(), 1);
+    EXPECT_TRUE(meter.isSettingsDirty());
+    meter.onSaveTimer();
+    const std::string written = readFile(meter.getSettingsPath());
+    for (const char* line : {"angleunits: 1\n", "gpibaddress: 1\n", "rs232speed: 4\n", "lcdlevel: 3\n",
+                             "buttonlevel: 2\n"})
+        EXPECT_NE(written.find(line), std::string::npos) << line << written;
+
+    // A later reading gives the file's values again.
+    testsupport::writeFile(meter.getSettingsPath(), "angleunits: 0\n");
+    meter.setAngleUnits(1);
+    meter.loadSettings();
+    EXPECT_EQ(meter.getAngleUnits(), 0);
+}
+
 TEST_F(MeterStateTest, SaveTickAndFlush) {
+    meter.loadSettings();
     meter.setGpibAddress(4);
     EXPECT_TRUE(meter.isSettingsDirty());
     meter.onSaveTimer();
