@@ -51,6 +51,13 @@ public:
         transport->wake();
         reader.join();
     }
+    // The first n frames (waiting for them as take does) and forgets all:
+    // for a sequence that later frames may follow on a busy machine.
+    std::vector<Frame> takeFirst(std::size_t n) {
+        std::vector<Frame> out = take(n);
+        if (out.size() > n) out.resize(n);
+        return out;
+    }
     std::vector<Frame> snapshot() {
         std::lock_guard<std::mutex> lock(mutex);
         return frames;

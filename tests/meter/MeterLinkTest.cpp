@@ -245,7 +245,7 @@ TEST_F(MeterLinkTest, ABackplaneThatComesBackIsAskedAndGetsWhatItKeeps) {
         {0x149, {1, 0, 0}}, {0x149, {1, 1, 0}}, {0x149, {2, 0, 0}}, {0x149, {2, 1, 1}},
         {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                   // the classifier lines
     };
-    EXPECT_EQ(recorder.take(expected.size()), expected);
+    EXPECT_EQ(recorder.takeFirst(expected.size()), expected);
 }
 
 // Every status request sent has had its answer.
@@ -292,7 +292,7 @@ TEST_F(MeterLinkTest, ABackplaneThatRestartsBetweenTwoRequestsGetsWhatItKeepsAtO
         {0x149, {1, 0, 0}}, {0x149, {1, 1, 0}}, {0x149, {2, 0, 0}}, {0x149, {2, 1, 1}},
         {0x149, {3, 0, 0}}, {0x149, {3, 1, 0}},                   // the classifier lines
     };
-    EXPECT_EQ(recorder.take(expected.size()), expected);
+    EXPECT_EQ(recorder.takeFirst(expected.size()), expected);
 
     // Its answers to the cycle's requests resend nothing.
     for (int tick = 0; tick < 2; ++tick) {
