@@ -54,16 +54,11 @@ int main(int argc, char** argv) {
         console::printError("tvl4700: %s\n", nameProblem.c_str());
         return 2;
     }
-    // An emulated bus that cannot be had (no room for its file: the reason is
-    // printed) ends the program before it runs without a bus; the endpoint
-    // stays open for the run.
-    std::unique_ptr<platform::CanTransport> busCheck;
-    if (platform::canBackend() == platform::CanBackend::Emulated) {
-        busCheck = platform::openCanTransport(canName);
-        if (!busCheck->valid()) {
-            console::printError("tvl4700: cannot open CAN interface %s\n", canName);
-            return 1;
-        }
+    // A bus that cannot be had ends the program before it runs without one.
+    std::unique_ptr<platform::CanTransport> busHold;
+    if (!platform::holdEmulatedBus(canName, busHold)) {
+        console::printError("tvl4700: cannot open CAN interface %s\n", canName);
+        return 1;
     }
     // From here on SIGTERM, SIGINT and SIGHUP stop the program with its
     // settings written, also during the start-up that the window's

@@ -75,6 +75,11 @@ CanBackend canBackend();
 // invalid endpoint.
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName);
 
+// On the emulated bus, opens an endpoint into `held` for the program's run
+// and tells whether the bus could be had (no room for its file: the reason
+// is printed); a program that cannot have it ends.  Always true on SocketCAN.
+bool holdEmulatedBus(const char* interfaceName, std::unique_ptr<CanTransport>& held);
+
 // Maximum interface name length (IFNAMSIZ - 1).
 constexpr std::size_t kMaxInterfaceName = 15;
 

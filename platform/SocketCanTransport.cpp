@@ -152,6 +152,12 @@ std::string canInterfaceNameProblem(const char* name) {
     return "";
 }
 
+bool holdEmulatedBus(const char* interfaceName, std::unique_ptr<CanTransport>& held) {
+    if (canBackend() != CanBackend::Emulated) return true;
+    held = openCanTransport(interfaceName);
+    return held->valid();
+}
+
 std::unique_ptr<CanTransport> openCanTransport(const char* interfaceName) {
     if (canBackend() == CanBackend::Emulated || !canInterfaceNameProblem(interfaceName).empty())
         return openEmulatedCanTransport(interfaceName);  // which refuses a bad name with a message

@@ -51,16 +51,11 @@ int main(int argc, char** argv) {
         std::strcpy(interfaceName, name);
     }
 
-    // An emulated bus that cannot be had (no room for its file: the reason is
-    // printed) ends the program, as the other bus programs do; the endpoint
-    // stays open for the run.
-    std::unique_ptr<platform::CanTransport> busCheck;
-    if (platform::canBackend() == platform::CanBackend::Emulated) {
-        busCheck = platform::openCanTransport(interfaceName);
-        if (!busCheck->valid()) {
-            console::printError("mendra: cannot open CAN interface %s\n", interfaceName);
-            return 1;
-        }
+    // A bus that cannot be had ends the program before it runs without one.
+    std::unique_ptr<platform::CanTransport> busHold;
+    if (!platform::holdEmulatedBus(interfaceName, busHold)) {
+        console::printError("mendra: cannot open CAN interface %s\n", interfaceName);
+        return 1;
     }
 
     // Every thread started from here on inherits the mask, so the stop

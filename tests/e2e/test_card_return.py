@@ -70,6 +70,16 @@ def kill(process):
     process.stop()
 
 
+def restart_and_wait_live(inst, web, scpi):
+    """Starts mendra again and waits until every channel measures again (the
+    simulator's probes are ready 10 s after its start)."""
+    inst.start_program("mendra", ["-can", inst.bus]).wait_for_output("Using CAN ", 30)
+    wait_until(lambda: all(r["valid"] for r in polls(web)), 60, poll=0.2, what="readings again")
+    wait_live(web)
+    for slot in SLOTS:
+        assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
+
+
 def test_cards_killed_mid_stream_go_to_no_card_and_come_back_by_themselves():
     with Instrument() as inst:
         dump = inst.canbus_dump("100:7FF,%03X:7FF" % PING_ID)
@@ -96,12 +106,7 @@ def test_cards_killed_mid_stream_go_to_no_card_and_come_back_by_themselves():
             wait_until(lambda: all(backlights(dump).get(k, 0) == 0 for s in SLOTS for k in channel_keys(s)), 10,
                        what="every channel key dark")
 
-            inst.start_program("mendra", ["-can", inst.bus]).wait_for_output("Using CAN ", 30)
-            # The simulator's probes are ready 10 s after its start.
-            wait_until(lambda: all(r["valid"] for r in polls(web)), 60, poll=0.2, what="readings again")
-            wait_live(web)
-            for slot in SLOTS:
-                assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
+            restart_and_wait_live(inst, web, scpi)
             assert scpi.query(":CALC:VSUM?").count(",") == 3
             wait_until(lambda: all(backlights(dump).get(zero_key(s)) == 2 for s in SLOTS), 20,
                        what="the zero keys lit again")
@@ -146,11 +151,7 @@ def test_cards_killed_during_a_waveform_run_go_to_no_card_within_the_capture_bou
             for slot in SLOTS:
                 assert scpi.query(":MEAS%d:FLUX?" % slot) == "NPC"
 
-            inst.start_program("mendra", ["-can", inst.bus]).wait_for_output("Using CAN ", 30)
-            wait_until(lambda: all(r["valid"] for r in polls(web)), 60, poll=0.2, what="readings again")
-            wait_live(web)
-            for slot in SLOTS:
-                assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
+            restart_and_wait_live(inst, web, scpi)
         scpi.close()
 
 

@@ -9,7 +9,7 @@ import time
 from instrument import Instrument, wait_until
 from jsonclient import JsonClient
 from scpiclient import open_session
-from test_card_return import NUMBER, SLOTS, kill, polls, wait_live
+from test_card_return import kill, polls, restart_and_wait_live
 
 ZERO_TIMEOUT = 130
 # The zero's time-out, the 5 s a silent card is allowed, a tick of the watch.
@@ -47,10 +47,6 @@ def test_a_zero_whose_card_is_killed_ends_and_the_channel_comes_back():
             assert scpi.query(":MEAS1:FLUX?") == "NPC"
             assert scpi.query(":DIAG1:ZERO:STAT?") in ("2", "4")
 
-            inst.start_program("mendra", ["-can", inst.bus]).wait_for_output("Using CAN ", 30)
-            wait_until(lambda: all(r["valid"] for r in polls(web)), 60, poll=0.2, what="readings again")
-            wait_live(web)
-            for slot in SLOTS:
-                assert NUMBER.match(scpi.query(":MEAS%d:FLUX?" % slot))
+            restart_and_wait_live(inst, web, scpi)
             scpi.close()
         zeroing.close()
