@@ -707,6 +707,11 @@ protected:
     // takes the toolkit lock or waits for another thread.  Lock order: timer
     // and probe signals -> probeStateMutex -> this model's signals.
     std::mutex probeStateMutex;
+    // A zero's start and its end (with its time-out's start and stop and the
+    // state's signal) one at a time: an end racing a new start would else
+    // stop the new zero's time-out and leave it zeroing for good.  Taken
+    // after probeStateMutex, before this model's signals.
+    std::recursive_mutex zeroMutex;
     mutable std::mutex editMutex;        // guards digitEditor
     CANinterface* replyHandlersLink = nullptr;  // link whose reply handlers are connected
     std::atomic<bool> settlePending{false};   // probe data read, settling not yet run

@@ -108,6 +108,7 @@ void ChannelModel::setZeroingState(int state) {
 
 void ChannelModel::startZero() {
     if (channelStatus != kChannelProbeReady) return;
+    std::lock_guard<std::recursive_mutex> zeroLock(zeroMutex);
     // Claim the zero atomically, so that two callers cannot both start one.
     int previous = zeroingState;
     if (previous == kZeroing || !zeroingState.compare_exchange_strong(previous, kZeroing)) return;
@@ -119,6 +120,7 @@ void ChannelModel::startZero() {
 }
 
 void ChannelModel::onZeroDone(int) {
+    std::lock_guard<std::recursive_mutex> zeroLock(zeroMutex);
     zeroTimeoutTimer.stop();
     restartSilenceCount();   // the stream resumes from here
     setZeroingState(kZeroed);
@@ -141,6 +143,7 @@ void ChannelModel::onZeroTimeout() {
 }
 
 bool ChannelModel::endZero(int state) {
+    std::lock_guard<std::recursive_mutex> zeroLock(zeroMutex);
     int running = kZeroing;
     if (!zeroingState.compare_exchange_strong(running, state)) return false;
     zeroTimeoutTimer.stop();

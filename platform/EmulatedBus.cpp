@@ -442,8 +442,9 @@ private:
     bool ringsFullReported = false;
     int childLockFd = -1;
     std::int32_t childLockFdOwner = 0;
-    bool used = false;
-    bool removed = false;
+    // Set by endpoints opened on any thread.
+    std::atomic<bool> used{false};
+    std::atomic<bool> removed{false};
 };
 
 std::mutex registryMutex;
