@@ -336,6 +336,11 @@ public:
     // the settings dirty, so the next tick tries again.  False when it failed.
     bool saveSettingsIfDirty();
     bool saveSettingsNow();   // false when the file could not be written
+    // For a stop before the file was first read: the settings a user changed
+    // until now are written over the file's values (the file's others stay;
+    // the defaults go in only where there is no file).  False when the file
+    // could not be written.
+    bool saveKeptSettings();
     void startSettingsSaveTimer();
     void loadSettings();
     // The settings changed before the file was first read are not kept: the

@@ -98,6 +98,15 @@ bool ChannelModel::saveSettingsIfDirty() {
                                               [this] { return settingsFileContents(); });
 }
 
+bool ChannelModel::saveKeptSettings() {
+    const EarlySettings::Pairs kept = earlySettings.takeUnread();
+    if (kept.empty()) return true;
+    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [&] {
+        const std::string text = EarlySettings::fileTextWith(settingsPath, kept);
+        return text.empty() ? settingsFileContents() : text;
+    });
+}
+
 bool ChannelModel::saveSettingsNow() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);

@@ -189,11 +189,14 @@ public:
     bool flushSettings();
     // Writes every file the program keeps dirty for a timer: this model's
     // settings and its channels', the error queue's file and the counters,
-    // each only when it holds a change not yet written.  For the program's
+    // each only when it holds a change not yet written (a settings file not
+    // read yet: the changes a user made before, over its values).  For the program's
     // stop and its exits; true when every one is up to date.
     bool saveDirtyFiles();
     void onSaveTimer();
     bool saveSettingsIfDirty();   // false when a write failed
+    // As ChannelModel::saveKeptSettings, for the meter's file.
+    bool saveKeptSettings();
     void startSettingsSaveTimers();
     // Profiles 1-10; false for other numbers, when the settings files could
     // not be written first or when the script failed.  A failure is reported

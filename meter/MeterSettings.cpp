@@ -187,6 +187,15 @@ bool MeterModel::saveSettingsIfDirty() {
                                               [this] { return settingsFileContents(); });
 }
 
+bool MeterModel::saveKeptSettings() {
+    const EarlySettings::Pairs kept = earlySettings.takeUnread();
+    if (kept.empty()) return true;
+    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [&] {
+        const std::string text = EarlySettings::fileTextWith(settingsPath, kept);
+        return text.empty() ? settingsFileContents() : text;
+    });
+}
+
 bool MeterModel::flushSettings() {
     {
         std::lock_guard<std::mutex> lock(settingsMutex);
@@ -202,9 +211,10 @@ bool MeterModel::flushSettings() {
 // values are not the user's, and writing them would replace the user's file.
 bool MeterModel::saveDirtyFiles() {
     bool ok = true;
-    if (settingsLoaded) ok = saveSettingsIfDirty();
-    for (auto& ch : channels)
-        if (ch->isSettingsLoaded()) ok = ch->saveSettingsIfDirty() && ok;
+    // A file not read yet gets only what a user changed before (the model
+    // holds no other value of its own to write over it).
+    ok = settingsLoaded ? saveSettingsIfDirty() : saveKeptSettings();
+    for (auto& ch : channels) ok = (ch->isSettingsLoaded() ? ch->saveSettingsIfDirty() : ch->saveKeptSettings()) && ok;
     ok = ScpiErrorQueue::instance()->saveIfDirty() && ok;
     return FileIoManager::instance()->saveCountersIfDirty() && ok;
 }

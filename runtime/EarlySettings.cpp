@@ -1,6 +1,7 @@
 #include "runtime/EarlySettings.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iomanip>
 #include <limits>
 #include <sstream>
@@ -82,6 +83,23 @@ EarlySettings::Pairs EarlySettings::merge(Pairs file, const Pairs& kept) {
         if (!found) file.push_back(k);
     }
     return file;
+}
+
+EarlySettings::Pairs EarlySettings::takeUnread() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (state != State::kRecording) return {};
+    state = State::kRead;
+    Pairs kept;
+    kept.swap(recorded);
+    return kept;
+}
+
+std::string EarlySettings::fileTextWith(const std::string& path, const Pairs& kept) {
+    std::ifstream in(path);
+    if (!in) return "";
+    std::string text;
+    for (const auto& [key, value] : merge(readPairs(in), kept)) text += key + " " + value + "\n";
+    return text;
 }
 
 EarlySettings::Pairs EarlySettings::readPairs(std::istream& in) {

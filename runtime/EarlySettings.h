@@ -55,6 +55,10 @@ public:
     // Before a reading whose file must win (a profile being restored): the
     // changes recorded are dropped and recording ends.
     void discard();
+    // For a stop before the first reading: the changes recorded are handed
+    // over and recording ends, as for a reading, without one (none while a
+    // reading runs or after it: it has them).
+    Pairs takeUnread();
 
     // Setter calls made on this thread while one lives are not a user's
     // changes (a file, the defaults or a resend being applied).
@@ -74,6 +78,9 @@ public:
     // Whitespace-separated words, two by two, as the channel reader takes
     // them (a key without a value is dropped, as the reader drops it).
     static Pairs readPairs(std::istream& in);
+    // The text of the file at path with the kept values in it (merge), for
+    // a stop before the first reading; empty when there is no such file.
+    static std::string fileTextWith(const std::string& path, const Pairs& kept);
 
 private:
     static std::string floatText(float value);

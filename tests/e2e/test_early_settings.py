@@ -10,6 +10,7 @@ The saved file then replaces the pipe."""
 import errno
 import os
 import re
+import signal
 
 import pytest
 
@@ -143,3 +144,21 @@ def test_a_meter_setting_changed_before_the_file_is_read_is_kept_and_written():
         scpi = open_session(inst.scpi_port())
         assert scpi.query(":UNIT:ANGL?") == "RAD"
         scpi.close()
+
+
+@pytest.mark.parametrize("client", ["scpi", "json"])
+def test_a_stop_before_the_file_is_read_writes_the_change_over_the_file(client):
+    """No cards on the bus: the channels never read their files.  A change
+    acknowledged before a stop goes into the file over its value; the file's
+    other values stay, and a channel with no change keeps its file."""
+    with Instrument(mendra=False) as inst:
+        for slot in SLOTS:
+            with open(inst.file("/var/lib/tarvel/ch%d" % slot), "w") as f:
+                f.write(CHANNEL_FILE)
+        inst.wait_ready()
+        set_tesla(inst, client)
+        tvl = inst.tvl()
+        tvl.proc.send_signal(signal.SIGTERM)
+        assert tvl.proc.wait(10) == 0, tvl.output()[-2000:]
+        for slot in SLOTS:
+            assert settings(inst, "ch%d" % slot) == {"fluxunits": "1", "zeromode": "1"}, slot

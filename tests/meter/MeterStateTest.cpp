@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -228,34 +229,40 @@ TEST_F(MeterStateTest, AFailedSaveIsReportedOnceAndTriedAgainUntilItSucceeds) {
 }
 
 // The program's stop writes what is dirty: the meter's and the channels'
-// settings once their files were read (before, their values are not the
-// user's and must not replace the user's files), and the error queue's file.
+// settings and the error queue's file.  A settings file not read yet gets
+// only the changes a user made before (the model's other values are not the
+// user's and must not replace the user's file); one without such a change
+// is left alone.
 TEST_F(MeterStateTest, SaveDirtyFilesWritesWhatTheTimersHaveNotYetWritten) {
     const std::string bp = meter.getSettingsPath();
     const std::string ch1 = platform::dataFile("ch1");
     const std::string ch2 = platform::dataFile("ch2");
+    const std::string ch3 = platform::dataFile("ch3");
     std::ofstream(bp) << "lcdlevel: 3\n";
-    std::ofstream(ch1) << "fluxunits: 2\n";
-    std::ofstream(ch2) << "fluxunits: 3\n";
+    std::ofstream(ch1) << "fluxunits: 2\ntempunits: 1\n";
+    std::remove(ch2.c_str());
+    std::ofstream(ch3) << "fluxunits: 3\n";
     meter.setButtonLevel(7);
     meter.getChannel(1)->setFluxUnits(1);
     meter.getChannel(2)->setFluxUnits(1);
     EXPECT_TRUE(meter.saveDirtyFiles());
-    EXPECT_EQ(readFile(bp), "lcdlevel: 3\n");
-    EXPECT_EQ(readFile(ch1), "fluxunits: 2\n");
+    EXPECT_EQ(readFile(bp), "lcdlevel: 3\nbuttonlevel: 7\n");
+    EXPECT_EQ(readFile(ch1), "fluxunits: 1\ntempunits: 1\n");
+    EXPECT_NE(readFile(ch2).find("fluxunits: 1\n"), std::string::npos);   // no file: the defaults with it
+    EXPECT_EQ(readFile(ch3), "fluxunits: 3\n");
 
     ChannelModel::setSettingPause(std::chrono::milliseconds(0));
     meter.loadSettings();
     meter.getChannel(1)->loadSettings();
-    meter.setButtonLevel(7);
-    meter.getChannel(1)->setFluxUnits(1);
-    meter.getChannel(2)->setFluxUnits(1);   // its file never read: left alone
+    EXPECT_EQ(meter.getChannel(1)->getFluxUnits(), 1);
+    meter.setButtonLevel(6);
+    meter.getChannel(1)->setFluxUnits(3);
     ScpiErrorQueue::instance()->clear();
     ScpiErrorQueue::instance()->pushError(-200, "kept at the stop");
     EXPECT_TRUE(meter.saveDirtyFiles());
-    EXPECT_NE(readFile(bp).find("buttonlevel: 7\nlcdlevel: 3\n"), std::string::npos);
-    EXPECT_NE(readFile(ch1).find("fluxunits: 1\n"), std::string::npos);
-    EXPECT_EQ(readFile(ch2), "fluxunits: 3\n");
+    EXPECT_NE(readFile(bp).find("buttonlevel: 6\nlcdlevel: 3\n"), std::string::npos);
+    EXPECT_NE(readFile(ch1).find("fluxunits: 3\n"), std::string::npos);
+    EXPECT_EQ(readFile(ch3), "fluxunits: 3\n");
     EXPECT_EQ(readFile(platform::dataFile("errs")), "-200,kept at the stop,\n");
     EXPECT_FALSE(meter.isSettingsDirty());
     EXPECT_FALSE(meter.getChannel(1)->isSettingsDirty());
