@@ -76,6 +76,11 @@ TEST(TestSandboxes, GoWithTheirTestProgramOrWithTheNextOne) {
             kill(leaver.pid(), SIGKILL);   // as ctest's time-out ends a test
         }
         ASSERT_NE(leaver.wait(30s), -1);
+        // Its mendra, which writes into the sandbox, ends with it.
+        pid_t child = 0;
+        std::istringstream(out.substr(out.find("mendra ") + 7)) >> child;
+        ASSERT_GT(child, 0) << out;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return mendraGone(child); }, 10s));
         // exit() removes it at once; after the other ends the next test
         // program removes what was left, and only that.
         if (mode != "exit") {
