@@ -99,12 +99,8 @@ bool ChannelModel::saveSettingsIfDirty() {
 }
 
 bool ChannelModel::saveKeptSettings() {
-    const EarlySettings::Pairs kept = earlySettings.takeUnread();
-    if (kept.empty()) return true;
-    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [&] {
-        const std::string text = EarlySettings::fileTextWith(settingsPath, kept);
-        return text.empty() ? settingsFileContents() : text;
-    });
+    return earlySettings.saveUnread(settingsSaveStatus, settingsMutex, settingsPath,
+                                    [this] { return settingsFileContents(); });
 }
 
 bool ChannelModel::saveSettingsNow() {

@@ -188,12 +188,8 @@ bool MeterModel::saveSettingsIfDirty() {
 }
 
 bool MeterModel::saveKeptSettings() {
-    const EarlySettings::Pairs kept = earlySettings.takeUnread();
-    if (kept.empty()) return true;
-    return settingsSaveStatus.saveUnder(settingsMutex, settingsPath, [&] {
-        const std::string text = EarlySettings::fileTextWith(settingsPath, kept);
-        return text.empty() ? settingsFileContents() : text;
-    });
+    return earlySettings.saveUnread(settingsSaveStatus, settingsMutex, settingsPath,
+                                    [this] { return settingsFileContents(); });
 }
 
 bool MeterModel::flushSettings() {

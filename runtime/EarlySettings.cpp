@@ -1,5 +1,7 @@
 #include "runtime/EarlySettings.h"
 
+#include "runtime/SaveStatus.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iomanip>
@@ -46,14 +48,16 @@ void EarlySettings::record(const char* key, std::string value) {
         recorded.emplace_back(key, std::move(value));
 }
 
-EarlySettings::Pairs EarlySettings::beginReading() {
+EarlySettings::Pairs EarlySettings::handOver(State next) {
     std::lock_guard<std::mutex> lock(mutex);
     if (state != State::kRecording) return {};
-    state = State::kReading;
+    state = next;
     Pairs kept;
     kept.swap(recorded);
     return kept;
 }
+
+EarlySettings::Pairs EarlySettings::beginReading() { return handOver(State::kReading); }
 
 void EarlySettings::endReading() {
     {
@@ -85,21 +89,17 @@ EarlySettings::Pairs EarlySettings::merge(Pairs file, const Pairs& kept) {
     return file;
 }
 
-EarlySettings::Pairs EarlySettings::takeUnread() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (state != State::kRecording) return {};
-    state = State::kRead;
-    Pairs kept;
-    kept.swap(recorded);
-    return kept;
-}
-
-std::string EarlySettings::fileTextWith(const std::string& path, const Pairs& kept) {
-    std::ifstream in(path);
-    if (!in) return "";
-    std::string text;
-    for (const auto& [key, value] : merge(readPairs(in), kept)) text += key + " " + value + "\n";
-    return text;
+bool EarlySettings::saveUnread(SaveStatus& status, std::mutex& dataLock, const std::string& path,
+                               const std::function<std::string()>& contents) {
+    const Pairs kept = handOver(State::kRead);
+    if (kept.empty()) return true;
+    return status.saveUnder(dataLock, path, [&] {
+        std::ifstream in(path);
+        if (!in) return contents();
+        std::string text;
+        for (const auto& [key, value] : merge(readPairs(in), kept)) text += key + " " + value + "\n";
+        return text;
+    });
 }
 
 EarlySettings::Pairs EarlySettings::readPairs(std::istream& in) {

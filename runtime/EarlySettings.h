@@ -21,11 +21,14 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <istream>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+class SaveStatus;
 
 class EarlySettings {
 public:
@@ -55,10 +58,13 @@ public:
     // Before a reading whose file must win (a profile being restored): the
     // changes recorded are dropped and recording ends.
     void discard();
-    // For a stop before the first reading: the changes recorded are handed
-    // over and recording ends, as for a reading, without one (none while a
-    // reading runs or after it: it has them).
-    Pairs takeUnread();
+    // For a stop before the first reading: the changes recorded are written
+    // over the values of the file at path (contents() when there is no
+    // file) through status, and recording ends, as for a reading (nothing
+    // is written while a reading runs or after it: it has them).  False when
+    // the file could not be written.
+    bool saveUnread(SaveStatus& status, std::mutex& dataLock, const std::string& path,
+                    const std::function<std::string()>& contents);
 
     // Setter calls made on this thread while one lives are not a user's
     // changes (a file, the defaults or a resend being applied).
@@ -78,14 +84,13 @@ public:
     // Whitespace-separated words, two by two, as the channel reader takes
     // them (a key without a value is dropped, as the reader drops it).
     static Pairs readPairs(std::istream& in);
-    // The text of the file at path with the kept values in it (merge), for
-    // a stop before the first reading; empty when there is no such file.
-    static std::string fileTextWith(const std::string& path, const Pairs& kept);
 
 private:
     static std::string floatText(float value);
     void record(const char* key, std::string value);   // mutex held
     enum class State { kRecording, kReading, kRead };
+    // The changes recorded, if still recording; state becomes next.
+    Pairs handOver(State next);
     mutable std::mutex mutex;
     std::condition_variable readingEnded;
     State state = State::kRecording;
