@@ -17,6 +17,7 @@ namespace {
 struct Layout {
     int minHeight;
     int magnitude, unit, small, holdRow, holdTitle;
+    int status;                        // a channel's status text, as its readout draws it
     float magnitudeX;                  // from the inner left edge
     float labelX[3], labelY[3];        // from the inner left / bottom edges
     float relativeX, relativeY;        // from the inner left edge; y from the top (fromTop) or bottom
@@ -26,9 +27,9 @@ struct Layout {
 };
 
 const Layout kLayouts[] = {
-    {241, 68, 60, 24, 24, 16, 10.0f, {20, 20, 20}, {-72, -48, -24}, 15, 300, true, true, -210, 300, 200, 140},
-    {121, 55, 40, 16, 14, 12, 10.0f, {20, 140, 260}, {-16, -16, -16}, 10, -32, false, false, 380, 50, 102, 86},
-    {0, 42, 40, 12, 12, 12, 60.0f, {20, 140, 260}, {-12, -12, -12}, 10, -24, false, false, 380, 29, 102, 70},
+    {241, 68, 60, 24, 24, 16, 24, 10.0f, {20, 20, 20}, {-72, -48, -24}, 15, 300, true, true, -210, 300, 200, 140},
+    {121, 55, 40, 16, 14, 12, 24, 10.0f, {20, 140, 260}, {-16, -16, -16}, 10, -32, false, false, 380, 50, 102, 86},
+    {0, 42, 40, 12, 12, 12, 19, 60.0f, {20, 140, 260}, {-12, -12, -12}, 10, -24, false, false, 380, 29, 102, 70},
 };
 
 constexpr int kBlockChars[VectorSumDisplay::kBlockCount] = {8, 4, 2, 2, 2, 8, 8, 8, 6, 7, 4};
@@ -118,7 +119,7 @@ void VectorSumDisplay::drawPanel() {
     // No sum while a channel has no reading: the readout says why, as that
     // channel's readout does, and shows no angles.
     if (const ChannelModel* missing = meter->channelWithoutReading()) {
-        blocks[kMagnitude].drawTextSized(1, readout::noReadingText(*missing), kLayouts[layout].small);
+        blocks[kMagnitude].drawTextSized(2, readout::noReadingText(*missing), kLayouts[layout].status);
         return;
     }
 
